@@ -1,0 +1,151 @@
+// SPDX-License-Identifier: MIT
+#include "app/console_frontend.h"
+
+#include <fmt/format.h>
+
+#include <iostream>
+
+namespace app {
+
+using Clock = std::chrono::steady_clock;
+
+ConsoleFrontend::ConsoleFrontend(std::FILE* out, std::optional<bool> answer, bool interactive, bool progress_line)
+    : m_out(out), m_answer(answer), m_interactive(interactive), m_progress_line(progress_line) {}
+
+std::string ConsoleFrontend::console_text(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            out.push_back('\n');
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+void ConsoleFrontend::clear_line() {
+    if (m_line_shown) {
+        std::fputs("\r\033[K", m_out);
+        m_line_shown = false;
+    }
+}
+
+void ConsoleFrontend::print_block(std::string_view text) {
+    clear_line();
+    std::string body = console_text(text);
+    while (!body.empty() && body.back() == '\n') body.pop_back();
+    std::fputs(body.c_str(), m_out);
+    std::fputc('\n', m_out);
+    std::fflush(m_out);
+}
+
+void ConsoleFrontend::message(std::string_view text) { print_block(text); }
+
+void ConsoleFrontend::error_dialog(std::string_view text) { print_block("Fehler: " + std::string(text)); }
+
+bool ConsoleFrontend::ask_yes_no(std::string_view text) {
+    if (m_answer) {
+        print_block(std::string(text) + (*m_answer ? "\n-> ja (--regelungen=ja)" : "\n-> nein (--regelungen=nein)"));
+        return *m_answer;
+    }
+    if (!m_interactive) {
+        print_block(std::string(text) + "\n-> nein (keine Eingabe möglich; mit --regelungen=ja|nein vorgeben)");
+        return false;
+    }
+    while (true) {
+        clear_line();
+        std::fputs(console_text(text).c_str(), m_out);
+        std::fputs(" [j/n] ", m_out);
+        std::fflush(m_out);
+        std::string reply;
+        if (!std::getline(std::cin, reply)) {
+            std::fputc('\n', m_out);
+            return false;
+        }
+        if (reply == "j" || reply == "J" || reply == "ja" || reply == "Ja") return true;
+        if (reply == "n" || reply == "N" || reply == "nein" || reply == "Nein") return false;
+    }
+}
+
+void ConsoleFrontend::status(std::string_view text) {
+    m_status = std::string(text);
+    draw(true);
+}
+
+void ConsoleFrontend::beep() {
+    if (m_progress_line) {
+        std::fputc('\a', m_out);
+        std::fflush(m_out);
+    }
+}
+
+void ConsoleFrontend::progress_start(workbook::ProgressKind kind, int64_t maximum) {
+    m_kind = kind;
+    m_max = maximum;
+    m_pos = 0;
+    m_active = true;
+    draw(true);
+}
+void ConsoleFrontend::progress_maximum(int64_t maximum) { m_max = maximum; }
+void ConsoleFrontend::progress_step(int64_t steps) {
+    m_pos += steps;
+    draw(false);
+}
+void ConsoleFrontend::progress_position(int64_t position) {
+    m_pos = position;
+    draw(false);
+}
+void ConsoleFrontend::progress_finish() {
+    m_active = false;
+    clear_line();
+}
+
+void ConsoleFrontend::elapsed_restart() {
+    m_start = Clock::now();
+    m_paused_total = {};
+    m_paused_at.reset();
+    m_stopped_at.reset();
+}
+void ConsoleFrontend::elapsed_pause() {
+    if (!m_paused_at) m_paused_at = Clock::now();
+}
+void ConsoleFrontend::elapsed_resume() {
+    if (m_paused_at) {
+        m_paused_total += std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - *m_paused_at);
+        m_paused_at.reset();
+    }
+}
+void ConsoleFrontend::elapsed_stop() {
+    m_stopped_at = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_start) - m_paused_total;
+}
+
+void ConsoleFrontend::draw(bool force) {
+    if (!m_progress_line || !m_active) return;
+    const auto now = Clock::now();
+    if (!force && now - m_last_draw < std::chrono::milliseconds(200)) return;
+    m_last_draw = now;
+    const auto elapsed = m_stopped_at ? *m_stopped_at
+                                      : std::chrono::duration_cast<std::chrono::milliseconds>(now - m_start) -
+                                            m_paused_total;
+    std::string what;
+    if (m_kind == workbook::ProgressKind::Bar && m_max > 0) {
+        const int64_t pos = std::min(m_pos, m_max);
+        what = fmt::format("{} von {} Zeilen ({} %)", pos, m_max, pos * 100 / m_max);
+    } else if (m_kind == workbook::ProgressKind::Bar) {
+        what = fmt::format("{} Zeilen", m_pos);
+    } else {
+        static const char* spinner = "|/-\\";
+        what = fmt::format("läuft {}", spinner[(elapsed.count() / 200) % 4]);
+    }
+    std::string line = fmt::format("\r\033[K{}{}{} – {}", m_status.empty() ? "" : m_status,
+                                   m_status.empty() ? "" : " ", what,
+                                   workbook::elapsed_text(elapsed));
+    std::fputs(line.c_str(), m_out);
+    std::fflush(m_out);
+    m_line_shown = true;
+}
+
+}  // namespace app

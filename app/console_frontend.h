@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: MIT
+// The console's front end: messages to stderr, the rules question answered by the command line
+// or at the terminal, and a progress line that only a terminal sees.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "workbook/frontend.h"
+
+namespace app {
+
+class ConsoleFrontend : public workbook::Frontend {
+public:
+    // `answer`: the preset answer to yes/no questions (--regelungen); without it the terminal is
+    // asked, and "nein" is taken when standard input is no terminal.
+    ConsoleFrontend(std::FILE* out, std::optional<bool> answer, bool interactive, bool progress_line);
+
+    void message(std::string_view text) override;
+    void error_dialog(std::string_view text) override;
+    bool ask_yes_no(std::string_view text) override;
+    void status(std::string_view text) override;
+    void beep() override;
+    void progress_start(workbook::ProgressKind kind, int64_t maximum) override;
+    void progress_maximum(int64_t maximum) override;
+    void progress_step(int64_t steps) override;
+    void progress_position(int64_t position) override;
+    void progress_finish() override;
+    void elapsed_restart() override;
+    void elapsed_pause() override;
+    void elapsed_resume() override;
+    void elapsed_stop() override;
+
+    // "\n" and "\r" become line breaks (a CR LF pair one break).
+    static std::string console_text(std::string_view text);
+
+private:
+    void print_block(std::string_view text);
+    void draw(bool force);
+    void clear_line();
+
+    std::FILE* m_out;
+    std::optional<bool> m_answer;
+    bool m_interactive;
+    bool m_progress_line;
+    bool m_line_shown = false;
+    bool m_active = false;
+    workbook::ProgressKind m_kind = workbook::ProgressKind::Bar;
+    int64_t m_max = 0, m_pos = 0;
+    std::string m_status;
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point m_last_draw{};
+    std::chrono::milliseconds m_paused_total{0};
+    std::optional<std::chrono::steady_clock::time_point> m_paused_at;
+    std::optional<std::chrono::milliseconds> m_stopped_at;
+};
+
+}  // namespace app

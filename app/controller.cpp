@@ -1,0 +1,246 @@
+// SPDX-License-Identifier: MIT
+#include "app/controller.h"
+
+#include <fmt/format.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "app/temp_file.h"
+#include "gaeb2000/gaeb2000.h"
+#include "gaeb90/gaeb90.h"
+#include "gaebxml/gaebxml.h"
+#include "workbook/numbers.h"
+#include "workbook/text.h"
+
+namespace app {
+
+using workbook::GaebFormat;
+using workbook::RunEnd;
+
+namespace {
+
+// Reads lines of any length from a file, keeping at most `keep` characters of each; a line ends
+// at LF or CR LF, a CR not followed by LF is dropped.
+class LineReader {
+public:
+    explicit LineReader(std::FILE* f) : m_file(f) {}
+
+    // False at the end of the input.
+    bool next(std::string& line, size_t keep) {
+        line.clear();
+        bool any = false;
+        while (true) {
+            if (m_pos == m_len) {
+                m_len = std::fread(m_buf, 1, sizeof m_buf, m_file);
+                m_pos = 0;
+                if (m_len == 0) return any;
+            }
+            any = true;
+            const char ch = m_buf[m_pos++];
+            if (ch == '\n') return true;
+            if (ch == '\r') continue;
+            if (line.size() < keep) line.push_back(ch);
+        }
+    }
+    bool failed() const { return std::ferror(m_file) != 0; }
+
+private:
+    std::FILE* m_file;
+    char m_buf[1 << 16];
+    size_t m_pos = 0, m_len = 0;
+};
+
+struct FileCloser {
+    void operator()(std::FILE* f) const {
+        if (f) std::fclose(f);
+    }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// The first line as text for the tag tests: a UTF-16 file (byte-order mark) is decoded first.
+std::string first_line_for_detection(std::FILE* f) {
+    std::string head(1 << 20, '\0');
+    head.resize(std::fread(head.data(), 1, head.size(), f));
+    const bool le = head.size() >= 2 && static_cast<unsigned char>(head[0]) == 0xFF &&
+                    static_cast<unsigned char>(head[1]) == 0xFE;
+    const bool be = head.size() >= 2 && static_cast<unsigned char>(head[0]) == 0xFE &&
+                    static_cast<unsigned char>(head[1]) == 0xFF;
+    if (le || be) {
+        std::string ascii;
+        for (size_t i = 2; i + 1 < head.size(); i += 2) {
+            const unsigned lo = static_cast<unsigned char>(head[le ? i : i + 1]);
+            const unsigned hi = static_cast<unsigned char>(head[le ? i + 1 : i]);
+            const unsigned unit = (hi << 8) | lo;
+            if (unit == '\n') break;
+            ascii.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+        }
+        return ascii;
+    }
+    const size_t lf = head.find('\n');
+    if (lf != std::string::npos) head.resize(lf);
+    return head;
+}
+
+}  // namespace
+
+bool ConversionController::struktur_pruefen(const std::filesystem::path& input, TempCopy& copy) {
+    m_format = GaebFormat::None;
+    const std::string name = input.string();
+    File in(std::fopen(name.c_str(), "rb"));
+    if (!in) {
+        m_ui.error_dialog(name + " kann nicht geöffnet werden!");
+        return false;
+    }
+    const std::string first = first_line_for_detection(in.get());
+    if (workbook::contains_ci(first, "#begin[GAEB]")) m_format = GaebFormat::Gaeb2000;
+    if (workbook::contains_ci(first, "<?xml version=")) m_format = GaebFormat::Xml;
+    if (m_format != GaebFormat::None) return true;
+
+    // A GAEB 90 candidate: copy it record by record (2 + 78 characters, CR LF) and check every
+    // opening record 00 for its exchange phase (columns 11-12).
+    std::rewind(in.get());
+    const int fd = copy.create(m_values.temp_folder);
+    File out(fd >= 0 ? ::fdopen(fd, "wb") : nullptr);
+    if (!out) {
+        m_ui.error_dialog(fmt::format("{} kann nicht erstellt werden!",
+                                      (m_values.temp_folder / "bremora-XXXXXX.tmp").string()));
+        copy.remove();
+        return false;
+    }
+    m_ui.wait_window(true);
+    m_ui.process_events();
+    LineReader reader(in.get());
+    std::string line, phase_text;
+    m_lines_copied = 0;
+    while (!m_phase_refused && reader.next(line, 80)) {
+        if (line.compare(0, 2, "00") == 0) {
+            phase_text = line.size() > 10 ? line.substr(10, 2) : std::string();
+            const auto phase = workbook::parse_integer(phase_text);
+            if (phase && *phase >= 81 && *phase <= 84)
+                m_format = GaebFormat::Gaeb90;
+            else
+                m_phase_refused = true;
+        }
+        line += "\r\n";
+        if (std::fwrite(line.data(), 1, line.size(), out.get()) != line.size()) break;
+        ++m_lines_copied;
+    }
+    const bool read_failed = reader.failed();
+    const bool write_failed = std::fflush(out.get()) != 0 || std::ferror(out.get());
+    out.reset();
+    in.reset();
+    m_ui.wait_window(false);
+    if (read_failed) {
+        m_ui.error_dialog(name + " kann nicht geöffnet werden!");
+        copy.remove();
+        return false;
+    }
+    if (write_failed) {
+        m_ui.error_dialog(fmt::format("{} kann nicht erstellt werden!", copy.path().string()));
+        copy.remove();
+        return false;
+    }
+    if (m_phase_refused) {
+        m_ui.unlock_controls();
+        m_ui.message("Die Austauschphase " + workbook::cp850_to_utf8(phase_text) + "wird nicht unterstützt!");
+        copy.remove();
+        return false;
+    }
+    if (m_format == GaebFormat::None) {
+        m_ui.error_dialog(fmt::format(
+            "Die Datei {} ist keine GAEB-Datei.\nErkannt werden GAEB 90 (Satz \"00\" mit der Austauschphase), "
+            "GAEB 2000 (erste Zeile \"#begin[GAEB]\") und GAEB DA XML (erste Zeile \"<?xml version=\").",
+            name));
+        copy.remove();
+        return false;
+    }
+    return true;
+}
+
+void ConversionController::dateigroesse(const std::filesystem::path& copy) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(copy, ec);
+    if (ec) {
+        m_ui.message("Die Dateigröße von " + copy.string() + " kann wegen des Schreibschutzes\nnicht ermittelt werden!");
+        return;
+    }
+    m_record_count = static_cast<int64_t>(size / 82);
+}
+
+RunEnd ConversionController::run(const std::filesystem::path& input, const workbook::ConversionOptions& options) {
+    m_phase_refused = false;
+    m_record_count = 0;
+    if (input.empty()) return RunEnd::Refused;
+
+    TempCopy copy;
+    if (!struktur_pruefen(input, copy)) return RunEnd::Refused;
+
+    try {
+        m_excel.set_screen_updating(false);
+        m_excel.set_visible(false);
+    } catch (const std::exception& e) {
+        m_ui.message("GAEB90-Modul, WindowState\n\n" + workbook::step_report(e));
+    }
+    m_ui.elapsed_restart();
+
+    workbook::Conversion c{m_excel, m_ui};
+    c.options = options;
+    c.format = m_format;
+    c.file_name = input;
+    c.input_path = input;
+    c.temp_folder = m_values.temp_folder;
+    c.money_format = m_values.money_format;
+    c.quantity_format = m_values.quantity_format;
+
+    const char* no_connection = m_format == GaebFormat::Gaeb90     ? "GAEB90, keine Verbindung mit Excel"
+                                : m_format == GaebFormat::Gaeb2000 ? "GAEB2000, keine Verbindung mit Excel."
+                                                                   : "GAEB-XML, keine Verbindung mit Excel.";
+    if (!m_excel.connected()) {
+        m_ui.message(no_connection);
+        return RunEnd::Refused;
+    }
+
+    try {
+        switch (m_format) {
+            case GaebFormat::Gaeb90: {
+                c.file_name = copy.path();
+                dateigroesse(copy.path());
+                m_ui.process_events();
+                std::ifstream records(copy.path(), std::ios::binary);
+                if (!records) {
+                    m_ui.message("--- GAEB 90 ---\n" + copy.path().string() + " kann nicht geöffnet werden!");
+                    return RunEnd::Refused;
+                }
+                m_ui.progress_start(workbook::ProgressKind::Bar, std::max<int64_t>(m_record_count, m_lines_copied));
+                m_ui.lock_controls();
+                gaeb90::sa0(c, records);
+                break;
+            }
+            case GaebFormat::Gaeb2000:
+                m_ui.process_events();
+                m_ui.progress_start(workbook::ProgressKind::Bar, 0);
+                m_ui.lock_controls();
+                gaeb2000::gaeb2k_start(c);
+                break;
+            case GaebFormat::Xml:
+                m_ui.process_events();
+                m_ui.progress_start(workbook::ProgressKind::Marquee, 0);
+                m_ui.lock_controls();
+                gaebxml::gaebxml_start(c);
+                break;
+            case GaebFormat::None:
+                return RunEnd::Refused;
+        }
+    } catch (const std::exception& e) {
+        // Readers catch their own failures; whatever still escapes ends the run, not the program.
+        m_ui.error_dialog("Unerwarteter Fehler bei der Konvertierung\n\n" + workbook::step_report(e));
+        c.end_program(RunEnd::Aborted);
+    }
+    m_ui.progress_finish();
+    m_ui.unlock_controls();
+    // A reader that returned without ending the run stopped mid-way.
+    return c.end == RunEnd::Running ? RunEnd::Aborted : c.end;
+}
+
+}  // namespace app

@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: MIT
+// The start button: format detection, the GAEB 90 normalised copy, the hand-over to a reader.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "workbook/conversion.h"
+
+namespace app {
+
+class TempCopy;
+
+// Program-wide values set up at start-up.
+struct StartupValues {
+    std::filesystem::path temp_folder;  // TempFolder
+    std::string money_format;           // MoneyFormat, the locale's notation
+    std::string quantity_format;        // QuantityFormat
+};
+
+// From the user's locale and the environment (TMPDIR, else /tmp).
+StartupValues startup_values();
+// TempFolder from a system temporary path: trailing separators removed, "." when empty.
+std::filesystem::path MacheDirName(std::string path);
+
+class ConversionController {
+public:
+    ConversionController(workbook::ExcelSession& excel, workbook::Frontend& ui, StartupValues values)
+        : m_excel(excel), m_ui(ui), m_values(std::move(values)) {}
+
+    // Button1Click: detects the format, writes and checks the GAEB 90 copy, locks the window,
+    // starts the progress display and runs the reader. The copy is removed on every way out.
+    workbook::RunEnd run(const std::filesystem::path& input, const workbook::ConversionOptions& options);
+
+    workbook::GaebFormat GaebFormat() const { return m_format; }
+    bool PhaseRefused() const { return m_phase_refused; }
+    int64_t RecordCount() const { return m_record_count; }
+
+private:
+    // Sets GaebFormat and PhaseRefused; writes the copy when no tagged format matched.
+    // Returns false when the run must end without a reader (the message is shown).
+    bool struktur_pruefen(const std::filesystem::path& input, TempCopy& copy);
+    void dateigroesse(const std::filesystem::path& copy);
+
+    workbook::ExcelSession& m_excel;
+    workbook::Frontend& m_ui;
+    StartupValues m_values;
+    workbook::GaebFormat m_format = workbook::GaebFormat::None;
+    bool m_phase_refused = false;
+    int64_t m_record_count = 0;
+    int64_t m_lines_copied = 0;
+};
+
+}  // namespace app

@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: MIT
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "app/controller.h"
+#include "workbook/layout.h"
+#include "workbook/numbers.h"
+
+namespace testsupport {
+
+std::filesystem::path data_dir() { return BREMORA_TEST_DATA; }
+std::filesystem::path samples_dir() { return BREMORA_SAMPLES; }
+bool have_samples() {
+    std::error_code ec;
+    return std::filesystem::is_directory(samples_dir(), ec);
+}
+
+namespace {
+
+struct DirCleanup : ::testing::EmptyTestEventListener {
+    std::vector<std::filesystem::path> dirs;
+    void OnTestEnd(const ::testing::TestInfo&) override {
+        for (const auto& d : dirs) {
+            std::error_code ec;
+            std::filesystem::remove_all(d, ec);
+        }
+        dirs.clear();
+    }
+};
+
+DirCleanup& cleanup() {
+    static DirCleanup* listener = [] {
+        auto* l = new DirCleanup;
+        ::testing::UnitTest::GetInstance()->listeners().Append(l);
+        return l;
+    }();
+    return *listener;
+}
+
+std::string describe_format(const workbook::CellFormat& f) {
+    std::string out;
+    auto add = [&](const std::string& s) {
+        if (!out.empty()) out += ' ';
+        out += s;
+    };
+    if (f.bold) add(*f.bold ? "bold" : "bold=0");
+    if (f.font_color) add("color=" + std::to_string(*f.font_color));
+    if (f.fill) add("fill=" + std::to_string(*f.fill));
+    if (f.border && *f.border) add("border");
+    if (f.halign) {
+        switch (*f.halign) {
+            case workbook::HAlign::Left: add("align=left"); break;
+            case workbook::HAlign::Center: add("align=center"); break;
+            case workbook::HAlign::Right: add("align=right"); break;
+            case workbook::HAlign::General: add("align=general"); break;
+        }
+    }
+    if (f.number_format) add("fmt=" + *f.number_format);
+    return out;
+}
+
+std::string cell_line(const workbook::Sheet& sheet, int32_t row, const workbook::Sheet::Cell& c) {
+    std::string kind, value;
+    switch (c.kind) {
+        case workbook::CellKind::Text: kind = "t", value = std::string(sheet.cell_string(c)); break;
+        case workbook::CellKind::Number: kind = "n", value = workbook::format_number(c.num); break;
+        case workbook::CellKind::Formula: kind = "f", value = std::string(sheet.cell_string(c)); break;
+        case workbook::CellKind::Empty: kind = "-"; break;
+    }
+    return sheet.name() + "!" + workbook::column_letters(c.col) + std::to_string(row) + "\t" + kind + "\t" + value +
+           "\t" + describe_format(sheet.format_of(c));
+}
+
+}  // namespace
+
+std::filesystem::path fresh_dir() {
+    static std::mt19937_64 rng{std::random_device{}()};
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("bremora-test-" + std::to_string(rng()));
+    std::filesystem::create_directories(dir);
+    cleanup().dirs.push_back(dir);
+    return dir;
+}
+
+void write_file(const std::filesystem::path& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> cell_lines(const workbook::Sheet& sheet) {
+    std::vector<std::string> lines;
+    for (int32_t row = 1; row <= sheet.last_row(); ++row)
+        for (const auto& c : sheet.row_cells(row))
+            if (c.kind != workbook::CellKind::Empty || c.format != 0) lines.push_back(cell_line(sheet, row, c));
+    return lines;
+}
+
+std::string dump_sheet(const workbook::Sheet& sheet) {
+    std::string out;
+    for (const auto& line : cell_lines(sheet)) out += line + "\n";
+    for (int32_t col = 1; col <= 16; ++col) {
+        const std::string f = describe_format(sheet.column_format(col));
+        const auto width = sheet.column_width(col);
+        if (f.empty() && !width) continue;
+        out += sheet.name() + "!col:" + workbook::column_letters(col) + "\t" + f;
+        if (width) out += (f.empty() ? "" : " ") + std::string("width=") + workbook::format_number(*width);
+        out += "\n";
+    }
+    for (int32_t row = 1; row <= sheet.last_row(); ++row)
+        if (sheet.outline_level(row) > 0)
+            out += sheet.name() + "!row:" + std::to_string(row) + "\toutline=" +
+                   std::to_string(sheet.outline_level(row)) + "\n";
+    return out;
+}
+
+std::string dump_workbook(const workbook::Workbook& book) {
+    std::string names;
+    for (const auto* s : book.sheets_in_tab_order()) names += (names.empty() ? "" : ",") + s->name();
+    std::string out = "#sheets " + names + "\n";
+    for (const auto* s : book.sheets_in_tab_order()) out += dump_sheet(*s);
+    return out;
+}
+
+Converted convert_in_memory(const std::filesystem::path& input, const workbook::ConversionOptions& options,
+                            std::vector<bool> answers) {
+    Converted result;
+    result.excel = std::make_unique<workbook::ExcelSession>();
+    result.ui = std::make_unique<workbook::RecordingFrontend>();
+    result.ui->answers = std::move(answers);
+    app::StartupValues values;
+    values.temp_folder = fresh_dir();
+    values.money_format = workbook::make_money_format(",", ".");
+    values.quantity_format = workbook::make_quantity_format(".");
+    result.excel->Connect();
+    result.excel->set_locale_number_formats(values.money_format, values.quantity_format);
+    workbook::PrepareWorkbook(*result.excel, *result.ui);
+    app::ConversionController controller(*result.excel, *result.ui, values);
+    result.end = controller.run(input, options);
+    return result;
+}
+
+CliRun run_cli(const std::vector<std::string>& args, std::string_view stdin_text) {
+    CliRun run;
+    const std::filesystem::path dir = fresh_dir();
+    const std::filesystem::path in = dir / "stdin.txt", out = dir / "stdout.txt", err = dir / "stderr.txt";
+    write_file(in, stdin_text);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::freopen(in.c_str(), "rb", stdin);
+        std::freopen(out.c_str(), "wb", stdout);
+        std::freopen(err.c_str(), "wb", stderr);
+        std::vector<char*> argv;
+        std::string program = BREMORA_CLI;
+        argv.push_back(program.data());
+        std::vector<std::string> copy = args;
+        for (auto& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        std::_Exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = read_file(out);
+    run.err = read_file(err);
+    return run;
+}
+
+std::string xlsx_dump(const std::filesystem::path& xlsx) {
+    const std::filesystem::path dir = fresh_dir();
+    const std::string command = std::string("/usr/bin/python3 ") + BREMORA_XLSX_DUMP + " --styles --setup '" +
+                                xlsx.string() + "' > '" + (dir / "dump.txt").string() + "' 2>&1";
+    const int rc = std::system(command.c_str());
+    std::string text = read_file(dir / "dump.txt");
+    if (rc != 0) ADD_FAILURE() << "xlsx_dump failed for " << xlsx << ":\n" << text;
+    return text;
+}
+
+}  // namespace testsupport

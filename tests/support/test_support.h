@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: MIT
+// Helpers shared by the tests of every folder.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "workbook/conversion.h"
+#include "workbook/excel_session.h"
+#include "workbook/frontend.h"
+
+namespace testsupport {
+
+std::filesystem::path data_dir();     // tests/data
+std::filesystem::path samples_dir();  // ../shared/samples; may not exist
+bool have_samples();
+// A fresh, empty folder under the system's temporary folder, removed when the test ends.
+std::filesystem::path fresh_dir();
+void write_file(const std::filesystem::path& path, std::string_view bytes);
+std::string read_file(const std::filesystem::path& path);
+
+// Canonical text of the model, one line per non-empty cell:
+//   Positionsteil!E9<TAB>f<TAB>=ROUND($G$9*$H$9,2)<TAB>fill=34 border
+// kinds: t text, n number (shortest form), f formula; the last field lists the cell's explicit
+// format (bold, color=BGR, fill=index, border, align=left|center|right, fmt=...), or is empty.
+// Then per sheet its column formats ("Positionsteil!col:C<TAB>align=right fmt=...") and outline
+// rows ("Positionsteil!row:21<TAB>outline=1"). Sheets in tab order, first line "#sheets a,b,c".
+std::string dump_sheet(const workbook::Sheet& sheet);
+std::string dump_workbook(const workbook::Workbook& book);
+// Only the cell lines of one sheet, for compact expectations.
+std::vector<std::string> cell_lines(const workbook::Sheet& sheet);
+
+// A whole conversion in memory through the controller, as the console runs it but unsaved.
+struct Converted {
+    std::unique_ptr<workbook::ExcelSession> excel;
+    std::unique_ptr<workbook::RecordingFrontend> ui;
+    workbook::RunEnd end = workbook::RunEnd::Running;
+    workbook::Workbook& book() { return *excel->result(); }
+};
+Converted convert_in_memory(const std::filesystem::path& input, const workbook::ConversionOptions& options = {},
+                            std::vector<bool> answers = {});
+
+// The console program.
+struct CliRun {
+    int exit_code = -1;
+    std::string out, err;
+};
+CliRun run_cli(const std::vector<std::string>& args, std::string_view stdin_text = "");
+
+// The saved .xlsx read back by an independent reader (openpyxl), in the format of
+// tests/support/xlsx_dump.py: one line per non-empty cell, "Sheet!A1<TAB>kind<TAB>value..."
+std::string xlsx_dump(const std::filesystem::path& xlsx);
+
+}  // namespace testsupport

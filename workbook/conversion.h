@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: MIT
+// What every reader gets for one conversion: options, the session, the frontend, the
+// program-wide values, and where it records how the run ended.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "workbook/excel_session.h"
+#include "workbook/frontend.h"
+
+namespace workbook {
+
+// The six option controls of the main window, as every reader sees them.
+struct ConversionOptions {
+    bool OnlyShortText = false;
+    bool ExportNotesText = false;
+    bool LogFaultyLines = true;
+    bool RoundPrices = true;
+    bool SubtotalsSheet = false;
+    bool CalcColumns = true;
+    bool operator==(const ConversionOptions&) const = default;
+};
+
+// GaebFormat: 0 undetected, 90, 2000, 2010 (GAEB DA XML).
+enum class GaebFormat : int { None = 0, Gaeb90 = 90, Gaeb2000 = 2000, Xml = 2010 };
+
+// "#" + t + "###" + t + "##0" + d + "00" and "#######0" + d + "000".
+std::string make_money_format(std::string_view thousands, std::string_view decimal);
+std::string make_quantity_format(std::string_view decimal);
+
+// How a run ended, for the front end: the console's exit status, the window's last message.
+enum class RunEnd {
+    Running,    // the reader has not ended the run yet
+    Completed,  // FinishWorkbook ran: the workbook is complete
+    Aborted,    // a reader gave up mid-way; the tidied partial workbook is to be saved
+    Refused,    // input refused before anything was converted: nothing is saved
+};
+
+struct Conversion {
+    Conversion(ExcelSession& excel_session, Frontend& frontend) : excel(excel_session), ui(frontend) {}
+
+    ExcelSession& excel;
+    Frontend& ui;
+    ConversionOptions options;
+    GaebFormat format = GaebFormat::None;
+    std::filesystem::path file_name;    // the input; for GAEB 90 the normalised copy
+    std::filesystem::path input_path;   // the user's input file, always
+    std::filesystem::path temp_folder;  // TempFolder
+    std::string money_format;           // MoneyFormat, in the locale's notation
+    std::string quantity_format;        // QuantityFormat
+    RunEnd end = RunEnd::Running;
+
+    // Sheets created by CreateSheets/AddRulesSheet in this run.
+    bool has_subtotals_sheet = false;
+    bool has_notes_sheet = false;
+    bool has_faulty_sheet = false;
+    bool has_rules_sheet = false;
+
+    // "Ending the program": the run is over, nothing after the current handler is read.
+    void end_program(RunEnd how) {
+        if (end == RunEnd::Running) end = how;
+    }
+    bool ended() const { return end != RunEnd::Running; }
+    Workbook& book() { return excel.workbook(); }
+};
+
+}  // namespace workbook

@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: MIT
+// The shape of the output: which sheets, in which order, the header block and caption row 7.
+#pragma once
+
+#include <string_view>
+
+#include "workbook/conversion.h"
+#include "workbook/rows.h"
+
+namespace workbook {
+
+// Start-up: minimised application, one-sheet workbook, made visible. Reports its own failure
+// ("GAEB90-Modul, Starten von Excel\n\n" + class + " : " + message).
+void PrepareWorkbook(ExcelSession& excel, Frontend& ui);
+
+// Step 1 of CreateSheets: sheet 1 becomes "Positionsteil". Throws; the reader reports.
+void CreateSheets_Positionsteil(Conversion& c);
+// Steps 2 to 4: "Teilsummen", "Hinweistext", "Fehlerhafte Zeilen" (GAEB 90) as the options say.
+void CreateSheets_Auxiliary(Conversion& c);
+// Both steps.
+void CreateSheets(Conversion& c);
+void AddRulesSheet(Conversion& c);
+// Select Positionsteil; columns A:B text; column A bold.
+void PreparePositionsSheet(Conversion& c);
+// Label into column A and value into column B of `row` (1 to 5) of Positionsteil.
+void WriteHeaderBlock(Conversion& c, int row, std::string_view label, std::string_view value);
+
+// WriteColumnHeaderRow in its three steps, which the readers guard separately:
+// captions of row 7 (Positions = 7) and the grey fill of G:H with CalcColumns;
+void ColumnHeaderCaptions(Conversion& c, SheetRows& rows);
+// the column formats of C and E to H (and width 12 of F for GAEB 90);
+void ColumnHeaderFormats(Conversion& c);
+// the caption cells' fill, border, bold and centring, then Positions = 8.
+void ColumnHeaderStyles(Conversion& c, SheetRows& rows);
+void WriteColumnHeaderRow(Conversion& c, SheetRows& rows);
+
+}  // namespace workbook

@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: MIT
+// Numbers read from GAEB files. GAEB writes the decimal point whatever the user's locale.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace workbook {
+
+// Strict decimal: optional sign, digits, optional "." and digits (at least one digit in all).
+// No blanks, no exponent, no thousands separators; nullopt on anything else.
+std::optional<double> parse_decimal(std::string_view text);
+
+// Whole number with optional sign and leading blanks (not trailing): the record-type rule.
+std::optional<long long> parse_integer(std::string_view text);
+
+// Shortest text that reads back as the same double ("12.5", "3", "-0.25").
+std::string format_number(double value);
+
+// The spreadsheet's ROUND: decimal, half away from zero, on the value's 15 significant digits.
+double excel_round(double value, int digits);
+
+}  // namespace workbook
