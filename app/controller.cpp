@@ -84,6 +84,28 @@ std::string first_line_for_detection(std::FILE* f) {
 
 }  // namespace
 
+NormalisedCopy normalise_gaeb90(std::FILE* in, std::FILE* out) {
+    NormalisedCopy r;
+    LineReader reader(in);
+    std::string line;
+    while (!r.phase_refused && reader.next(line, 80)) {
+        if (line.compare(0, 2, "00") == 0) {
+            r.phase_text = line.size() > 10 ? line.substr(10, 2) : std::string();
+            const auto phase = workbook::parse_integer(r.phase_text);
+            if (phase && *phase >= 81 && *phase <= 84)
+                r.gaeb90 = true;
+            else
+                r.phase_refused = true;
+        }
+        line += "\r\n";
+        if (std::fwrite(line.data(), 1, line.size(), out) != line.size()) break;
+        ++r.lines;
+    }
+    r.read_failed = reader.failed();
+    r.write_failed = std::fflush(out) != 0 || std::ferror(out);
+    return r;
+}
+
 bool ConversionController::struktur_pruefen(const std::filesystem::path& input, TempCopy& copy) {
     m_format = GaebFormat::None;
     const std::string name = input.string();
@@ -110,24 +132,13 @@ bool ConversionController::struktur_pruefen(const std::filesystem::path& input, 
     }
     m_ui.wait_window(true);
     m_ui.process_events();
-    LineReader reader(in.get());
-    std::string line, phase_text;
-    m_lines_copied = 0;
-    while (!m_phase_refused && reader.next(line, 80)) {
-        if (line.compare(0, 2, "00") == 0) {
-            phase_text = line.size() > 10 ? line.substr(10, 2) : std::string();
-            const auto phase = workbook::parse_integer(phase_text);
-            if (phase && *phase >= 81 && *phase <= 84)
-                m_format = GaebFormat::Gaeb90;
-            else
-                m_phase_refused = true;
-        }
-        line += "\r\n";
-        if (std::fwrite(line.data(), 1, line.size(), out.get()) != line.size()) break;
-        ++m_lines_copied;
-    }
-    const bool read_failed = reader.failed();
-    const bool write_failed = std::fflush(out.get()) != 0 || std::ferror(out.get());
+    const NormalisedCopy result = normalise_gaeb90(in.get(), out.get());
+    m_lines_copied = result.lines;
+    if (result.gaeb90) m_format = GaebFormat::Gaeb90;
+    m_phase_refused = result.phase_refused;
+    const std::string& phase_text = result.phase_text;
+    const bool read_failed = result.read_failed;
+    const bool write_failed = result.write_failed;
     out.reset();
     in.reset();
     m_ui.wait_window(false);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -18,6 +19,18 @@ struct StartupValues {
     std::string money_format;           // MoneyFormat, the locale's notation
     std::string quantity_format;        // QuantityFormat
 };
+
+// The GAEB 90 normalised copy: every line as record type and body (2 + 78 characters) with CR LF;
+// a line ends at LF or CR LF, a lone CR is dropped, longer lines are cut. Every record "00" is
+// checked for its exchange phase (columns 11-12); copying stops after a refused one.
+struct NormalisedCopy {
+    bool gaeb90 = false;         // a record 00 with phase 81 to 84
+    bool phase_refused = false;  // a record 00 with another phase, or none that is a number
+    std::string phase_text;      // the two phase characters of the last record 00
+    int64_t lines = 0;
+    bool read_failed = false, write_failed = false;
+};
+NormalisedCopy normalise_gaeb90(std::FILE* in, std::FILE* out);
 
 // From the user's locale and the environment (TMPDIR, else /tmp).
 StartupValues startup_values();

@@ -1,1 +1,96 @@
+// SPDX-License-Identifier: MIT
+// The console program's command line and output names.
 #include <gtest/gtest.h>
+
+#include "app/command_line.h"
+#include "app/console_frontend.h"
+#include "tests/support/test_support.h"
+
+using app::parse_command_line;
+
+TEST(CommandLine, OptionsMapToConversionOptions) {
+    const app::CommandLine defaults = parse_command_line({"lv.d83"});
+    EXPECT_EQ(defaults.error, "");
+    EXPECT_EQ(defaults.options, workbook::ConversionOptions{});
+    EXPECT_TRUE(defaults.options.LogFaultyLines && defaults.options.RoundPrices && defaults.options.CalcColumns);
+    EXPECT_FALSE(defaults.rules_answer.has_value());
+
+    const app::CommandLine all =
+        parse_command_line({"--nur-kurztexte", "--hinweistext", "--ohne-fehlerprotokoll", "--ohne-runden",
+                            "--teilsummen", "--ohne-kalkulationsspalten", "--regelungen=ja", "lv.d83", "-o", "x.xlsx"});
+    EXPECT_EQ(all.error, "");
+    workbook::ConversionOptions expected;
+    expected.OnlyShortText = expected.ExportNotesText = expected.SubtotalsSheet = true;
+    expected.LogFaultyLines = expected.RoundPrices = expected.CalcColumns = false;
+    EXPECT_EQ(all.options, expected);
+    EXPECT_EQ(all.rules_answer, true);
+    EXPECT_EQ(all.input, "lv.d83");
+    EXPECT_EQ(all.output, "x.xlsx");
+    EXPECT_EQ(parse_command_line({"--regelungen=nein", "--ausgabe=y.xlsx", "a"}).rules_answer, false);
+    EXPECT_EQ(parse_command_line({"--ausgabe", "y.xlsx", "a"}).output, "y.xlsx");
+    EXPECT_EQ(parse_command_line({"--", "-datei.d83"}).input, "-datei.d83");
+}
+
+TEST(CommandLine, UsageErrorsAreToldInGerman) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* error;
+    };
+    for (const Case& c : {Case{{}, "Es wurde keine Eingabedatei angegeben."},
+                          Case{{"--farbe", "a"}, "Unbekannte Option: --farbe"},
+                          Case{{"--regelungen=vielleicht", "a"}, "--regelungen erwartet \"ja\" oder \"nein\", nicht \"vielleicht\"."},
+                          Case{{"a", "-o"}, "-o erwartet einen Dateinamen."},
+                          Case{{"a", "b"}, "Es ist nur eine Eingabedatei erlaubt: b"}}) {
+        EXPECT_EQ(parse_command_line(c.args).error, c.error);
+    }
+    EXPECT_TRUE(parse_command_line({"--help"}).help);
+    EXPECT_EQ(parse_command_line({"--help"}).error, "");
+}
+
+TEST(CommandLine, DerivedOutputNeverOverwrites) {
+    const auto dir = testsupport::fresh_dir();
+    EXPECT_EQ(app::derived_output(dir / "lv.d83"), dir / "lv.xlsx");
+    testsupport::write_file(dir / "lv.xlsx", "x");
+    testsupport::write_file(dir / "lv (2).xlsx", "x");
+    EXPECT_EQ(app::derived_output(dir / "lv.d83"), dir / "lv (3).xlsx");
+    // An input that is itself an .xlsx is never the output.
+    EXPECT_EQ(app::derived_output(dir / "lv.xlsx"), dir / "lv (3).xlsx");
+}
+
+TEST(ConsoleFrontend, CarriageReturnsAndLineFeedsBreakLines) {
+    EXPECT_EQ(app::ConsoleFrontend::console_text("a\rb\nc\r\nd"), "a\nb\nc\nd");
+}
+
+TEST(Cli, HelpVersionAndUsageExitStatus) {
+    auto help = testsupport::run_cli({"--help"});
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_NE(help.out.find("Aufruf: bremora-cli [OPTIONEN] EINGABEDATEI [-o AUSGABE.xlsx]"), std::string::npos);
+    EXPECT_NE(help.out.find("--ohne-kalkulationsspalten"), std::string::npos);
+    EXPECT_EQ(testsupport::run_cli({"--version"}).exit_code, 0);
+    auto bad = testsupport::run_cli({"--unsinn", "x.d83"});
+    EXPECT_EQ(bad.exit_code, 2);
+    EXPECT_NE(bad.err.find("Unbekannte Option: --unsinn"), std::string::npos);
+}
+
+TEST(Cli, RefusedInputWritesNothing) {
+    const auto dir = testsupport::fresh_dir();
+    struct Case {
+        const char* name;
+        std::string content;
+        const char* message;
+    };
+    for (const Case& c : {Case{"leer.d83", "", "ist keine GAEB-Datei"},
+                          Case{"binaer.d83", std::string("\x00\x01\xff\xfe\x80", 5), "ist keine GAEB-Datei"},
+                          Case{"phase85.d83", "00        85\r\n", "Die Austauschphase 85wird nicht unterstützt!"}}) {
+        SCOPED_TRACE(c.name);
+        testsupport::write_file(dir / c.name, c.content);
+        auto run = testsupport::run_cli({(dir / c.name).string()});
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        std::filesystem::path out = dir / c.name;
+        EXPECT_FALSE(std::filesystem::exists(out.replace_extension(".xlsx")));
+    }
+    auto missing = testsupport::run_cli({(dir / "fehlt.d83").string()});
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_NE(missing.err.find("fehlt.d83 kann nicht geöffnet werden!"), std::string::npos) << missing.err;
+}

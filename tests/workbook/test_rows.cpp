@@ -1,1 +1,293 @@
+// SPDX-License-Identifier: MIT
+// Sheet layout, row kinds, price formulas and the finishing pass.
 #include <gtest/gtest.h>
+
+#include "tests/support/test_support.h"
+#include "workbook/finish.h"
+#include "workbook/layout.h"
+#include "workbook/rows.h"
+
+using namespace workbook;
+
+namespace {
+
+// A prepared session with a conversion for one format, as the controller hands it to a reader.
+struct Fixture {
+    ExcelSession excel;
+    RecordingFrontend ui;
+    Conversion c{excel, ui};
+    SheetRows rows;
+    RowKinds kinds{c, rows};
+
+    explicit Fixture(GaebFormat format, ConversionOptions options = {}, bool prepare_positions = true) {
+        excel.Connect();
+        c.format = format;
+        c.options = options;
+        c.money_format = "#,###,##0.00";
+        c.quantity_format = "#######0.000";
+        PrepareWorkbook(excel, ui);
+        CreateSheets(c);
+        if (prepare_positions) PreparePositionsSheet(c);
+    }
+    // The workbook also after the finishing pass has released the session.
+    Sheet& sheet(std::string_view name) { return excel.result()->sheet(name); }
+    std::vector<std::string> tabs() {
+        std::vector<std::string> out;
+        for (Sheet* s : excel.result()->sheets_in_tab_order()) out.push_back(s->name());
+        return out;
+    }
+};
+
+ConversionOptions all_sheets() {
+    ConversionOptions o;
+    o.SubtotalsSheet = o.ExportNotesText = o.LogFaultyLines = true;
+    return o;
+}
+
+}  // namespace
+
+TEST(Layout, TabOrderIsTheReverseOfCreation) {
+    // GAEB 90 adds "Regelungen" while reading up to record 00, before Positionsteil is selected.
+    Fixture g90(GaebFormat::Gaeb90, all_sheets(), false);
+    AddRulesSheet(g90.c);
+    EXPECT_EQ(g90.tabs(), (std::vector<std::string>{"Regelungen", "Fehlerhafte Zeilen", "Hinweistext", "Teilsummen",
+                                                    "Positionsteil"}));
+    Fixture g2k(GaebFormat::Gaeb2000, all_sheets());
+    EXPECT_EQ(g2k.tabs(), (std::vector<std::string>{"Hinweistext", "Teilsummen", "Positionsteil"}));
+    ConversionOptions none;
+    none.LogFaultyLines = false;
+    Fixture bare(GaebFormat::Gaeb2000, none);
+    EXPECT_EQ(bare.tabs(), (std::vector<std::string>{"Positionsteil"}));
+}
+
+TEST(Layout, SubtotalsSheetCaptionsForEveryFormat) {
+    for (GaebFormat f : {GaebFormat::Gaeb90, GaebFormat::Gaeb2000, GaebFormat::Xml}) {
+        SCOPED_TRACE(static_cast<int>(f));
+        Fixture fx(f, all_sheets());
+        Sheet& t = fx.sheet(kTeilsummen);
+        EXPECT_EQ(t.text(1, 1), "Bezeichnung");
+        EXPECT_EQ(t.text(1, 2), "Wert");
+        EXPECT_EQ(t.effective_format(1, 2).bold, true);
+        EXPECT_EQ(t.column_format(3).halign.has_value(), f != GaebFormat::Gaeb90);
+        EXPECT_EQ(t.column_format(2).number_format.has_value(), f == GaebFormat::Gaeb90);
+    }
+}
+
+TEST(Layout, CaptionRowWithAndWithoutCalculationColumns) {
+    for (bool calc : {true, false}) {
+        SCOPED_TRACE(calc);
+        ConversionOptions o;
+        o.CalcColumns = calc;
+        Fixture fx(GaebFormat::Gaeb90, o);
+        WriteColumnHeaderRow(fx.c, fx.rows);
+        Sheet& p = fx.sheet(kPositionsteil);
+        EXPECT_EQ(fx.rows.Positions, 8);
+        EXPECT_EQ(p.text(7, 1), "Ordnungszahl");
+        EXPECT_EQ(p.text(7, 2), "Positionstext");
+        EXPECT_EQ(p.text(7, 6), "G-Preis");
+        EXPECT_EQ(p.text(7, 7), calc ? "Basispreis" : "");
+        EXPECT_EQ(p.text(7, 8), calc ? "Faktor" : "");
+        EXPECT_EQ(p.column_format(7).fill.has_value(), calc);
+        EXPECT_EQ(p.column_width(7), 10);
+        EXPECT_EQ(p.column_width(6), 12);  // GAEB 90 widens the total column
+        EXPECT_EQ(p.column_format(8).number_format, "#,###,##0.00");
+        EXPECT_EQ(p.column_format(3).number_format, "#######0.000");
+        const CellFormat caption = p.effective_format(7, calc ? 8 : 6);
+        EXPECT_EQ(caption.fill, kFillYellow);
+        EXPECT_EQ(caption.border, true);
+        EXPECT_EQ(caption.bold, true);
+        EXPECT_EQ(caption.halign, HAlign::Center);
+        EXPECT_FALSE(p.effective_format(7, 7).border.has_value() && !calc);
+        // Column A is text and bold: an ordinal number keeps its leading zero.
+        EXPECT_EQ(p.column_format(1).number_format, "@");
+        EXPECT_EQ(p.column_format(1).bold, true);
+    }
+    Fixture g2k(GaebFormat::Gaeb2000);
+    WriteColumnHeaderRow(g2k.c, g2k.rows);
+    EXPECT_EQ(g2k.sheet(kPositionsteil).text(7, 2), "Positiontext");
+    EXPECT_EQ(g2k.sheet(kPositionsteil).column_width(6), 10);
+}
+
+// Every combination of CalcColumns, RoundPrices and layout, for an item in row 10.
+TEST(Rows, PriceFormulasForEveryOptionCombination) {
+    struct Case {
+        GaebFormat format;
+        bool calc, round;
+        std::vector<std::string> expected;  // cells C to H of row 10, "" when empty
+    };
+    const std::vector<Case> cases = {
+        {GaebFormat::Gaeb90, true, true, {"2", "m2", "=ROUND($G$10*$H$10,2)", "=ROUND($C$10*$E$10,2)", "7.25", "1"}},
+        {GaebFormat::Gaeb90, true, false, {"2", "m2", "=$G$10*$H$10", "=$C$10*$E$10", "7.25", "1"}},
+        {GaebFormat::Gaeb90, false, true, {"2", "m2", "7.25", "=ROUND($C$10*$E$10,2)", "", ""}},
+        {GaebFormat::Gaeb90, false, false, {"2", "m2", "7.25", "=$C$10*$E$10", "", ""}},
+        {GaebFormat::Gaeb2000, true, true, {"2", "m2", "=ROUND($G$10*$H$10,2)", "=ROUND($C$10*$E$10,2)", "7.25", "1"}},
+        {GaebFormat::Xml, false, false, {"2", "m2", "7.25", "=$C$10*$E$10", "", ""}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(k.format) << " calc=" << k.calc << " round=" << k.round);
+        ConversionOptions o;
+        o.CalcColumns = k.calc;
+        o.RoundPrices = k.round;
+        Fixture fx(k.format, o);
+        fx.rows.Positions = 10;
+        fx.kinds.ItemRow({"01.02.0010", "*** Normalposition", 2.0, "m2", 7.25, false});
+        Sheet& p = fx.sheet(kPositionsteil);
+        std::vector<std::string> got;
+        for (int col = 3; col <= 8; ++col) got.push_back(p.text(10, col));
+        EXPECT_EQ(got, k.expected);
+        EXPECT_EQ(p.text(10, 1), "01.02.0010");
+        EXPECT_EQ(p.effective_format(10, 2).font_color, kColorRed);
+        const int input_col = k.calc ? 7 : 5;
+        EXPECT_EQ(p.effective_format(10, input_col).fill, kFillTurquoise);
+        EXPECT_EQ(p.effective_format(10, input_col).border, true);
+        EXPECT_EQ(fx.rows.LastItemRow, 10);
+        EXPECT_EQ(fx.rows.Positions, 11);
+    }
+    // Bid layout: the quantity from the total; GAEB DA XML without ROUND.
+    EXPECT_EQ(formula_quantity_from_total(12, GaebFormat::Gaeb90), "=ROUND($F$12/$E$12,3)");
+    EXPECT_EQ(formula_quantity_from_total(12, GaebFormat::Gaeb2000), "=ROUND($F$12/$E$12,3)");
+    EXPECT_EQ(formula_quantity_from_total(12, GaebFormat::Xml), "=$F$12/$E$12");
+    EXPECT_EQ(formula_subtotal(20, 35), "=SUM(Positionsteil!$F$20:$F$35)");
+    EXPECT_EQ(formula_grand_total(4), "=ROUND(SUM($B$2:$B$4),2)");
+}
+
+TEST(Rows, ItemWithoutTotalLeavesTotalEmptyButCounts) {
+    Fixture fx(GaebFormat::Gaeb2000);
+    fx.rows.Positions = 10;
+    fx.kinds.ItemRow({"1", "*** Bedarfsposition ohne G-Preis, Typ NEN", 1.0, "St", std::nullopt, true});
+    Sheet& p = fx.sheet(kPositionsteil);
+    EXPECT_EQ(p.text(10, 6), "");
+    EXPECT_EQ(p.text(10, 7), "0");
+    EXPECT_EQ(fx.rows.LastItemRow, 10);
+}
+
+TEST(Rows, Gaeb90TextGroupSkipsHierarchyRowsAndFormsOnce) {
+    Fixture fx(GaebFormat::Gaeb90);
+    fx.rows.Positions = 20;
+    fx.kinds.ItemRow({"01.0010", "", 1.0, "m", std::nullopt, false});  // row 20
+    for (int i = 0; i < 5; ++i) fx.kinds.TextRow("Langtext", true);   // rows 21 to 25
+    fx.kinds.HierarchyRow("LV-Gruppe 02 - Ausbau");                    // row 26
+    EXPECT_EQ(fx.rows.TextGroupStart, 21);
+    fx.kinds.ItemRow({"02.0010", "", 1.0, "m", std::nullopt, false});  // row 27
+    Sheet& p = fx.sheet(kPositionsteil);
+    EXPECT_EQ(p.outline_level(20), 0);
+    for (int r = 21; r <= 25; ++r) EXPECT_EQ(p.outline_level(r), 1) << r;
+    EXPECT_EQ(p.outline_level(26), 0);
+    EXPECT_EQ(fx.rows.TextGroupStart, 0);
+    // An item without long text forms no group when the next item comes.
+    fx.kinds.TextRow("Kurztext", false);
+    fx.kinds.ItemRow({"02.0020", "", 1.0, "m", std::nullopt, false});
+    EXPECT_EQ(p.outline_level(28), 0);
+}
+
+TEST(Rows, SubtotalFormulaNeedsItemsInTheGroup) {
+    Fixture fx(GaebFormat::Gaeb2000, all_sheets());
+    fx.rows.GroupFirstRow = 20;
+    fx.rows.LastItemRow = 35;
+    fx.kinds.SubtotalLabel(fx.rows.Subtotals, "LV-Bereich 01. Rohbau");
+    EXPECT_TRUE(fx.kinds.SubtotalFormula());
+    Sheet& t = fx.sheet(kTeilsummen);
+    EXPECT_EQ(t.text(2, 1), "LV-Bereich 01. Rohbau");
+    EXPECT_EQ(t.text(2, 2), "=SUM(Positionsteil!$F$20:$F$35)");
+    EXPECT_EQ(fx.rows.Subtotals, 3);
+    EXPECT_EQ(fx.rows.GroupFirstRow, 0);
+    fx.rows.GroupFirstRow = 40;  // a group without items
+    EXPECT_FALSE(fx.kinds.SubtotalFormula());
+    EXPECT_EQ(fx.rows.Subtotals, 3);
+}
+
+TEST(Rows, AuxiliaryRowsAdvanceTheirCursors) {
+    Fixture fx(GaebFormat::Gaeb90, all_sheets());
+    fx.kinds.NotesRow("LV-Gruppe 01 Rohbau", true);
+    fx.kinds.NotesRow("Hinweis", false);
+    EXPECT_EQ(fx.sheet(kHinweistext).effective_format(1, 1).bold, true);
+    EXPECT_NE(fx.sheet(kHinweistext).effective_format(2, 1).bold, true);
+    EXPECT_EQ(fx.rows.Notes, 3);
+    fx.kinds.FaultyLineRow("05 kaputt");
+    EXPECT_EQ(fx.sheet(kFehlerhafteZeilen).text(1, 1), "05 kaputt");
+    // Without a "Regelungen" sheet the write fails, and the cursor still advances.
+    EXPECT_THROW(fx.kinds.RulesRow("Regel"), WorkbookError);
+    EXPECT_EQ(fx.rows.Rules, 2);
+}
+
+TEST(Finish, GrandTotalBelowTheLastSubtotalAndBlueLabels) {
+    Fixture fx(GaebFormat::Gaeb2000, all_sheets());
+    fx.rows.Subtotals = 5;  // three subtotal rows 2 to 4
+    for (int r = 2; r <= 4; ++r) fx.sheet(kTeilsummen).set_value(r, 1, "LV-Bereich " + std::to_string(r));
+    FinishWorkbook(fx.c, fx.rows);
+    Sheet& t = fx.sheet(kTeilsummen);
+    EXPECT_EQ(t.text(5, 1), "");
+    EXPECT_EQ(t.text(6, 1), "Gesamt");
+    EXPECT_EQ(t.text(6, 2), "=ROUND(SUM($B$2:$B$4),2)");
+    for (int r = 2; r <= 6; ++r) EXPECT_EQ(t.effective_format(r, 1).font_color, kColorBlue) << r;
+    EXPECT_EQ(t.column_width(2), 15);
+    EXPECT_EQ(fx.c.end, RunEnd::Completed);
+    EXPECT_EQ(fx.ui.messages.back(), "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet.");
+}
+
+TEST(Finish, EmptyAuxiliarySheetsByFormat) {
+    Fixture g2k(GaebFormat::Gaeb2000, all_sheets());
+    FinishWorkbook(g2k.c, g2k.rows);
+    EXPECT_EQ(g2k.tabs(), (std::vector<std::string>{"Positionsteil"}));  // no subtotal, no notes
+
+    Fixture g90(GaebFormat::Gaeb90, all_sheets());
+    FinishWorkbook(g90.c, g90.rows);
+    EXPECT_EQ(g90.tabs(), (std::vector<std::string>{"Hinweistext", "Positionsteil"}));  // GAEB 90 keeps notes
+    EXPECT_EQ(g90.ui.messages.size(), 1u);
+
+    Fixture faulty(GaebFormat::Gaeb90, all_sheets());
+    faulty.kinds.FaultyLineRow("22 ?");
+    FinishWorkbook(faulty.c, faulty.rows);
+    ASSERT_EQ(faulty.ui.messages.size(), 2u);
+    EXPECT_EQ(faulty.ui.messages[0],
+              "Es wurden fehlerhafte Sätze in der Quelldatei gefunden.\rSie sind in der Tabelle \"Fehlerhafte "
+              "Zeilen\" aufgelistet.\rDas Programm wird jetzt beendet.");
+    EXPECT_NE(std::find(faulty.ui.events.begin(), faulty.ui.events.end(), "beep"), faulty.ui.events.end());
+    EXPECT_NE(faulty.excel.result()->find_sheet(kFehlerhafteZeilen), nullptr);
+}
+
+TEST(Finish, PositionsSheetLayoutPerFormat) {
+    struct Case {
+        GaebFormat format;
+        int mask_length;
+        int print_zoom;
+        double a, b, c;
+        const char* completion;
+    };
+    for (const Case& k : {Case{GaebFormat::Gaeb90, 0, 75, 20, 100, 12, "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."},
+                          Case{GaebFormat::Gaeb2000, 0, 65, 20, 150, 12, "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."},
+                          Case{GaebFormat::Xml, 7, 65, 23, 146, 10, "Konvertierung abgeschlossen.\r\rDas Programm wird jetzt beendet."},
+                          Case{GaebFormat::Xml, 6, 65, 18, 146, 10, "Konvertierung abgeschlossen.\r\rDas Programm wird jetzt beendet."}}) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(k.format) << " mask " << k.mask_length);
+        Fixture fx(k.format);
+        FinishWorkbook(fx.c, fx.rows, {k.mask_length});
+        const Sheet& p = fx.sheet(kPositionsteil);
+        EXPECT_EQ(p.page_setup().zoom, k.print_zoom);
+        EXPECT_EQ(p.page_setup().orientation, 2);
+        EXPECT_EQ(p.page_setup().print_title_rows, "$7:$7");
+        EXPECT_EQ(p.page_setup().print_area, "$A:$F");
+        EXPECT_TRUE(p.page_setup().center_horizontally);
+        EXPECT_NEAR(p.page_setup().left_margin, 28.3465, 1e-3);
+        EXPECT_EQ(p.page_setup().header_margin, 0);
+        EXPECT_EQ(p.window().zoom, 80);
+        EXPECT_EQ(p.window().split_row, 7);
+        EXPECT_TRUE(p.window().freeze_panes);
+        EXPECT_EQ(p.column_width(1), k.a);
+        EXPECT_EQ(p.column_width(2), k.b);
+        EXPECT_EQ(p.column_width(3), k.c);
+        EXPECT_EQ(p.column_width(4), 8);
+        EXPECT_EQ(fx.ui.messages.back(), k.completion);
+        EXPECT_FALSE(fx.excel.connected());
+    }
+}
+
+TEST(Finish, AbortTidiesWhatExists) {
+    Fixture fx(GaebFormat::Gaeb2000, all_sheets());
+    fx.sheet(kTeilsummen).set_value(2, 1, "LV-Bereich 01.");
+    FormatNachFehler(fx.c);
+    EXPECT_EQ(fx.c.end, RunEnd::Aborted);
+    EXPECT_EQ(fx.sheet(kTeilsummen).column_width(2), 10);
+    EXPECT_EQ(fx.sheet(kTeilsummen).selected_cell(), std::make_pair(2, 1));
+    EXPECT_TRUE(fx.excel.visible());
+    EXPECT_TRUE(fx.ui.messages.empty());
+}

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what Bremora needs from Debian's archive (Debian 12). With --tests also what the
+# test suite uses (openpyxl as an independent .xlsx reader, LibreOffice Calc for recalculation).
+set -euo pipefail
+
+packages=(g++ cmake make pkg-config libxlsxwriter-dev zlib1g-dev libpugixml-dev libfmt-dev)
+if [[ "${1:-}" == "--tests" ]]; then
+    packages+=(libgtest-dev python3 python3-openpyxl libreoffice-calc-nogui)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    sudo=""
+    [[ $(id -u) -eq 0 ]] || sudo="sudo"
+    echo "Installiere: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
