@@ -132,6 +132,7 @@ TEST(FormulaEvaluator, EvaluatesTheFormulaFamilyLikeTheSpreadsheet) {
         {"=SUM(A1:A2", std::string("#NAME?")},
         {"=XFE1", std::string("#NAME?")},
         {"=A0", std::string("#NAME?")},
+        {"=F+1", std::string("#NAME?")},
         {"='Teilsummen!A1", std::string("#NAME?")},
         {"=", std::string("#NAME?")},
         {deep_parens.c_str(), std::string("#NAME?")},

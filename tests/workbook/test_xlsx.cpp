@@ -1,0 +1,373 @@
+// SPDX-License-Identifier: MIT
+// The saved .xlsx read back by independent readers: openpyxl, and LibreOffice recalculating.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "tests/support/test_support.h"
+#include "workbook/xlsx/xlsx_writer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using workbook::ExcelSession;
+using workbook::HAlign;
+using workbook::Range;
+using workbook::Sheet;
+using workbook::Workbook;
+
+// Separators of a German locale: the model holds the formats as the locale writes them.
+const std::string kMoneyDe = "#.###.##0,00";
+const std::string kQuantityDe = "#######0,000";
+
+struct Session {
+    ExcelSession excel;
+    Session() {
+        excel.Connect();
+        excel.set_locale_number_formats(kMoneyDe, kQuantityDe);
+        excel.set_sheets_in_new_workbook(1);
+        excel.add_workbook();
+    }
+    Workbook& book() { return excel.workbook(); }
+};
+
+void write_item(Sheet& p, int32_t r, const char* oz, double quantity, const char* unit, double price) {
+    const std::string n = std::to_string(r);
+    p.set_value(r, 1, oz);
+    p.set_value(r, 2, "Position");
+    p.set_font_color(r, 2, workbook::kColorRed);
+    p.set_value(r, 3, quantity);
+    p.set_value(r, 4, unit);
+    p.set_value(r, 7, price);
+    p.set_value(r, 8, 1.0);
+    for (int32_t col : {7, 8}) {
+        p.set_fill(r, col, workbook::kFillTurquoise);
+        p.border_around(r, col);
+    }
+    p.set_formula(r, 5, "=ROUND($G$" + n + "*$H$" + n + ",2)");
+    p.set_formula(r, 6, "=ROUND($C$" + n + "*$E$" + n + ",2)");
+}
+
+// A small finished bill as the readers and the finishing pass leave it, built on the model.
+void build_bill(Session& s) {
+    Workbook& wb = s.book();
+    Sheet& pos = wb.sheet(1);
+    pos.set_name("Positionsteil");
+    Sheet& sums = wb.add_sheet();
+    sums.set_name("Teilsummen");
+    Sheet& notes = wb.add_sheet();
+    notes.set_name("Hinweistext");
+
+    // Column formats first: every cell written later must carry them in the file.
+    pos.set_number_format(Range::columns(1, 2), "@");
+    pos.set_bold(Range::columns(1, 1), true);
+    pos.set_halign(Range::columns(3, 3), HAlign::Right);
+    pos.set_number_format(Range::columns(3, 3), kQuantityDe);
+    pos.set_halign(Range::columns(5, 8), HAlign::Right);
+    pos.set_number_format(Range::columns(5, 8), kMoneyDe);
+    pos.set_fill(Range::columns(7, 8), workbook::kFillGrey);
+
+    pos.set_value(1, 1, "Projektname:");
+    pos.set_value(1, 2, "Neubau Kita Süd – 2. BA");
+    const char* captions[] = {"Ordnungszahl", "Positionstext", "Menge",      "ME",
+                              "E-Preis",      "G-Preis",       "Basispreis", "Faktor"};
+    for (int32_t col = 1; col <= 8; ++col) {
+        pos.set_value(7, col, captions[col - 1]);
+        pos.set_fill(7, col, workbook::kFillYellow);
+        pos.border_around(7, col);
+        pos.set_bold(7, col, true);
+        pos.set_halign(7, col, HAlign::Center);
+    }
+    pos.set_value(8, 2, "LV-Gruppe 01 Rohbau");
+    pos.set_font_color(8, 2, workbook::kColorBlue);
+    // 12.5 * 19.99 is 249.87499999999997 in binary; the spreadsheet rounds it to 249.88.
+    write_item(pos, 9, "01.0010", 12.5, "m2", 19.99);
+    pos.set_value(10, 2, "Langtext Zeile 1");
+    pos.set_value(11, 2, "Langtext Zeile 2");
+    pos.group_rows("10:11");
+    write_item(pos, 12, "01.0020", 3, "St", 1.005);
+    pos.set_value(13, 2, "Untertitel");
+    pos.set_font_color(13, 2, workbook::kColorPurple);
+    // A bid item without unit price: the quantity from the total divides by zero.
+    pos.set_value(14, 1, "01.0030");
+    pos.set_value(14, 5, 0.0);
+    pos.set_value(14, 6, 100.0);
+    pos.set_formula(14, 3, "=ROUND($F$14/$E$14,3)");
+    pos.set_column_width(1, 1, 20);
+    pos.set_column_width(2, 2, 100);
+    pos.set_column_width(5, 8, 10);
+
+    auto& page = pos.page_setup();
+    page.zoom = 75;
+    page.orientation = 2;
+    page.print_title_rows = "$7:$7";
+    page.print_area = "$A:$F";
+    page.center_horizontally = true;
+    page.left_margin = page.right_margin = page.top_margin = page.bottom_margin =
+        s.excel.InchesToPoints(0.393700787401575);
+    page.header_margin = page.footer_margin = s.excel.InchesToPoints(0);
+    auto& window = pos.window();
+    window.zoom = 80;
+    window.split_row = 7;
+    window.freeze_panes = true;
+
+    sums.set_number_format(Range::columns(1, 1), "@");
+    sums.set_number_format(Range::columns(2, 2), kMoneyDe);
+    sums.set_halign(Range::columns(2, 2), HAlign::Right);
+    sums.set_value(1, 1, "Bezeichnung");
+    sums.set_value(1, 2, "Wert");
+    sums.set_value(2, 1, "LV-Gruppe 01 Rohbau");
+    sums.set_formula(2, 2, "=SUM(Positionsteil!$F$9:$F$13)");
+    sums.set_value(4, 1, "Gesamt");
+    sums.set_formula(4, 2, "=ROUND(SUM($B$2:$B$3),2)");
+    for (int32_t r = 2; r <= 4; ++r) sums.set_font_color(r, 1, workbook::kColorBlue);
+    sums.set_column_width(2, 2, 15);
+    sums.autofit_columns(1, 1);
+    sums.select_cell(2, 1);
+
+    notes.set_value(1, 1, "Vorbemerkung");
+    notes.set_bold(1, 1, true);
+    notes.set_value(2, 1, "Maße in m, Preise in €");
+
+    wb.activate(pos);
+}
+
+TEST(XlsxWriter, SavedWorkbookReadsBackWithEverythingTheModelHolds) {
+    Session s;
+    build_bill(s);
+    const fs::path file = testsupport::fresh_dir() / "lv.xlsx";
+    workbook::xlsx::save(s.excel, s.book(), file);
+    // Widths are shown as characters of the default font, the file's 5-pixel padding removed.
+    const std::string want = R"(#sheets Hinweistext,Teilsummen,Positionsteil
+#active Positionsteil
+Hinweistext!A1	s	Vorbemerkung	bold
+Hinweistext!A2	s	Maße in m, Preise in €	
+Hinweistext!view	zoom=100 selection=A1
+Hinweistext!print	orientation=portrait
+Hinweistext!margins	left=0.75 right=0.75 top=1 bottom=1 header=0.3 footer=0.3
+Teilsummen!A1	s	Bezeichnung	fmt=@
+Teilsummen!B1	s	Wert	align=right fmt=#,###,##0.00
+Teilsummen!A2	s	LV-Gruppe 01 Rohbau	color=0000FF fmt=@
+Teilsummen!B2	f	=SUM(Positionsteil!$F$9:$F$13)	252.91	align=right fmt=#,###,##0.00
+Teilsummen!A4	s	Gesamt	color=0000FF fmt=@
+Teilsummen!B4	f	=ROUND(SUM($B$2:$B$3),2)	252.91	align=right fmt=#,###,##0.00
+Teilsummen!view	zoom=100 selection=A2
+Teilsummen!print	orientation=portrait
+Teilsummen!margins	left=0.75 right=0.75 top=1 bottom=1 header=0.3 footer=0.3
+Teilsummen!col:A	width=21.86 fmt=@
+Teilsummen!col:B	width=15 align=right fmt=#,###,##0.00
+Positionsteil!A1	s	Projektname:	bold fmt=@
+Positionsteil!B1	s	Neubau Kita Süd – 2. BA	fmt=@
+Positionsteil!A7	s	Ordnungszahl	bold fill=FFFF99 border align=center fmt=@
+Positionsteil!B7	s	Positionstext	bold fill=FFFF99 border align=center fmt=@
+Positionsteil!C7	s	Menge	bold fill=FFFF99 border align=center fmt=#######0.000
+Positionsteil!D7	s	ME	bold fill=FFFF99 border align=center
+Positionsteil!E7	s	E-Preis	bold fill=FFFF99 border align=center fmt=#,###,##0.00
+Positionsteil!F7	s	G-Preis	bold fill=FFFF99 border align=center fmt=#,###,##0.00
+Positionsteil!G7	s	Basispreis	bold fill=FFFF99 border align=center fmt=#,###,##0.00
+Positionsteil!H7	s	Faktor	bold fill=FFFF99 border align=center fmt=#,###,##0.00
+Positionsteil!B8	s	LV-Gruppe 01 Rohbau	color=0000FF fmt=@
+Positionsteil!A9	s	01.0010	bold fmt=@
+Positionsteil!B9	s	Position	color=FF0000 fmt=@
+Positionsteil!C9	n	12.5	align=right fmt=#######0.000
+Positionsteil!D9	s	m2	
+Positionsteil!E9	f	=ROUND($G$9*$H$9,2)	19.99	align=right fmt=#,###,##0.00
+Positionsteil!F9	f	=ROUND($C$9*$E$9,2)	249.88	align=right fmt=#,###,##0.00
+Positionsteil!G9	n	19.99	fill=CCFFFF border align=right fmt=#,###,##0.00
+Positionsteil!H9	n	1	fill=CCFFFF border align=right fmt=#,###,##0.00
+Positionsteil!B10	s	Langtext Zeile 1	fmt=@
+Positionsteil!B11	s	Langtext Zeile 2	fmt=@
+Positionsteil!A12	s	01.0020	bold fmt=@
+Positionsteil!B12	s	Position	color=FF0000 fmt=@
+Positionsteil!C12	n	3	align=right fmt=#######0.000
+Positionsteil!D12	s	St	
+Positionsteil!E12	f	=ROUND($G$12*$H$12,2)	1.01	align=right fmt=#,###,##0.00
+Positionsteil!F12	f	=ROUND($C$12*$E$12,2)	3.03	align=right fmt=#,###,##0.00
+Positionsteil!G12	n	1.005	fill=CCFFFF border align=right fmt=#,###,##0.00
+Positionsteil!H12	n	1	fill=CCFFFF border align=right fmt=#,###,##0.00
+Positionsteil!B13	s	Untertitel	color=800080 fmt=@
+Positionsteil!A14	s	01.0030	bold fmt=@
+Positionsteil!C14	f	=ROUND($F$14/$E$14,3)	#DIV/0!	align=right fmt=#######0.000
+Positionsteil!E14	n	0	align=right fmt=#,###,##0.00
+Positionsteil!F14	n	100	align=right fmt=#,###,##0.00
+Positionsteil!row:10	outline=1
+Positionsteil!row:11	outline=1
+Positionsteil!view	zoom=80 freeze=A8 selection=A1
+Positionsteil!print	orientation=landscape scale=75 titles=$7:$7 area=$A:$F center=horizontal
+Positionsteil!margins	left=0.3937 right=0.3937 top=0.3937 bottom=0.3937 header=0 footer=0
+Positionsteil!col:A	width=20 bold fmt=@
+Positionsteil!col:B	width=100 fmt=@
+Positionsteil!col:C	width=8.43 align=right fmt=#######0.000
+Positionsteil!col:E	width=10 align=right fmt=#,###,##0.00
+Positionsteil!col:F	width=10 align=right fmt=#,###,##0.00
+Positionsteil!col:G	width=10 fill=C0C0C0 align=right fmt=#,###,##0.00
+Positionsteil!col:H	width=10 fill=C0C0C0 align=right fmt=#,###,##0.00
+)";
+    EXPECT_EQ(testsupport::xlsx_dump(file), want);
+}
+
+TEST(XlsxWriter, TextsReachTheFileIntactOrMadeSafe) {
+    Session s;
+    Sheet& sh = s.book().sheet(1);
+    const std::string long_text(40000, 'x');
+    struct Case {
+        std::string in, want;  // want as the dump escapes it
+    } cases[] = {
+        {"Fliesen 30×60 cm, Fuge ≤ 3 mm", "Fliesen 30×60 cm, Fuge ≤ 3 mm"},
+        {"Zeile 1\nZeile 2\tTab", "Zeile 1\\nZeile 2\\tTab"},
+        // A literal that looks like the file format's own escape stays literal.
+        {"Maß _x0041_ bleibt", "Maß _x0041_ bleibt"},
+        {"Steuer\x01zeichen", "Steuer\\x01zeichen"},
+        // Bytes that are no UTF-8 would make the file unreadable: replaced, the rest kept.
+        {std::string("Ger\xe4t \xff\xfe Ende"), "Ger\xEF\xBF\xBDt \xEF\xBF\xBD\xEF\xBF\xBD Ende"},
+        {std::string("over\xC0\xAFlong \xED\xA0\x80 surrogate"),
+         "over\xEF\xBF\xBD\xEF\xBF\xBDlong \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD surrogate"},
+        {std::string("nul\0byte", 8),
+         "nul\xEF\xBF\xBD"
+         "byte"},
+        // The file format holds 32767 characters per cell.
+        {long_text, std::string(32767, 'x')},
+    };
+    int32_t row = 1;
+    for (const auto& c : cases) sh.set_value(row++, 1, c.in);
+    const fs::path file = testsupport::fresh_dir() / "texte.xlsx";
+    workbook::xlsx::save(s.excel, s.book(), file);
+    const std::string dump = testsupport::xlsx_dump(file);
+    row = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(row);
+        const std::string line = "Tabelle1!A" + std::to_string(row++) + "\ts\t" + c.want + "\t\n";
+        EXPECT_NE(dump.find(line), std::string::npos) << "missing line: " << line.substr(0, 80);
+    }
+}
+
+bool has_temp_files(const fs::path& dir) {
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.path().extension() == ".tmp") return true;
+    return false;
+}
+
+TEST(XlsxWriter, ReplacesAnExistingFileAndKeepsItsPermissions) {
+    Session s;
+    build_bill(s);
+    const fs::path dir = testsupport::fresh_dir();
+    const fs::path file = dir / "lv.xlsx";
+    testsupport::write_file(file, "alte Datei");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    workbook::xlsx::save(s.excel, s.book(), file);
+    EXPECT_EQ(testsupport::read_file(file).substr(0, 2), "PK");
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_FALSE(has_temp_files(dir));
+}
+
+TEST(XlsxWriter, FailureLeavesNoFileBehindAndTheOldOneIntact) {
+    const fs::path dir = testsupport::fresh_dir();
+    const fs::path existing = dir / "lv.xlsx";
+    testsupport::write_file(existing, "alte Datei");
+    fs::create_directory(dir / "ordner.xlsx");
+
+    // A sheet name the file format refuses, met after the first sheet has been written.
+    Session bad_name;
+    build_bill(bad_name);
+    bad_name.book().sheet("Hinweistext").set_name("'Alt'");
+    struct Case {
+        const char* what;
+        Session* session;
+        fs::path target;
+    };
+    Session fine;
+    build_bill(fine);
+    const Case cases[] = {
+        {"sheet name", &bad_name, existing},
+        {"missing folder", &fine, dir / "fehlt" / "lv.xlsx"},
+        {"target is a folder", &fine, dir / "ordner.xlsx"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        try {
+            workbook::xlsx::save(c.session->excel, c.session->book(), c.target);
+            ADD_FAILURE() << "saved without error";
+        } catch (const workbook::WorkbookError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind(
+                          "Die Arbeitsmappe kann nicht gespeichert werden: " + c.target.string() + " (", 0),
+                      0u)
+                << e.what();
+        }
+        EXPECT_EQ(testsupport::read_file(existing), "alte Datei");
+        EXPECT_FALSE(has_temp_files(dir));
+        EXPECT_TRUE(fs::is_directory(dir / "ordner.xlsx"));
+    }
+}
+
+TEST(XlsxWriter, EqualModelsGiveByteEqualFiles) {
+    const fs::path dir = testsupport::fresh_dir();
+    Session first, second;
+    build_bill(first);
+    build_bill(second);
+    workbook::xlsx::save(first.excel, first.book(), dir / "a.xlsx");
+    workbook::xlsx::save(second.excel, second.book(), dir / "b.xlsx");
+    const std::string a = testsupport::read_file(dir / "a.xlsx");
+    EXPECT_GT(a.size(), 1000u);
+    EXPECT_TRUE(a == testsupport::read_file(dir / "b.xlsx"));
+}
+
+// Prices and quantities that hit the rounding boundaries, as many readers' items would.
+void build_rounding_bill(Session& s, int32_t items) {
+    Sheet& pos = s.book().sheet(1);
+    pos.set_name("Positionsteil");
+    Sheet& sums = s.book().add_sheet();
+    sums.set_name("Teilsummen");
+    uint64_t seed = 20240611;
+    auto next = [&seed](uint64_t range) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return (seed >> 33) % range;
+    };
+    const double factors[] = {1.0, 1.15, 0.95, 1.005, 0.285, 1.125, 2.675};
+    int32_t group_start = 8, sum_row = 2;
+    for (int32_t i = 0; i < items; ++i) {
+        const int32_t r = 8 + i;
+        const std::string n = std::to_string(r);
+        pos.set_value(r, 3, static_cast<double>(next(100000)) / 1000.0);
+        pos.set_value(r, 7, static_cast<double>(next(1000000)) / 1000.0 + 0.005);
+        pos.set_value(r, 8, factors[next(7)]);
+        pos.set_formula(r, 5, "=ROUND($G$" + n + "*$H$" + n + ",2)");
+        pos.set_formula(r, 6, (i % 3 == 0 ? "=$C$" + n + "*$E$" + n : "=ROUND($C$" + n + "*$E$" + n + ",2)"));
+        if (i % 5 == 4) pos.set_formula(r, 9, "=ROUND($F$" + n + "/$E$" + n + ",3)");
+        if (i % 25 == 24) {
+            sums.set_formula(sum_row++, 2,
+                             "=SUM(Positionsteil!$F$" + std::to_string(group_start) + ":$F$" + n + ")");
+            group_start = r + 1;
+        }
+    }
+    pos.set_value(8 + items, 5, 0.0);
+    pos.set_formula(8 + items, 3, "=$F$" + std::to_string(8 + items) + "/$E$" + std::to_string(8 + items));
+    sums.set_formula(sum_row + 1, 2, "=ROUND(SUM($B$2:$B$" + std::to_string(sum_row - 1) + "),2)");
+}
+
+TEST(XlsxLibreOffice, RecalculatedValuesEqualTheStoredOnes) {
+    Session bill, rounding;
+    build_bill(bill);
+    build_rounding_bill(rounding, 500);
+    const fs::path dir = testsupport::fresh_dir();
+    workbook::xlsx::save(bill.excel, bill.book(), dir / "lv.xlsx");
+    workbook::xlsx::save(rounding.excel, rounding.book(), dir / "rundung.xlsx");
+    const std::string command = std::string("/usr/bin/python3 ") + BREMORA_SOURCE_DIR +
+                                "/scripts/lo_recalc_check.py '" + (dir / "lv.xlsx").string() + "' '" +
+                                (dir / "rundung.xlsx").string() + "' > '" + (dir / "check.txt").string() +
+                                "' 2>&1";
+    const int rc = std::system(command.c_str());
+    const std::string output = testsupport::read_file(dir / "check.txt");
+    if (WIFEXITED(rc) && WEXITSTATUS(rc) == 77) GTEST_SKIP() << output;
+    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << output;
+    // Both files were compared cell by cell.
+    EXPECT_NE(output.find("lv.xlsx: 7 formula cells compared, 0 differ"), std::string::npos) << output;
+    EXPECT_NE(output.find("rundung.xlsx: 1122 formula cells compared, 0 differ"), std::string::npos)
+        << output;
+}
+
+}  // namespace
