@@ -1,0 +1,275 @@
+// SPDX-License-Identifier: MIT
+// sa0 and the record loop gaeblesen: reading, dispatch, faulty records, the end of a run.
+#include "gaeb90/reader.h"
+
+#include <fmt/format.h>
+
+#include "gaeb90/gaeb90.h"
+#include "gaeb90/record_text.h"
+#include "workbook/finish.h"
+#include "workbook/layout.h"
+#include "workbook/numbers.h"
+
+namespace gaeb90 {
+
+using workbook::RunEnd;
+
+Reader::Reader(workbook::Conversion& c, std::istream& input)
+    : m_c(c), m_input(input.rdbuf()), m_kinds(c, m_st.SheetRows) {}
+
+bool Reader::next_line() {
+    using Traits = std::streambuf::traits_type;
+    m_line.clear();
+    if (!m_input_open || m_input == nullptr) return false;
+    auto ch = m_input->sbumpc();
+    if (Traits::eq_int_type(ch, Traits::eof())) return false;
+    // Lines of any length are read to their end; only the first 80 characters are kept.
+    while (!Traits::eq_int_type(ch, Traits::eof()) && ch != '\n') {
+        if (ch != '\r' && m_line.size() < 80) m_line.push_back(Traits::to_char_type(ch));
+        ch = m_input->sbumpc();
+    }
+    return true;
+}
+
+void Reader::read_data_part() { m_st.DataPart.assign(m_line.size() > 2 ? std::string_view(m_line).substr(2) : ""); }
+
+std::string_view Reader::col(int first, int last) const { return field(m_st.DataPart, first, last); }
+
+void Reader::note_full_sheet() {
+    const workbook::SheetRows& r = m_st.SheetRows;
+    const std::pair<int32_t, std::string_view> cursors[] = {
+        {r.Positions, workbook::kPositionsteil}, {r.Notes, workbook::kHinweistext},
+        {r.Faulty, workbook::kFehlerhafteZeilen}, {r.Subtotals, workbook::kTeilsummen},
+        {r.Rules, workbook::kRegelungen}};
+    for (const auto& [cursor, name] : cursors)
+        if (cursor > workbook::kMaxRow && m_full_sheet.empty()) m_full_sheet = name;
+}
+
+// A sheet holds at most kMaxRow rows: once one is full every further line would fail on its own,
+// so the run ends here with the rows written so far.
+bool Reader::end_if_sheet_full() {
+    if (m_full_sheet.empty()) return false;
+    close_input();
+    m_c.ui.error_dialog(fmt::format("Das Tabellenblatt \"{}\" ist voll ({} Zeilen).\nDie Konvertierung wird "
+                                    "abgebrochen.",
+                                    m_full_sheet, workbook::kMaxRow));
+    workbook::FormatNachFehler(m_c);
+    m_stopped = true;
+    return true;
+}
+
+void Reader::sa0() {
+    try {
+        m_c.format = workbook::GaebFormat::Gaeb90;
+        m_st.RecordTypeText.clear();
+        m_st.DataPart.clear();
+        m_st.ExchangePhase.clear();
+        rows().Rules = 1;
+        m_st.ExportRules = false;
+        m_st.RulesFound = false;
+        m_st.OzWidths = {};
+        m_st.OzMask.clear();
+
+        try {
+            workbook::CreateSheets(m_c);
+        } catch (const std::exception& e) {
+            close_input();
+            m_c.ui.message(workbook::step_report(e));
+            try {
+                m_c.excel.set_visible(true);
+                m_c.excel.Release();
+            } catch (const std::exception&) {
+                // The connection is gone already; the run ends either way.
+            }
+            m_c.end_program(RunEnd::Aborted);
+            return;
+        }
+
+        scan_to_opening_record();
+        if (m_stopped) return;
+        if (m_st.RecordTypeText != "00") {
+            close_input();
+            try {
+                m_c.excel.set_visible(true);
+                m_c.excel.Release();
+            } catch (const std::exception&) {
+            }
+            m_c.ui.progress_finish();
+            m_c.ui.message("Kann den Eröffnungssatz \"00\" nicht finden.\nProgrammabbruch.");
+            m_c.end_program(RunEnd::Refused);
+            return;
+        }
+
+        // Record 00: exchange phase in columns 11-12, OZ mask in columns 63-71.
+        m_st.ExchangePhase = col(11, 12);
+        m_st.OzMask = col(63, 71);
+        m_st.OzWidths = count_mask(m_st.OzMask);
+        const std::string& phase = m_st.ExchangePhase;
+        if (phase != "81" && phase != "82" && phase != "83" && phase != "84") {
+            close_input();
+            m_c.ui.unlock_controls();
+            m_c.ui.message("Die Austauschphase wird nicht unterstützt.\rSatzart: " + as_read(m_st.RecordTypeText) +
+                           ", Austauschphase: " + as_read(phase));
+            m_c.end_program(RunEnd::Refused);
+            return;
+        }
+        guarded("Prozedur sa0, NumberFormat\n\n", [&] { workbook::PreparePositionsSheet(m_c); });
+        m_c.ui.busy_cursor(true);
+        gaeblesen();
+    } catch (const std::exception&) {
+        case_fehler();
+    }
+}
+
+void Reader::scan_to_opening_record() {
+    while (next_line()) {
+        m_st.RecordTypeText.assign(std::string_view(m_line).substr(0, 2));
+        read_data_part();
+        m_c.ui.progress_step(1);
+        if (m_st.RecordTypeText == "00") return;
+        if (m_st.RecordTypeText == "T0" && !m_st.RulesFound) {
+            m_st.RulesFound = true;
+            m_c.ui.elapsed_pause();
+            const bool yes = m_c.ui.ask_yes_no(
+                "Sätze mit s.g. vertraglichen Regelungen gefunden.\rSollen sie mit exportiert werden?");
+            if (yes) {
+                m_st.ExportRules = true;
+                try {
+                    workbook::AddRulesSheet(m_c);
+                } catch (const std::exception& e) {
+                    close_input();
+                    m_c.ui.message(workbook::step_report(e));
+                    try {
+                        m_c.excel.set_visible(true);
+                        m_c.excel.Release();
+                    } catch (const std::exception&) {
+                    }
+                    m_c.end_program(RunEnd::Aborted);
+                    m_stopped = true;
+                    return;
+                }
+            }
+            m_c.ui.elapsed_restart();
+            m_c.ui.elapsed_resume();
+        } else if (m_st.RecordTypeText == "T1" && m_st.ExportRules) {
+            regeltexte();
+            if (end_if_sheet_full()) return;
+        }
+        // Anything else before record 00 is passed over without a trace.
+    }
+}
+
+const std::array<Reader::Handler, 100>& Reader::handlers() {
+    static const std::array<Handler, 100> table = [] {
+        std::array<Handler, 100> t{};  // null: a record type without handler, a faulty record
+        t[1] = &Reader::sa1;
+        t[2] = &Reader::sa2;
+        t[3] = &Reader::sa3;
+        for (int n : {4, 6, 7, 8, 10, 27, 28, 32, 33, 34, 35, 41, 42, 45, 46, 47, 79, 99})
+            t[static_cast<size_t>(n)] = &Reader::skip_record;
+        t[11] = &Reader::sa11;
+        t[12] = &Reader::sa12;
+        t[20] = &Reader::sa20;
+        t[21] = &Reader::sa21;
+        t[23] = &Reader::sa23;
+        t[24] = &Reader::sa24;
+        t[25] = &Reader::sa25;
+        t[26] = &Reader::sa26;
+        t[31] = &Reader::sa31;
+        return t;
+    }();
+    return table;
+}
+
+void Reader::gaeblesen() {
+    m_st.RecordTypeText.clear();
+    m_st.DataPart.clear();
+    m_st.RecordMessage.clear();
+    m_st.GroupOz.clear();
+    rows().GroupFirstRow = 0;
+    rows().LastItemRow = 0;
+    m_st.RecordNumber = 0;
+    rows().Positions = 1;
+    rows().Notes = 1;
+    rows().Faulty = 1;
+    rows().Subtotals = 2;
+
+    try {
+        while (next_line()) {
+            m_st.RecordTypeText.assign(std::string_view(m_line).substr(0, 2));
+            m_st.RecordMessage = "Satzart <" + ASCII2ANSI(m_st.RecordTypeText) +
+                                 "> nicht im gültigen Bereich.\rDas Programm wird abgebrochen.";
+            const std::string& type = m_st.RecordTypeText;
+            if (type == "T0" || type == "T1" || type == "T9") {
+                // Contractual rules after record 00: only T1 lines, and only when they are exported.
+                if (type == "T1" && m_st.ExportRules) {
+                    read_data_part();
+                    regeltexte();
+                }
+            } else if (const auto number = workbook::parse_integer(type)) {
+                m_st.RecordNumber = static_cast<int>(*number);
+                const Handler handler =
+                    *number >= 0 && *number < 100 ? handlers()[static_cast<size_t>(*number)] : nullptr;
+                if (handler != nullptr)
+                    (this->*handler)();
+                else
+                    FalscheSatznummer(m_st.RecordMessage);
+            } else {
+                FalscheSatznummer(m_st.RecordMessage);
+            }
+            if (m_stopped) return;
+            events();
+            events();
+            m_c.ui.progress_step(1);
+            m_c.ui.elapsed_resume();
+            m_st.RecordTypeText.clear();
+            m_st.DataPart.clear();
+            if (end_if_sheet_full()) return;
+        }
+    } catch (const std::exception&) {
+        case_fehler();
+        return;
+    }
+    // The normalised copy belongs to the conversion controller, which removes it.
+    close_input();
+    workbook::FinishWorkbook(m_c, rows());
+}
+
+void Reader::FalscheSatznummer(const std::string& message) {
+    if (m_c.options.LogFaultyLines) {
+        read_data_part();
+        guarded("Prozedur FalscheSatznummer\n\n",
+                [&] { m_kinds.FaultyLineRow(ASCII2ANSI(m_st.RecordTypeText + m_st.DataPart)); });
+        return;
+    }
+    close_input();
+    m_c.ui.message("OrdForCase-Fehler.\n" + message);
+    workbook::FormatNachFehler(m_c);
+    m_stopped = true;
+}
+
+void Reader::case_fehler() {
+    close_input();
+    m_stopped = true;
+    try {
+        m_c.excel.set_visible(true);
+        m_c.excel.Release();
+    } catch (const std::exception&) {
+    }
+    events();
+    m_c.ui.error_dialog("Case-Fehler.\r" + m_st.RecordMessage);
+    m_c.end_program(RunEnd::Aborted);
+}
+
+void sa0(workbook::Conversion& c, std::istream& input) {
+    try {
+        Reader reader(c, input);
+        reader.sa0();
+    } catch (const std::exception& e) {
+        // Only a failure to set the reader up gets here.
+        c.ui.error_dialog("Case-Fehler.\r" + workbook::step_report(e));
+        c.end_program(RunEnd::Aborted);
+    }
+}
+
+}  // namespace gaeb90

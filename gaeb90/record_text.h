@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+// The pieces of a GAEB 90 record: fields by column, code-page conversion, text clean-up, the OZ
+// mask and ordinal numbers, numbers split into integer and decimal columns, item kinds.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "gaeb90/state.h"
+
+namespace gaeb90 {
+
+// Columns first..last (1-based, of the 80-column record) taken from the data part, which starts
+// at column 3. A line that ends earlier gives a shorter or empty field.
+std::string_view field(std::string_view data_part, int first, int last);
+
+// Record text from code page 850 to UTF-8, one character per byte, cut at the first NUL.
+std::string ASCII2ANSI(std::string_view text);
+// Fields written as they stand (ordinal numbers, dates, the mask, numbers): decoded, not cut.
+std::string as_read(std::string_view bytes);
+
+// Double quotes become two apostrophes, the text then cut back to `capacity` characters; tabs
+// become blanks. Trailing blanks stay.
+void text_cleanup(std::string& text, size_t capacity);
+// A text of blanks only (an empty text too): a long-text line without content.
+bool all_blanks(std::string_view text);
+// Trailing blanks removed (leading ones stay).
+std::string_view trim_trailing_blanks(std::string_view text);
+
+// Counts the mask characters "1" to "4", "P" and "I"; every other character counts nothing.
+MaskWidths count_mask(std::string_view mask);
+
+// GroupOz cut into its hierarchy levels and joined with "."; empty when its length matches no
+// sum of level widths.
+std::string group_oz_dotted(std::string_view group_oz, const MaskWidths& w);
+
+// The item OZ field (columns 3-11) with level separators, e.g. 01020010A -> 01.02.0010.A.
+std::string format_item_oz(std::string_view oz_field, const MaskWidths& w);
+
+// Integer part + "." + decimal part with the blanks around it removed: "." alone is a blank field.
+std::string number_text(std::string_view integer_part, std::string_view decimal_part);
+// The decimal number of such a text (a sign may stand in front of the digits). Throws
+// workbook::ConvertError for a blank field or any other character.
+double to_number(std::string_view text);
+
+// Label of an item kind code ("NNN" -> "*** Normalposition, Typ NNN"); empty for other codes.
+std::string_view kind_label(std::string_view code);
+
+}  // namespace gaeb90

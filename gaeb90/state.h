@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: MIT
+// The state of one GAEB 90 conversion, shared by the record loop and every record handler.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "workbook/rows.h"
+
+namespace gaeb90 {
+
+// Digit counts of the OZ mask of record 00: "1" to "4" hierarchy levels, "P" item, "I" index.
+struct MaskWidths {
+    int Level1 = 0;
+    int Level2 = 0;
+    int Level3 = 0;
+    int Level4 = 0;
+    int Item = 0;
+    int Index = 0;
+    bool operator==(const MaskWidths&) const = default;
+};
+
+// Texts are kept as the raw 8-bit bytes of the record (code page 850) until they reach a cell.
+struct Gaeb90State {
+    std::string RecordTypeText;  // columns 1-2 of the current line, at most 2 characters
+    std::string DataPart;        // columns 3-80, at most 78 characters, once a handler has read it
+    int RecordNumber = 0;        // the record type as a number, the dispatch key
+    std::string RecordMessage;   // error text prepared for the current line (UTF-8)
+    std::string ExchangePhase;   // record 00, columns 11-12
+    std::string OzMask;          // record 00, columns 63-71
+    MaskWidths OzWidths;
+    bool RulesFound = false;   // a T0 record stood before record 00
+    bool ExportRules = false;  // the user wants the contractual rules exported
+    bool ItemContext = false;  // long-text lines belong to an item
+    bool NotesContext = false; // long-text lines are notes text
+    std::string GroupOz;        // record 11, columns 3-11 without trailing blanks
+    std::string GroupOzDotted;  // GroupOz cut into its levels, joined with "."
+    std::string GroupTitle;     // record 12, columns 3-42 with trailing blanks
+    int32_t CurrentItemRow = 0; // Positionsteil row of the current item, 0 before its OZ is written
+    std::string PositionKind;   // kind code of record 21, then its label
+    // Row cursors; also GroupFirstRow, LastItemRow, TextGroupStart and TextGroupPending, which the
+    // row kinds read and write for the subtotals and the outline grouping of long texts.
+    workbook::SheetRows SheetRows;
+};
+
+}  // namespace gaeb90

@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: MIT
+// Records 20, 25, 26 and the contractual-rule lines T1: short texts, long texts, notes, rules.
+#include "gaeb90/reader.h"
+#include "gaeb90/record_text.h"
+
+namespace gaeb90 {
+
+// Record 20: the following long-text lines are notes text.
+void Reader::sa20() {
+    read_data_part();
+    m_st.NotesContext = true;
+}
+
+// Record 25: one short-text line, columns 3-72; always to Positionsteil.
+void Reader::sa25() {
+    read_data_part();
+    std::string text(col(3, 72));
+    text_cleanup(text, 70);
+    guarded("Prozedur sa25\n\n", [&] { m_kinds.TextRow(ASCII2ANSI(text), false); });
+}
+
+// Record 26: one long-text line, columns 6-60; to the item on Positionsteil and/or to the notes
+// on Hinweistext, as the contexts say.
+void Reader::sa26() {
+    read_data_part();
+    std::string text(col(6, 60));
+    text_cleanup(text, 55);
+    // A line without content (55 blanks, or blanks cut off at the line end) goes nowhere.
+    const bool blank = all_blanks(text);
+    guarded("Prozedur sa26\n\n", [&] {
+        if (m_st.ItemContext && !blank && !m_c.options.OnlyShortText) {
+            if (bid_phase()) {
+                // The price record moved the cursor below the item already.
+                workbook::Sheet& s = m_kinds.positions();
+                s.set_value(rows().Positions - 1, 2, ASCII2ANSI(text));
+                if (rows().TextGroupPending) {
+                    rows().TextGroupStart = rows().Positions;
+                    rows().TextGroupPending = false;
+                }
+                ++rows().Positions;
+                events();
+            } else {
+                m_kinds.TextRow(ASCII2ANSI(text), true);
+            }
+        }
+        if (m_c.options.ExportNotesText && m_st.NotesContext && !blank) m_kinds.NotesRow(ASCII2ANSI(text), false);
+    });
+}
+
+// A T1 line: the rule text in columns 3-74. The Rules cursor moves on also when writing failed.
+void Reader::regeltexte() {
+    std::string text(col(3, 74));
+    if (!m_st.RulesFound) return;
+    text_cleanup(text, 72);
+    guarded("", [&] { m_kinds.RulesRow(ASCII2ANSI(text)); });
+}
+
+}  // namespace gaeb90

@@ -1,0 +1,196 @@
+// SPDX-License-Identifier: MIT
+// The opening scan, the record loop and its dispatch, faulty records, contractual rules and the
+// ways a run ends.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "gaeb90/gaeb90.h"
+#include "tests/gaeb90/records.h"
+#include "workbook/layout.h"
+
+using namespace gaeb90test;
+using workbook::RunEnd;
+
+namespace {
+
+const std::string kHeader = opening("83", "1122PPPPI") + rec("03", {{3, "Stadt Oberbrück"}});
+
+workbook::ConversionOptions no_log() {
+    workbook::ConversionOptions o;
+    o.LogFaultyLines = false;
+    return o;
+}
+
+// The reader alone, on a stream, as the controller would call it.
+struct Direct {
+    workbook::ExcelSession excel;
+    workbook::RecordingFrontend ui;
+    workbook::Conversion c{excel, ui};
+
+    explicit Direct(workbook::ConversionOptions options = {}) {
+        excel.Connect();
+        workbook::PrepareWorkbook(excel, ui);
+        c.options = options;
+        c.format = workbook::GaebFormat::Gaeb90;
+        c.money_format = "#,###,##0.00";
+        c.quantity_format = "#######0.000";
+    }
+    void run(std::istream& in) { gaeb90::sa0(c, in); }
+    void run(const std::string& text) {
+        std::istringstream in(text);
+        run(in);
+    }
+};
+
+// A stream that delivers `good` and then fails like a broken disk.
+class FailingBuffer : public std::streambuf {
+public:
+    explicit FailingBuffer(std::string good) : m_good(std::move(good)) {
+        setg(m_good.data(), m_good.data(), m_good.data() + m_good.size());
+    }
+
+protected:
+    int_type underflow() override { throw std::ios_base::failure("Lesefehler"); }
+
+private:
+    std::string m_good;
+};
+
+}  // namespace
+
+TEST(RecordLoop, TypesWithoutHandlerAreLoggedAndTheNextLineIsReadNormally) {
+    // Each faulty line is followed by a short text, which must land in the rows one after another.
+    struct Case {
+        std::string line;    // as it stands in the file (without CR LF)
+        std::string logged;  // as it appears on "Fehlerhafte Zeilen"
+    };
+    const Case cases[] = {
+        {"05Satzart ohne Verarbeitung", "05Satzart ohne Verarbeitung"},
+        {"22 0101", "22 0101"},
+        {"30", "30"},
+        {"1 Ziffer und Leerzeichen", "1 Ziffer und Leerzeichen"},  // "1 " is no number
+        {"XYBuchstaben", "XYBuchstaben"},
+        {"", ""},                                                  // an empty line
+        {"00        83", "00        83"},                          // a second opening record
+        {"-1", "-1"},
+        {"\x9A" "berschrift", "Überschrift"},
+        {std::string(100, '7'), std::string(80, '7')},  // cut to 80 characters
+    };
+    std::string input = kHeader;
+    for (const auto& c : cases) input += c.line + "\r\n" + short_text("danach");
+    input += rec("99") + rec("05 nach dem Schlusssatz", {}, false);
+
+    Bill run = convert(input);
+    EXPECT_EQ(run.conv.end, RunEnd::Completed);
+    std::vector<std::string> expected;
+    for (const auto& c : cases) expected.push_back(c.logged);
+    expected.push_back("05 nach dem Schlusssatz");
+    EXPECT_EQ(run.column("Fehlerhafte Zeilen", 1, 1), expected);
+    EXPECT_EQ(run.column("Positionsteil", 2, 8), std::vector<std::string>(std::size(cases), "danach" + std::string(64, ' ')));
+    // The faulty lines are reported before the completion.
+    ASSERT_GE(run.messages().size(), 2u);
+    EXPECT_EQ(run.messages()[run.messages().size() - 2],
+              "Es wurden fehlerhafte Sätze in der Quelldatei gefunden.\rSie sind in der Tabelle \"Fehlerhafte "
+              "Zeilen\" aufgelistet.\rDas Programm wird jetzt beendet.");
+}
+
+TEST(RecordLoop, SkippedTypesAndLeadingBlankTypeNumbers) {
+    std::string input = opening();
+    for (const char* type : {"04", "06", "07", "08", "10", "27", "28", "32", "33", "34", "35", "41", "42", "45", "46",
+                             "47", "79", "99", "T0", "T1", "T9"})
+        input += rec(type, {{3, "nichts"}});
+    input += rec(" 2", {{3, "Projekt"}});  // a blank and the digit 2: record 02
+    Bill run = convert(input);
+    EXPECT_EQ(run.conv.end, RunEnd::Completed);
+    EXPECT_FALSE(run.has_sheet("Fehlerhafte Zeilen"));  // created, and deleted when empty
+    EXPECT_FALSE(run.has_sheet("Regelungen"));
+    EXPECT_EQ(run.cell("Positionsteil", "B1"), "t Projekt" + std::string(53, ' '));
+    EXPECT_EQ(run.messages(), std::vector<std::string>{"Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."});
+}
+
+TEST(RecordLoop, FaultyRecordWithoutLoggingAbortsAndKeepsWhatWasWritten) {
+    Bill run = convert(kHeader + short_text("vorher") + rec("22", {{3, "0101"}}) + short_text("nachher"), no_log());
+    EXPECT_EQ(run.conv.end, RunEnd::Aborted);
+    EXPECT_EQ(run.messages().front(),
+              "OrdForCase-Fehler.\nSatzart <22> nicht im gültigen Bereich.\rDas Programm wird abgebrochen.");
+    EXPECT_EQ(run.column("Positionsteil", 2, 8), std::vector<std::string>{"vorher" + std::string(64, ' ')});
+    EXPECT_FALSE(run.has_sheet("Fehlerhafte Zeilen"));
+}
+
+TEST(RecordLoop, CliAbortIsExitStatus3WithThePartialWorkbook) {
+    const auto dir = testsupport::fresh_dir();
+    testsupport::write_file(dir / "lv.d83", kHeader + item("01010010", "NNN") + rec("1 ") + item("01010020", "NNN"));
+    const auto run = testsupport::run_cli({(dir / "lv.d83").string(), "--ohne-fehlerprotokoll", "-o",
+                                           (dir / "lv.xlsx").string()});
+    EXPECT_EQ(run.exit_code, 3) << run.err;
+    EXPECT_NE(run.err.find("OrdForCase-Fehler.\nSatzart <1 > nicht im gültigen Bereich."), std::string::npos)
+        << run.err;
+    const std::string dump = testsupport::xlsx_dump(dir / "lv.xlsx");
+    EXPECT_NE(dump.find("Positionsteil!A8\ts\t01.01.0010"), std::string::npos) << dump;
+    EXPECT_EQ(dump.find("01.01.0020"), std::string::npos) << dump;
+}
+
+TEST(RecordLoop, ReadErrorEndsTheRunWithCaseFehler) {
+    Direct d;
+    FailingBuffer buffer(kHeader + short_text("gelesen"));
+    std::istream in(&buffer);
+    d.run(in);
+    EXPECT_EQ(d.c.end, RunEnd::Aborted);
+    ASSERT_FALSE(d.ui.messages.empty());
+    EXPECT_EQ(d.ui.messages.back(), "Case-Fehler.\rSatzart <25> nicht im gültigen Bereich.\rDas Programm wird abgebrochen.");
+    EXPECT_FALSE(d.excel.connected());
+    EXPECT_EQ(d.excel.result()->sheet("Positionsteil").text(8, 2), "gelesen" + std::string(63, ' '));
+}
+
+TEST(OpeningScan, ContractualRulesQuestionAtTheFirstT0Only) {
+    // T1 before the first T0 is not written; a quote in column 73 is replaced like any other.
+    const std::string rules = rec("T1", {{3, "vor T0"}}) + rec("T0") + rec("T1", {{3, "Es gilt die VOB/B."}}) +
+                              rec("T9") + rec("T0") + rec("T1", {{3, "Frist"}, {73, "\""}}) + rec("XX Müll");
+    Bill yes = convert(rules + opening() + rec("T1", {{3, "nach 00"}}), {}, {true});
+    EXPECT_EQ(yes.conv.end, RunEnd::Completed);
+    EXPECT_EQ(std::count_if(yes.conv.ui->events.begin(), yes.conv.ui->events.end(),
+                            [](const std::string& e) {
+                                return e == "ask: Sätze mit s.g. vertraglichen Regelungen gefunden.\rSollen sie mit "
+                                            "exportiert werden?";
+                            }),
+              1);
+    EXPECT_EQ(yes.column("Regelungen", 1, 1),
+              (std::vector<std::string>{"Es gilt die VOB/B." + std::string(54, ' '),
+                                        "Frist" + std::string(65, ' ') + "''", "nach 00" + std::string(65, ' ')}));
+    EXPECT_EQ(yes.book().sheets_in_tab_order().front()->name(), "Regelungen");
+    EXPECT_FALSE(yes.has_sheet("Fehlerhafte Zeilen"));  // lines before record 00 are never faulty
+
+    Bill no = convert(rules + opening(), {}, {false});
+    EXPECT_FALSE(no.has_sheet("Regelungen"));
+
+    // Rules after record 00: no question, no sheet.
+    Bill late = convert(opening() + rec("T0") + rec("T1", {{3, "spät"}}), {}, {true});
+    EXPECT_FALSE(late.has_sheet("Regelungen"));
+    for (const auto& e : late.conv.ui->events) EXPECT_NE(e.rfind("ask:", 0), 0u) << e;
+}
+
+TEST(OpeningScan, EndsWithoutOpeningRecordOrWithAnUnsupportedPhase) {
+    Direct none;
+    none.run(rec("01", {{3, "kein Eröffnungssatz"}}) + rec("T0"));
+    EXPECT_EQ(none.c.end, RunEnd::Refused);
+    EXPECT_EQ(none.ui.messages, std::vector<std::string>{"Kann den Eröffnungssatz \"00\" nicht finden.\nProgrammabbruch."});
+
+    Direct empty;
+    empty.run("");
+    EXPECT_EQ(empty.c.end, RunEnd::Refused);
+
+    // The controller refuses such a file already; the reader checks again.
+    Direct phase;
+    phase.run(opening("85") + item("01010010", "NNN"));
+    EXPECT_EQ(phase.c.end, RunEnd::Refused);
+    EXPECT_EQ(phase.ui.messages,
+              std::vector<std::string>{"Die Austauschphase wird nicht unterstützt.\rSatzart: 00, Austauschphase: 85"});
+}
+
+TEST(OpeningScan, OnlyTheOpeningRecordGivesAnEmptyCompletedWorkbook) {
+    Bill run = convert(opening());
+    EXPECT_EQ(run.conv.end, RunEnd::Completed);
+    EXPECT_EQ(run.book().sheet("Positionsteil").last_row(), 0);
+}
