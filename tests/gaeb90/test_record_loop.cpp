@@ -119,19 +119,6 @@ TEST(RecordLoop, FaultyRecordWithoutLoggingAbortsAndKeepsWhatWasWritten) {
     EXPECT_FALSE(run.has_sheet("Fehlerhafte Zeilen"));
 }
 
-TEST(RecordLoop, CliAbortIsExitStatus3WithThePartialWorkbook) {
-    const auto dir = testsupport::fresh_dir();
-    testsupport::write_file(dir / "lv.d83", kHeader + item("01010010", "NNN") + rec("1 ") + item("01010020", "NNN"));
-    const auto run = testsupport::run_cli({(dir / "lv.d83").string(), "--ohne-fehlerprotokoll", "-o",
-                                           (dir / "lv.xlsx").string()});
-    EXPECT_EQ(run.exit_code, 3) << run.err;
-    EXPECT_NE(run.err.find("OrdForCase-Fehler.\nSatzart <1 > nicht im gültigen Bereich."), std::string::npos)
-        << run.err;
-    const std::string dump = testsupport::xlsx_dump(dir / "lv.xlsx");
-    EXPECT_NE(dump.find("Positionsteil!A8\ts\t01.01.0010"), std::string::npos) << dump;
-    EXPECT_EQ(dump.find("01.01.0020"), std::string::npos) << dump;
-}
-
 TEST(RecordLoop, ReadErrorEndsTheRunWithCaseFehler) {
     Direct d;
     FailingBuffer buffer(kHeader + short_text("gelesen"));
