@@ -309,9 +309,15 @@ public:
         }
     }
 
+    void reserve(size_t entries) {
+        size_t size = m_slots.empty() ? 1024 : m_slots.size();
+        while ((entries + 1) * 4 >= size * 3) size *= 2;
+        if (size > m_slots.size()) rehash(size);
+    }
+
     // Existing or new slot; a new one starts Expanded.
     Slot& insert(uint64_t key) {
-        if ((m_count + 1) * 4 >= m_slots.size() * 3) grow();
+        if ((m_count + 1) * 4 >= m_slots.size() * 3) rehash(m_slots.empty() ? 1024 : m_slots.size() * 2);
         for (size_t i = hash(key);; i = (i + 1) & (m_slots.size() - 1)) {
             Slot& s = m_slots[i];
             if ((s.key & kKeyMask) == key) return s;
@@ -332,9 +338,9 @@ private:
     size_t hash(uint64_t key) const {
         return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 32) & (m_slots.size() - 1);
     }
-    void grow() {
+    void rehash(size_t size) {
         std::vector<Slot> old = std::move(m_slots);
-        m_slots.assign(old.empty() ? 1024 : old.size() * 2, Slot{});
+        m_slots.assign(size, Slot{});
         for (const Slot& s : old) {
             if (s.key == 0) continue;
             for (size_t i = hash(s.key & kKeyMask);; i = (i + 1) & (m_slots.size() - 1))
@@ -613,6 +619,10 @@ FormulaResult FormulaEvaluator::evaluate(const Sheet& sheet, int32_t row, int32_
     const Memo::Slot& slot = *impl.memo.find(key);
     const Err e = Memo::error_of(slot);
     return Impl::result(e == Err::None ? Val{Val::Number, Err::None, slot.value, nullptr} : Impl::error(e));
+}
+
+void FormulaEvaluator::reserve(size_t formula_cells) {
+    m_impl->memo.reserve(formula_cells);
 }
 
 FormulaResult FormulaEvaluator::evaluate_text(const Sheet& sheet, std::string_view formula) {

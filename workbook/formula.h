@@ -4,6 +4,7 @@
 // sheet-qualified, with or without "$"), + - * /, ROUND(x,n), SUM over ranges and numbers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -29,6 +30,9 @@ public:
     FormulaResult evaluate(const Sheet& sheet, int32_t row, int32_t col);
     // A formula text evaluated in the context of `sheet`.
     FormulaResult evaluate_text(const Sheet& sheet, std::string_view formula);
+    // Room for the results of `formula_cells` cells at once, so that the memo need not grow
+    // (and briefly hold its old and new table) while a large workbook is saved.
+    void reserve(size_t formula_cells);
 
 private:
     struct Impl;

@@ -434,6 +434,11 @@ void write_file(const ExcelSession& excel, const Workbook& book, const fs::path&
 
     Formats formats(lxw.wb, excel);
     FormulaEvaluator eval(book);
+    size_t formula_cells = 0;
+    for (const Sheet* sheet : book.sheets_in_tab_order())
+        for (int32_t row = 1; row <= sheet->last_row(); ++row)
+            for (const Sheet::Cell& c : sheet->row_cells(row)) formula_cells += c.kind == CellKind::Formula;
+    eval.reserve(formula_cells);
     TextCleaner names;
     lxw_worksheet* active = nullptr;
     for (const Sheet* sheet : book.sheets_in_tab_order()) {
