@@ -1,0 +1,160 @@
+// SPDX-License-Identifier: MIT
+// The range walk: BoQCtgy elements nested in BoQBody down to six levels. Level 1 (Hauptteil)
+// reports its own failures and goes on; levels 2 to 6 (SubBereich) share one algorithm.
+#include <array>
+
+#include "gaebxml/reader.h"
+#include "workbook/finish.h"
+
+namespace gaebxml {
+namespace {
+
+// Per level 2 to 6: the text shown when the range label cannot be read (the run ends), and the
+// text shown when a failure leaves the level below.
+struct LevelTexts {
+    const char* label_failure;
+    const char* change_over;
+};
+constexpr std::array<LevelTexts, 7> kLevelTexts{{
+    {nullptr, nullptr},
+    {nullptr, nullptr},
+    {"Kann die Sub1-LV-Bezeichnung (BoQCtgy) nicht ermitteln\nSubbereich1 ",
+     "Fehler beim Wechsel in die 2. Bereichstufe B0QCtgy"},
+    {"Kann die Sub2-LV-Bezeichnung (BoQCtgy) nicht ermitteln\nSubbereich2 ",
+     "Fehler beim Wechsel in die 3. Bereichstufe B0QCtgy"},
+    {"Kann die Sub3-LV-Bezeichnung (BoQCtgy) nicht ermitteln\nSubbereich3 ",
+     "Fehler beim Wechsel in die 4. Bereichstufe B0QCtgy"},
+    {"Kann die Sub4-LV-Bezeichnung (BoQCtgy) nicht ermitteln\nSubbereich4 ",
+     "Fehler beim Wechsel in die 4. Bereichstufe B0QCtgy"},
+    {"Kann die Sub2-LV-Bezeichnung (BoQCtgy) nicht ermitteln\nSubbereich2 ", nullptr},
+}};
+constexpr int kDeepestLevel = 6;
+
+bool numbered(Node category) { return HasAttribute(category, "ID") && HasAttribute(category, "RNoPart"); }
+
+Node notes_text(Node remark_holder) {
+    return ChildPath(remark_holder, {"Remark", "Description", "CompleteText", "DetailTxt", "Text"});
+}
+
+}  // namespace
+
+void XmlReader::subtotal_label_step() {
+    if (!m_c.options.SubtotalsSheet) return;
+    if (m_rows.Subtotals == 2) m_rows.Subtotals = 3;
+    m_kinds.SubtotalLabel(m_rows.Subtotals - 1, m_st.SubtotalLabel);
+    m_st.SubtotalLabel.clear();
+}
+
+void XmlReader::Hauptteil(Node body) {
+    if (const Node list = FindChild(body, "Itemlist")) {
+        try {
+            m_st.RangeOz.clear();
+            PositionNeu(list);
+        } catch (const std::exception& e) {
+            report("Hauptroutine-Itemlist\n\n", e);
+        }
+        return;
+    }
+
+    std::vector<Node> categories;
+    Node child = body.first_child();
+    try {
+        for (; child; child = child.next_sibling())
+            if (NodeName(child) == "BoQCtgy") categories.push_back(child);
+    } catch (const std::exception& e) {
+        report("XML-Modul-Hauptroutine, Fehler in " + std::string(NodeName(child)) + "\n\n", e);
+    }
+
+    for (const Node category : categories) {
+        const Node content = ChildElement(category, "BoQBody");
+        // A category without number gets no row; its content is walked under the number before.
+        if (numbered(category)) {
+            m_st.SubtotalLabel.clear();
+            m_st.RangeOz = workbook::utf8_prefix(
+                funcFormatBereich(AttributeText(category, "RNoPart"), mask_digit(m_st.OzMask, 1)), kRangeOzCapacity);
+            RangeLabel label;
+            try {
+                label = first_span_label(category, m_st.RangeOz);
+            } catch (const std::exception& e) {
+                report("Kann die LV-Bezeichnung (BoQCtgy) nicht ermitteln\nLV-Bereich " + m_st.RangeOz + "\n\n", e);
+            }
+            m_st.SubtotalLabel = label.subtotal;
+            try {
+                m_kinds.HierarchyRow(label.heading);
+                if (m_c.options.ExportNotesText && HasChildren(ChildElement(content, "Remark")))
+                    XMLHinweistext(label.heading, notes_text(content));
+            } catch (const std::exception& e) {
+                report("XML-Modul-Hauptroutine, BoQCtgy-Fehler im LV-Bereich " + m_st.RangeOz + "\n\n", e);
+            }
+        }
+        try {
+            if (FindChild(content, "BoQCtgy")) {
+                SubBereich(2, content);
+            } else if (HasChildren(ChildElement(content, "Itemlist"))) {
+                m_st.RangeOz = chkmaske(m_st.RangeOz, m_st, m_c.ui);
+                // A list that converts no item leaves the previous range's subtotal row alone.
+                if (PositionNeu(ChildElement(content, "Itemlist"))) subtotal_label_step();
+            }
+        } catch (const std::exception& e) {
+            report("XML-Modul-Hauptroutine, Verarbeitungsfehler im Abschnitt \"Subbereich1\"\n\n", e);
+        }
+    }
+    m_st.RangeOz.clear();
+}
+
+void XmlReader::SubBereich(int level, Node body) {
+    const std::string parent = m_st.RangeOz;
+    const LevelTexts& texts = kLevelTexts[static_cast<size_t>(level)];
+
+    std::vector<Node> categories;
+    for (Node child = body.first_child(); child; child = child.next_sibling())
+        if (NodeName(child) == "BoQCtgy") categories.push_back(child);
+
+    for (const Node category : categories) {
+        const Node content = ChildElement(category, "BoQBody");
+        RangeLabel label;
+        if (numbered(category)) {
+            m_st.SubtotalLabel.clear();
+            m_st.RangeOz = workbook::utf8_prefix(
+                parent + funcFormatBereich(AttributeText(category, "RNoPart"), mask_digit(m_st.OzMask, level)),
+                kRangeOzCapacity);
+            try {
+                label = all_spans_label(category, m_st.RangeOz);
+            } catch (const std::exception& e) {
+                // A label that cannot be read ends the program with the sheets tidied.
+                m_c.ui.busy_cursor(false);
+                workbook::FormatNachFehler(m_c);
+                try {
+                    m_c.excel.Release();
+                } catch (const std::exception&) {
+                }
+                report(std::string(texts.label_failure) + m_st.RangeOz + "\n\n", e);
+                m_c.end_program(workbook::RunEnd::Aborted);
+                throw RunStopped{};
+            }
+            m_st.SubtotalLabel = label.subtotal;
+            m_kinds.HierarchyRow(label.heading);
+            if (level >= 3 && m_c.options.ExportNotesText) XMLHinweistext(label.heading, notes_text(body));
+        }
+
+        if (FindChild(content, "BoQCtgy")) {
+            if (level < kDeepestLevel) {
+                try {
+                    SubBereich(level + 1, content);
+                } catch (const std::exception&) {
+                    m_c.ui.message(texts.change_over);
+                }
+            } else {
+                m_c.ui.message("6. Bereichstufe B0QCtgy vorhanden\n\nSubbereich6-Prozedur existiert nicht");
+            }
+        } else if (HasChildren(ChildElement(content, "Itemlist"))) {
+            const Node list = ChildElement(content, "Itemlist");
+            if (level == 2 && m_c.options.ExportNotesText) XMLHinweistext(label.heading, notes_text(list));
+            m_st.RangeOz = chkmaske(m_st.RangeOz, m_st, m_c.ui);
+            if (PositionNeu(list)) subtotal_label_step();
+        }
+        m_st.RangeOz = parent;
+    }
+}
+
+}  // namespace gaebxml

@@ -1,0 +1,110 @@
+// SPDX-License-Identifier: MIT
+// Ordinal numbers (OZ) of the XML reader and the range labels.
+#include <fmt/format.h>
+
+#include <algorithm>
+
+#include "gaebxml/reader.h"
+#include "workbook/numbers.h"
+
+namespace gaebxml {
+namespace {
+
+std::string pad_left(std::string_view part, int length) {
+    const size_t have = workbook::utf8_length(part);
+    const size_t want = static_cast<size_t>(length);
+    std::string out;
+    if (have < want) out.assign(want - have, '0');
+    out += part;
+    return out;
+}
+
+}  // namespace
+
+int range_levels(const XmlReaderState& st) { return st.MaskLength - (st.IndexLength == "0" ? 1 : 2); }
+
+std::string funcFormatBereich(std::string_view part, int length) {
+    if (length <= 0) return {};
+    return pad_left(part, length) + ".";
+}
+
+std::string funcFormatItem(std::string_view part, int length) {
+    if (part.empty() || length <= 0) return {};
+    return pad_left(part, length);
+}
+
+int mask_digit(std::string_view mask, int level) {
+    if (level < 1 || static_cast<size_t>(level) > workbook::utf8_length(mask))
+        throw workbook::ConvertError(fmt::format("Die OZ-Maske \"{}\" hat keine {}. Stelle", mask, level));
+    const std::string_view c = workbook::utf8_substr(mask, static_cast<size_t>(level - 1), 1);
+    if (c.size() != 1 || c[0] < '0' || c[0] > '9')
+        throw workbook::ConvertError(fmt::format("'{}' ist kein gültiger ganzzahliger Wert", c));
+    return c[0] - '0';
+}
+
+int length_number(std::string_view text) {
+    const auto n = workbook::parse_integer(text);
+    if (!n) throw workbook::ConvertError(fmt::format("'{}' ist kein gültiger ganzzahliger Wert", text));
+    if (*n > kMaxGroupLength)
+        throw workbook::ConvertError(fmt::format("Die Stellenzahl {} ist zu groß (höchstens {})", *n, kMaxGroupLength));
+    return static_cast<int>(*n);
+}
+
+std::string chkmaske(std::string_view oz, const XmlReaderState& st, workbook::Frontend& ui) {
+    std::string result(oz);
+    try {
+        int count = static_cast<int>(std::count(oz.begin(), oz.end(), '.'));
+        const int levels = range_levels(st);
+        while (count < levels) {
+            ++count;
+            const int digits = mask_digit(st.OzMask, count);
+            result.append(static_cast<size_t>(digits), '0');
+            result += '.';
+        }
+    } catch (const std::exception& e) {
+        ui.message("Funktion chkmaske\n\n" + workbook::step_report(e));
+    }
+    return result;
+}
+
+RangeLabel first_span_label(Node category, std::string_view range_oz) {
+    const Node lbl = ChildElement(category, "LblTx");
+    std::optional<std::string_view> v = ChildText(ChildElement(lbl, "p"), "span");
+    if (!v) v = ChildText(lbl, "span");
+    RangeLabel label;
+    if (v) {
+        label.heading = fmt::format("LV-Bereich {} -  {}", range_oz, *v);
+        label.subtotal = workbook::utf8_prefix(fmt::format("{} -  {}", range_oz, *v), kSubtotalLabelCapacity);
+    }
+    return label;
+}
+
+RangeLabel all_spans_label(Node category, std::string_view range_oz) {
+    const Node lbl = ChildElement(category, "LblTx");
+    Node holder;
+    if (ChildText(ChildElement(lbl, "p"), "span"))
+        holder = ChildElement(lbl, "p");
+    else if (ChildText(lbl, "span"))
+        holder = lbl;
+    else
+        return {};
+    std::string t, s;
+    for (Node child = holder.first_child(); child; child = child.next_sibling()) {
+        if (NodeName(child) != "span") continue;
+        const auto text = ElementText(child);
+        if (!text) continue;
+        t += ' ';
+        t += *text;
+        // The subtotal label is a field of 140 characters: what does not fit is dropped.
+        if (workbook::utf8_length(s) < kSubtotalLabelCapacity) {
+            s += *text;
+            s.resize(workbook::utf8_offset(s, kSubtotalLabelCapacity));
+        }
+    }
+    RangeLabel label;
+    label.heading = fmt::format("LV-Bereich {} -  {}", range_oz, t);
+    label.subtotal = workbook::utf8_prefix(fmt::format("{} {}", range_oz, s), kSubtotalLabelCapacity);
+    return label;
+}
+
+}  // namespace gaebxml

@@ -1,0 +1,253 @@
+// SPDX-License-Identifier: MIT
+#include "gaebxml/xml_document.h"
+
+#include <fmt/format.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+
+#include "workbook/text.h"
+
+namespace gaebxml {
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+bool starts_with_utf16_or_32_bom(std::string_view b) {
+    return b.starts_with("\xFF\xFE") || b.starts_with("\xFE\xFF") || b.starts_with(std::string_view("\0\0\xFE\xFF", 4));
+}
+
+void append_code_point(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// ISO-8859-1 is the first 256 code points; ISO-8859-15 differs from it in eight places.
+std::string latin_to_utf8(std::string_view bytes, bool latin9) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 8);
+    for (unsigned char b : bytes) {
+        char32_t cp = b;
+        if (latin9) {
+            switch (b) {
+                case 0xA4: cp = 0x20AC; break;
+                case 0xA6: cp = 0x0160; break;
+                case 0xA8: cp = 0x0161; break;
+                case 0xB4: cp = 0x017D; break;
+                case 0xB8: cp = 0x017E; break;
+                case 0xBC: cp = 0x0152; break;
+                case 0xBD: cp = 0x0153; break;
+                case 0xBE: cp = 0x0178; break;
+                default: break;
+            }
+        }
+        append_code_point(out, cp);
+    }
+    return out;
+}
+
+// The bytes as the UTF-8 text that pugixml parses, without byte-order mark. Text declared as
+// UTF-8 that is not valid UTF-8 keeps its readable bytes; the others are read as Windows-1252.
+std::string decode(std::string bytes, SourceEncoding encoding) {
+    switch (encoding) {
+        case SourceEncoding::Utf8:
+            if (std::string_view(bytes).starts_with(kUtf8Bom)) bytes.erase(0, kUtf8Bom.size());
+            if (!workbook::is_valid_utf8(bytes)) bytes = workbook::repair_utf8(bytes);
+            return bytes;
+        case SourceEncoding::Latin1: return latin_to_utf8(bytes, false);
+        case SourceEncoding::Latin9: return latin_to_utf8(bytes, true);
+        case SourceEncoding::Cp1252: return workbook::cp1252_to_utf8(bytes);
+        case SourceEncoding::Utf16or32: return bytes;
+    }
+    return bytes;
+}
+
+std::string_view status_text(pugi::xml_parse_status status) {
+    switch (status) {
+        case pugi::status_ok: return "Kein Fehler";
+        case pugi::status_file_not_found: return "Datei nicht gefunden";
+        case pugi::status_io_error: return "Lesefehler";
+        case pugi::status_out_of_memory: return "Nicht genügend Arbeitsspeicher";
+        case pugi::status_internal_error: return "Interner Fehler des XML-Parsers";
+        case pugi::status_unrecognized_tag: return "Unbekannte Markierung";
+        case pugi::status_bad_pi: return "Fehlerhafte Verarbeitungsanweisung oder XML-Deklaration";
+        case pugi::status_bad_comment: return "Fehlerhafter Kommentar";
+        case pugi::status_bad_cdata: return "Fehlerhafter CDATA-Abschnitt";
+        case pugi::status_bad_doctype: return "Fehlerhafte Dokumenttypdeklaration";
+        case pugi::status_bad_pcdata: return "Fehlerhafter Textinhalt";
+        case pugi::status_bad_start_element: return "Fehlerhaftes Start-Tag";
+        case pugi::status_bad_attribute: return "Fehlerhaftes Attribut";
+        case pugi::status_bad_end_element: return "Fehlerhaftes End-Tag";
+        case pugi::status_end_element_mismatch: return "Start- und End-Tag passen nicht zusammen";
+        case pugi::status_append_invalid_root: return "Ungültiger Einfügepunkt";
+        case pugi::status_no_document_element: return "Das Dokument enthält kein Element";
+    }
+    return "Unbekannter Fehler";
+}
+
+// "Zeile 3, Spalte 7" of a character offset into the parsed text.
+std::string position_text(std::string_view text, ptrdiff_t offset) {
+    const size_t end = offset < 0 ? 0 : std::min(text.size(), static_cast<size_t>(offset));
+    size_t line = 1, line_start = 0;
+    for (size_t i = 0; i < end; ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            line_start = i + 1;
+        }
+    }
+    const size_t column = workbook::utf8_length(text.substr(line_start, end - line_start)) + 1;
+    return fmt::format("Zeile {}, Spalte {}", line, column);
+}
+
+// Comments are kept as nodes; a DOCTYPE is parsed only to be refused afterwards.
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments | pugi::parse_doctype;
+
+}  // namespace
+
+std::string declared_encoding(std::string_view bytes) {
+    if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
+    if (!bytes.starts_with("<?xml")) return {};
+    const size_t end = bytes.find("?>");
+    const std::string_view decl = bytes.substr(0, end);
+    size_t at = decl.find("encoding");
+    if (at == std::string_view::npos) return {};
+    at += std::strlen("encoding");
+    auto skip_blanks = [&] {
+        while (at < decl.size() && (decl[at] == ' ' || decl[at] == '\t' || decl[at] == '\r' || decl[at] == '\n')) ++at;
+    };
+    skip_blanks();
+    if (at >= decl.size() || decl[at] != '=') return {};
+    ++at;
+    skip_blanks();
+    if (at >= decl.size() || (decl[at] != '"' && decl[at] != '\'')) return {};
+    const char quote = decl[at++];
+    const size_t close = decl.find(quote, at);
+    if (close == std::string_view::npos) return {};
+    return workbook::to_upper_ascii(decl.substr(at, close - at));
+}
+
+SourceEncoding source_encoding(std::string_view bytes) {
+    if (starts_with_utf16_or_32_bom(bytes)) return SourceEncoding::Utf16or32;
+    const std::string name = declared_encoding(bytes);
+    if (name.empty() || name == "UTF-8" || name == "UTF8" || name == "US-ASCII" || name == "ASCII")
+        return SourceEncoding::Utf8;
+    if (name == "ISO-8859-1" || name == "ISO8859-1" || name == "ISO_8859-1" || name == "LATIN1" ||
+        name == "LATIN-1" || name == "L1" || name == "CP819" || name == "IBM819")
+        return SourceEncoding::Latin1;
+    if (name == "ISO-8859-15" || name == "ISO8859-15" || name == "ISO_8859-15" || name == "LATIN-9" ||
+        name == "LATIN9")
+        return SourceEncoding::Latin9;
+    if (name == "WINDOWS-1252" || name == "CP1252" || name == "X-CP1252") return SourceEncoding::Cp1252;
+    if (name.starts_with("UTF-16") || name.starts_with("UTF-32")) return SourceEncoding::Utf16or32;
+    throw DomParseError(fmt::format(
+        "Die Zeichenkodierung \"{}\" wird nicht unterstützt (lesbar sind UTF-8, ISO-8859-1, ISO-8859-15 und "
+        "Windows-1252).",
+        name));
+}
+
+void XmlDocument::load(std::string bytes, const std::function<std::string()>& original) {
+    m_doc.reset();
+    const SourceEncoding encoding = source_encoding(bytes);
+    m_text = decode(std::move(bytes), encoding);
+    pugi::xml_parse_result result;
+    if (encoding == SourceEncoding::Utf16or32)
+        result = m_doc.load_buffer(m_text.data(), m_text.size(), kParseOptions, pugi::encoding_auto);
+    else
+        result = m_doc.load_buffer_inplace(m_text.data(), m_text.size(), kParseOptions, pugi::encoding_utf8);
+    if (!result) {
+        m_doc.reset();
+        std::string where = fmt::format("Zeichen {}", result.offset + 1);
+        // Parsing in place has changed the text: the line is counted in a fresh decoding.
+        if (encoding != SourceEncoding::Utf16or32 && original) where = position_text(decode(original(), encoding), result.offset);
+        m_text.clear();
+        m_text.shrink_to_fit();
+        throw DomParseError(fmt::format("{} ({})", status_text(result.status), where));
+    }
+    for (Node n = m_doc.first_child(); n; n = n.next_sibling()) {
+        if (n.type() == pugi::node_doctype) {
+            m_doc.reset();
+            throw DomParseError(
+                "Das Dokument enthält eine Dokumenttypdeklaration (DOCTYPE); sie wird aus Sicherheitsgründen nicht "
+                "verarbeitet.");
+        }
+    }
+}
+
+void XmlDocument::load_file(const std::filesystem::path& path) {
+    auto read = [&path] {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) throw DomParseError("Die Datei kann nicht gelesen werden.");
+        std::string bytes;
+        in.seekg(0, std::ios::end);
+        const std::streamoff size = in.tellg();
+        if (size > 0) {
+            bytes.resize(static_cast<size_t>(size));
+            in.seekg(0);
+            in.read(bytes.data(), size);
+            bytes.resize(static_cast<size_t>(in.gcount()));
+        }
+        if (in.bad()) throw DomParseError("Die Datei kann nicht gelesen werden.");
+        return bytes;
+    };
+    load(read(), read);
+}
+
+std::string_view NodeName(Node n) {
+    switch (n.type()) {
+        case pugi::node_element: return n.name();
+        case pugi::node_pcdata: return "#text";
+        case pugi::node_cdata: return "#cdata-section";
+        case pugi::node_comment: return "#comment";
+        default: return "#other";
+    }
+}
+
+bool HasChildren(Node n) { return static_cast<bool>(n.first_child()); }
+
+Node ChildElement(Node n, const char* name) { return n.child(name); }
+
+Node ChildPath(Node n, std::initializer_list<const char*> names) {
+    for (const char* name : names) n = n.child(name);
+    return n;
+}
+
+Node FindChild(Node n, const char* name) { return n.child(name); }
+
+std::optional<std::string_view> ElementText(Node n) {
+    const Node first = n.first_child();
+    if (!first) return std::nullopt;
+    const bool text = first.type() == pugi::node_pcdata || first.type() == pugi::node_cdata;
+    if (!text || first.next_sibling())
+        throw XmlDocError(fmt::format("Das Element \"{}\" enthält keinen einzelnen Textknoten.", NodeName(n)));
+    std::string_view value = first.value();
+    if (value.empty()) return std::nullopt;
+    return value;
+}
+
+std::optional<std::string_view> ChildText(Node n, const char* name) {
+    const Node child = n.child(name);
+    if (!child) return std::nullopt;
+    return ElementText(child);
+}
+
+bool HasAttribute(Node n, const char* name) { return static_cast<bool>(n.attribute(name)); }
+
+std::string_view AttributeText(Node n, const char* name) { return n.attribute(name).value(); }
+
+Node NextSibling(Node n) { return n.next_sibling(); }
+
+std::string_view RequireText(std::optional<std::string_view> text, std::string_view element) {
+    if (!text) throw XmlDocError(fmt::format("Das Element \"{}\" fehlt oder ist leer.", element));
+    return *text;
+}
+
+}  // namespace gaebxml
