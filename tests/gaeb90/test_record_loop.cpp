@@ -181,3 +181,35 @@ TEST(OpeningScan, OnlyTheOpeningRecordGivesAnEmptyCompletedWorkbook) {
     EXPECT_EQ(run.conv.end, RunEnd::Completed);
     EXPECT_EQ(run.book().sheet("Positionsteil").last_row(), 0);
 }
+
+TEST(RecordLoop, FullPositionsSheetEndsTheRunOnce) {
+    // More short-text lines than a sheet has rows: one report, then the run ends.
+    class ManyLines : public std::streambuf {
+    public:
+        explicit ManyLines(std::string head, std::string line, int64_t count)
+            : m_head(std::move(head)), m_line(std::move(line)), m_left(count) {
+            setg(m_head.data(), m_head.data(), m_head.data() + m_head.size());
+        }
+
+    protected:
+        int_type underflow() override {
+            if (m_left-- <= 0) return traits_type::eof();
+            setg(m_line.data(), m_line.data(), m_line.data() + m_line.size());
+            return traits_type::to_int_type(m_line[0]);
+        }
+
+    private:
+        std::string m_head, m_line;
+        int64_t m_left;
+    };
+    ManyLines lines(opening(), "25x\r\n", workbook::kMaxRow + 5);
+    std::istream in(&lines);
+    Direct d;
+    d.run(in);
+    EXPECT_EQ(d.c.end, RunEnd::Aborted);
+    EXPECT_EQ(d.ui.messages,
+              (std::vector<std::string>{
+                  "Prozedur sa25\n\nEWorkbookError : Ungültige Zellposition: Zeile 1048577, Spalte 2",
+                  "Das Tabellenblatt \"Positionsteil\" ist voll (1048576 Zeilen).\nDie Konvertierung wird abgebrochen."}));
+    EXPECT_EQ(d.excel.result()->sheet("Positionsteil").text(workbook::kMaxRow, 2), "x");
+}
