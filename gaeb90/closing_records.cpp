@@ -28,6 +28,8 @@ void Reader::sa31() {
     });
 }
 
-void Reader::skip_record() { read_data_part(); }
+void Reader::skip_record() {
+    read_data_part();
+}
 
 }  // namespace gaeb90

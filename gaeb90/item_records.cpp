@@ -69,7 +69,8 @@ void Reader::sa23() {
                 m_kinds.item_quantity_from_total(r);
                 m_kinds.item_number(r, 5, to_number(unit_price));
                 const std::string sign = col(24, 24) == "-" ? "-" : "";
-                m_kinds.item_number(r, 6, to_number(number_text(sign + std::string(col(25, 34)), col(35, 36))));
+                m_kinds.item_number(r, 6,
+                                    to_number(number_text(sign + std::string(col(25, 34)), col(35, 36))));
                 ++rows().Positions;
             }
         }
@@ -102,10 +103,9 @@ void Reader::sa24() {
         ++rows().Positions;
         const int32_t r = rows().Positions;
         if (quantity != " ")
-            m_kinds.item_sub_label(r,
-                                   "Unterposition " + as_read(number) + ", Menge: " + quantity + " " +
-                                       ASCII2ANSI(unit) + ":",
-                                   workbook::kColorPurple);
+            m_kinds.item_sub_label(
+                r, "Unterposition " + as_read(number) + ", Menge: " + quantity + " " + ASCII2ANSI(unit) + ":",
+                workbook::kColorPurple);
         else
             m_kinds.item_sub_label(r, "Unterbeschreibung " + as_read(number) + ":", workbook::kColorPurple);
         ++rows().Positions;

@@ -31,16 +31,21 @@ bool Reader::next_line() {
     return true;
 }
 
-void Reader::read_data_part() { m_st.DataPart.assign(m_line.size() > 2 ? std::string_view(m_line).substr(2) : ""); }
+void Reader::read_data_part() {
+    m_st.DataPart.assign(m_line.size() > 2 ? std::string_view(m_line).substr(2) : "");
+}
 
-std::string_view Reader::col(int first, int last) const { return field(m_st.DataPart, first, last); }
+std::string_view Reader::col(int first, int last) const {
+    return field(m_st.DataPart, first, last);
+}
 
 void Reader::note_full_sheet() {
     const workbook::SheetRows& r = m_st.SheetRows;
-    const std::pair<int32_t, std::string_view> cursors[] = {
-        {r.Positions, workbook::kPositionsteil}, {r.Notes, workbook::kHinweistext},
-        {r.Faulty, workbook::kFehlerhafteZeilen}, {r.Subtotals, workbook::kTeilsummen},
-        {r.Rules, workbook::kRegelungen}};
+    const std::pair<int32_t, std::string_view> cursors[] = {{r.Positions, workbook::kPositionsteil},
+                                                            {r.Notes, workbook::kHinweistext},
+                                                            {r.Faulty, workbook::kFehlerhafteZeilen},
+                                                            {r.Subtotals, workbook::kTeilsummen},
+                                                            {r.Rules, workbook::kRegelungen}};
     for (const auto& [cursor, name] : cursors)
         if (cursor > workbook::kMaxRow && m_full_sheet.empty()) m_full_sheet = name;
 }
@@ -50,9 +55,10 @@ void Reader::note_full_sheet() {
 bool Reader::end_if_sheet_full() {
     if (m_full_sheet.empty()) return false;
     close_input();
-    m_c.ui.error_dialog(fmt::format("Das Tabellenblatt \"{}\" ist voll ({} Zeilen).\nDie Konvertierung wird "
-                                    "abgebrochen.",
-                                    m_full_sheet, workbook::kMaxRow));
+    m_c.ui.error_dialog(
+        fmt::format("Das Tabellenblatt \"{}\" ist voll ({} Zeilen).\nDie Konvertierung wird "
+                    "abgebrochen.",
+                    m_full_sheet, workbook::kMaxRow));
     workbook::FormatNachFehler(m_c);
     m_stopped = true;
     return true;
@@ -108,8 +114,8 @@ void Reader::sa0() {
         if (phase != "81" && phase != "82" && phase != "83" && phase != "84") {
             close_input();
             m_c.ui.unlock_controls();
-            m_c.ui.message("Die Austauschphase wird nicht unterstützt.\rSatzart: " + as_read(m_st.RecordTypeText) +
-                           ", Austauschphase: " + as_read(phase));
+            m_c.ui.message("Die Austauschphase wird nicht unterstützt.\rSatzart: " +
+                           as_read(m_st.RecordTypeText) + ", Austauschphase: " + as_read(phase));
             m_c.end_program(RunEnd::Refused);
             return;
         }

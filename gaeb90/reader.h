@@ -76,8 +76,8 @@ private:
     std::string m_line;
     Gaeb90State m_st;
     workbook::RowKinds m_kinds;
-    bool m_stopped = false;        // the run ended early; nothing more is read
-    std::string m_full_sheet;      // name of a sheet that ran out of rows
+    bool m_stopped = false;    // the run ended early; nothing more is read
+    std::string m_full_sheet;  // name of a sheet that ran out of rows
 };
 
 template <class Step>

@@ -23,7 +23,9 @@ std::string ASCII2ANSI(std::string_view text) {
     return workbook::cp850_to_utf8(text.substr(0, text.find('\0')));
 }
 
-std::string as_read(std::string_view bytes) { return workbook::cp850_to_utf8(bytes); }
+std::string as_read(std::string_view bytes) {
+    return workbook::cp850_to_utf8(bytes);
+}
 
 void text_cleanup(std::string& text, size_t capacity) {
     for (size_t i = 0; i < text.size(); ++i) {
@@ -37,7 +39,9 @@ void text_cleanup(std::string& text, size_t capacity) {
     }
 }
 
-bool all_blanks(std::string_view text) { return text.find_first_not_of(' ') == std::string_view::npos; }
+bool all_blanks(std::string_view text) {
+    return text.find_first_not_of(' ') == std::string_view::npos;
+}
 
 std::string_view trim_trailing_blanks(std::string_view text) {
     const size_t end = text.find_last_not_of(' ');
@@ -48,13 +52,26 @@ MaskWidths count_mask(std::string_view mask) {
     MaskWidths w;
     for (char ch : mask) {
         switch (ch) {
-            case '1': ++w.Level1; break;
-            case '2': ++w.Level2; break;
-            case '3': ++w.Level3; break;
-            case '4': ++w.Level4; break;
-            case 'P': ++w.Item; break;
-            case 'I': ++w.Index; break;
-            default: break;
+            case '1':
+                ++w.Level1;
+                break;
+            case '2':
+                ++w.Level2;
+                break;
+            case '3':
+                ++w.Level3;
+                break;
+            case '4':
+                ++w.Level4;
+                break;
+            case 'P':
+                ++w.Item;
+                break;
+            case 'I':
+                ++w.Index;
+                break;
+            default:
+                break;
         }
     }
     return w;

@@ -43,7 +43,8 @@ void Reader::sa26() {
                 m_kinds.TextRow(ASCII2ANSI(text), true);
             }
         }
-        if (m_c.options.ExportNotesText && m_st.NotesContext && !blank) m_kinds.NotesRow(ASCII2ANSI(text), false);
+        if (m_c.options.ExportNotesText && m_st.NotesContext && !blank)
+            m_kinds.NotesRow(ASCII2ANSI(text), false);
     });
 }
 

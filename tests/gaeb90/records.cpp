@@ -6,7 +6,8 @@
 
 namespace gaeb90test {
 
-std::string rec(std::string_view type, std::initializer_list<std::pair<int, std::string_view>> fields, bool pad) {
+std::string rec(std::string_view type, std::initializer_list<std::pair<int, std::string_view>> fields,
+                bool pad) {
     std::string line(type);
     for (const auto& [column, value] : fields) {
         const auto at = static_cast<size_t>(column - 1);
@@ -17,7 +18,9 @@ std::string rec(std::string_view type, std::initializer_list<std::pair<int, std:
     return line + "\r\n";
 }
 
-std::string opening(std::string_view phase, std::string_view mask) { return rec("00", {{11, phase}, {63, mask}}); }
+std::string opening(std::string_view phase, std::string_view mask) {
+    return rec("00", {{11, phase}, {63, mask}});
+}
 
 std::string item(std::string_view oz, std::string_view kind, std::string_view quantity_integer,
                  std::string_view quantity_decimals, std::string_view unit) {
@@ -25,7 +28,8 @@ std::string item(std::string_view oz, std::string_view kind, std::string_view qu
 }
 
 std::string prices(std::string_view oz, std::string_view unit_integer, std::string_view unit_decimals,
-                   std::string_view total_sign, std::string_view total_integer, std::string_view total_decimals) {
+                   std::string_view total_sign, std::string_view total_integer,
+                   std::string_view total_decimals) {
     return rec("23", {{3, oz},
                       {12, unit_integer},
                       {21, unit_decimals},
@@ -34,13 +38,18 @@ std::string prices(std::string_view oz, std::string_view unit_integer, std::stri
                       {35, total_decimals}});
 }
 
-std::string short_text(std::string_view text) { return rec("25", {{3, text}}); }
-std::string long_text(std::string_view text) { return rec("26", {{6, text}}); }
+std::string short_text(std::string_view text) {
+    return rec("25", {{3, text}});
+}
+std::string long_text(std::string_view text) {
+    return rec("26", {{6, text}});
+}
 
 namespace {
 
 // The model dump line of one cell split into kind, value and style; empty when the cell is empty.
-std::vector<std::string> dump_fields(workbook::Workbook& book, std::string_view sheet, std::string_view address) {
+std::vector<std::string> dump_fields(workbook::Workbook& book, std::string_view sheet,
+                                     std::string_view address) {
     const std::string prefix = std::string(sheet) + "!" + std::string(address) + "\t";
     for (const std::string& line : testsupport::cell_lines(book.sheet(sheet))) {
         if (line.compare(0, prefix.size(), prefix) != 0) continue;

@@ -48,6 +48,7 @@ struct Bill {
     std::string style(std::string_view sheet, std::string_view address);
 };
 
-Bill convert(const std::string& input, workbook::ConversionOptions options = {}, std::vector<bool> answers = {});
+Bill convert(const std::string& input, workbook::ConversionOptions options = {},
+             std::vector<bool> answers = {});
 
 }  // namespace gaeb90test

@@ -14,7 +14,9 @@ using namespace gaeb90test;
 
 namespace {
 
-std::filesystem::path fixture(const std::string& name) { return testsupport::data_dir() / "gaeb90" / name; }
+std::filesystem::path fixture(const std::string& name) {
+    return testsupport::data_dir() / "gaeb90" / name;
+}
 
 bool update_golden() {
     const char* v = std::getenv("BREMORA_UPDATE_GOLDEN");
@@ -22,7 +24,8 @@ bool update_golden() {
 }
 
 // The console's messages followed by the saved workbook, as one text.
-std::string cli_result(const std::filesystem::path& input, const std::vector<std::string>& options, int& exit_code) {
+std::string cli_result(const std::filesystem::path& input, const std::vector<std::string>& options,
+                       int& exit_code) {
     const auto out = testsupport::fresh_dir() / "lv.xlsx";
     std::vector<std::string> args{input.string()};
     args.insert(args.end(), options.begin(), options.end());
@@ -38,7 +41,8 @@ std::string cli_result(const std::filesystem::path& input, const std::vector<std
 // A generated bill; nullopt when the generator cannot run here.
 std::optional<std::filesystem::path> generate(const std::vector<std::string>& args) {
     const auto path = testsupport::fresh_dir() / "lv.d83";
-    std::string command = std::string("/usr/bin/python3 ") + BREMORA_GAEBGEN + " 90 -q -o '" + path.string() + "'";
+    std::string command =
+        std::string("/usr/bin/python3 ") + BREMORA_GAEBGEN + " 90 -q -o '" + path.string() + "'";
     for (const auto& a : args) command += " " + a;
     if (std::system(command.c_str()) != 0 || !std::filesystem::exists(path)) return std::nullopt;
     return path;
@@ -129,7 +133,8 @@ TEST(Gaeb90Cli, SampleFilesConvertOrAreRefusedWithAReason) {
         SCOPED_TRACE(entry.path().filename().string());
         const auto out = testsupport::fresh_dir() / "lv.xlsx";
         const auto run = testsupport::run_cli({entry.path().string(), "-o", out.string()});
-        EXPECT_TRUE(run.exit_code == 0 || (run.exit_code == 1 && !run.err.empty())) << run.exit_code << run.err;
+        EXPECT_TRUE(run.exit_code == 0 || (run.exit_code == 1 && !run.err.empty()))
+            << run.exit_code << run.err;
         if (run.exit_code == 0) ++converted;
     }
     EXPECT_GT(converted, 0);
@@ -156,7 +161,8 @@ TEST(Gaeb90Cli, GeneratedBillsConvertCompletely) {
         o.ExportNotesText = o.SubtotalsSheet = true;
         Bill run{testsupport::convert_in_memory(*bill, o, {true})};
         EXPECT_EQ(run.conv.end, workbook::RunEnd::Completed);
-        EXPECT_EQ(run.messages(), std::vector<std::string>{"Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."});
+        EXPECT_EQ(run.messages(), std::vector<std::string>{
+                                      "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."});
         EXPECT_EQ(count_items(run.book()), c.items);
     }
 }

@@ -72,10 +72,12 @@ TEST(RecordLoop, TypesWithoutHandlerAreLoggedAndTheNextLineIsReadNormally) {
         {"30", "30"},
         {"1 Ziffer und Leerzeichen", "1 Ziffer und Leerzeichen"},  // "1 " is no number
         {"XYBuchstaben", "XYBuchstaben"},
-        {"", ""},                                                  // an empty line
-        {"00        83", "00        83"},                          // a second opening record
+        {"", ""},                          // an empty line
+        {"00        83", "00        83"},  // a second opening record
         {"-1", "-1"},
-        {"\x9A" "berschrift", "Überschrift"},
+        {"\x9A"
+         "berschrift",
+         "Überschrift"},
         {std::string(100, '7'), std::string(80, '7')},  // cut to 80 characters
     };
     std::string input = kHeader;
@@ -88,18 +90,20 @@ TEST(RecordLoop, TypesWithoutHandlerAreLoggedAndTheNextLineIsReadNormally) {
     for (const auto& c : cases) expected.push_back(c.logged);
     expected.push_back("05 nach dem Schlusssatz");
     EXPECT_EQ(run.column("Fehlerhafte Zeilen", 1, 1), expected);
-    EXPECT_EQ(run.column("Positionsteil", 2, 8), std::vector<std::string>(std::size(cases), "danach" + std::string(64, ' ')));
+    EXPECT_EQ(run.column("Positionsteil", 2, 8),
+              std::vector<std::string>(std::size(cases), "danach" + std::string(64, ' ')));
     // The faulty lines are reported before the completion.
     ASSERT_GE(run.messages().size(), 2u);
-    EXPECT_EQ(run.messages()[run.messages().size() - 2],
-              "Es wurden fehlerhafte Sätze in der Quelldatei gefunden.\rSie sind in der Tabelle \"Fehlerhafte "
-              "Zeilen\" aufgelistet.\rDas Programm wird jetzt beendet.");
+    EXPECT_EQ(
+        run.messages()[run.messages().size() - 2],
+        "Es wurden fehlerhafte Sätze in der Quelldatei gefunden.\rSie sind in der Tabelle \"Fehlerhafte "
+        "Zeilen\" aufgelistet.\rDas Programm wird jetzt beendet.");
 }
 
 TEST(RecordLoop, SkippedTypesAndLeadingBlankTypeNumbers) {
     std::string input = opening();
-    for (const char* type : {"04", "06", "07", "08", "10", "27", "28", "32", "33", "34", "35", "41", "42", "45", "46",
-                             "47", "79", "99", "T0", "T1", "T9"})
+    for (const char* type : {"04", "06", "07", "08", "10", "27", "28", "32", "33", "34", "35",
+                             "41", "42", "45", "46", "47", "79", "99", "T0", "T1", "T9"})
         input += rec(type, {{3, "nichts"}});
     input += rec(" 2", {{3, "Projekt"}});  // a blank and the digit 2: record 02
     Bill run = convert(input);
@@ -107,11 +111,13 @@ TEST(RecordLoop, SkippedTypesAndLeadingBlankTypeNumbers) {
     EXPECT_FALSE(run.has_sheet("Fehlerhafte Zeilen"));  // created, and deleted when empty
     EXPECT_FALSE(run.has_sheet("Regelungen"));
     EXPECT_EQ(run.cell("Positionsteil", "B1"), "t Projekt" + std::string(53, ' '));
-    EXPECT_EQ(run.messages(), std::vector<std::string>{"Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."});
+    EXPECT_EQ(run.messages(),
+              std::vector<std::string>{"Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."});
 }
 
 TEST(RecordLoop, FaultyRecordWithoutLoggingAbortsAndKeepsWhatWasWritten) {
-    Bill run = convert(kHeader + short_text("vorher") + rec("22", {{3, "0101"}}) + short_text("nachher"), no_log());
+    Bill run =
+        convert(kHeader + short_text("vorher") + rec("22", {{3, "0101"}}) + short_text("nachher"), no_log());
     EXPECT_EQ(run.conv.end, RunEnd::Aborted);
     EXPECT_EQ(run.messages().front(),
               "OrdForCase-Fehler.\nSatzart <22> nicht im gültigen Bereich.\rDas Programm wird abgebrochen.");
@@ -126,26 +132,31 @@ TEST(RecordLoop, ReadErrorEndsTheRunWithCaseFehler) {
     d.run(in);
     EXPECT_EQ(d.c.end, RunEnd::Aborted);
     ASSERT_FALSE(d.ui.messages.empty());
-    EXPECT_EQ(d.ui.messages.back(), "Case-Fehler.\rSatzart <25> nicht im gültigen Bereich.\rDas Programm wird abgebrochen.");
+    EXPECT_EQ(d.ui.messages.back(),
+              "Case-Fehler.\rSatzart <25> nicht im gültigen Bereich.\rDas Programm wird abgebrochen.");
     EXPECT_FALSE(d.excel.connected());
     EXPECT_EQ(d.excel.result()->sheet("Positionsteil").text(8, 2), "gelesen" + std::string(63, ' '));
 }
 
 TEST(OpeningScan, ContractualRulesQuestionAtTheFirstT0Only) {
     // T1 before the first T0 is not written; a quote in column 73 is replaced like any other.
-    const std::string rules = rec("T1", {{3, "vor T0"}}) + rec("T0") + rec("T1", {{3, "Es gilt die VOB/B."}}) +
-                              rec("T9") + rec("T0") + rec("T1", {{3, "Frist"}, {73, "\""}}) + rec("XX Müll");
+    const std::string rules = rec("T1", {{3, "vor T0"}}) + rec("T0") +
+                              rec("T1", {{3, "Es gilt die VOB/B."}}) + rec("T9") + rec("T0") +
+                              rec("T1", {{3, "Frist"}, {73, "\""}}) + rec("XX Müll");
     Bill yes = convert(rules + opening() + rec("T1", {{3, "nach 00"}}), {}, {true});
     EXPECT_EQ(yes.conv.end, RunEnd::Completed);
-    EXPECT_EQ(std::count_if(yes.conv.ui->events.begin(), yes.conv.ui->events.end(),
-                            [](const std::string& e) {
-                                return e == "ask: Sätze mit s.g. vertraglichen Regelungen gefunden.\rSollen sie mit "
-                                            "exportiert werden?";
-                            }),
-              1);
-    EXPECT_EQ(yes.column("Regelungen", 1, 1),
-              (std::vector<std::string>{"Es gilt die VOB/B." + std::string(54, ' '),
-                                        "Frist" + std::string(65, ' ') + "''", "nach 00" + std::string(65, ' ')}));
+    EXPECT_EQ(
+        std::count_if(yes.conv.ui->events.begin(), yes.conv.ui->events.end(),
+                      [](const std::string& e) {
+                          return e ==
+                                 "ask: Sätze mit s.g. vertraglichen Regelungen gefunden.\rSollen sie mit "
+                                 "exportiert werden?";
+                      }),
+        1);
+    EXPECT_EQ(
+        yes.column("Regelungen", 1, 1),
+        (std::vector<std::string>{"Es gilt die VOB/B." + std::string(54, ' '),
+                                  "Frist" + std::string(65, ' ') + "''", "nach 00" + std::string(65, ' ')}));
     EXPECT_EQ(yes.book().sheets_in_tab_order().front()->name(), "Regelungen");
     EXPECT_FALSE(yes.has_sheet("Fehlerhafte Zeilen"));  // lines before record 00 are never faulty
 
@@ -162,7 +173,8 @@ TEST(OpeningScan, EndsWithoutOpeningRecordOrWithAnUnsupportedPhase) {
     Direct none;
     none.run(rec("01", {{3, "kein Eröffnungssatz"}}) + rec("T0"));
     EXPECT_EQ(none.c.end, RunEnd::Refused);
-    EXPECT_EQ(none.ui.messages, std::vector<std::string>{"Kann den Eröffnungssatz \"00\" nicht finden.\nProgrammabbruch."});
+    EXPECT_EQ(none.ui.messages,
+              std::vector<std::string>{"Kann den Eröffnungssatz \"00\" nicht finden.\nProgrammabbruch."});
 
     Direct empty;
     empty.run("");
@@ -173,7 +185,8 @@ TEST(OpeningScan, EndsWithoutOpeningRecordOrWithAnUnsupportedPhase) {
     phase.run(opening("85") + item("01010010", "NNN"));
     EXPECT_EQ(phase.c.end, RunEnd::Refused);
     EXPECT_EQ(phase.ui.messages,
-              std::vector<std::string>{"Die Austauschphase wird nicht unterstützt.\rSatzart: 00, Austauschphase: 85"});
+              std::vector<std::string>{
+                  "Die Austauschphase wird nicht unterstützt.\rSatzart: 00, Austauschphase: 85"});
 }
 
 TEST(OpeningScan, OnlyTheOpeningRecordGivesAnEmptyCompletedWorkbook) {
@@ -210,6 +223,7 @@ TEST(RecordLoop, FullPositionsSheetEndsTheRunOnce) {
     EXPECT_EQ(d.ui.messages,
               (std::vector<std::string>{
                   "Prozedur sa25\n\nEWorkbookError : Ungültige Zellposition: Zeile 1048577, Spalte 2",
-                  "Das Tabellenblatt \"Positionsteil\" ist voll (1048576 Zeilen).\nDie Konvertierung wird abgebrochen."}));
+                  "Das Tabellenblatt \"Positionsteil\" ist voll (1048576 Zeilen).\nDie Konvertierung wird "
+                  "abgebrochen."}));
     EXPECT_EQ(d.excel.result()->sheet("Positionsteil").text(workbook::kMaxRow, 2), "x");
 }

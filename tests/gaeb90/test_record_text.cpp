@@ -14,7 +14,9 @@ TEST(Ascii2Ansi, DecodesCodePage850OneCharacterPerByteAndEndsAtNul) {
     const std::string oem = "\x84\x94\x81\xE1\x8E\x99\x9A\xF8\xFD";
     EXPECT_EQ(ASCII2ANSI(oem), "äöüßÄÖÜ°²");
     EXPECT_EQ(workbook::utf8_length(ASCII2ANSI(oem + "  x")), oem.size() + 3);
-    EXPECT_EQ(ASCII2ANSI("Stra\xE1" "e\0 danach"s), "Straße");
+    EXPECT_EQ(ASCII2ANSI("Stra\xE1"
+                         "e\0 danach"s),
+              "Straße");
     EXPECT_EQ(ASCII2ANSI(""), "");
     EXPECT_EQ(ASCII2ANSI("\0abc"s), "");
 }
@@ -58,13 +60,10 @@ TEST(OzMask, CountsDigitsPerLevelItemAndIndex) {
         MaskWidths expected;
     };
     const Case cases[] = {
-        {"1122PPPPI", {2, 2, 0, 0, 4, 1}},
-        {"12PPPP   ", {1, 1, 0, 0, 4, 0}},
-        {"11PPPPI  ", {2, 0, 0, 0, 4, 1}},
-        {"1234PPPPI", {1, 1, 1, 1, 4, 1}},
+        {"1122PPPPI", {2, 2, 0, 0, 4, 1}}, {"12PPPP   ", {1, 1, 0, 0, 4, 0}},
+        {"11PPPPI  ", {2, 0, 0, 0, 4, 1}}, {"1234PPPPI", {1, 1, 1, 1, 4, 1}},
         {"11PPPPI00", {2, 0, 0, 0, 4, 1}},  // "0" and blanks count nothing
-        {"AB pp i  ", {0, 0, 0, 0, 0, 0}},
-        {"", {}},
+        {"AB pp i  ", {0, 0, 0, 0, 0, 0}}, {"", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mask);
@@ -77,12 +76,14 @@ TEST(OzMask, GroupOzIsCutIntoItsLevels) {
         std::string mask, oz, dotted;
     };
     const Case cases[] = {
-        {"1122PPPP", "01", "01"},        {"1122PPPP", "0102", "01.02"},
-        {"1122PPPP", "010", ""},         // matches no sum of level widths
-        {"PPPP", "01", ""},              // a mask without levels
-        {"11PPPPI", " 1", " 1"},         // a leading blank is part of the OZ
+        {"1122PPPP", "01", "01"},
+        {"1122PPPP", "0102", "01.02"},
+        {"1122PPPP", "010", ""},  // matches no sum of level widths
+        {"PPPP", "01", ""},       // a mask without levels
+        {"11PPPPI", " 1", " 1"},  // a leading blank is part of the OZ
         {"112233PPP", "010203", "01.02.03"},
-        {"1234PPPP", "1234", "1.2.3.4"}, {"1234PPPP", "123", "1.2.3"},
+        {"1234PPPP", "1234", "1.2.3.4"},
+        {"1234PPPP", "123", "1.2.3"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mask + " / " + c.oz);
@@ -103,7 +104,7 @@ TEST(OzMask, ItemOzGetsItsLevelSeparators) {
         {"11223PPPP", "010230010", "01.02.3.0010"},
         {"1234PPPPI", "12340010B", "1.2.3.4.0010.B"},
         {"11PPPPI00", " 1  10   ", " 1.  10"},  // as a real exporter writes it
-        {"1122PPPPI", "0102", "01.02."},           // the line ends inside the OZ
+        {"1122PPPPI", "0102", "01.02."},        // the line ends inside the OZ
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mask + " / " + c.oz_field);
@@ -118,7 +119,7 @@ TEST(Numbers, IntegerAndDecimalColumnsMakeOneNumber) {
     };
     const Case cases[] = {
         {"00000012", "500", 12.5},
-        {"      12", "5  ", 12.5},   // blanks before the digits and after the decimals
+        {"      12", "5  ", 12.5},  // blanks before the digits and after the decimals
         {"-00001234", "560", -1234.56},
         {"     -12", "000", -12},
         {"00000000", "000", 0},
