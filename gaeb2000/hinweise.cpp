@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: MIT
+// Additional texts, main notes and the notes of the ranges, for the sheet "Hinweistext".
+#include "gaeb2000/reader.h"
+#include "gaeb2000/rtf_to_text.h"
+#include "gaeb2000/text_ops.h"
+#include "workbook/errors.h"
+#include "workbook/text.h"
+
+namespace gaeb2000 {
+namespace {
+
+// The text from the cut key on, without the key, without the first "[end]" (when the text holds
+// it in small letters) and without tabs.
+std::string cut_note(std::string text, std::string_view cut_key) {
+    if (const size_t at = find_key(text, cut_key); at != std::string::npos)
+        text = DeleteLineKey(cut_key, std::string_view(text).substr(at));
+    if (text.find("[end]") != std::string::npos) text = DeleteLineKey("[end]", text);
+    return delete_all(delete_all(text, "\\tab"), "\t");
+}
+
+bool block_line(std::string_view l) { return holds_key(l, "#begin[") || holds_key(l, "#end["); }
+
+}  // namespace
+
+void Gaeb2kReader::Zusatztext() {
+    while (true) {
+        RTFMemo3.clear();
+        std::string text, title;
+        if (StringList1.empty()) return;
+        const int64_t b = FindeBereich("#begin[ZusText]");
+        if (b == -1) return;
+        const int64_t e = StringList1.find("#end[ZusText]", b + 1);
+        const int64_t z = FindeBereich("#begin[LV]");
+        const bool written = e != -1 && b < e && e < z;
+        if (written) {
+            bool assembled = true;
+            try {
+                for (int64_t i = b; i <= e; ++i) {
+                    try {
+                        const std::string_view l = StringList1.line(i);
+                        if (holds_key(l, "[Text]")) {
+                            title = DeleteLineKey("[end]", DeleteLineKey("[Text]", l)) + "\r\n";
+                        } else if (!block_line(l) && !l.empty()) {
+                            text.append(l);
+                            text.append("\r\n");
+                        }
+                    } catch (const std::exception& ex) {
+                        report("GAEB2000-Modul, Zusatztext\n\n", ex);
+                    }
+                }
+                RTFMemo3.assign(title + RTFtoText(cut_note(std::move(text), "[TextRTF]")));
+            } catch (const std::exception& ex) {
+                report("GAEB2000-Modul, Zusatztext\n\n", ex);
+                assembled = false;
+            }
+            if (assembled) {
+                try {
+                    kinds.select(workbook::kHinweistext);
+                    WriteWrapped(RTFMemo3, kAdditionalTexts);
+                    c.ui.process_events();
+                } catch (const std::exception& ex) {
+                    report("GAEB2k-Haupthinweistext\n\n", ex);
+                }
+            }
+            try {
+                StringList1.erase(b, e);
+                progress_to_remaining();
+            } catch (const std::exception& ex) {
+                report("GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1\n\n", ex);
+            }
+        }
+        ++rows.Notes;  // an empty row after each block
+        if (!written) return;
+    }
+}
+
+void Gaeb2kReader::HauptHinweistext() {
+    while (true) {
+        RTFMemo3.clear();
+        std::string text;
+        if (StringList1.empty()) return;
+        const int64_t b = FindeBereich("#begin[Hinweis]");
+        if (b == -1) return;
+        const int64_t e = StringList1.find("#end[Hinweis]", b + 1);
+        const int64_t z = FindeBereich("#begin[LVBereich]");
+        const bool written = e != -1 && b < e && e < z;
+        if (written) {
+            try {
+                for (int64_t i = b; i <= e; ++i) {
+                    const std::string_view l = StringList1.line(i);
+                    if (block_line(l) || holds_key(l, "[Kurztext]") || holds_key(l, "[StLNr]") || l.empty()) continue;
+                    text.append(l);
+                    text.append("\r\n");
+                }
+                RTFMemo3.assign(RTFtoText(cut_note(std::move(text), "[Langtext]")));
+            } catch (const std::exception& ex) {
+                report("GAEB2k-Haupthinweistext\n\n", ex);
+            }
+            try {
+                kinds.select(workbook::kHinweistext);
+                WriteWrapped(RTFMemo3, kMainNotes);
+                c.ui.process_events();
+            } catch (const std::exception& ex) {
+                report("GAEB2k-Haupthinweistext\n\n", ex);
+            }
+            try {
+                StringList1.erase(b, e);
+                progress_to_remaining();
+            } catch (const std::exception&) {
+                c.ui.message("GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1");
+            }
+        }
+        ++rows.Notes;
+        if (!written) return;
+    }
+}
+
+void Gaeb2kReader::Hinweistext(std::string_view abschnitt) {
+    try {
+        while (true) {
+            RTFMemo3.clear();
+            std::string text;
+            if (StringList2.empty()) return;
+            const int64_t b = FindeBereichStringList2("#begin[Hinweis]");
+            const int64_t e = FindeBereichStringList2("#end[Hinweis]");
+            if (b == -1 || e == -1 || e <= b) return;
+            try {
+                for (int64_t i = b; i <= e; ++i) {
+                    const std::string_view l = StringList2.line(i);
+                    if (block_line(l) || holds_key(l, "[Kurztext]") || holds_key(l, "[StLNr]")) continue;
+                    text.append(l);
+                    text.append("\r\n");
+                }
+                RTFMemo3.assign(RTFtoText(cut_note(std::move(text), "[Langtext]")));
+                collected_notes.append(abschnitt);
+                collected_notes.append(RTFMemo3.text());
+            } catch (const std::exception&) {
+                c.ui.message("GAEB2k-Modul\nFehler beim Sammeln des Hinweistextes");
+            }
+            try {
+                StringList2.erase(b, e);
+                c.ui.progress_step(e - b);
+            } catch (const std::exception&) {
+                c.ui.message("GAEB2k-Modul\nFehler beim Löschen des Hinweistextes in StringList2");
+            }
+        }
+    } catch (const std::exception& ex) {
+        report("Verarbeitungsfehler auf Hinweistext-Ebene, " + std::string(abschnitt) + "\n\n", ex);
+    }
+}
+
+void Gaeb2kReader::write_collected_notes() {
+    if (!c.options.ExportNotesText || collected_notes.empty()) return;
+    try {
+        RTFMemo3.assign(RTFtoText(collected_notes));
+        kinds.select(workbook::kHinweistext);
+        WriteWrapped(RTFMemo3, kRangeNotes);
+        workbook::Sheet& s = kinds.select(workbook::kHinweistext);
+        s.autofit_used_range();
+        s.select_cell(1, 1);
+        c.ui.process_events();
+    } catch (const std::exception&) {
+        c.ui.message("Fehler bei der Verarbeitung des Hinweistextes.");
+    }
+}
+
+}  // namespace gaeb2000

@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: MIT
+// A GAEB 2000 reader on an in-memory workbook with its sheets created, for tests of single steps.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gaeb2000/reader.h"
+#include "workbook/conversion.h"
+#include "workbook/excel_session.h"
+#include "workbook/frontend.h"
+#include "workbook/layout.h"
+
+struct ReaderFixture {
+    workbook::ExcelSession excel;
+    workbook::RecordingFrontend ui;
+    workbook::Conversion c{excel, ui};
+    std::unique_ptr<gaeb2000::Gaeb2kReader> reader;
+
+    explicit ReaderFixture(workbook::ConversionOptions options = {}) {
+        excel.Connect();
+        excel.set_sheets_in_new_workbook(1);
+        excel.add_workbook();
+        c.options = options;
+        c.options.ExportNotesText = true;
+        c.format = workbook::GaebFormat::Gaeb2000;
+        workbook::CreateSheets(c);
+        reader = std::make_unique<gaeb2000::Gaeb2kReader>(c);
+        reader->rows.Positions = 8;
+    }
+
+    // Column `col` of `sheet` from row `first` down to the last used row ("" for empty cells).
+    std::vector<std::string> column(std::string_view sheet, int32_t col, int32_t first) {
+        const workbook::Sheet& s = c.book().sheet(sheet);
+        std::vector<std::string> out;
+        for (int32_t r = first; r <= s.last_row(); ++r) out.push_back(s.text(r, col));
+        while (!out.empty() && out.back().empty()) out.pop_back();
+        return out;
+    }
+};

@@ -1,0 +1,112 @@
+// SPDX-License-Identifier: MIT
+// WriteWrapped and WriteChunked: how lines are cut into cells.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "reader_fixture.h"
+#include "workbook/rows.h"
+#include "workbook/text.h"
+
+namespace {
+
+std::string repeat(std::string_view s, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+std::vector<size_t> lengths(const std::vector<std::string>& cells) {
+    std::vector<size_t> out;
+    for (const auto& c : cells) out.push_back(workbook::utf8_length(c));
+    return out;
+}
+
+}  // namespace
+
+TEST(WriteWrapped, CutsLongLinesAtTheLastBlank) {
+    struct Case {
+        std::string name, line;
+        std::vector<size_t> cells;
+    };
+    const std::string blank_at_170 = std::string(169, 'x') + " " + std::string(30, 'y');
+    const std::string blank_at_120 = std::string(49, 'a') + " " + std::string(69, 'b') + " " + std::string(21, 'c');
+    const std::vector<Case> cases = {
+        {"no blank at all", std::string(300, 'x'), {140, 140, 20}},
+        {"only blank beyond the width", blank_at_170, {140, 60}},
+        {"exactly the width", std::string(140, 'x'), {140}},
+        {"last blank at 120", blank_at_120, {120, 21}},
+        {"characters, not bytes", repeat("ä", 150), {140, 10}},
+        {"leading blanks of a later piece go", std::string(139, 'a') + "  " + std::string(10, 'b'), {140, 10}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReaderFixture f;
+        f.reader->RTFMemo5.assign(c.line);
+        f.reader->WriteWrapped(f.reader->RTFMemo5, gaeb2000::kItemLongText);
+        const auto cells = f.column(workbook::kPositionsteil, 2, 8);
+        EXPECT_EQ(lengths(cells), c.cells);
+        EXPECT_EQ(f.reader->rows.Positions, 8 + static_cast<int32_t>(c.cells.size()));
+        std::string joined;
+        for (const auto& cell : cells) joined += cell;
+        if (c.name != "leading blanks of a later piece go") {
+            EXPECT_EQ(joined, c.line);  // nothing lost
+        }
+    }
+    ReaderFixture f;
+    f.reader->RTFMemo5.assign(blank_at_120);
+    f.reader->WriteWrapped(f.reader->RTFMemo5, gaeb2000::kItemLongText);
+    EXPECT_EQ(f.column(workbook::kPositionsteil, 2, 8).front().back(), ' ');  // the blank ends the piece
+}
+
+TEST(WriteWrapped, EmptyAndBlankLinesDependOnTheUse) {
+    ReaderFixture f;
+    f.reader->RTFMemo5.assign("eins\r\n\r\n   \r\n  zwei");
+    f.reader->WriteWrapped(f.reader->RTFMemo5, gaeb2000::kItemLongText);
+    EXPECT_EQ(f.column(workbook::kPositionsteil, 2, 8), (std::vector<std::string>{"eins", "zwei"}));
+
+    f.reader->RTFMemo3.assign("eins\r\n\r\n   \r\n  zwei");
+    f.reader->rows.Notes = 1;
+    f.reader->WriteWrapped(f.reader->RTFMemo3, gaeb2000::kMainNotes);
+    // The empty line takes no row; the blank one is written as an empty cell.
+    EXPECT_EQ(f.column(workbook::kHinweistext, 1, 1), (std::vector<std::string>{"eins", "", "zwei"}));
+    EXPECT_EQ(f.reader->rows.Notes, 4);
+}
+
+TEST(WriteWrapped, AFailedPieceIsReportedAndDropped) {
+    ReaderFixture f;
+    f.reader->rows.Positions = workbook::kMaxRow;  // the row after it does not exist
+    f.reader->RTFMemo5.assign(std::string(300, 'x') + "\r\nkurz");
+    f.reader->WriteWrapped(f.reader->RTFMemo5, gaeb2000::kItemLongText);
+    EXPECT_EQ(f.reader->rows.Positions, workbook::kMaxRow + 1);
+    // The second piece fails as a cut piece, the third and the next line as last pieces.
+    ASSERT_EQ(f.ui.messages.size(), 3u);
+    EXPECT_EQ(f.ui.messages[0].rfind("Positionstexte > 140\n\nEWorkbookError : ", 0), 0u) << f.ui.messages[0];
+    EXPECT_EQ(f.ui.messages[1].rfind("Positionstexte < 150\n\nEWorkbookError : ", 0), 0u) << f.ui.messages[1];
+    EXPECT_EQ(f.ui.messages[2], f.ui.messages[1]);
+}
+
+TEST(WriteChunked, PiecesOf140CharactersTheLastUntrimmed) {
+    struct Case {
+        std::string name, line;
+        std::vector<std::string> cells;
+    };
+    const std::vector<Case> cases = {
+        {"280 characters", std::string(280, 'k'), {std::string(140, 'k'), std::string(140, 'k')}},
+        {"300 characters", std::string(280, 'k') + "  " + std::string(18, 'r'),
+         {std::string(140, 'k'), std::string(140, 'k'), "  " + std::string(18, 'r')}},
+        {"full pieces trimmed", std::string(140, 'a') + "   " + std::string(137, 'b') + "c",
+         {std::string(140, 'a'), std::string(137, 'b'), "c"}},
+        {"short line trimmed at the left only", "  kurz  ", {"kurz  "}},
+        {"empty line", "", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReaderFixture f;
+        f.reader->RTFMemo5.assign(c.line);
+        f.reader->WriteChunked();
+        EXPECT_EQ(f.column(workbook::kPositionsteil, 2, 8), c.cells);
+        EXPECT_EQ(f.reader->rows.Positions, 8 + static_cast<int32_t>(c.cells.size()));
+    }
+}
