@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# GAEB 2000 conversion time and peak memory for generated bills of 10,000, 100,000 and 1,000,000
+# items (gaebgen defaults: 2 levels, phase 83, 2 long-text paragraphs per item), with the
+# subtotals sheet on. The last column compares the time with the previous size: ten times the
+# items should take about ten times as long.
+#
+#   bench/bench_gaeb2000.sh [path/to/bremora-cli] [sizes...]
+#
+# Uses /usr/bin/time -v; the bills go into a temporary folder that is removed afterwards.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cli="${1:-build/bremora-cli}"
+shift || true
+sizes=("$@")
+[ ${#sizes[@]} -gt 0 ] || sizes=(10000 100000 1000000)
+gaebgen="$(pwd)/../shared/tools/gaebgen.py"
+
+[ -x "$cli" ] || { echo "Kein Programm unter $cli (Release-Build angeben)" >&2; exit 2; }
+[ -f "$gaebgen" ] || { echo "gaebgen.py nicht gefunden: $gaebgen" >&2; exit 2; }
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+printf '%-10s %10s %10s %10s %10s %10s %6s %8s\n' "items" "input MB" "lines" "wall s" "cpu s" "peak MB" "exit" "x time"
+previous=""
+for n in "${sizes[@]}"; do
+    bill="$work/lv_$n.p83"
+    /usr/bin/python3 "$gaebgen" 2000 --items "$n" -q -o "$bill"
+    lines=$(wc -l < "$bill")
+    size_mb=$(awk -v b="$(stat -c %s "$bill")" 'BEGIN { printf "%.1f", b / 1048576 }')
+    status=0
+    /usr/bin/time -v -o "$work/time.txt" "$cli" --teilsummen "$bill" -o "$work/lv_$n.xlsx" \
+        > /dev/null 2> "$work/messages.txt" || status=$?
+    elapsed=$(awk -F': ' '/Elapsed \(wall clock\)/ {
+        n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; printf "%.2f", s }' "$work/time.txt")
+    cpu=$(awk -F': ' '/User time|System time/ { s += $2 } END { printf "%.2f", s }' "$work/time.txt")
+    peak_mb=$(awk -F': ' '/Maximum resident set size/ { printf "%.0f", $2 / 1024 }' "$work/time.txt")
+    ratio="-"
+    [ -n "$previous" ] && ratio=$(awk -v a="$cpu" -v b="$previous" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')
+    printf '%-10s %10s %10s %10s %10s %10s %6s %8s\n' "$n" "$size_mb" "$lines" "$elapsed" "$cpu" "$peak_mb" "$status" "$ratio"
+    if [ "$status" -ne 0 ]; then
+        echo "  Meldungen:" && sed 's/^/    /' "$work/messages.txt" | head -n 8
+    fi
+    previous="$cpu"
+    rm -f "$bill" "$work/lv_$n.xlsx"
+done
