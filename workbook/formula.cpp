@@ -477,6 +477,7 @@ struct FormulaEvaluator::Impl {
     static Val error(Err e) { return Val{Val::Error, e, 0, nullptr}; }
     static Val number(double x) {
         if (!std::isfinite(x)) return error(Err::Num);
+        if (x == 0) x = 0;  // the spreadsheet knows no negative zero
         return Val{Val::Number, Err::None, x, nullptr};
     }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <variant>
 
@@ -142,6 +143,8 @@ TEST(FormulaEvaluator, EvaluatesTheFormulaFamilyLikeTheSpreadsheet) {
         SCOPED_TRACE(std::string(c.formula).substr(0, 60));
         expect_result(eval.evaluate_text(b.pos, c.formula), c.want);
     }
+    // The file would otherwise show "-0".
+    EXPECT_FALSE(std::signbit(eval.evaluate_text(b.pos, "=ROUND(-0.001,2)").value));
 }
 
 TEST(FormulaEvaluator, CellsAcrossSheetsAndPlainCells) {

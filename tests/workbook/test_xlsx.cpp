@@ -282,8 +282,12 @@ TEST(XlsxWriter, FailureLeavesNoFileBehindAndTheOldOneIntact) {
     };
     Session fine;
     build_bill(fine);
+    Session bad_area;
+    build_bill(bad_area);
+    bad_area.book().sheet("Positionsteil").page_setup().print_area = "$A:";
     const Case cases[] = {
         {"sheet name", &bad_name, existing},
+        {"print area", &bad_area, existing},
         {"missing folder", &fine, dir / "fehlt" / "lv.xlsx"},
         {"target is a folder", &fine, dir / "ordner.xlsx"},
     };

@@ -54,8 +54,14 @@ std::string reason_of_errno(int error) {
     }
 }
 
+// Our own failure, already worded for the user; anything else thrown while saving is wrapped.
+class SaveError : public WorkbookError {
+public:
+    using WorkbookError::WorkbookError;
+};
+
 [[noreturn]] void fail(const fs::path& target, const std::string& reason) {
-    throw WorkbookError(
+    throw SaveError(
         fmt::format("Die Arbeitsmappe kann nicht gespeichert werden: {} ({})", target.string(), reason));
 }
 
@@ -460,7 +466,7 @@ void save(const ExcelSession& excel, const Workbook& book, const fs::path& targe
         TempFile temp(target);
         write_file(excel, book, temp.path(), target);
         temp.commit();
-    } catch (const WorkbookError&) {
+    } catch (const SaveError&) {
         throw;
     } catch (const std::exception& e) {
         fail(target, e.what());
