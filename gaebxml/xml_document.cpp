@@ -116,8 +116,8 @@ constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments | 
 std::string declared_encoding(std::string_view bytes) {
     if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
     if (!bytes.starts_with("<?xml")) return {};
-    const size_t end = bytes.find("?>");
-    const std::string_view decl = bytes.substr(0, end);
+    // The declaration's values hold no ">", so an unclosed declaration is not searched beyond it.
+    const std::string_view decl = bytes.substr(0, bytes.find('>'));
     size_t at = decl.find("encoding");
     if (at == std::string_view::npos) return {};
     at += std::strlen("encoding");

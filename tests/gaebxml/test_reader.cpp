@@ -217,7 +217,10 @@ TEST(XmlReader, HostileDocumentsEndClearly) {
         RunEnd end;
         std::string message;  // start of the first message
     };
-    std::string deep = "<?xml version=\"1.0\"?><GAEB><Award><DP>83</DP><BoQ><BoQBody>";
+    // Categories nested far deeper than the six levels the walk goes down.
+    std::string deep = "<?xml version=\"1.0\"?><GAEB><Award><DP>83</DP><BoQ><BoQInfo>";
+    for (int i = 0; i < 6; ++i) deep += "<BoQBkdn><Type>BoQLevel</Type><Length>1</Length></BoQBkdn>";
+    deep += "<BoQBkdn><Type>Item</Type><Length>2</Length></BoQBkdn></BoQInfo><BoQBody>";
     for (int i = 0; i < 100000; ++i) deep += "<BoQCtgy ID=\"x\" RNoPart=\"1\"><BoQBody>";
     for (int i = 0; i < 100000; ++i) deep += "</BoQBody></BoQCtgy>";
     deep += "</BoQBody></BoQ></Award></GAEB>";
@@ -235,7 +238,7 @@ TEST(XmlReader, HostileDocumentsEndClearly) {
     long_length.bkdn = "<BoQBkdn><Type>BoQLevel</Type><Length>2</Length></BoQBkdn>"
                        "<BoQBkdn><Type>Item</Type><Length>999999999</Length></BoQBkdn>";
     for (const Case& c : {
-             Case{"deep", deep, RunEnd::Completed, "XML-Modul/XML_Start\nFehler bei der Verarbeitung des Hauptteils"},
+             Case{"deep", deep, RunEnd::Completed, "6. Bereichstufe B0QCtgy vorhanden\n\nSubbereich6-Prozedur existiert nicht"},
              Case{"laughs", laughs, RunEnd::Refused, "GAEB XML, Prozedur \"LoadFromFile\"\nEDOMParseError : Das Dokument "
                                                      "enthält eine Dokumenttypdeklaration (DOCTYPE)"},
              Case{"external", external, RunEnd::Refused, "GAEB XML, Prozedur \"LoadFromFile\"\nEDOMParseError : Das "
