@@ -91,7 +91,7 @@ void XmlReader::Hauptteil(Node body) {
             if (FindChild(content, "BoQCtgy")) {
                 SubBereich(2, content);
             } else if (HasChildren(ChildElement(content, "Itemlist"))) {
-                m_st.RangeOz = chkmaske(m_st.RangeOz, m_st, m_c.ui);
+                m_st.RangeOz = workbook::utf8_prefix(chkmaske(m_st.RangeOz, m_st, m_c.ui), kRangeOzCapacity);
                 // A list that converts no item leaves the previous range's subtotal row alone.
                 if (PositionNeu(ChildElement(content, "Itemlist"))) subtotal_label_step();
             }
@@ -150,7 +150,7 @@ void XmlReader::SubBereich(int level, Node body) {
         } else if (HasChildren(ChildElement(content, "Itemlist"))) {
             const Node list = ChildElement(content, "Itemlist");
             if (level == 2 && m_c.options.ExportNotesText) XMLHinweistext(label.heading, notes_text(list));
-            m_st.RangeOz = chkmaske(m_st.RangeOz, m_st, m_c.ui);
+            m_st.RangeOz = workbook::utf8_prefix(chkmaske(m_st.RangeOz, m_st, m_c.ui), kRangeOzCapacity);
             if (PositionNeu(list)) subtotal_label_step();
         }
         m_st.RangeOz = parent;
