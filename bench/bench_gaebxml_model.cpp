@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
     const workbook::RunEnd end = controller.run(argv[1], workbook::ConversionOptions{});
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const workbook::Workbook* book = excel.result();
-    const int rows = book && book->find_sheet("Positionsteil") ? book->find_sheet("Positionsteil")->last_row() : 0;
+    const int rows =
+        book && book->find_sheet("Positionsteil") ? book->find_sheet("Positionsteil")->last_row() : 0;
     std::printf("%.3f s, %d rows, %zu messages\n", seconds, rows, ui.messages.size());
     return end == workbook::RunEnd::Completed ? 0 : 1;
 }

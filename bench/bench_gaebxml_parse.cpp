@@ -15,8 +15,8 @@ int main(int argc, char** argv) {
     }
     const auto start = std::chrono::steady_clock::now();
     pugi::xml_document doc;
-    const pugi::xml_parse_result result =
-        doc.load_file(argv[1], pugi::parse_default | pugi::parse_comments | pugi::parse_doctype, pugi::encoding_utf8);
+    const pugi::xml_parse_result result = doc.load_file(
+        argv[1], pugi::parse_default | pugi::parse_comments | pugi::parse_doctype, pugi::encoding_utf8);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!result) {
         std::fprintf(stderr, "%s (offset %td)\n", result.description(), result.offset);

@@ -30,7 +30,9 @@ constexpr std::array<LevelTexts, 7> kLevelTexts{{
 }};
 constexpr int kDeepestLevel = 6;
 
-bool numbered(Node category) { return HasAttribute(category, "ID") && HasAttribute(category, "RNoPart"); }
+bool numbered(Node category) {
+    return HasAttribute(category, "ID") && HasAttribute(category, "RNoPart");
+}
 
 Node notes_text(Node remark_holder) {
     return ChildPath(remark_holder, {"Remark", "Description", "CompleteText", "DetailTxt", "Text"});
@@ -71,12 +73,15 @@ void XmlReader::Hauptteil(Node body) {
         if (numbered(category)) {
             m_st.SubtotalLabel.clear();
             m_st.RangeOz = workbook::utf8_prefix(
-                funcFormatBereich(AttributeText(category, "RNoPart"), mask_digit(m_st.OzMask, 1)), kRangeOzCapacity);
+                funcFormatBereich(AttributeText(category, "RNoPart"), mask_digit(m_st.OzMask, 1)),
+                kRangeOzCapacity);
             RangeLabel label;
             try {
                 label = first_span_label(category, m_st.RangeOz);
             } catch (const std::exception& e) {
-                report("Kann die LV-Bezeichnung (BoQCtgy) nicht ermitteln\nLV-Bereich " + m_st.RangeOz + "\n\n", e);
+                report(
+                    "Kann die LV-Bezeichnung (BoQCtgy) nicht ermitteln\nLV-Bereich " + m_st.RangeOz + "\n\n",
+                    e);
             }
             m_st.SubtotalLabel = label.subtotal;
             try {
@@ -115,9 +120,10 @@ void XmlReader::SubBereich(int level, Node body) {
         RangeLabel label;
         if (numbered(category)) {
             m_st.SubtotalLabel.clear();
-            m_st.RangeOz = workbook::utf8_prefix(
-                parent + funcFormatBereich(AttributeText(category, "RNoPart"), mask_digit(m_st.OzMask, level)),
-                kRangeOzCapacity);
+            m_st.RangeOz =
+                workbook::utf8_prefix(parent + funcFormatBereich(AttributeText(category, "RNoPart"),
+                                                                 mask_digit(m_st.OzMask, level)),
+                                      kRangeOzCapacity);
             try {
                 label = all_spans_label(category, m_st.RangeOz);
             } catch (const std::exception& e) {

@@ -46,7 +46,8 @@ std::optional<double> number_of(std::string_view text) {
 
 double XmlReader::price_number(std::string_view text) const {
     if (const auto n = number_of(text)) return *n;
-    throw workbook::ConvertError(fmt::format("'{}' ist kein gültiger Gleitkommawert", workbook::utf8_prefix(text, 100)));
+    throw workbook::ConvertError(
+        fmt::format("'{}' ist kein gültiger Gleitkommawert", workbook::utf8_prefix(text, 100)));
 }
 
 bool XmlReader::PositionNeu(Node itemlist) {
@@ -64,7 +65,8 @@ void XmlReader::convert_item(Node item) {
 
     // Header: ordinal number and the texts of quantity, unit and prices. What fails stays empty.
     try {
-        const std::string item_group = funcFormatItem(AttributeText(item, "RNoPart"), length_number(m_st.ItemLength));
+        const std::string item_group =
+            funcFormatItem(AttributeText(item, "RNoPart"), length_number(m_st.ItemLength));
         m_st.ItemOz = m_st.RangeOz + item_group;
         if (HasAttribute(item, "RNoIndex")) {
             const std::string index_group =
@@ -133,8 +135,8 @@ void XmlReader::convert_item(Node item) {
     // Short text: the first of three places that holds a span.
     const Node complete = ChildPath(item, {"Description", "CompleteText"});
     const Node outline = ChildPath(complete, {"OutlineText", "OutlTxt", "TextOutlTxt"});
-    for (const Node source :
-         {ChildElement(outline, "p"), outline, ChildPath(item, {"Description", "OutlineText", "OutlTxt", "TextOutlTxt"})}) {
+    for (const Node source : {ChildElement(outline, "p"), outline,
+                              ChildPath(item, {"Description", "OutlineText", "OutlTxt", "TextOutlTxt"})}) {
         if (ChildText(source, "span")) {
             PositionsTexte(source);
             break;
@@ -144,7 +146,8 @@ void XmlReader::convert_item(Node item) {
     const bool long_texts = !m_c.options.OnlyShortText;
     if (long_texts) {
         m_rows.TextGroupStart = m_rows.Positions;
-        for (Node child = ChildElement(complete, "DetailTxt").first_child(); child; child = child.next_sibling()) {
+        for (Node child = ChildElement(complete, "DetailTxt").first_child(); child;
+             child = child.next_sibling()) {
             const std::string_view name = NodeName(child);
             if (name == "Text") {
                 for (Node part = child.first_child(); part; part = part.next_sibling()) {

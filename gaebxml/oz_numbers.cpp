@@ -21,7 +21,9 @@ std::string pad_left(std::string_view part, int length) {
 
 }  // namespace
 
-int range_levels(const XmlReaderState& st) { return st.MaskLength - (st.IndexLength == "0" ? 1 : 2); }
+int range_levels(const XmlReaderState& st) {
+    return st.MaskLength - (st.IndexLength == "0" ? 1 : 2);
+}
 
 std::string funcFormatBereich(std::string_view part, int length) {
     if (length <= 0) return {};
@@ -46,7 +48,8 @@ int length_number(std::string_view text) {
     const auto n = workbook::parse_integer(text);
     if (!n) throw workbook::ConvertError(fmt::format("'{}' ist kein gültiger ganzzahliger Wert", text));
     if (*n > kMaxGroupLength)
-        throw workbook::ConvertError(fmt::format("Die Stellenzahl {} ist zu groß (höchstens {})", *n, kMaxGroupLength));
+        throw workbook::ConvertError(
+            fmt::format("Die Stellenzahl {} ist zu groß (höchstens {})", *n, kMaxGroupLength));
     return static_cast<int>(*n);
 }
 

@@ -31,11 +31,11 @@ inline constexpr int kMaxGroupLength = 1000;
 // deeper level never disturbs the list of the level above, and they hold every category.
 struct XmlReaderState {
     std::string Phase;
-    std::string OzMask;       // one digit per BoQBkdn, e.g. "2241"
-    std::string ItemLength;   // Length of the BoQBkdn of type Item
+    std::string OzMask;      // one digit per BoQBkdn, e.g. "2241"
+    std::string ItemLength;  // Length of the BoQBkdn of type Item
     std::string IndexLength = "0";
     int MaskLength = 0;
-    std::string RangeOz;      // "01.02."
+    std::string RangeOz;  // "01.02."
     std::string ItemOz;
     std::string SubtotalLabel;
 };
@@ -82,13 +82,10 @@ public:
     // Steps after the open check: load, root, mask, phase, header, notes, walk, finishing pass.
     void XML_start();
 
-    // Parts exposed for tests.
-    std::string funcOZMaske(Node root);
-    const XmlReaderState& state() const { return m_st; }
-    const workbook::SheetRows& rows() const { return m_rows; }
-
 private:
     void refuse(std::string_view text);
+    // The digits of all BoQBkdn lengths; sets ItemLength and IndexLength.
+    std::string funcOZMaske(Node root);
     void Kopfdaten(Node root);
 
     // Range walk.

@@ -134,7 +134,8 @@ void XmlReader::XMLHauptHinweistext(Node body) {
         if (NodeName(remark) != "Remark") continue;
         std::vector<Node> paragraphs;
         try {
-            paragraphs = paragraphs_of(ChildPath(remark, {"Description", "CompleteText", "DetailTxt", "Text"}));
+            paragraphs =
+                paragraphs_of(ChildPath(remark, {"Description", "CompleteText", "DetailTxt", "Text"}));
         } catch (const std::exception& e) {
             report("XMLHaupthinweistext-Fehler bei der Ermittlung von p-Abschnitten\n\n", e);
             continue;

@@ -15,7 +15,8 @@ namespace {
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 bool starts_with_utf16_or_32_bom(std::string_view b) {
-    return b.starts_with("\xFF\xFE") || b.starts_with("\xFE\xFF") || b.starts_with(std::string_view("\0\0\xFE\xFF", 4));
+    return b.starts_with("\xFF\xFE") || b.starts_with("\xFE\xFF") ||
+           b.starts_with(std::string_view("\0\0\xFE\xFF", 4));
 }
 
 void append_code_point(std::string& out, char32_t cp) {
@@ -39,15 +40,32 @@ std::string latin_to_utf8(std::string_view bytes, bool latin9) {
         char32_t cp = b;
         if (latin9) {
             switch (b) {
-                case 0xA4: cp = 0x20AC; break;
-                case 0xA6: cp = 0x0160; break;
-                case 0xA8: cp = 0x0161; break;
-                case 0xB4: cp = 0x017D; break;
-                case 0xB8: cp = 0x017E; break;
-                case 0xBC: cp = 0x0152; break;
-                case 0xBD: cp = 0x0153; break;
-                case 0xBE: cp = 0x0178; break;
-                default: break;
+                case 0xA4:
+                    cp = 0x20AC;
+                    break;
+                case 0xA6:
+                    cp = 0x0160;
+                    break;
+                case 0xA8:
+                    cp = 0x0161;
+                    break;
+                case 0xB4:
+                    cp = 0x017D;
+                    break;
+                case 0xB8:
+                    cp = 0x017E;
+                    break;
+                case 0xBC:
+                    cp = 0x0152;
+                    break;
+                case 0xBD:
+                    cp = 0x0153;
+                    break;
+                case 0xBE:
+                    cp = 0x0178;
+                    break;
+                default:
+                    break;
             }
         }
         append_code_point(out, cp);
@@ -63,33 +81,54 @@ std::string decode(std::string bytes, SourceEncoding encoding) {
             if (std::string_view(bytes).starts_with(kUtf8Bom)) bytes.erase(0, kUtf8Bom.size());
             if (!workbook::is_valid_utf8(bytes)) bytes = workbook::repair_utf8(bytes);
             return bytes;
-        case SourceEncoding::Latin1: return latin_to_utf8(bytes, false);
-        case SourceEncoding::Latin9: return latin_to_utf8(bytes, true);
-        case SourceEncoding::Cp1252: return workbook::cp1252_to_utf8(bytes);
-        case SourceEncoding::Utf16or32: return bytes;
+        case SourceEncoding::Latin1:
+            return latin_to_utf8(bytes, false);
+        case SourceEncoding::Latin9:
+            return latin_to_utf8(bytes, true);
+        case SourceEncoding::Cp1252:
+            return workbook::cp1252_to_utf8(bytes);
+        case SourceEncoding::Utf16or32:
+            return bytes;
     }
     return bytes;
 }
 
 std::string_view status_text(pugi::xml_parse_status status) {
     switch (status) {
-        case pugi::status_ok: return "Kein Fehler";
-        case pugi::status_file_not_found: return "Datei nicht gefunden";
-        case pugi::status_io_error: return "Lesefehler";
-        case pugi::status_out_of_memory: return "Nicht genügend Arbeitsspeicher";
-        case pugi::status_internal_error: return "Interner Fehler des XML-Parsers";
-        case pugi::status_unrecognized_tag: return "Unbekannte Markierung";
-        case pugi::status_bad_pi: return "Fehlerhafte Verarbeitungsanweisung oder XML-Deklaration";
-        case pugi::status_bad_comment: return "Fehlerhafter Kommentar";
-        case pugi::status_bad_cdata: return "Fehlerhafter CDATA-Abschnitt";
-        case pugi::status_bad_doctype: return "Fehlerhafte Dokumenttypdeklaration";
-        case pugi::status_bad_pcdata: return "Fehlerhafter Textinhalt";
-        case pugi::status_bad_start_element: return "Fehlerhaftes Start-Tag";
-        case pugi::status_bad_attribute: return "Fehlerhaftes Attribut";
-        case pugi::status_bad_end_element: return "Fehlerhaftes End-Tag";
-        case pugi::status_end_element_mismatch: return "Start- und End-Tag passen nicht zusammen";
-        case pugi::status_append_invalid_root: return "Ungültiger Einfügepunkt";
-        case pugi::status_no_document_element: return "Das Dokument enthält kein Element";
+        case pugi::status_ok:
+            return "Kein Fehler";
+        case pugi::status_file_not_found:
+            return "Datei nicht gefunden";
+        case pugi::status_io_error:
+            return "Lesefehler";
+        case pugi::status_out_of_memory:
+            return "Nicht genügend Arbeitsspeicher";
+        case pugi::status_internal_error:
+            return "Interner Fehler des XML-Parsers";
+        case pugi::status_unrecognized_tag:
+            return "Unbekannte Markierung";
+        case pugi::status_bad_pi:
+            return "Fehlerhafte Verarbeitungsanweisung oder XML-Deklaration";
+        case pugi::status_bad_comment:
+            return "Fehlerhafter Kommentar";
+        case pugi::status_bad_cdata:
+            return "Fehlerhafter CDATA-Abschnitt";
+        case pugi::status_bad_doctype:
+            return "Fehlerhafte Dokumenttypdeklaration";
+        case pugi::status_bad_pcdata:
+            return "Fehlerhafter Textinhalt";
+        case pugi::status_bad_start_element:
+            return "Fehlerhaftes Start-Tag";
+        case pugi::status_bad_attribute:
+            return "Fehlerhaftes Attribut";
+        case pugi::status_bad_end_element:
+            return "Fehlerhaftes End-Tag";
+        case pugi::status_end_element_mismatch:
+            return "Start- und End-Tag passen nicht zusammen";
+        case pugi::status_append_invalid_root:
+            return "Ungültiger Einfügepunkt";
+        case pugi::status_no_document_element:
+            return "Das Dokument enthält kein Element";
     }
     return "Unbekannter Fehler";
 }
@@ -122,7 +161,9 @@ std::string declared_encoding(std::string_view bytes) {
     if (at == std::string_view::npos) return {};
     at += std::strlen("encoding");
     auto skip_blanks = [&] {
-        while (at < decl.size() && (decl[at] == ' ' || decl[at] == '\t' || decl[at] == '\r' || decl[at] == '\n')) ++at;
+        while (at < decl.size() &&
+               (decl[at] == ' ' || decl[at] == '\t' || decl[at] == '\r' || decl[at] == '\n'))
+            ++at;
     };
     skip_blanks();
     if (at >= decl.size() || decl[at] != '=') return {};
@@ -167,7 +208,8 @@ void XmlDocument::load(std::string bytes, const std::function<std::string()>& or
         m_doc.reset();
         std::string where = fmt::format("Zeichen {}", result.offset + 1);
         // Parsing in place has changed the text: the line is counted in a fresh decoding.
-        if (encoding != SourceEncoding::Utf16or32 && original) where = position_text(decode(original(), encoding), result.offset);
+        if (encoding != SourceEncoding::Utf16or32 && original)
+            where = position_text(decode(original(), encoding), result.offset);
         m_text.clear();
         m_text.shrink_to_fit();
         throw DomParseError(fmt::format("{} ({})", status_text(result.status), where));
@@ -176,7 +218,8 @@ void XmlDocument::load(std::string bytes, const std::function<std::string()>& or
         if (n.type() == pugi::node_doctype) {
             m_doc.reset();
             throw DomParseError(
-                "Das Dokument enthält eine Dokumenttypdeklaration (DOCTYPE); sie wird aus Sicherheitsgründen nicht "
+                "Das Dokument enthält eine Dokumenttypdeklaration (DOCTYPE); sie wird aus Sicherheitsgründen "
+                "nicht "
                 "verarbeitet.");
         }
     }
@@ -203,31 +246,43 @@ void XmlDocument::load_file(const std::filesystem::path& path) {
 
 std::string_view NodeName(Node n) {
     switch (n.type()) {
-        case pugi::node_element: return n.name();
-        case pugi::node_pcdata: return "#text";
-        case pugi::node_cdata: return "#cdata-section";
-        case pugi::node_comment: return "#comment";
-        default: return "#other";
+        case pugi::node_element:
+            return n.name();
+        case pugi::node_pcdata:
+            return "#text";
+        case pugi::node_cdata:
+            return "#cdata-section";
+        case pugi::node_comment:
+            return "#comment";
+        default:
+            return "#other";
     }
 }
 
-bool HasChildren(Node n) { return static_cast<bool>(n.first_child()); }
+bool HasChildren(Node n) {
+    return static_cast<bool>(n.first_child());
+}
 
-Node ChildElement(Node n, const char* name) { return n.child(name); }
+Node ChildElement(Node n, const char* name) {
+    return n.child(name);
+}
 
 Node ChildPath(Node n, std::initializer_list<const char*> names) {
     for (const char* name : names) n = n.child(name);
     return n;
 }
 
-Node FindChild(Node n, const char* name) { return n.child(name); }
+Node FindChild(Node n, const char* name) {
+    return n.child(name);
+}
 
 std::optional<std::string_view> ElementText(Node n) {
     const Node first = n.first_child();
     if (!first) return std::nullopt;
     const bool text = first.type() == pugi::node_pcdata || first.type() == pugi::node_cdata;
     if (!text || first.next_sibling())
-        throw XmlDocError(fmt::format("Das Element \"{}\" enthält keinen einzelnen Textknoten.", NodeName(n)));
+        throw XmlDocError(
+            fmt::format("Das Element \"{}\" enthält keinen einzelnen Textknoten.", NodeName(n)));
     std::string_view value = first.value();
     if (value.empty()) return std::nullopt;
     return value;
@@ -239,11 +294,17 @@ std::optional<std::string_view> ChildText(Node n, const char* name) {
     return ElementText(child);
 }
 
-bool HasAttribute(Node n, const char* name) { return static_cast<bool>(n.attribute(name)); }
+bool HasAttribute(Node n, const char* name) {
+    return static_cast<bool>(n.attribute(name));
+}
 
-std::string_view AttributeText(Node n, const char* name) { return n.attribute(name).value(); }
+std::string_view AttributeText(Node n, const char* name) {
+    return n.attribute(name).value();
+}
 
-Node NextSibling(Node n) { return n.next_sibling(); }
+Node NextSibling(Node n) {
+    return n.next_sibling();
+}
 
 std::string_view RequireText(std::optional<std::string_view> text, std::string_view element) {
     if (!text) throw XmlDocError(fmt::format("Das Element \"{}\" fehlt oder ist leer.", element));

@@ -60,8 +60,8 @@ void XmlReader::refuse(std::string_view text) {
 
 std::string XmlReader::funcOZMaske(Node root) {
     std::string mask;
-    for (Node node = ChildPath(root, {"Award", "BoQ", "BoQInfo", "BoQBkdn"}); node && NodeName(node) == "BoQBkdn";
-         node = NextSibling(node)) {
+    for (Node node = ChildPath(root, {"Award", "BoQ", "BoQInfo", "BoQBkdn"});
+         node && NodeName(node) == "BoQBkdn"; node = NextSibling(node)) {
         const auto length = ChildText(node, "Length");
         if (!length) continue;
         // Only the first characters of the mask are kept; more entries still set the lengths.
@@ -116,9 +116,10 @@ void XmlReader::XML_start() {
     const Node root = m_doc.root();
     // A document of another kind is refused, not converted into an empty workbook.
     if (workbook::to_upper_ascii(NodeName(root)) != "GAEB") {
-        refuse(fmt::format("--- GAEB XML ---\nDie Datei {} ist keine GAEB-XML-Datei:\nihr Wurzelelement heißt \"{}\", "
-                           "nicht \"GAEB\".\nProgrammabbruch.",
-                           file, workbook::utf8_prefix(NodeName(root), 100)));
+        refuse(fmt::format(
+            "--- GAEB XML ---\nDie Datei {} ist keine GAEB-XML-Datei:\nihr Wurzelelement heißt \"{}\", "
+            "nicht \"GAEB\".\nProgrammabbruch.",
+            file, workbook::utf8_prefix(NodeName(root), 100)));
         return;
     }
 

@@ -10,7 +10,9 @@
 
 namespace {
 
-std::filesystem::path fixture(const char* name) { return testsupport::data_dir() / "gaebxml" / name; }
+std::filesystem::path fixture(const char* name) {
+    return testsupport::data_dir() / "gaebxml" / name;
+}
 
 std::vector<std::string> split(const std::string& s, char sep) {
     std::vector<std::string> parts;
@@ -28,7 +30,7 @@ struct Saved {
     std::string sheets;
     std::map<std::string, std::string> values;  // "Positionsteil!B9" -> text, number or formula
     std::map<std::string, std::string> styles;
-    std::set<std::string> outline;  // "Positionsteil!12"
+    std::set<std::string> outline;             // "Positionsteil!12"
     std::map<std::string, std::string> setup;  // "Positionsteil!col:A" -> "width=23 bold fmt=@"
 
     // Rows `first`..`last` of a sheet as "row|A|B|...", trailing empty cells left out.
@@ -37,7 +39,8 @@ struct Saved {
         for (int r = first; r <= last; ++r) {
             std::vector<std::string> cells;
             for (int c = 0; c < columns; ++c) {
-                auto it = values.find(sheet + "!" + std::string(1, static_cast<char>('A' + c)) + std::to_string(r));
+                auto it =
+                    values.find(sheet + "!" + std::string(1, static_cast<char>('A' + c)) + std::to_string(r));
                 cells.push_back(it == values.end() ? "" : it->second);
             }
             while (!cells.empty() && cells.back().empty()) cells.pop_back();
@@ -115,27 +118,28 @@ TEST(XmlConversion, LevelsOneToSixAndASeventh) {
     EXPECT_EQ(s.style("Positionsteil!B18"), kBlue);
     EXPECT_EQ(s.style("Positionsteil!B19"), kRed);
     // The seventh level is not converted: one message per level-6 range that holds one.
-    EXPECT_NE(s.run.err.find("6. Bereichstufe B0QCtgy vorhanden\n\nSubbereich6-Prozedur existiert nicht\n" + kCompleted),
+    EXPECT_NE(s.run.err.find("6. Bereichstufe B0QCtgy vorhanden\n\nSubbereich6-Prozedur existiert nicht\n" +
+                             kCompleted),
               std::string::npos)
         << s.run.err;
 
     // Notes: the top body, level 1 with a remark, level 2 with items, levels 3 to 6 always.
     EXPECT_EQ(s.table("Hinweistext", 1, 20, 1), (std::vector<std::string>{
-                                                     "1|Hinweis LV",
-                                                     "2|LV-Bereich 1. -  Eins",
-                                                     "3|Hinweis Bereich 1",
-                                                     "4|LV-Bereich 2.1. -   Erd arbeiten",
-                                                     "5|Hinweis Bereich 2.1",
-                                                     "6|LV-Bereich 3.1.1. -   Stufe 3",
-                                                     "7|Hinweis Stufe 3",
-                                                     "8|LV-Bereich 3.1.1.1. -   Stufe 4",
-                                                     "9|LV-Bereich 3.1.1.1.1. -   Stufe 5",
-                                                     "10|LV-Bereich 3.1.1.1.1.1. -   Stufe 6",
-                                                     "11|LV-Bereich 4.1.1. -   Stufe 3",
-                                                     "12|LV-Bereich 4.1.1.1. -   Stufe 4",
-                                                     "13|LV-Bereich 4.1.1.1.1. -   Stufe 5",
-                                                     "14|LV-Bereich 4.1.1.1.1.1. -   Stufe 6",
-                                                 }));
+                                                    "1|Hinweis LV",
+                                                    "2|LV-Bereich 1. -  Eins",
+                                                    "3|Hinweis Bereich 1",
+                                                    "4|LV-Bereich 2.1. -   Erd arbeiten",
+                                                    "5|Hinweis Bereich 2.1",
+                                                    "6|LV-Bereich 3.1.1. -   Stufe 3",
+                                                    "7|Hinweis Stufe 3",
+                                                    "8|LV-Bereich 3.1.1.1. -   Stufe 4",
+                                                    "9|LV-Bereich 3.1.1.1.1. -   Stufe 5",
+                                                    "10|LV-Bereich 3.1.1.1.1.1. -   Stufe 6",
+                                                    "11|LV-Bereich 4.1.1. -   Stufe 3",
+                                                    "12|LV-Bereich 4.1.1.1. -   Stufe 4",
+                                                    "13|LV-Bereich 4.1.1.1.1. -   Stufe 5",
+                                                    "14|LV-Bereich 4.1.1.1.1.1. -   Stufe 6",
+                                                }));
     EXPECT_EQ(s.style("Hinweistext!A2"), "bold fmt=@");
     EXPECT_EQ(s.style("Hinweistext!A3"), "fmt=@");
 
@@ -170,27 +174,30 @@ TEST(XmlConversion, RangesWithoutNumberAreWalkedUnderTheNumberBefore) {
 TEST(XmlConversion, ItemKindsPricesAndOrdinalNumbers) {
     const Saved s = convert("positionsarten.x83");
     ASSERT_EQ(s.run.exit_code, 0) << s.run.err;
-    EXPECT_EQ(s.table("Positionsteil", 9, 30),
-              (std::vector<std::string>{
-                  "9|01.0010|*** Normalposition|12.5|m2|=ROUND($G$9*$H$9,2)|=ROUND($C$9*$E$9,2)|0|1",
-                  "10|01.0020.a|*** Normalposition (Alternative)|1|St|=ROUND($G$10*$H$10,2)||0|1",
-                  "11|01.0030|*** Normalposition|1|St|=ROUND($G$11*$H$11,2)|=ROUND($C$11*$E$11,2)|0|1",
-                  "12|01.0040|*** Normalposition (Alternative)|1|St|=ROUND($G$12*$H$12,2)||0|1",
-                  "13|01.0050|*** Bedarfsposition mit G-Preis|1|St|=ROUND($G$13*$H$13,2)|=ROUND($C$13*$E$13,2)|0|1",
-                  "14|01.0060|*** Bedarfsposition mit G-Preis (Alternative)|1|St|=ROUND($G$14*$H$14,2)||0|1",
-                  "15|01.0070|*** Bedarfsposition ohne G-Preis|1|St|=ROUND($G$15*$H$15,2)||0|1",
-                  "16|01.0080|*** Bedarfsposition ohne G-Preis|1|St|=ROUND($G$16*$H$16,2)||0|1",
-                  // A Provis the format does not know counts as none.
-                  "17|01.0090|*** Normalposition|1|St|=ROUND($G$17*$H$17,2)|=ROUND($C$17*$E$17,2)|0|1",
-                  // No quantity: reported; no quantity, unit or unit price from the file.
-                  "18|01.0100|*** Normalposition|||=ROUND($G$18*$H$18,2)|=ROUND($C$18*$E$18,2)|0|1",
-                  // A quantity that is no number leaves C and D empty without a message.
-                  "19|01.0110|*** Normalposition|||=ROUND($G$19*$H$19,2)|=ROUND($C$19*$E$19,2)|0|1",
-                  "20|01.0120|*** Normalposition|1|St|=ROUND($G$20*$H$20,2)|=ROUND($C$20*$E$20,2)|7.25|1",
-              }));
+    EXPECT_EQ(
+        s.table("Positionsteil", 9, 30),
+        (std::vector<std::string>{
+            "9|01.0010|*** Normalposition|12.5|m2|=ROUND($G$9*$H$9,2)|=ROUND($C$9*$E$9,2)|0|1",
+            "10|01.0020.a|*** Normalposition (Alternative)|1|St|=ROUND($G$10*$H$10,2)||0|1",
+            "11|01.0030|*** Normalposition|1|St|=ROUND($G$11*$H$11,2)|=ROUND($C$11*$E$11,2)|0|1",
+            "12|01.0040|*** Normalposition (Alternative)|1|St|=ROUND($G$12*$H$12,2)||0|1",
+            "13|01.0050|*** Bedarfsposition mit G-Preis|1|St|=ROUND($G$13*$H$13,2)|=ROUND($C$13*$E$13,2)|0|1",
+            "14|01.0060|*** Bedarfsposition mit G-Preis (Alternative)|1|St|=ROUND($G$14*$H$14,2)||0|1",
+            "15|01.0070|*** Bedarfsposition ohne G-Preis|1|St|=ROUND($G$15*$H$15,2)||0|1",
+            "16|01.0080|*** Bedarfsposition ohne G-Preis|1|St|=ROUND($G$16*$H$16,2)||0|1",
+            // A Provis the format does not know counts as none.
+            "17|01.0090|*** Normalposition|1|St|=ROUND($G$17*$H$17,2)|=ROUND($C$17*$E$17,2)|0|1",
+            // No quantity: reported; no quantity, unit or unit price from the file.
+            "18|01.0100|*** Normalposition|||=ROUND($G$18*$H$18,2)|=ROUND($C$18*$E$18,2)|0|1",
+            // A quantity that is no number leaves C and D empty without a message.
+            "19|01.0110|*** Normalposition|||=ROUND($G$19*$H$19,2)|=ROUND($C$19*$E$19,2)|0|1",
+            "20|01.0120|*** Normalposition|1|St|=ROUND($G$20*$H$20,2)|=ROUND($C$20*$E$20,2)|7.25|1",
+        }));
     EXPECT_EQ(s.style("Positionsteil!B9"), kRed);
     EXPECT_EQ(s.style("Positionsteil!G9"), "fill=CCFFFF border align=right fmt=#,###,##0.00");
-    EXPECT_EQ(s.run.err.find("Fehler bei der Ermittlung von\n ItemLength 100\nMenge bei ID I100\n" + kCompleted), 0u)
+    EXPECT_EQ(
+        s.run.err.find("Fehler bei der Ermittlung von\n ItemLength 100\nMenge bei ID I100\n" + kCompleted),
+        0u)
         << s.run.err;
 
     // Without calculation columns and rounding: E is the input cell, F multiplies plainly.
@@ -198,8 +205,8 @@ TEST(XmlConversion, ItemKindsPricesAndOrdinalNumbers) {
     EXPECT_EQ(plain.table("Positionsteil", 9, 10),
               (std::vector<std::string>{"9|01.0010|*** Normalposition|12.5|m2|0|=$C$9*$E$9",
                                         "10|01.0020.a|*** Normalposition (Alternative)|1|St|0"}));
-    EXPECT_EQ(plain.table("Positionsteil", 20, 20), (std::vector<std::string>{
-                                                        "20|01.0120|*** Normalposition|1|St|7.25|=$C$20*$E$20"}));
+    EXPECT_EQ(plain.table("Positionsteil", 20, 20),
+              (std::vector<std::string>{"20|01.0120|*** Normalposition|1|St|7.25|=$C$20*$E$20"}));
     EXPECT_EQ(plain.style("Positionsteil!E9"), "fill=CCFFFF border align=right fmt=#,###,##0.00");
 }
 
@@ -236,35 +243,37 @@ TEST(XmlConversion, TextsSubDescriptionsAndOutlineGroups) {
     const Saved s = convert("texte.x83");
     ASSERT_EQ(s.run.exit_code, 0) << s.run.err;
     // A span that holds an element is reported; the others of its paragraph are written.
-    EXPECT_EQ(s.run.err.find("Fehler bei der Ermittlung des Positionstextes\n" + kCompleted), 0u) << s.run.err;
-    EXPECT_EQ(s.table("Positionsteil", 8, 40, 2), (std::vector<std::string>{
-                                                      "8||LV-Bereich 01. -  Texte",
-                                                      "9|01.0010|*** Normalposition",
-                                                      "10||Kurz eins",
-                                                      "11||" + t140,
-                                                      "12||" + std::string(99, 'a') + " ",
-                                                      "13||" + std::string(41, 'b'),
-                                                      "14||" + abc.substr(0, 140),
-                                                      "15||" + abc.substr(140, 140),
-                                                      "16||" + abc.substr(280),
-                                                      "17||" + std::string(140, 'c'),
-                                                      "18||" + std::string(9, 'c') + " " + std::string(50, 'd'),
-                                                      "19||eins",
-                                                      "20||zwei",
-                                                      "21||drei",
-                                                      "22||A  B",
-                                                      "23|| Fabrikat: XY",
-                                                      "24||Unterbeschreibung:",
-                                                      "25||Unter kurz",
-                                                      "26||Unter lang 1",
-                                                      "27||Unter lang 2",
-                                                      "28|01.0020|*** Normalposition",
-                                                      "29||Kurz zwei",
-                                                      "30||vor",
-                                                      "31||nach",
-                                                      "32|01.0030|*** Normalposition",
-                                                      "33||Kurz drei",
-                                                  }));
+    EXPECT_EQ(s.run.err.find("Fehler bei der Ermittlung des Positionstextes\n" + kCompleted), 0u)
+        << s.run.err;
+    EXPECT_EQ(s.table("Positionsteil", 8, 40, 2),
+              (std::vector<std::string>{
+                  "8||LV-Bereich 01. -  Texte",
+                  "9|01.0010|*** Normalposition",
+                  "10||Kurz eins",
+                  "11||" + t140,
+                  "12||" + std::string(99, 'a') + " ",
+                  "13||" + std::string(41, 'b'),
+                  "14||" + abc.substr(0, 140),
+                  "15||" + abc.substr(140, 140),
+                  "16||" + abc.substr(280),
+                  "17||" + std::string(140, 'c'),
+                  "18||" + std::string(9, 'c') + " " + std::string(50, 'd'),
+                  "19||eins",
+                  "20||zwei",
+                  "21||drei",
+                  "22||A  B",
+                  "23|| Fabrikat: XY",
+                  "24||Unterbeschreibung:",
+                  "25||Unter kurz",
+                  "26||Unter lang 1",
+                  "27||Unter lang 2",
+                  "28|01.0020|*** Normalposition",
+                  "29||Kurz zwei",
+                  "30||vor",
+                  "31||nach",
+                  "32|01.0030|*** Normalposition",
+                  "33||Kurz drei",
+              }));
     EXPECT_EQ(s.style("Positionsteil!B24"), kBlue);
     EXPECT_EQ(s.style("Positionsteil!B10"), "fmt=@");
     // The long text from the first long-text row to the item's last row, sub-description included.
@@ -275,9 +284,10 @@ TEST(XmlConversion, TextsSubDescriptionsAndOutlineGroups) {
 
     const Saved brief = convert("texte.x83", {"--nur-kurztexte"});
     EXPECT_EQ(brief.table("Positionsteil", 8, 20, 2),
-              (std::vector<std::string>{"8||LV-Bereich 01. -  Texte", "9|01.0010|*** Normalposition", "10||Kurz eins",
-                                        "11||Unterbeschreibung:", "12||Unter kurz", "13|01.0020|*** Normalposition",
-                                        "14||Kurz zwei", "15|01.0030|*** Normalposition", "16||Kurz drei"}));
+              (std::vector<std::string>{"8||LV-Bereich 01. -  Texte", "9|01.0010|*** Normalposition",
+                                        "10||Kurz eins", "11||Unterbeschreibung:", "12||Unter kurz",
+                                        "13|01.0020|*** Normalposition", "14||Kurz zwei",
+                                        "15|01.0030|*** Normalposition", "16||Kurz drei"}));
     EXPECT_TRUE(brief.outline.empty());
 }
 
@@ -290,10 +300,11 @@ TEST(XmlConversion, RangeWithoutItemsLeavesOtherSubtotalsAlone) {
                                                    "3|03. -  Maurerarbeiten|=SUM(Positionsteil!$F$12:$F$13)",
                                                    "5|Gesamt|=ROUND(SUM($B$2:$B$3),2)",
                                                }));
-    EXPECT_EQ(s.table("Positionsteil", 10, 14, 2),
-              (std::vector<std::string>{"10||LV-Bereich 02. -  Nur Hinweis", "11||LV-Bereich 03. -  Maurerarbeiten",
-                                        "12|03.0010|*** Normalposition", "13|03.0020|*** Normalposition",
-                                        "14||LV-Bereich 04. -  Leer"}));
+    EXPECT_EQ(
+        s.table("Positionsteil", 10, 14, 2),
+        (std::vector<std::string>{"10||LV-Bereich 02. -  Nur Hinweis", "11||LV-Bereich 03. -  Maurerarbeiten",
+                                  "12|03.0010|*** Normalposition", "13|03.0020|*** Normalposition",
+                                  "14||LV-Bereich 04. -  Leer"}));
 }
 
 TEST(XmlConversion, RangeLabelThatIsNoText) {
@@ -310,11 +321,13 @@ TEST(XmlConversion, RangeLabelThatIsNoText) {
         << s.run.err;
     EXPECT_EQ(s.run.err.find(kCompleted), std::string::npos);
     ASSERT_TRUE(s.written);
-    EXPECT_EQ(s.table("Positionsteil", 8, 20, 2),
-              (std::vector<std::string>{"9|01.00.0010|*** Normalposition", "10||LV-Bereich 02. -  Rohbau",
-                                        "11||LV-Bereich 02.01. -   Beton", "12|02.01.0010|*** Normalposition"}));
-    EXPECT_EQ(s.table("Teilsummen", 2, 3, 2), (std::vector<std::string>{"2||=SUM(Positionsteil!$F$9:$F$9)",
-                                                                         "3|02.01. Beton|=SUM(Positionsteil!$F$12:$F$12)"}));
+    EXPECT_EQ(
+        s.table("Positionsteil", 8, 20, 2),
+        (std::vector<std::string>{"9|01.00.0010|*** Normalposition", "10||LV-Bereich 02. -  Rohbau",
+                                  "11||LV-Bereich 02.01. -   Beton", "12|02.01.0010|*** Normalposition"}));
+    EXPECT_EQ(s.table("Teilsummen", 2, 3, 2),
+              (std::vector<std::string>{"2||=SUM(Positionsteil!$F$9:$F$9)",
+                                        "3|02.01. Beton|=SUM(Positionsteil!$F$12:$F$12)"}));
 }
 
 TEST(XmlConversion, RefusedDocumentsWriteNothing) {
@@ -324,15 +337,18 @@ TEST(XmlConversion, RefusedDocumentsWriteNothing) {
     };
     const std::string dir = (testsupport::data_dir() / "gaebxml").string() + "/";
     for (const Case& c : {
-             Case{"austauschphase_083.x83", "Fehler: --- GAEB XML ---\nKann die Austauschphase von " + dir +
-                                                "austauschphase_083.x83 nicht ermitteln!\nProgrammabbruch.\n"},
+             Case{"austauschphase_083.x83",
+                  "Fehler: --- GAEB XML ---\nKann die Austauschphase von " + dir +
+                      "austauschphase_083.x83 nicht ermitteln!\nProgrammabbruch.\n"},
              Case{"ohne_award_dp.x83", "Fehler: --- GAEB XML ---\nKann die Austauschphase von " + dir +
                                            "ohne_award_dp.x83 nicht ermitteln!\nProgrammabbruch.\n"},
-             Case{"kein_gaeb_wurzel.x83", "Fehler: --- GAEB XML ---\nDie Datei " + dir +
-                                              "kein_gaeb_wurzel.x83 ist keine GAEB-XML-Datei:\nihr Wurzelelement "
-                                              "heißt \"GAEBX\", nicht \"GAEB\".\nProgrammabbruch.\n"},
-             Case{"xml_kaputt.x83", "GAEB XML, Prozedur \"LoadFromFile\"\nEDOMParseError : Start- und End-Tag passen "
-                                    "nicht zusammen (Zeile 15, Spalte 8)\n"},
+             Case{"kein_gaeb_wurzel.x83",
+                  "Fehler: --- GAEB XML ---\nDie Datei " + dir +
+                      "kein_gaeb_wurzel.x83 ist keine GAEB-XML-Datei:\nihr Wurzelelement "
+                      "heißt \"GAEBX\", nicht \"GAEB\".\nProgrammabbruch.\n"},
+             Case{"xml_kaputt.x83",
+                  "GAEB XML, Prozedur \"LoadFromFile\"\nEDOMParseError : Start- und End-Tag passen "
+                  "nicht zusammen (Zeile 15, Spalte 8)\n"},
          }) {
         SCOPED_TRACE(c.file);
         const Saved s = convert(c.file);

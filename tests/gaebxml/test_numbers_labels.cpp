@@ -15,9 +15,9 @@ TEST(XmlNumbers, FormatBereichAndItem) {
         const char* range;  // funcFormatBereich
         const char* item;   // funcFormatItem
     };
-    for (const Case& c : {Case{"3", 2, "03.", "03"}, Case{"10", 4, "0010.", "0010"}, Case{"123", 2, "123.", "123"},
-                          Case{"3", 0, "", ""}, Case{"3", -1, "", ""}, Case{"", 2, "00.", ""},
-                          Case{"ä", 3, "00ä.", "00ä"}}) {
+    for (const Case& c :
+         {Case{"3", 2, "03.", "03"}, Case{"10", 4, "0010.", "0010"}, Case{"123", 2, "123.", "123"},
+          Case{"3", 0, "", ""}, Case{"3", -1, "", ""}, Case{"", 2, "00.", ""}, Case{"ä", 3, "00ä.", "00ä"}}) {
         SCOPED_TRACE(std::string(c.part) + " / " + std::to_string(c.length));
         EXPECT_EQ(gaebxml::funcFormatBereich(c.part, c.length), c.range);
         EXPECT_EQ(gaebxml::funcFormatItem(c.part, c.length), c.item);
@@ -53,12 +53,11 @@ TEST(XmlNumbers, ChkmaskeFillsUpToAllRangeLevels) {
         const char* expected;
         bool message;
     };
-    for (const Case& c : {Case{"22241", "1", "01.02.", "01.02.00.", false},
-                          Case{"22241", "1", "01.02.03.", "01.02.03.", false},
-                          Case{"224", "0", "01.", "01.00.", false},
-                          Case{"2241", "1", "", "00.00.", false},
-                          Case{"1111112", "0", "1.", "1.0.0.0.0.0.", false},
-                          Case{"2X41", "1", "", "00.", true}}) {
+    for (const Case& c :
+         {Case{"22241", "1", "01.02.", "01.02.00.", false},
+          Case{"22241", "1", "01.02.03.", "01.02.03.", false}, Case{"224", "0", "01.", "01.00.", false},
+          Case{"2241", "1", "", "00.00.", false}, Case{"1111112", "0", "1.", "1.0.0.0.0.0.", false},
+          Case{"2X41", "1", "", "00.", true}}) {
         SCOPED_TRACE(std::string(c.mask) + " " + c.oz);
         XmlReaderState st;
         st.OzMask = c.mask;
@@ -94,14 +93,14 @@ TEST(XmlLabels, FirstSpanAndAllSpansRules) {
         const char* all_subtotal;
     };
     for (const Case& c : {
-             Case{"<LblTx><p><span>Rohbau</span></p></LblTx>", "01.", "LV-Bereich 01. -  Rohbau", "01. -  Rohbau",
-                  "LV-Bereich 01. -   Rohbau", "01. Rohbau"},
-             Case{"<LblTx><p><span>Erd</span><span>arbeiten</span></p><p><span>nicht</span></p></LblTx>", "01.02.",
-                  "LV-Bereich 01.02. -  Erd", "01.02. -  Erd", "LV-Bereich 01.02. -   Erd arbeiten",
+             Case{"<LblTx><p><span>Rohbau</span></p></LblTx>", "01.", "LV-Bereich 01. -  Rohbau",
+                  "01. -  Rohbau", "LV-Bereich 01. -   Rohbau", "01. Rohbau"},
+             Case{"<LblTx><p><span>Erd</span><span>arbeiten</span></p><p><span>nicht</span></p></LblTx>",
+                  "01.02.", "LV-Bereich 01.02. -  Erd", "01.02. -  Erd", "LV-Bereich 01.02. -   Erd arbeiten",
                   "01.02. Erdarbeiten"},
              // Spans directly in LblTx when the first paragraph holds none.
-             Case{"<LblTx><span>Dach</span><span>haut</span></LblTx>", "03.", "LV-Bereich 03. -  Dach", "03. -  Dach",
-                  "LV-Bereich 03. -   Dach haut", "03. Dachhaut"},
+             Case{"<LblTx><span>Dach</span><span>haut</span></LblTx>", "03.", "LV-Bereich 03. -  Dach",
+                  "03. -  Dach", "LV-Bereich 03. -   Dach haut", "03. Dachhaut"},
              // A span that is empty counts as none.
              Case{"<LblTx><p><span/><span>B</span></p></LblTx>", "04.", "", "", "", ""},
              Case{"<LblTx><p>ohne span</p></LblTx>", "05.", "", "", "", ""},
@@ -120,7 +119,8 @@ TEST(XmlLabels, FirstSpanAndAllSpansRules) {
 
 TEST(XmlLabels, SubtotalLabelIsCutAt140Characters) {
     const std::string word(100, 'w');
-    Category cat("<BoQCtgy><LblTx><p><span>" + word + "</span><span>" + word + "</span></p></LblTx></BoQCtgy>");
+    Category cat("<BoQCtgy><LblTx><p><span>" + word + "</span><span>" + word +
+                 "</span></p></LblTx></BoQCtgy>");
     const auto all = gaebxml::all_spans_label(cat.node(), "01.02.");
     EXPECT_EQ(all.heading, "LV-Bereich 01.02. -   " + word + " " + word);
     EXPECT_EQ(all.subtotal, ("01.02. " + word + word).substr(0, 140));
@@ -154,7 +154,8 @@ TEST(XmlTexts, SplitTextLineRule) {
              Case{"kurz", {"kurz"}},
              Case{std::string(140, 'x'), {std::string(140, 'x')}},
              Case{blank_at_100, {std::string(99, 'a') + " ", std::string(41, 'b')}},
-             Case{std::string(300, 'z'), {std::string(140, 'z'), std::string(140, 'z'), std::string(20, 'z')}},
+             Case{std::string(300, 'z'),
+                  {std::string(140, 'z'), std::string(140, 'z'), std::string(20, 'z')}},
              Case{blank_at_150, {std::string(140, 'c'), std::string(9, 'c') + " " + std::string(50, 'd')}},
              // Characters, not bytes, are counted.
              Case{umlauts, {umlauts.substr(0, 280), "ä"}},

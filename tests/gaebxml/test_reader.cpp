@@ -18,14 +18,17 @@ struct Bill {
     std::string root = "GAEB";
     std::string phase = "<DP>83</DP>";
     std::string prj = "<PrjInfo><NamePrj>Neubau</NamePrj><LblPrj>Neubau Halle</LblPrj></PrjInfo>";
-    std::string bkdn = "<BoQBkdn><Type>BoQLevel</Type><Length>2</Length></BoQBkdn>"
-                       "<BoQBkdn><Type>Item</Type><Length>4</Length></BoQBkdn>";
-    std::string body = "<BoQCtgy ID=\"A\" RNoPart=\"1\"><LblTx><p><span>Rohbau</span></p></LblTx><BoQBody><Itemlist>"
-                       "<Item ID=\"I\" RNoPart=\"10\"><Qty>2.5</Qty><QU>m2</QU></Item></Itemlist></BoQBody></BoQCtgy>";
+    std::string bkdn =
+        "<BoQBkdn><Type>BoQLevel</Type><Length>2</Length></BoQBkdn>"
+        "<BoQBkdn><Type>Item</Type><Length>4</Length></BoQBkdn>";
+    std::string body =
+        "<BoQCtgy ID=\"A\" RNoPart=\"1\"><LblTx><p><span>Rohbau</span></p></LblTx><BoQBody><Itemlist>"
+        "<Item ID=\"I\" RNoPart=\"10\"><Qty>2.5</Qty><QU>m2</QU></Item></Itemlist></BoQBody></BoQCtgy>";
     std::string xml() const {
-        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + root + " xmlns=\"" + ns + "\">" + prj + "<Award>" +
-               phase + "<OWN><Address><Name1>Stadt</Name1></Address></OWN><BoQ><BoQInfo><LblBoQ>LV 1</LblBoQ>" + bkdn +
-               "</BoQInfo><BoQBody>" + body + "</BoQBody></BoQ></Award></" + root + ">\n";
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + root + " xmlns=\"" + ns + "\">" + prj +
+               "<Award>" + phase +
+               "<OWN><Address><Name1>Stadt</Name1></Address></OWN><BoQ><BoQInfo><LblBoQ>LV 1</LblBoQ>" +
+               bkdn + "</BoQInfo><BoQBody>" + body + "</BoQBody></BoQ></Award></" + root + ">\n";
     }
 };
 
@@ -48,15 +51,18 @@ TEST(XmlReader, VersionsAndEncodingsConvertAlike) {
     const std::string expected = testsupport::dump_workbook(reference.book());
 
     std::vector<std::string> variants;
-    for (const char* ns : {"http://www.gaeb.de/GAEB_DA_XML/200407", "http://www.gaeb.de/GAEB_DA_XML/DA83/3.2", ""}) {
+    for (const char* ns :
+         {"http://www.gaeb.de/GAEB_DA_XML/200407", "http://www.gaeb.de/GAEB_DA_XML/DA83/3.2", ""}) {
         Bill other = bill;
         other.ns = ns;
         variants.push_back(other.xml());
     }
     variants.push_back("\xEF\xBB\xBF" + bill.xml());
-    const std::string latin = workbook::replace_all(workbook::replace_all(bill.xml(), "ß", "\xDF"), "Ä", "\xC4");
+    const std::string latin =
+        workbook::replace_all(workbook::replace_all(bill.xml(), "ß", "\xDF"), "Ä", "\xC4");
     for (const char* enc : {"ISO-8859-1", "windows-1252", "ISO-8859-15"})
-        variants.push_back(workbook::replace_all(latin, "encoding=\"UTF-8\"", std::string("encoding=\"") + enc + "\""));
+        variants.push_back(
+            workbook::replace_all(latin, "encoding=\"UTF-8\"", std::string("encoding=\"") + enc + "\""));
     for (const auto& bytes : variants) {
         SCOPED_TRACE(bytes.substr(0, 120));
         auto c = convert_bytes(bytes);
@@ -85,9 +91,9 @@ TEST(XmlReader, ExchangePhases) {
         const char* phase;
         bool accepted;
     };
-    for (const Case& c : {Case{"<DP>80</DP>", true}, Case{"<DP>84</DP>", true}, Case{"<DP>083</DP>", false},
-                          Case{"<DP> 83</DP>", false}, Case{"<DP>85</DP>", false}, Case{"<DP/>", false},
-                          Case{"", false}}) {
+    for (const Case& c :
+         {Case{"<DP>80</DP>", true}, Case{"<DP>84</DP>", true}, Case{"<DP>083</DP>", false},
+          Case{"<DP> 83</DP>", false}, Case{"<DP>85</DP>", false}, Case{"<DP/>", false}, Case{"", false}}) {
         SCOPED_TRACE(c.phase);
         Bill bill;
         bill.phase = c.phase;
@@ -109,18 +115,21 @@ TEST(XmlReader, OzMaskFromTheBreakdown) {
         const char* oz;  // of the one item, under range 1
     };
     for (const Case& c : {
-             Case{level2 + level2 + "<BoQBkdn><Type>Item</Type><Length>4</Length></BoQBkdn>"
-                                    "<BoQBkdn><Type>Index</Type><Length>1</Length></BoQBkdn>",
+             Case{level2 + level2 +
+                      "<BoQBkdn><Type>Item</Type><Length>4</Length></BoQBkdn>"
+                      "<BoQBkdn><Type>Index</Type><Length>1</Length></BoQBkdn>",
                   "2241", "01.00.0010"},
-             Case{level2 + level2 + "<BoQBkdn><Type>item</Type><Length>4</Length></BoQBkdn>", "224", "01.00.0010"},
+             Case{level2 + level2 + "<BoQBkdn><Type>item</Type><Length>4</Length></BoQBkdn>", "224",
+                  "01.00.0010"},
              // An entry without Length adds nothing.
-             Case{level2 + "<BoQBkdn><Type>BoQLevel</Type></BoQBkdn><BoQBkdn><Type>Item</Type><Length>3</Length></BoQBkdn>",
+             Case{level2 + "<BoQBkdn><Type>BoQLevel</Type></BoQBkdn><BoQBkdn><Type>Item</Type><Length>3</"
+                           "Length></BoQBkdn>",
                   "23", "01.010"},
              // Another element ends the breakdown.
              Case{level2 + "<Totals/><BoQBkdn><Type>Item</Type><Length>3</Length></BoQBkdn>", "2", ""},
              // Pretty-printed breakdown: white space is no node.
-             Case{"\n  " + level2 + "\n  <BoQBkdn>\n <Type>Item</Type>\n <Length>3</Length>\n</BoQBkdn>\n", "23",
-                  "01.010"},
+             Case{"\n  " + level2 + "\n  <BoQBkdn>\n <Type>Item</Type>\n <Length>3</Length>\n</BoQBkdn>\n",
+                  "23", "01.010"},
          }) {
         SCOPED_TRACE(c.bkdn);
         Bill bill;
@@ -164,8 +173,9 @@ TEST(XmlReader, MissingHeaderValuesStayEmpty) {
 
 TEST(XmlReader, ItemListDirectlyInTheTopBody) {
     Bill bill;
-    bill.body = "<Itemlist><Item ID=\"I\" RNoPart=\"7\"><Qty>1</Qty><QU>St</QU></Item></Itemlist>"
-                "<BoQCtgy ID=\"A\" RNoPart=\"1\"><LblTx><span>nie</span></LblTx></BoQCtgy>";
+    bill.body =
+        "<Itemlist><Item ID=\"I\" RNoPart=\"7\"><Qty>1</Qty><QU>St</QU></Item></Itemlist>"
+        "<BoQCtgy ID=\"A\" RNoPart=\"1\"><LblTx><span>nie</span></LblTx></BoQCtgy>";
     workbook::ConversionOptions options;
     options.SubtotalsSheet = true;
     auto c = convert_bytes(bill.xml(), options);
@@ -184,9 +194,10 @@ TEST(XmlReader, LargeBodiesAndTextsAreConvertedWhole) {
                 "</Text></DetailTxt></CompleteText></Description></Remark>";
     for (int i = 1; i <= 60; ++i) {
         const std::string n = std::to_string(i);
-        bill.body += "<BoQCtgy ID=\"C" + n + "\" RNoPart=\"" + n + "\"><LblTx><span>B" + n +
-                     "</span></LblTx><BoQBody><Itemlist><Item ID=\"I\" RNoPart=\"1\"><Qty>1</Qty><QU>St</QU></Item>"
-                     "</Itemlist></BoQBody></BoQCtgy>";
+        bill.body +=
+            "<BoQCtgy ID=\"C" + n + "\" RNoPart=\"" + n + "\"><LblTx><span>B" + n +
+            "</span></LblTx><BoQBody><Itemlist><Item ID=\"I\" RNoPart=\"1\"><Qty>1</Qty><QU>St</QU></Item>"
+            "</Itemlist></BoQBody></BoQCtgy>";
     }
     workbook::ConversionOptions options;
     options.ExportNotesText = true;
@@ -202,9 +213,10 @@ TEST(XmlReader, LargeBodiesAndTextsAreConvertedWhole) {
 
 TEST(XmlReader, NotesWithoutDirectTopRemarkTextAreSkipped) {
     Bill bill;
-    bill.body = "<Remark><Description><CompleteText><DetailTxt><Text><p>lose<span>s1</span><span/></p>"
-                "<span>direkt</span><p><span>s2</span></p></Text></DetailTxt></CompleteText></Description></Remark>" +
-                bill.body;
+    bill.body =
+        "<Remark><Description><CompleteText><DetailTxt><Text><p>lose<span>s1</span><span/></p>"
+        "<span>direkt</span><p><span>s2</span></p></Text></DetailTxt></CompleteText></Description></Remark>" +
+        bill.body;
     workbook::ConversionOptions options;
     options.ExportNotesText = true;
     auto c = convert_bytes(bill.xml(), options);
@@ -227,7 +239,8 @@ TEST(XmlReader, HostileDocumentsEndClearly) {
     for (int i = 0; i < 100000; ++i) deep += "</BoQBody></BoQCtgy>";
     deep += "</BoQBody></BoQ></Award></GAEB>";
     const std::string laughs =
-        "<?xml version=\"1.0\"?><!DOCTYPE GAEB [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
+        "<?xml version=\"1.0\"?><!DOCTYPE GAEB [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b "
+        "\"&a;&a;&a;&a;&a;&a;&a;&a;\">"
         "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;\">]><GAEB><Award><DP>83</DP></Award><x>&c;</x></GAEB>";
     const std::string external =
         "<?xml version=\"1.0\"?><!DOCTYPE GAEB [<!ENTITY x SYSTEM \"/etc/passwd\">]><GAEB><Award><DP>&x;</DP>"
@@ -237,17 +250,22 @@ TEST(XmlReader, HostileDocumentsEndClearly) {
                 "\"><BoQBody><Itemlist><Item ID=\"I\" RNoPart=\"1\"><Qty>1</Qty><QU>m</QU></Item>"
                 "</Itemlist></BoQBody></BoQCtgy>";
     Bill long_length;
-    long_length.bkdn = "<BoQBkdn><Type>BoQLevel</Type><Length>2</Length></BoQBkdn>"
-                       "<BoQBkdn><Type>Item</Type><Length>999999999</Length></BoQBkdn>";
+    long_length.bkdn =
+        "<BoQBkdn><Type>BoQLevel</Type><Length>2</Length></BoQBkdn>"
+        "<BoQBkdn><Type>Item</Type><Length>999999999</Length></BoQBkdn>";
     for (const Case& c : {
-             Case{"deep", deep, RunEnd::Completed, "6. Bereichstufe B0QCtgy vorhanden\n\nSubbereich6-Prozedur existiert nicht"},
-             Case{"laughs", laughs, RunEnd::Refused, "GAEB XML, Prozedur \"LoadFromFile\"\nEDOMParseError : Das Dokument "
-                                                     "enthält eine Dokumenttypdeklaration (DOCTYPE)"},
-             Case{"external", external, RunEnd::Refused, "GAEB XML, Prozedur \"LoadFromFile\"\nEDOMParseError : Das "
-                                                         "Dokument enthält eine Dokumenttypdeklaration (DOCTYPE)"},
+             Case{"deep", deep, RunEnd::Completed,
+                  "6. Bereichstufe B0QCtgy vorhanden\n\nSubbereich6-Prozedur existiert nicht"},
+             Case{"laughs", laughs, RunEnd::Refused,
+                  "GAEB XML, Prozedur \"LoadFromFile\"\nEDOMParseError : Das Dokument "
+                  "enthält eine Dokumenttypdeklaration (DOCTYPE)"},
+             Case{"external", external, RunEnd::Refused,
+                  "GAEB XML, Prozedur \"LoadFromFile\"\nEDOMParseError : Das "
+                  "Dokument enthält eine Dokumenttypdeklaration (DOCTYPE)"},
              Case{"huge attribute", huge.xml(), RunEnd::Completed, "Konvertierung abgeschlossen."},
              // A number group is not padded to a billion digits: the item's header step fails.
-             Case{"huge length", long_length.xml(), RunEnd::Completed, "Fehler bei der Ermittlung von\n ItemLength 10\n"},
+             Case{"huge length", long_length.xml(), RunEnd::Completed,
+                  "Fehler bei der Ermittlung von\n ItemLength 10\n"},
          }) {
         SCOPED_TRACE(c.name);
         auto conv = convert_bytes(c.bytes);
@@ -301,7 +319,8 @@ TEST(XmlSamples, EverySampleConvertsOrIsRefusedWithItsReason) {
         if (run.end == RunEnd::Refused) {
             // Phases 85 to 89 and files without Award/DP: the dialog names the exchange phase.
             ASSERT_FALSE(run.ui->messages.empty());
-            EXPECT_NE(run.ui->messages.back().find("Austauschphase"), std::string::npos) << run.ui->messages.back();
+            EXPECT_NE(run.ui->messages.back().find("Austauschphase"), std::string::npos)
+                << run.ui->messages.back();
             continue;
         }
         EXPECT_EQ(run.end, RunEnd::Completed);

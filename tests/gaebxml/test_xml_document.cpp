@@ -11,7 +11,9 @@ using gaebxml::Node;
 
 struct Doc {
     gaebxml::XmlDocument doc;
-    explicit Doc(const std::string& bytes) { doc.load(bytes, [&] { return bytes; }); }
+    explicit Doc(const std::string& bytes) {
+        doc.load(bytes, [&] { return bytes; });
+    }
     Node root() const { return doc.root(); }
 };
 
@@ -79,7 +81,9 @@ TEST(XmlDocument, MissingChildIsAnEmptyElement) {
 }
 
 TEST(XmlDocument, SiblingsOfAPrettyPrintedFile) {
-    Doc d("<i>\r\n\t<BoQBkdn>1</BoQBkdn>\r\n\t<BoQBkdn>2</BoQBkdn>\n  <!-- c -->\n\t<BoQBkdn>3</BoQBkdn>\n</i>");
+    Doc d(
+        "<i>\r\n\t<BoQBkdn>1</BoQBkdn>\r\n\t<BoQBkdn>2</BoQBkdn>\n  <!-- c "
+        "-->\n\t<BoQBkdn>3</BoQBkdn>\n</i>");
     Node n = gaebxml::ChildElement(d.root(), "BoQBkdn");
     n = gaebxml::NextSibling(n);
     EXPECT_EQ(gaebxml::NodeName(n), "BoQBkdn");
@@ -92,8 +96,12 @@ TEST(XmlDocument, SiblingsOfAPrettyPrintedFile) {
 
 TEST(XmlDocument, Encodings) {
     // "Straße € Ä" in each encoding; ISO-8859-1 has no euro sign, so it reads the byte A4 as "¤".
-    const std::string body = "<GAEB><t>Stra\xDF" "e \x80 \xC4</t></GAEB>";
-    const std::string latin9_body = "<GAEB><t>Stra\xDF" "e \xA4 \xC4</t></GAEB>";
+    const std::string body =
+        "<GAEB><t>Stra\xDF"
+        "e \x80 \xC4</t></GAEB>";
+    const std::string latin9_body =
+        "<GAEB><t>Stra\xDF"
+        "e \xA4 \xC4</t></GAEB>";
     struct Case {
         std::string bytes;
         const char* expected;
@@ -103,7 +111,8 @@ TEST(XmlDocument, Encodings) {
              Case{"\xEF\xBB\xBF<?xml version=\"1.0\"?><GAEB><t>Straße € Ä</t></GAEB>", "Straße € Ä"},
              Case{"<?xml version=\"1.0\" encoding=\"windows-1252\"?>" + body, "Straße € Ä"},
              Case{"<?xml version='1.0' encoding='ISO-8859-15'?>" + latin9_body, "Straße € Ä"},
-             Case{"<?xml version=\"1.0\" encoding = \"iso-8859-1\" standalone=\"yes\"?>" + latin9_body, "Straße ¤ Ä"},
+             Case{"<?xml version=\"1.0\" encoding = \"iso-8859-1\" standalone=\"yes\"?>" + latin9_body,
+                  "Straße ¤ Ä"},
              // Declared UTF-8 but written in Windows-1252: the bytes are read as Windows-1252.
              Case{"<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body, "Straße € Ä"},
          }) {
@@ -122,7 +131,8 @@ TEST(XmlDocument, BrokenDocumentsNameTheirFault) {
         const char* message;
     };
     for (const Case& c : {
-             Case{"<?xml version=\"1.0\"?>\n<GAEB>\n  <a>\n</GAEB>", "Start- und End-Tag passen nicht zusammen (Zeile 4, Spalte 3)"},
+             Case{"<?xml version=\"1.0\"?>\n<GAEB>\n  <a>\n</GAEB>",
+                  "Start- und End-Tag passen nicht zusammen (Zeile 4, Spalte 3)"},
              Case{"<GAEB>\r\n<Straße>\r\n<b x=1/>", "Fehlerhaftes Attribut (Zeile 3, Spalte 6)"},
              Case{"<GAEB><a>", "Start- und End-Tag passen nicht zusammen"},
              Case{"", "Das Dokument enthält kein Element"},
@@ -155,7 +165,8 @@ TEST(XmlDocument, DeepNestingLoadsWithoutRecursion) {
 
 TEST(XmlDocument, DeclaredEncodingName) {
     EXPECT_EQ(gaebxml::declared_encoding("<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>"), "UTF-8");
-    EXPECT_EQ(gaebxml::declared_encoding("\xEF\xBB\xBF<?xml version=\"1.0\" encoding='Windows-1252'?>"), "WINDOWS-1252");
+    EXPECT_EQ(gaebxml::declared_encoding("\xEF\xBB\xBF<?xml version=\"1.0\" encoding='Windows-1252'?>"),
+              "WINDOWS-1252");
     EXPECT_EQ(gaebxml::declared_encoding("<?xml version=\"1.0\"?><a encoding=\"x\"/>"), "");
     EXPECT_EQ(gaebxml::declared_encoding("<a/>"), "");
 }
