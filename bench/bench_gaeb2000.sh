@@ -5,6 +5,10 @@
 # subtotals sheet on. The last column compares the time with the previous size: ten times the
 # items should take about ten times as long.
 #
+# A sheet has 1,048,576 rows and such a bill needs about four per item: from about 250,000 items
+# on, the run ends at the full sheet ("ist voll", exit status 3) with the rows written so far.
+# Give 200000 as a size to see the largest bill that fits.
+#
 #   bench/bench_gaeb2000.sh [path/to/bremora-cli] [sizes...]
 #
 # Uses /usr/bin/time -v; the bills go into a temporary folder that is removed afterwards.

@@ -21,6 +21,7 @@ void Gaeb2kReader::write_subtotal_label(std::string_view text, size_t capacity) 
 
 void Gaeb2kReader::write_heading() {
     const std::string heading = "LV-Bereich " + range_oz + ", " + range_label;
+    room_for_row(false);
     kinds.HierarchyRow(heading);
     Hinweistext(heading + "\r\n");
 }

@@ -100,6 +100,7 @@ void Gaeb2kReader::Positionen(int64_t limit) {
             const Kind kind = kind_of(bedarf);
             oz = field(FormatPosition(oz, oz_mask), 40);
 
+            room_for_row(false);
             const int32_t r = rows.Positions;
             rows.LastItemRow = r;
             try {
@@ -179,6 +180,7 @@ void Gaeb2kReader::Unterpositionen() {
         if (auto v = take_key(Memo4, "[UbNr]")) number = field(*v, 40);
         if (auto v = take_key(Memo4, "[Menge]")) quantity = field(*v, 40);
         if (auto v = take_key(Memo4, "[ME]")) unit = field(*v, 40);
+        room_for_row(false);
         kinds.item_sub_label(rows.Positions, "Unterposition: " + number + ", Menge: " + quantity + " " + unit,
                              workbook::kColorPurple);
         ++rows.Positions;

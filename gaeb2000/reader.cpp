@@ -28,6 +28,11 @@ void Gaeb2kReader::report(std::string_view prefix, const std::exception& e) {
     c.ui.message(std::string(prefix) + step_report(e));
 }
 
+void Gaeb2kReader::room_for_row(bool notes) const {
+    if ((notes ? rows.Notes : rows.Positions) > workbook::kMaxRow)
+        throw SheetFull{notes ? workbook::kHinweistext : workbook::kPositionsteil};
+}
+
 void Gaeb2kReader::progress_to_remaining() { c.ui.progress_position(record_count - StringList1.size()); }
 
 int64_t Gaeb2kReader::FindeKeyStringList2(std::string_view textzeile) {
@@ -74,6 +79,7 @@ size_t cut_length(std::string_view line, size_t width) {
 void Gaeb2kReader::WriteWrapped(const LineList& source, const WrapUse& use) {
     kinds.select(use.notes ? workbook::kHinweistext : workbook::kPositionsteil);
     auto write = [&](std::string_view text) {
+        room_for_row(use.notes);
         if (use.notes)
             kinds.NotesRow(text, false);
         else
@@ -107,19 +113,23 @@ void Gaeb2kReader::WriteWrapped(const LineList& source, const WrapUse& use) {
 
 void Gaeb2kReader::WriteChunked() {
     constexpr size_t kWidth = 140;
+    auto write = [&](std::string_view text) {
+        room_for_row(false);
+        kinds.TextRow(text, false);
+    };
     for (int64_t li = 0; li < RTFMemo5.size(); ++li) {
         const std::string_view l = RTFMemo5.line(li);
         const size_t length = workbook::utf8_length(l);
         if (length == 0) continue;
         if (length <= kWidth) {
-            kinds.TextRow(field(workbook::trim_left_ctl(l), kWidth), false);
+            write(field(workbook::trim_left_ctl(l), kWidth));
             continue;
         }
         const size_t full = length / kWidth;
         for (size_t k = 0; k < full; ++k)
-            kinds.TextRow(field(workbook::trim_left_ctl(workbook::utf8_substr(l, k * kWidth, kWidth)), kWidth), false);
+            write(field(workbook::trim_left_ctl(workbook::utf8_substr(l, k * kWidth, kWidth)), kWidth));
         const std::string_view rest = workbook::utf8_substr(l, full * kWidth, kWidth);
-        if (!rest.empty()) kinds.TextRow(rest, false);
+        if (!rest.empty()) write(rest);
     }
 }
 
@@ -193,6 +203,16 @@ void gaeb2k_start(workbook::Conversion& c) {
         c.ui.process_events();
         c.ui.busy_cursor(true);
         reader.gaeb2k_run();
+    } catch (const SheetFull& full) {
+        c.ui.error_dialog(fmt::format("Das Tabellenblatt \"{}\" ist voll ({} Zeilen).\nDie Konvertierung wird "
+                                      "abgebrochen.",
+                                      full.sheet, workbook::kMaxRow));
+        try {
+            workbook::FormatNachFehler(c);
+        } catch (const std::exception&) {
+            // the tidying reports its own failures
+        }
+        c.end_program(workbook::RunEnd::Aborted);
     } catch (const std::exception& e) {
         // Every step guards itself; this is the last line of defence (out of memory and the like).
         c.ui.error_dialog("--- GAEB 2000 ---\nUnerwarteter Fehler: " + step_report(e));

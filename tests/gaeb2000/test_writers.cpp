@@ -74,17 +74,25 @@ TEST(WriteWrapped, EmptyAndBlankLinesDependOnTheUse) {
     EXPECT_EQ(f.reader->rows.Notes, 4);
 }
 
-TEST(WriteWrapped, AFailedPieceIsReportedAndDropped) {
+TEST(WriteWrapped, AFullSheetEndsTheWritingWithoutAMessagePerRow) {
     ReaderFixture f;
-    f.reader->rows.Positions = workbook::kMaxRow;  // the row after it does not exist
+    f.reader->rows.Positions = workbook::kMaxRow;  // the last row of a sheet
     f.reader->RTFMemo5.assign(std::string(300, 'x') + "\r\nkurz");
-    f.reader->WriteWrapped(f.reader->RTFMemo5, gaeb2000::kItemLongText);
-    EXPECT_EQ(f.reader->rows.Positions, workbook::kMaxRow + 1);
-    // The second piece fails as a cut piece, the third and the next line as last pieces.
-    ASSERT_EQ(f.ui.messages.size(), 3u);
-    EXPECT_EQ(f.ui.messages[0].rfind("Positionstexte > 140\n\nEWorkbookError : ", 0), 0u) << f.ui.messages[0];
-    EXPECT_EQ(f.ui.messages[1].rfind("Positionstexte < 150\n\nEWorkbookError : ", 0), 0u) << f.ui.messages[1];
-    EXPECT_EQ(f.ui.messages[2], f.ui.messages[1]);
+    EXPECT_THROW(f.reader->WriteWrapped(f.reader->RTFMemo5, gaeb2000::kItemLongText), gaeb2000::SheetFull);
+    EXPECT_EQ(f.c.book().sheet(workbook::kPositionsteil).text(workbook::kMaxRow, 2), std::string(140, 'x'));
+    EXPECT_TRUE(f.ui.messages.empty());
+
+    // The same for items: the run stops at the first one without room.
+    ReaderFixture g;
+    std::vector<std::string> lines;
+    for (int i = 1; i <= 3; ++i)
+        for (const char* l : {"#begin[Position]", "[OZ]0010[end]", "[Menge]1[end]", "[Kurztext]Text[end]", "#end[Position]"})
+            lines.emplace_back(l);
+    for (const auto& l : lines) g.reader->StringList4.append(l);
+    g.reader->rows.Positions = workbook::kMaxRow - 2;
+    EXPECT_THROW(g.reader->Positionen(), gaeb2000::SheetFull);
+    EXPECT_EQ(g.reader->rows.Positions, workbook::kMaxRow + 1);
+    EXPECT_TRUE(g.ui.messages.empty());
 }
 
 TEST(WriteChunked, PiecesOf140CharactersTheLastUntrimmed) {
