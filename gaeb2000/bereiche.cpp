@@ -214,8 +214,8 @@ void Gaeb2kReader::LVUnterBereiche() {
             Positionen();
         }
     } catch (const std::exception& ex) {
-        c.ui.message("Verarbeitungsfehler auf LV-Unterbereich-Ebene " + range_oz + "\n\n" + "Bezeichnung: " +
-                     range_label + "\n\n" + workbook::step_report(ex));
+        c.ui.message("Verarbeitungsfehler auf LV-Unterbereich-Ebene " + range_oz + "\n\n" +
+                     "Bezeichnung: " + range_label + "\n\n" + workbook::step_report(ex));
     }
 }
 

@@ -18,7 +18,9 @@ std::string cut_note(std::string text, std::string_view cut_key) {
     return delete_all(delete_all(text, "\\tab"), "\t");
 }
 
-bool block_line(std::string_view l) { return holds_key(l, "#begin[") || holds_key(l, "#end["); }
+bool block_line(std::string_view l) {
+    return holds_key(l, "#begin[") || holds_key(l, "#end[");
+}
 
 }  // namespace
 
@@ -88,7 +90,8 @@ void Gaeb2kReader::HauptHinweistext() {
             try {
                 for (int64_t i = b; i <= e; ++i) {
                     const std::string_view l = StringList1.line(i);
-                    if (block_line(l) || holds_key(l, "[Kurztext]") || holds_key(l, "[StLNr]") || l.empty()) continue;
+                    if (block_line(l) || holds_key(l, "[Kurztext]") || holds_key(l, "[StLNr]") || l.empty())
+                        continue;
                     text.append(l);
                     text.append("\r\n");
                 }

@@ -14,18 +14,24 @@ namespace {
 
 constexpr size_t kSearchSlots = 24;
 
-unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
+unsigned char lower(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
+}
 
-bool is_ascii_letter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool is_ascii_letter(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 [[noreturn]] void index_error(int64_t i) {
-    throw workbook::BremoraError("EStringListError", fmt::format("Listenindex überschreitet das Maximum ({})", i));
+    throw workbook::BremoraError("EStringListError",
+                                 fmt::format("Listenindex überschreitet das Maximum ({})", i));
 }
 
 }  // namespace
 
 size_t find_key(std::string_view hay, std::string_view needle, size_t from) {
-    if (needle.empty() || from > hay.size() || needle.size() > hay.size() - from) return std::string_view::npos;
+    if (needle.empty() || from > hay.size() || needle.size() > hay.size() - from)
+        return std::string_view::npos;
     const auto first = static_cast<unsigned char>(needle[0]);
     if (is_ascii_letter(first)) return workbook::find_ci(hay, needle, from);
     // Every key and block marker starts with "[", "#" or "{": let memchr find the candidates.

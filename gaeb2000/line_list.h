@@ -94,7 +94,7 @@ private:
     size_t m_gap_start = 0;
     size_t m_gap_len = 0;
     std::unique_ptr<std::string> m_text;  // a memo's assigned text, which its lines view
-    bool m_assigned = false;               // the lines are exactly m_text
+    bool m_assigned = false;              // the lines are exactly m_text
     mutable std::vector<Searched> m_searched;
     mutable size_t m_next_slot = 0;
 };

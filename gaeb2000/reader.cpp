@@ -33,7 +33,9 @@ void Gaeb2kReader::room_for_row(bool notes) const {
         throw SheetFull{notes ? workbook::kHinweistext : workbook::kPositionsteil};
 }
 
-void Gaeb2kReader::progress_to_remaining() { c.ui.progress_position(record_count - StringList1.size()); }
+void Gaeb2kReader::progress_to_remaining() {
+    c.ui.progress_position(record_count - StringList1.size());
+}
 
 int64_t Gaeb2kReader::FindeKeyStringList2(std::string_view textzeile) {
     try {
@@ -190,8 +192,8 @@ void gaeb2k_start(workbook::Conversion& c) {
             release_quietly(c, false);
             c.ui.progress_finish();
             c.ui.busy_cursor(false);
-            c.ui.error_dialog("--- GAEB 2000 ---\rKann die Austauschphase von " + file + " nicht ermitteln!\r" +
-                              "Programmabbruch.");
+            c.ui.error_dialog("--- GAEB 2000 ---\rKann die Austauschphase von " + file +
+                              " nicht ermitteln!\r" + "Programmabbruch.");
             c.end_program(workbook::RunEnd::Refused);
             return;
         }
@@ -204,9 +206,10 @@ void gaeb2k_start(workbook::Conversion& c) {
         c.ui.busy_cursor(true);
         reader.gaeb2k_run();
     } catch (const SheetFull& full) {
-        c.ui.error_dialog(fmt::format("Das Tabellenblatt \"{}\" ist voll ({} Zeilen).\nDie Konvertierung wird "
-                                      "abgebrochen.",
-                                      full.sheet, workbook::kMaxRow));
+        c.ui.error_dialog(
+            fmt::format("Das Tabellenblatt \"{}\" ist voll ({} Zeilen).\nDie Konvertierung wird "
+                        "abgebrochen.",
+                        full.sheet, workbook::kMaxRow));
         try {
             workbook::FormatNachFehler(c);
         } catch (const std::exception&) {
@@ -252,7 +255,8 @@ void Gaeb2kReader::gaeb2k_run() {
     step("Fehler bei VergabeInfo", [&] { VergabeInfo(); });
     step("Fehler bei Auftraggeber", [&] { Auftraggeber(); });
     step("Fehler bei LVInfo", [&] { LVInfo(); });
-    if (c.options.ExportNotesText) step("Fehler bei Zusatz- oder Haupthinweistext", [&] {
+    if (c.options.ExportNotesText)
+        step("Fehler bei Zusatz- oder Haupthinweistext", [&] {
             Zusatztext();
             HauptHinweistext();
         });

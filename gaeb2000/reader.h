@@ -25,10 +25,12 @@ struct WrapUse {
     std::string_view last_failed;
 };
 
-inline constexpr WrapUse kItemLongText{140, false, false, "Positionstexte > 140\n\n", "Positionstexte < 150\n\n"};
+inline constexpr WrapUse kItemLongText{140, false, false, "Positionstexte > 140\n\n",
+                                       "Positionstexte < 150\n\n"};
 inline constexpr WrapUse kSubItemLongText{140, false, false, "Unterpositionstexte > 140\n\n",
                                           "Unterpositionstexte < 150\n\n"};
-inline constexpr WrapUse kRangeNotes{150, true, true, "Fehler in GAEB2k-Modul/LVBereich/Hinweistext > 150\n\n",
+inline constexpr WrapUse kRangeNotes{150, true, true,
+                                     "Fehler in GAEB2k-Modul/LVBereich/Hinweistext > 150\n\n",
                                      "Fehler in GAEB2k-Modul/LVBereich/Hinweistext < 150\n\n"};
 inline constexpr WrapUse kAdditionalTexts{150, true, true, "Positionstexte > 150\n\n",
                                           "GAEB2k-Haupthinweistext, Textlänge < 150\n\n"};
@@ -52,7 +54,9 @@ public:
 
     // Lookups: the first line from the top holding the text (A-Z ignoring case), or -1.
     int64_t FindeBereich(std::string_view Textobjekt) const { return StringList1.find(Textobjekt); }
-    int64_t FindeBereichStringList2(std::string_view Textobjekt) const { return StringList2.find(Textobjekt); }
+    int64_t FindeBereichStringList2(std::string_view Textobjekt) const {
+        return StringList2.find(Textobjekt);
+    }
     int64_t FindeKeyStringList2(std::string_view textzeile);
     int64_t FindeKeyStringList4(std::string_view textzeile);
     int64_t FindeKeyMemo4(std::string_view textzeile) const { return Memo4.find(textzeile); }

@@ -2,8 +2,8 @@
 #include "gaeb2000/rtf_to_text.h"
 
 #include <algorithm>
-#include <iterator>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "workbook/text.h"
@@ -18,13 +18,35 @@ constexpr int kMaxFallback = 16;
 
 // Control words that open a destination whose content is not part of the visible text.
 constexpr std::string_view kHiddenDestinations[] = {
-    "annotation", "atnauthor", "atndate", "atnid", "atnref", "author", "buptim", "colortbl", "comment",
-    "company", "creatim", "datafield", "datastore", "docvar", "doccomm", "falt", "fldinst", "fonttbl",
-    "footer", "footerf", "footerl", "footerr", "footnote", "formfield", "ftncn", "ftnsep", "ftnsepc",
-    "generator", "header", "headerf", "headerl", "headerr", "info", "keywords", "latentstyles", "listoverridetable",
-    "listtable", "listtext", "nonshppict", "object", "objdata", "operator", "pict", "pntext", "pntxta",
-    "pntxtb", "printim", "revtbl", "revtim", "rsidtbl", "stylesheet", "subject", "template", "themedata",
-    "title", "userprops", "xmlnstbl", "colorschememapping",
+    "annotation",   "atnauthor",
+    "atndate",      "atnid",
+    "atnref",       "author",
+    "buptim",       "colortbl",
+    "comment",      "company",
+    "creatim",      "datafield",
+    "datastore",    "docvar",
+    "doccomm",      "falt",
+    "fldinst",      "fonttbl",
+    "footer",       "footerf",
+    "footerl",      "footerr",
+    "footnote",     "formfield",
+    "ftncn",        "ftnsep",
+    "ftnsepc",      "generator",
+    "header",       "headerf",
+    "headerl",      "headerr",
+    "info",         "keywords",
+    "latentstyles", "listoverridetable",
+    "listtable",    "listtext",
+    "nonshppict",   "object",
+    "objdata",      "operator",
+    "pict",         "pntext",
+    "pntxta",       "pntxtb",
+    "printim",      "revtbl",
+    "revtim",       "rsidtbl",
+    "stylesheet",   "subject",
+    "template",     "themedata",
+    "title",        "userprops",
+    "xmlnstbl",     "colorschememapping",
 };
 
 bool hidden_destination(std::string_view word) {
@@ -32,8 +54,12 @@ bool hidden_destination(std::string_view word) {
            std::end(kHiddenDestinations);
 }
 
-bool is_letter(char ch) { return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z'); }
-bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
+bool is_letter(char ch) {
+    return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z');
+}
+bool is_digit(char ch) {
+    return ch >= '0' && ch <= '9';
+}
 
 int hex_value(char ch) {
     if (ch >= '0' && ch <= '9') return ch - '0';
@@ -279,8 +305,9 @@ private:
 
     void unicode(long param) {
         // A signed 16-bit number; anything outside that is no character.
-        const uint32_t unit =
-            (param < -32768 || param > 65535) ? 0xFFFD : static_cast<uint32_t>(param < 0 ? param + 65536 : param);
+        const uint32_t unit = (param < -32768 || param > 65535)
+                                  ? 0xFFFD
+                                  : static_cast<uint32_t>(param < 0 ? param + 65536 : param);
         if (unit >= 0xD800 && unit <= 0xDBFF) {
             m_high_surrogate = unit;
         } else if (unit >= 0xDC00 && unit <= 0xDFFF && m_high_surrogate != 0) {

@@ -13,7 +13,9 @@
 namespace gaeb2000 {
 namespace {
 
-int brace_delta(char ch) { return ch == '{' ? 1 : ch == '}' ? -1 : 0; }
+int brace_delta(char ch) {
+    return ch == '{' ? 1 : ch == '}' ? -1 : 0;
+}
 
 int64_t net_braces(std::string_view s) {
     int64_t n = 0;
@@ -29,11 +31,15 @@ int mask_digit(std::string_view maske, size_t k) {
     return ch[0] - '0';
 }
 
-void insert_dot(std::string& s, size_t char_index) { s.insert(workbook::utf8_offset(s, char_index), 1, '.'); }
+void insert_dot(std::string& s, size_t char_index) {
+    s.insert(workbook::utf8_offset(s, char_index), 1, '.');
+}
 
 }  // namespace
 
-std::string field(std::string_view s, size_t capacity) { return std::string(workbook::utf8_prefix(s, capacity)); }
+std::string field(std::string_view s, size_t capacity) {
+    return std::string(workbook::utf8_prefix(s, capacity));
+}
 
 std::string DeleteLineKey(std::string_view textkey, std::string_view textline) {
     const size_t at = find_key(textline, textkey);
@@ -177,7 +183,8 @@ std::string remove_pictures(std::string_view text) {
             t = out.size();
         }
         // d: balance of the current text up to and including the picture's own brace.
-        const int64_t d = t == out.size() ? out_net + 1 : out_net - net_braces(std::string_view(out).substr(t + 1));
+        const int64_t d =
+            t == out.size() ? out_net + 1 : out_net - net_braces(std::string_view(out).substr(t + 1));
         const int64_t target = d + ps_n;
         const int64_t k = (target < lo || target > hi) ? -1 : last[static_cast<size_t>(target - lo)];
         if (k >= static_cast<int64_t>(u)) {
@@ -210,7 +217,9 @@ std::string remove_pictures(std::string_view text) {
     return out;
 }
 
-std::string delete_all(std::string_view s, std::string_view what) { return workbook::replace_all(s, what, ""); }
+std::string delete_all(std::string_view s, std::string_view what) {
+    return workbook::replace_all(s, what, "");
+}
 
 std::string clean_long_text(std::string_view text) {
     std::string s = remove_pictures(text);

@@ -20,7 +20,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path fixture(const std::string& name) { return testsupport::data_dir() / "gaeb2000" / name; }
+fs::path fixture(const std::string& name) {
+    return testsupport::data_dir() / "gaeb2000" / name;
+}
 
 struct Saved {
     int exit_code = -1;
@@ -107,7 +109,8 @@ std::string first_message(const workbook::RecordingFrontend& ui) {
 }
 
 bool only_completion_message(const workbook::RecordingFrontend& ui) {
-    return ui.messages == std::vector<std::string>{"Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."};
+    return ui.messages ==
+           std::vector<std::string>{"Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."};
 }
 
 }  // namespace
@@ -116,45 +119,101 @@ TEST(Gaeb2000Workbook, TwoLevelsWithItemKindsCellByCell) {
     const Saved s = convert_cli(fixture("bereiche_zwei_ebenen.p83"), {"--teilsummen"});
     ASSERT_EQ(s.exit_code, 0) << s.err;
     const std::vector<std::string> expected = {
-        "A1\ts\tProjektname:", "B1\ts\tTestprojekt Schule", "A2\ts\tLV-Bezeichnung:", "B2\ts\tLV Rohbau",
-        "A3\ts\tLV-Datum:", "B3\ts\t01.02.2024", "A4\ts\tAuftraggeber:", "B4\ts\tGemeinde Musterstadt",
-        "A5\ts\tOZ-Maske:", "B5\ts\t224",
-        "A7\ts\tOrdnungszahl", "B7\ts\tPositiontext", "C7\ts\tMenge", "D7\ts\tME", "E7\ts\tE-Preis",
-        "F7\ts\tG-Preis", "G7\ts\tBasispreis", "H7\ts\tFaktor",
+        "A1\ts\tProjektname:",
+        "B1\ts\tTestprojekt Schule",
+        "A2\ts\tLV-Bezeichnung:",
+        "B2\ts\tLV Rohbau",
+        "A3\ts\tLV-Datum:",
+        "B3\ts\t01.02.2024",
+        "A4\ts\tAuftraggeber:",
+        "B4\ts\tGemeinde Musterstadt",
+        "A5\ts\tOZ-Maske:",
+        "B5\ts\t224",
+        "A7\ts\tOrdnungszahl",
+        "B7\ts\tPositiontext",
+        "C7\ts\tMenge",
+        "D7\ts\tME",
+        "E7\ts\tE-Preis",
+        "F7\ts\tG-Preis",
+        "G7\ts\tBasispreis",
+        "H7\ts\tFaktor",
         "B8\ts\tLV-Bereich 01., Rohbau",
         "B9\ts\tLV-Bereich 01.01., Erdarbeiten",
-        "A10\ts\t01.01.0010", "B10\ts\t*** Normalposition, Typ NNN", "C10\tn\t12.5", "D10\ts\tm3",
-        "E10\tf\t=ROUND($G$10*$H$10,2)\t10", "F10\tf\t=ROUND($C$10*$E$10,2)\t125", "G10\tn\t10", "H10\tn\t1",
+        "A10\ts\t01.01.0010",
+        "B10\ts\t*** Normalposition, Typ NNN",
+        "C10\tn\t12.5",
+        "D10\ts\tm3",
+        "E10\tf\t=ROUND($G$10*$H$10,2)\t10",
+        "F10\tf\t=ROUND($C$10*$E$10,2)\t125",
+        "G10\tn\t10",
+        "H10\tn\t1",
         "B11\ts\tBoden lösen und laden",
-        "A12\ts\t01.01.0020", "B12\ts\t*** Bedarfsposition ohne G-Preis, Typ NEN", "C12\tn\t2", "D12\ts\tSt",
-        "E12\tf\t=ROUND($G$12*$H$12,2)\t5.5", "G12\tn\t5.5", "H12\tn\t1",
+        "A12\ts\t01.01.0020",
+        "B12\ts\t*** Bedarfsposition ohne G-Preis, Typ NEN",
+        "C12\tn\t2",
+        "D12\ts\tSt",
+        "E12\tf\t=ROUND($G$12*$H$12,2)\t5.5",
+        "G12\tn\t5.5",
+        "H12\tn\t1",
         "B13\ts\tBedarfsposition ohne Gesamtpreis",
         "B14\ts\tLV-Bereich 01.02., Mauerarbeiten",
-        "A15\ts\t01.02.0010", "B15\ts\t*** Bedarfsposition mit G-Preis, Typ NMN", "C15\tn\t3", "D15\ts\tm2",
-        "E15\tf\t=ROUND($G$15*$H$15,2)\t20", "F15\tf\t=ROUND($C$15*$E$15,2)\t60", "G15\tn\t20", "H15\tn\t1",
+        "A15\ts\t01.02.0010",
+        "B15\ts\t*** Bedarfsposition mit G-Preis, Typ NMN",
+        "C15\tn\t3",
+        "D15\ts\tm2",
+        "E15\tf\t=ROUND($G$15*$H$15,2)\t20",
+        "F15\tf\t=ROUND($C$15*$E$15,2)\t60",
+        "G15\tn\t20",
+        "H15\tn\t1",
         "B16\ts\tBedarfsposition mit Gesamtpreis",
-        "A17\ts\t01.02.0020", "B17\ts\t*** Grundposition, Typ GNN", "C17\tn\t4", "D17\ts\tm2",
-        "E17\tf\t=ROUND($G$17*$H$17,2)\t0", "G17\tn\t0", "H17\tn\t1",
+        "A17\ts\t01.02.0020",
+        "B17\ts\t*** Grundposition, Typ GNN",
+        "C17\tn\t4",
+        "D17\ts\tm2",
+        "E17\tf\t=ROUND($G$17*$H$17,2)\t0",
+        "G17\tn\t0",
+        "H17\tn\t1",
         "B18\ts\tGrundposition",
-        "A19\ts\t01.02.0030", "B19\ts\t*** Alternativposition, Typ ANN", "C19\tn\t4", "D19\ts\tm2",
-        "E19\tf\t=ROUND($G$19*$H$19,2)\t7.25", "G19\tn\t7.25", "H19\tn\t1",
+        "A19\ts\t01.02.0030",
+        "B19\ts\t*** Alternativposition, Typ ANN",
+        "C19\tn\t4",
+        "D19\ts\tm2",
+        "E19\tf\t=ROUND($G$19*$H$19,2)\t7.25",
+        "G19\tn\t7.25",
+        "H19\tn\t1",
         "B20\ts\tAlternativposition",
         // a kind in small letters is not recognised: it is the label and suppresses the total
-        "A21\ts\t01.02.0040", "B21\ts\te", "C21\tn\t1", "D21\ts\tpsch",
-        "E21\tf\t=ROUND($G$21*$H$21,2)\t1", "G21\tn\t1", "H21\tn\t1",
+        "A21\ts\t01.02.0040",
+        "B21\ts\te",
+        "C21\tn\t1",
+        "D21\ts\tpsch",
+        "E21\tf\t=ROUND($G$21*$H$21,2)\t1",
+        "G21\tn\t1",
+        "H21\tn\t1",
         "B22\ts\tKleinbuchstabe",
         "B23\ts\tLV-Bereich 02., Dach",
-        "A24\ts\t02.01.0010", "B24\ts\t*** Normalposition, Typ NNN", "C24\tn\t10", "D24\ts\tm2",
-        "E24\tf\t=ROUND($G$24*$H$24,2)\t30.1", "F24\tf\t=ROUND($C$24*$E$24,2)\t301", "G24\tn\t30.1", "H24\tn\t1",
+        "A24\ts\t02.01.0010",
+        "B24\ts\t*** Normalposition, Typ NNN",
+        "C24\tn\t10",
+        "D24\ts\tm2",
+        "E24\tf\t=ROUND($G$24*$H$24,2)\t30.1",
+        "F24\tf\t=ROUND($C$24*$E$24,2)\t301",
+        "G24\tn\t30.1",
+        "H24\tn\t1",
         "B25\ts\tDachfläche",
     };
     EXPECT_EQ(cells(s.dump, "Positionsteil"), expected);
     const std::vector<std::string> subtotals = {
-        "A1\ts\tBezeichnung", "B1\ts\tWert",
-        "A2\ts\t01.01. Erdarbeiten", "B2\tf\t=SUM(Positionsteil!$F$10:$F$12)\t125",
-        "A3\ts\t01.02. Mauerarbeiten", "B3\tf\t=SUM(Positionsteil!$F$15:$F$21)\t60",
-        "A4\ts\tLV-Bereich 02. Dach", "B4\tf\t=SUM(Positionsteil!$F$24:$F$24)\t301",
-        "A6\ts\tGesamt", "B6\tf\t=ROUND(SUM($B$2:$B$4),2)\t486",
+        "A1\ts\tBezeichnung",
+        "B1\ts\tWert",
+        "A2\ts\t01.01. Erdarbeiten",
+        "B2\tf\t=SUM(Positionsteil!$F$10:$F$12)\t125",
+        "A3\ts\t01.02. Mauerarbeiten",
+        "B3\tf\t=SUM(Positionsteil!$F$15:$F$21)\t60",
+        "A4\ts\tLV-Bereich 02. Dach",
+        "B4\tf\t=SUM(Positionsteil!$F$24:$F$24)\t301",
+        "A6\ts\tGesamt",
+        "B6\tf\t=ROUND(SUM($B$2:$B$4),2)\t486",
     };
     EXPECT_EQ(cells(s.dump, "Teilsummen"), subtotals);
     EXPECT_EQ(style(s.dump, "Positionsteil!B8"), "color=0000FF fmt=@");
@@ -170,25 +229,34 @@ TEST(Gaeb2000Workbook, ThreeLevelsAndDesignationOverTwoLines) {
         "B8 LV-Bereich 01., Rohbau",  // "[Bez]Roh" and "bau[end]" joined without a blank
         "B9 LV-Bereich 01.01., Gründung",
         "B10 LV-Bereich 01.01.01., Aushub",
-        "B11 *** Normalposition, Typ NNN", "B12 Aushub Baugrube", "B13 *** Normalposition, Typ NNN",
+        "B11 *** Normalposition, Typ NNN",
+        "B12 Aushub Baugrube",
+        "B13 *** Normalposition, Typ NNN",
         "B14 Aushub Gräben",
         "B15 LV-Bereich 01.01.02., Verfüllung",
-        "B16 *** Normalposition, Typ NNN", "B17 Verfüllen",
+        "B16 *** Normalposition, Typ NNN",
+        "B17 Verfüllen",
         "B18 LV-Bereich 02., Ausbau",
         "B19 LV-Bereich 02.01., Putz",
         "B20 LV-Bereich 02.01.01., Innenputz",  // designation from "[BezTX]"
-        "B21 *** Normalposition, Typ NNN", "B22 Innenputz Wände",
+        "B21 *** Normalposition, Typ NNN",
+        "B22 Innenputz Wände",
     };
     EXPECT_EQ(column(s.dump, "Positionsteil", 'B', 8), b);
     EXPECT_EQ(column(s.dump, "Positionsteil", 'A', 8),
               (std::vector<std::string>{"A11 01.01.01.00010", "A13 01.01.01.00020", "A16 01.01.02.00010",
                                         "A21 02.01.01.00010"}));
     const std::vector<std::string> subtotals = {
-        "A1\ts\tBezeichnung", "B1\ts\tWert",
-        "A2\ts\t01.01.01. Aushub", "B2\tf\t=SUM(Positionsteil!$F$11:$F$13)\t94",
-        "A3\ts\t01.01.02. Verfüllung", "B3\tf\t=SUM(Positionsteil!$F$16:$F$16)\t28",
-        "A4\ts\t02.01.01. Innenputz", "B4\tf\t=SUM(Positionsteil!$F$21:$F$21)\t1200",
-        "A6\ts\tGesamt", "B6\tf\t=ROUND(SUM($B$2:$B$4),2)\t1322",
+        "A1\ts\tBezeichnung",
+        "B1\ts\tWert",
+        "A2\ts\t01.01.01. Aushub",
+        "B2\tf\t=SUM(Positionsteil!$F$11:$F$13)\t94",
+        "A3\ts\t01.01.02. Verfüllung",
+        "B3\tf\t=SUM(Positionsteil!$F$16:$F$16)\t28",
+        "A4\ts\t02.01.01. Innenputz",
+        "B4\tf\t=SUM(Positionsteil!$F$21:$F$21)\t1200",
+        "A6\ts\tGesamt",
+        "B6\tf\t=ROUND(SUM($B$2:$B$4),2)\t1322",
     };
     EXPECT_EQ(cells(s.dump, "Teilsummen"), subtotals);
 }
@@ -201,17 +269,27 @@ TEST(Gaeb2000Workbook, ItemsOutsideAndBesideRangesAreWrittenOnce) {
         if (c.find("***") == std::string::npos) short_texts.push_back(c.substr(c.find(' ') + 1));
     // Beside the inner ranges: where they stand; outside any range: after the last range.
     const std::vector<std::string> expected = {
-        "LV-Bereich 01., Rohbau", "Neben 01.01 davor", "LV-Bereich 01.01., Erdarbeiten", "In 01.01",
-        "Neben 01.01 danach", "LV-Bereich 01.02., Mauerarbeiten", "In 01.02", "Neben 01.02 am Ende",
-        "LV-Bereich 02., Dach", "In 02", "Vor allen Bereichen", "Zwischen den Bereichen",
+        "LV-Bereich 01., Rohbau",
+        "Neben 01.01 davor",
+        "LV-Bereich 01.01., Erdarbeiten",
+        "In 01.01",
+        "Neben 01.01 danach",
+        "LV-Bereich 01.02., Mauerarbeiten",
+        "In 01.02",
+        "Neben 01.02 am Ende",
+        "LV-Bereich 02., Dach",
+        "In 02",
+        "Vor allen Bereichen",
+        "Zwischen den Bereichen",
     };
     EXPECT_EQ(short_texts, expected);
-    EXPECT_EQ(cells(s.dump, "Teilsummen", 2),
-              (std::vector<std::string>{"A2\ts\t01. Rohbau", "B2\tf\t=SUM(Positionsteil!$F$9:$F$9)\t4",
-                                        "A3\ts\t01.01. Erdarbeiten", "B3\tf\t=SUM(Positionsteil!$F$12:$F$12)\t9",
-                                        "A4\ts\t01.02. Mauerarbeiten", "B4\tf\t=SUM(Positionsteil!$F$17:$F$17)\t25",
-                                        "A5\ts\tLV-Bereich 02. Dach", "B5\tf\t=SUM(Positionsteil!$F$22:$F$22)\t64",
-                                        "A7\ts\tGesamt", "B7\tf\t=ROUND(SUM($B$2:$B$5),2)\t102"}));
+    EXPECT_EQ(
+        cells(s.dump, "Teilsummen", 2),
+        (std::vector<std::string>{"A2\ts\t01. Rohbau", "B2\tf\t=SUM(Positionsteil!$F$9:$F$9)\t4",
+                                  "A3\ts\t01.01. Erdarbeiten", "B3\tf\t=SUM(Positionsteil!$F$12:$F$12)\t9",
+                                  "A4\ts\t01.02. Mauerarbeiten", "B4\tf\t=SUM(Positionsteil!$F$17:$F$17)\t25",
+                                  "A5\ts\tLV-Bereich 02. Dach", "B5\tf\t=SUM(Positionsteil!$F$22:$F$22)\t64",
+                                  "A7\ts\tGesamt", "B7\tf\t=ROUND(SUM($B$2:$B$5),2)\t102"}));
 }
 
 TEST(Gaeb2000Workbook, WithoutRangesItemsFollowTheHeader) {
@@ -221,9 +299,23 @@ TEST(Gaeb2000Workbook, WithoutRangesItemsFollowTheHeader) {
     // Without LVGlied blocks the mask is empty and so is column A.
     EXPECT_EQ(style(s.dump, "Positionsteil!B5"), "<none>");
     EXPECT_EQ(column(s.dump, "Positionsteil", 'B', 8),
-              (std::vector<std::string>{"B8 *** Normalposition, Typ NNN", "B9 Erste", "B10 *** Normalposition, Typ NNN",
-                                        "B11 Zweite"}));
+              (std::vector<std::string>{"B8 *** Normalposition, Typ NNN", "B9 Erste",
+                                        "B10 *** Normalposition, Typ NNN", "B11 Zweite"}));
     EXPECT_EQ(column(s.dump, "Positionsteil", 'C', 8), (std::vector<std::string>{"C8 1.5", "C10 2"}));
+}
+
+TEST(Gaeb2000Workbook, EmptyMaskRangeWithoutItemsRangeWithoutDesignation) {
+    const Saved s = convert_cli(fixture("bereiche_ohne_maske.p83"), {"--teilsummen"});
+    ASSERT_EQ(s.exit_code, 0) << s.err;
+    // No LVGlied: the numbers are empty. The inner range without items and the range without
+    // designation get no heading; the items of the latter are still written.
+    EXPECT_EQ(column(s.dump, "Positionsteil", 'B', 8),
+              (std::vector<std::string>{"B8 LV-Bereich , Rohbau", "B9 LV-Bereich , Erdarbeiten",
+                                        "B10 *** Normalposition, Typ NNN", "B11 In 01.01",
+                                        "B12 *** Normalposition, Typ NNN", "B13 In 02 ohne Bezeichnung"}));
+    EXPECT_EQ(cells(s.dump, "Teilsummen", 2),
+              (std::vector<std::string>{"A2\ts\t Erdarbeiten", "B2\tf\t=SUM(Positionsteil!$F$10:$F$10)\t1",
+                                        "A4\ts\tGesamt", "B4\tf\t=ROUND(SUM($B$2:$B$2),2)\t1"}));
 }
 
 TEST(Gaeb2000Workbook, LongTextsPicturesPlaceholdersAndSubItems) {
@@ -235,9 +327,9 @@ TEST(Gaeb2000Workbook, LongTextsPicturesPlaceholdersAndSubItems) {
         "B10 Fenster aus Holz, dreifach verglast, mit Beschlägen und ",  // short text over three lines
         "B11 Dichtungen",
         "B12 Fenster liefern und einbauen.",
-        "B13 Bild: danach.",                      // the picture is gone
-        "B14 Preis in Euro je Stück, frei.",      // &#128;, TB61 and Feld80
-        "B15 Klammer [A] Ende",                   // &#91; &#93; and \tab
+        "B13 Bild: danach.",                  // the picture is gone
+        "B14 Preis in Euro je Stück, frei.",  // &#128;, TB61 and Feld80
+        "B15 Klammer [A] Ende",               // &#91; &#93; and \tab
         "B16 Unterposition: 01, Menge: 1.5 m",
         "B17 Fensterbank innen",
         "B18 Fensterbank aus Naturstein.",
@@ -255,15 +347,17 @@ TEST(Gaeb2000Workbook, LongTextsPicturesPlaceholdersAndSubItems) {
     EXPECT_EQ(style(s.dump, "Positionsteil!B16"), "color=800080 fmt=@");
     EXPECT_EQ(style(s.dump, "Positionsteil!B19"), "color=800080 fmt=@");
     // One group over each item's long text, its sub-items inside; none without "[Langtext]".
-    EXPECT_EQ(outline_rows(s.dump, "Positionsteil"), (std::vector<int>{12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 24, 25}));
+    EXPECT_EQ(outline_rows(s.dump, "Positionsteil"),
+              (std::vector<int>{12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 24, 25}));
 
     const Saved short_only = convert_cli(fixture("langtext_rtf.p83"), {"--nur-kurztexte"});
     ASSERT_EQ(short_only.exit_code, 0) << short_only.err;
     EXPECT_EQ(column(short_only.dump, "Positionsteil", 'B', 8),
               (std::vector<std::string>{"B8 LV-Bereich 01., Ausbau", "B9 *** Normalposition, Typ NNN",
                                         "B10 Fenster aus Holz, dreifach verglast, mit Beschlägen und ",
-                                        "B11 Dichtungen", "B12 *** Normalposition, Typ NNN", "B13 Baustelleneinrichtung",
-                                        "B14 *** Normalposition, Typ NNN", "B15 Ohne Langtext"}));
+                                        "B11 Dichtungen", "B12 *** Normalposition, Typ NNN",
+                                        "B13 Baustelleneinrichtung", "B14 *** Normalposition, Typ NNN",
+                                        "B15 Ohne Langtext"}));
     EXPECT_TRUE(outline_rows(short_only.dump, "Positionsteil").empty());
 }
 
@@ -272,13 +366,18 @@ TEST(Gaeb2000Workbook, NotesAndAdditionalTexts) {
     ASSERT_EQ(s.exit_code, 0) << s.err;
     const std::vector<std::string> notes = {
         "A1 Zweiter Titel",  // the later title replaces the earlier one
-        "A2 Vorbemerkung eins.", "A3 Zweite Zeile.",
-        "A5 Abrechnung", "A6 Einfacher Text ohne RTF.",
+        "A2 Vorbemerkung eins.",
+        "A3 Zweite Zeile.",
+        "A5 Abrechnung",
+        "A6 Einfacher Text ohne RTF.",
         "A8 Haupthinweis zum LV.",
         // the range notes, each under the heading of the top-level range, the inner one's too
-        "A11 LV-Bereich 01., Rohbau", "A12 Erster Bereichshinweis.",
-        "A13 LV-Bereich 01., Rohbau", "A14 Zweiter Bereichshinweis.",
-        "A15 LV-Bereich 01., Rohbau", "A16 Hinweis im inneren Bereich.",
+        "A11 LV-Bereich 01., Rohbau",
+        "A12 Erster Bereichshinweis.",
+        "A13 LV-Bereich 01., Rohbau",
+        "A14 Zweiter Bereichshinweis.",
+        "A15 LV-Bereich 01., Rohbau",
+        "A16 Hinweis im inneren Bereich.",
     };
     EXPECT_EQ(column(s.dump, "Hinweistext", 'A', 1), notes);
 
@@ -293,11 +392,20 @@ TEST(Gaeb2000Workbook, BidLayoutInPhase84) {
     ASSERT_EQ(s.exit_code, 0) << s.err;
     const std::vector<std::string> expected = {
         "B8\ts\tLV-Bereich 01., Angebot",
-        "A9\ts\t01.00.0010", "C9\tf\t=ROUND($F$9/$E$9,3)\t10", "E9\tn\t12.5", "F9\tn\t125",
+        "A9\ts\t01.00.0010",
+        "C9\tf\t=ROUND($F$9/$E$9,3)\t10",
+        "E9\tn\t12.5",
+        "F9\tn\t125",
         "B10\ts\tMit Preisen",
-        "A11\ts\t01.00.0020", "C11\tf\t=ROUND($F$11/$E$11,3)\t0", "E11\tn\t3.1", "F11\tn\t0",
+        "A11\ts\t01.00.0020",
+        "C11\tf\t=ROUND($F$11/$E$11,3)\t0",
+        "E11\tn\t3.1",
+        "F11\tn\t0",
         "B12\ts\tOhne Gesamtpreis",
-        "A13\ts\t01.00.0030", "C13\tf\t=ROUND($F$13/$E$13,3)\t#DIV/0!", "E13\tn\t0", "F13\tn\t0",
+        "A13\ts\t01.00.0030",
+        "C13\tf\t=ROUND($F$13/$E$13,3)\t#DIV/0!",
+        "E13\tn\t0",
+        "F13\tn\t0",
         "B14\ts\tOhne Preise",
     };
     EXPECT_EQ(cells(s.dump, "Positionsteil", 8), expected);
@@ -310,10 +418,10 @@ TEST(Gaeb2000Phase, AcceptedAndRefusedExchangePhases) {
         bool accepted;
     };
     const std::vector<Case> cases = {
-        {"[DP]81[end]", true},    {"[DP]83[end]", true},  {"[DP]84[end]", true}, {"[DP] 83 [end]", true},
-        {"[DP]83[END]", true},    {"[DP]80[end]", false}, {"[DP]82[end]", false}, {"[DP]85[end]", false},
-        {"[DP]86[end]", false},   {"[dp]83[end]", false},  // the phase search respects letter case
-        {"[DP][end]", false},     {"[XX]83[end]", false},
+        {"[DP]81[end]", true},  {"[DP]83[end]", true},  {"[DP]84[end]", true},  {"[DP] 83 [end]", true},
+        {"[DP]83[END]", true},  {"[DP]80[end]", false}, {"[DP]82[end]", false}, {"[DP]85[end]", false},
+        {"[DP]86[end]", false}, {"[dp]83[end]", false},  // the phase search respects letter case
+        {"[DP][end]", false},   {"[XX]83[end]", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
@@ -332,7 +440,8 @@ TEST(Gaeb2000Phase, AcceptedAndRefusedExchangePhases) {
     }
     // The console program writes nothing for a refused phase and says why.
     const fs::path out = testsupport::fresh_dir() / "lv.xlsx";
-    const auto run = testsupport::run_cli({bill_with(base, "[DP]83[end]", "[DP]82[end]"), "-o", out.string()});
+    const auto run =
+        testsupport::run_cli({bill_with(base, "[DP]83[end]", "[DP]82[end]"), "-o", out.string()});
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_NE(run.err.find("nicht ermitteln!"), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(out));
@@ -389,8 +498,9 @@ TEST(Gaeb2000BadInput, DamagedFilesEndWithAClearMessage) {
         EXPECT_EQ(run.end, c.end);
         if (!c.message.empty()) {
             const auto& m = run.ui->messages;
-            EXPECT_TRUE(std::any_of(m.begin(), m.end(), [&](const std::string& s) { return s.rfind(c.message, 0) == 0; }))
-                << first_message(*run.ui);
+            EXPECT_TRUE(std::any_of(m.begin(), m.end(), [&](const std::string& s) {
+                return s.rfind(c.message, 0) == 0;
+            })) << first_message(*run.ui);
         }
     }
 }
@@ -468,7 +578,8 @@ TEST(Gaeb2000Generated, CorruptedBillsNeverCrash) {
     for (const std::string mode : {"noend", "truncate", "flip", "phase"}) {
         for (int seed = 1; seed <= 4; ++seed) {
             SCOPED_TRACE(mode + " " + std::to_string(seed));
-            const auto bill = generate("--items 150 --notes --subdescr --corrupt " + mode + " --seed " + std::to_string(seed));
+            const auto bill = generate("--items 150 --notes --subdescr --corrupt " + mode + " --seed " +
+                                       std::to_string(seed));
             if (!bill) GTEST_SKIP() << "gaebgen.py cannot run here";
             auto run = testsupport::convert_in_memory(*bill, {});
             EXPECT_NE(run.end, workbook::RunEnd::Running);

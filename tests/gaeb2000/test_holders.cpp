@@ -40,12 +40,12 @@ TEST(Lookups, FindLinesByKeyIgnoringCaseOfAsciiLettersOnly) {
         int64_t expected;
     };
     const std::vector<Case> cases = {
-        {"[ME]", 0, 4},          // "[ME]" is no part of "[Menge]"
-        {"[Bez]", 0, -1},        // nor "[Bez]" of "[BezTX]"
-        {"[OZ]", 0, 2},          // a key in small letters is found
+        {"[ME]", 0, 4},             // "[ME]" is no part of "[Menge]"
+        {"[Bez]", 0, -1},           // nor "[Bez]" of "[BezTX]"
+        {"[OZ]", 0, 2},             // a key in small letters is found
         {"[KURZTEXT]ÜBER", 0, -1},  // umlauts must match exactly
         {"[KURZTEXT]üBER", 0, 3},
-        {"[menge]", 1, -1},      // from the given line on
+        {"[menge]", 1, -1},  // from the given line on
         {"", 0, -1},
     };
     for (const Case& c : cases) {
@@ -58,8 +58,9 @@ TEST(Lookups, FindLinesByKeyIgnoringCaseOfAsciiLettersOnly) {
 
 TEST(Lookups, RememberedSearchesGiveTheSameAnswersAsAFreshScan) {
     // Random appends, deletions and searches, checked against a plain vector searched from the top.
-    const std::vector<std::string> pool = {"#begin[Position]", "[OZ]01[end]", "[oz]02[end]", "#end[Position]",
-                                           "text", "", "#BEGIN[position]", "[end]"};
+    const std::vector<std::string> pool = {"#begin[Position]", "[OZ]01[end]", "[oz]02[end]",
+                                           "#end[Position]",   "text",        "",
+                                           "#BEGIN[position]", "[end]"};
     const std::vector<std::string> needles = {"#begin[Position]", "[OZ]", "#end[Position]", "[end]", "x"};
     std::mt19937 rng(7);
     for (int round = 0; round < 40; ++round) {
@@ -75,17 +76,20 @@ TEST(Lookups, RememberedSearchesGiveTheSameAnswersAsAFreshScan) {
                 const size_t b = rng() % model.size();
                 const size_t e = std::min(model.size() - 1, b + rng() % 5);
                 list.erase(static_cast<int64_t>(b), static_cast<int64_t>(e));
-                model.erase(model.begin() + static_cast<ptrdiff_t>(b), model.begin() + static_cast<ptrdiff_t>(e) + 1);
+                model.erase(model.begin() + static_cast<ptrdiff_t>(b),
+                            model.begin() + static_cast<ptrdiff_t>(e) + 1);
             } else {
                 const std::string& needle = needles[rng() % needles.size()];
-                const int64_t from = (rng() % 3 == 0 && !model.empty()) ? static_cast<int64_t>(rng() % model.size()) : 0;
+                const int64_t from =
+                    (rng() % 3 == 0 && !model.empty()) ? static_cast<int64_t>(rng() % model.size()) : 0;
                 int64_t expected = -1;
                 for (size_t i = static_cast<size_t>(from); i < model.size(); ++i)
                     if (gaeb2000::holds_key(model[i], needle)) {
                         expected = static_cast<int64_t>(i);
                         break;
                     }
-                ASSERT_EQ(list.find(needle, from), expected) << "round " << round << " op " << op << " " << needle;
+                ASSERT_EQ(list.find(needle, from), expected)
+                    << "round " << round << " op " << op << " " << needle;
             }
             ASSERT_EQ(lines_of(list), model);
         }
@@ -96,7 +100,7 @@ TEST(Holders, MemoRulesOfAssignAndReadBack) {
     LineList memo(LineList::Kind::Memo);
     memo.assign("eins\r\nzwei\nnoch zwei\r\n\r\ndrei\r\n");
     EXPECT_EQ(lines_of(memo), (std::vector<std::string>{"eins", "zwei\nnoch zwei", "", "drei"}));
-    EXPECT_EQ(memo.line(4), "");   // past the end: an empty line
+    EXPECT_EQ(memo.line(4), "");  // past the end: an empty line
     EXPECT_EQ(memo.line(-1), "");
     memo.append("fünf");
     EXPECT_EQ(memo.size(), 5);
@@ -105,11 +109,12 @@ TEST(Holders, MemoRulesOfAssignAndReadBack) {
     std::string longer(4000, 'a');
     for (int i = 0; i < 200; ++i) longer += "ä";
     memo.assign(longer);
-    EXPECT_EQ(memo.line(0), std::string(4000, 'a') + [] {
-        std::string s;
-        for (int i = 0; i < 96; ++i) s += "ä";
-        return s;
-    }());
+    EXPECT_EQ(
+        memo.line(0), std::string(4000, 'a') + [] {
+            std::string s;
+            for (int i = 0; i < 96; ++i) s += "ä";
+            return s;
+        }());
     // A string list has no such limit and fails on a line past its end.
     LineList list;
     list.append(longer);
@@ -161,8 +166,8 @@ TEST(Holders, NumbersOfTheFileWhateverTheLocale) {
         std::string text;
         double value;
     };
-    for (const Case& c : std::vector<Case>{{"12.500", 12.5}, {"12,500", 12.5}, {" 3 ", 3}, {"-0.25", -0.25},
-                                           {"1944.270", 1944.27}}) {
+    for (const Case& c : std::vector<Case>{
+             {"12.500", 12.5}, {"12,500", 12.5}, {" 3 ", 3}, {"-0.25", -0.25}, {"1944.270", 1944.27}}) {
         SCOPED_TRACE(c.text);
         EXPECT_DOUBLE_EQ(gaeb2000::gaeb_number(c.text), c.value);
     }

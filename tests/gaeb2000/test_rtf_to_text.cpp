@@ -13,21 +13,25 @@ TEST(RtfToText, VisibleTextOneLinePerParagraph) {
         std::string name, rtf, text;
     };
     const std::vector<Case> cases = {
-        {"paragraphs", "{\\rtf1\\ansi Erste Zeile.\\par Zweite\\line Dritte}", "Erste Zeile.\r\nZweite\r\nDritte"},
+        {"paragraphs", "{\\rtf1\\ansi Erste Zeile.\\par Zweite\\line Dritte}",
+         "Erste Zeile.\r\nZweite\r\nDritte"},
         {"last paragraph mark", "{\\rtf1 A\\par}", "A\r\n"},
         {"source line breaks are no text", "{\\rtf1 a\r\nb\nc\\par\r\nd}", "abc\r\nd"},
         {"tables of the header give no text",
          "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0\\fswiss Arial;}}{\\colortbl;\\red0\\green0\\blue0;}"
          "{\\stylesheet{\\s0 Normal;}}{\\info{\\title T}{\\author A}}\\pard\\plain\\f0\\fs20 Text\\par}",
          "Text\r\n"},
-        {"ignorable destinations", "{\\rtf1 {\\*\\generator WPTools;}{\\*\\wptools{\\x 00ff}}sichtbar}", "sichtbar"},
+        {"ignorable destinations", "{\\rtf1 {\\*\\generator WPTools;}{\\*\\wptools{\\x 00ff}}sichtbar}",
+         "sichtbar"},
         {"picture", "{\\rtf1 vor{\\pict\\pngblip 89504e47}nach}", "vornach"},
         {"groups keep their text", "{\\rtf1 {\\b fett} und {\\i {kursiv}}}", "fett und kursiv"},
         {"hex escapes are Windows-1252", "{\\rtf1 M\\'fcnster \\'80 \\'96}", "Münster € –"},
         {"unicode with one fallback", "{\\rtf1 \\u8364?\\u252 ?x}", "€üx"},
         {"unicode fallback count", "{\\rtf1\\uc2 \\u8364\\'80\\'80x{\\uc0 \\u8364 y}\\u252??z}", "€x€yüz"},
         {"negative unicode and surrogate pair", "{\\rtf1 \\u-4064?\\u-10179?\\u-8704?}", "\xEF\x80\xA0😀"},
-        {"escaped characters", "{\\rtf1 \\{a\\} \\\\b\\~c}", "{a} \\b\xC2\xA0" "c"},
+        {"escaped characters", "{\\rtf1 \\{a\\} \\\\b\\~c}",
+         "{a} \\b\xC2\xA0"
+         "c"},
         {"control word delimiter and parameter", "{\\rtf1\\b0 x\\par-1\\fs20-y}", "x\r\n-y"},
         {"tab and typographic words", "{\\rtf1 a\\tab b\\emdash\\ldblquote c\\rdblquote}", "a\tb—“c”"},
         {"field result stays, instruction goes",

@@ -20,13 +20,19 @@ TEST(OzMask, FormatBereichAndFormatPosition) {
         std::string number, mask, expected;
     };
     const std::vector<Case> cases = {
-        {true, "01", "224", "01."},         {true, "0102", "224", "01.02."},
-        {true, "1", "224", "1"},            {false, "0102", "224", "01.02."},
-        {false, "01", "224", "01.."},       {false, "01025", "221", "01.02.5"},
+        {true, "01", "224", "01."},
+        {true, "0102", "224", "01.02."},
+        {true, "1", "224", "1"},
+        {false, "0102", "224", "01.02."},
+        {false, "01", "224", "01.."},
+        {false, "01025", "221", "01.02.5"},
         {false, "010200010", "2214", "01.02.0.0010"},
-        {true, "", "224", ""},              {true, "01", "", ""},
-        {false, "", "224", ""},             {false, "01", "", ""},
-        {true, "0102", "4", "0102"},        {false, "0102", "4", "0102"},  // one character: unchanged
+        {true, "", "224", ""},
+        {true, "01", "", ""},
+        {false, "", "224", ""},
+        {false, "01", "", ""},
+        {true, "0102", "4", "0102"},
+        {false, "0102", "4", "0102"},  // one character: unchanged
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.number + " / " + c.mask);

@@ -31,14 +31,17 @@ TEST(WriteWrapped, CutsLongLinesAtTheLastBlank) {
         std::vector<size_t> cells;
     };
     const std::string blank_at_170 = std::string(169, 'x') + " " + std::string(30, 'y');
-    const std::string blank_at_120 = std::string(49, 'a') + " " + std::string(69, 'b') + " " + std::string(21, 'c');
+    const std::string blank_at_120 =
+        std::string(49, 'a') + " " + std::string(69, 'b') + " " + std::string(21, 'c');
     const std::vector<Case> cases = {
         {"no blank at all", std::string(300, 'x'), {140, 140, 20}},
         {"only blank beyond the width", blank_at_170, {140, 60}},
         {"exactly the width", std::string(140, 'x'), {140}},
         {"last blank at 120", blank_at_120, {120, 21}},
         {"characters, not bytes", repeat("ä", 150), {140, 10}},
-        {"leading blanks of a later piece go", std::string(139, 'a') + "  " + std::string(10, 'b'), {140, 10}},
+        {"leading blanks of a later piece go",
+         std::string(139, 'a') + "  " + std::string(10, 'b'),
+         {140, 10}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -86,7 +89,8 @@ TEST(WriteWrapped, AFullSheetEndsTheWritingWithoutAMessagePerRow) {
     ReaderFixture g;
     std::vector<std::string> lines;
     for (int i = 1; i <= 3; ++i)
-        for (const char* l : {"#begin[Position]", "[OZ]0010[end]", "[Menge]1[end]", "[Kurztext]Text[end]", "#end[Position]"})
+        for (const char* l :
+             {"#begin[Position]", "[OZ]0010[end]", "[Menge]1[end]", "[Kurztext]Text[end]", "#end[Position]"})
             lines.emplace_back(l);
     for (const auto& l : lines) g.reader->StringList4.append(l);
     g.reader->rows.Positions = workbook::kMaxRow - 2;
@@ -102,9 +106,11 @@ TEST(WriteChunked, PiecesOf140CharactersTheLastUntrimmed) {
     };
     const std::vector<Case> cases = {
         {"280 characters", std::string(280, 'k'), {std::string(140, 'k'), std::string(140, 'k')}},
-        {"300 characters", std::string(280, 'k') + "  " + std::string(18, 'r'),
+        {"300 characters",
+         std::string(280, 'k') + "  " + std::string(18, 'r'),
          {std::string(140, 'k'), std::string(140, 'k'), "  " + std::string(18, 'r')}},
-        {"full pieces trimmed", std::string(140, 'a') + "   " + std::string(137, 'b') + "c",
+        {"full pieces trimmed",
+         std::string(140, 'a') + "   " + std::string(137, 'b') + "c",
          {std::string(140, 'a'), std::string(137, 'b'), "c"}},
         {"short line trimmed at the left only", "  kurz  ", {"kurz  "}},
         {"empty line", "", {}},
