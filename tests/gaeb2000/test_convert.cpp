@@ -220,6 +220,13 @@ TEST(Gaeb2000Workbook, TwoLevelsWithItemKindsCellByCell) {
     EXPECT_EQ(style(s.dump, "Positionsteil!B10"), "color=FF0000 fmt=@");
     EXPECT_EQ(style(s.dump, "Positionsteil!G10"), "fill=CCFFFF border align=right fmt=#,###,##0.00");
     EXPECT_EQ(dump_lines(s.dump).front(), "#sheets Teilsummen,Positionsteil");
+
+    // Phase 81 is read like phase 83.
+    const Saved p81 = convert_cli(
+        bill_with(fixture("bereiche_zwei_ebenen.p83"), "[DP]83[end]", "[DP]81[end]"), {"--teilsummen"});
+    ASSERT_EQ(p81.exit_code, 0) << p81.err;
+    EXPECT_EQ(cells(p81.dump, "Positionsteil"), expected);
+    EXPECT_EQ(cells(p81.dump, "Teilsummen"), subtotals);
 }
 
 TEST(Gaeb2000Workbook, ThreeLevelsAndDesignationOverTwoLines) {

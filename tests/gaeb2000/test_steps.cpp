@@ -83,6 +83,23 @@ TEST(ReaderSteps, HeaderSections) {
                         "#begin[LVGlied]", "[Typ]LVStufe[end]", "[Laenge]2[end]"},
                        false)}),
          {"", "", "", "", "", "", "", "", "OZ-Maske:", "3"}},
+        {"a client name beyond its field: cut, every character kept",
+         join({{"#begin[AG]",
+                "[Name1]" +
+                    [] {
+                        std::string omegas;
+                        for (int i = 0; i < 200; ++i) omegas += "Ω";
+                        return omegas;
+                    }() +
+                    "[end]",
+                "#end[AG]"}}),
+         {"", "", "", "", "", "", "Auftraggeber:",
+          [] {
+              std::string omegas;  // 150 characters less the 7 of "[Name1]"
+              for (int i = 0; i < 143; ++i) omegas += "Ω";
+              return omegas;
+          }(),
+          "", ""}},
         {"a two-digit length gives two mask characters",
          join(
              {lv_info({"#begin[LVGlied]", "[Typ]LVStufe[end]", "[Laenge]10 [end]", "#end[LVGlied]"}, false)}),
