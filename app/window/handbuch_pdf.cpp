@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: MIT
+// Renders the Markdown manual into a PDF: handbuch_pdf IN.md OUT.pdf
+#include <QFile>
+#include <QGuiApplication>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPdfWriter>
+#include <QTextDocument>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fputs("Aufruf: handbuch_pdf HANDBUCH.md AUSGABE.pdf\n", stderr);
+        return 2;
+    }
+    // Rendering needs fonts, not a screen.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
+
+    QFile in(QString::fromLocal8Bit(argv[1]));
+    if (!in.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "handbuch_pdf: %s kann nicht gelesen werden.\n", argv[1]);
+        return 1;
+    }
+    QTextDocument doc;
+    QFont font(QStringLiteral("Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSize(10);
+    doc.setDefaultFont(font);
+    doc.setMarkdown(QString::fromUtf8(in.readAll()));
+
+    QPdfWriter pdf(QString::fromLocal8Bit(argv[2]));
+    pdf.setTitle(QStringLiteral("Bremora Kasimo – Handbuch"));
+    pdf.setCreator(QStringLiteral("Bremora 2.20.05"));
+    pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(20, 20, 20, 20),
+                                  QPageLayout::Millimeter));
+    doc.print(&pdf);
+    if (!QFile::exists(QString::fromLocal8Bit(argv[2]))) {
+        std::fprintf(stderr, "handbuch_pdf: %s wurde nicht geschrieben.\n", argv[2]);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,458 @@
+// SPDX-License-Identifier: MIT
+#include "app/window/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <algorithm>
+#include <climits>
+
+#include "app/console_frontend.h"
+#include "app/window/gauge.h"
+#include "app/window/info_box.h"
+#include "app/window/saving.h"
+#include "app/window/wait_window.h"
+#include "app/window/window_frontend.h"
+#include "workbook/layout.h"
+#include "workbook/xlsx/xlsx_writer.h"
+
+namespace app::window {
+
+namespace {
+
+const QColor kPurple(128, 0, 128);
+constexpr int kHintMs = 6000;
+constexpr int kGaugeMax = 190;
+
+QString qtext(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::filesystem::path to_path(const QString& text) {
+    return std::filesystem::path(QFile::encodeName(text).toStdString());
+}
+
+QString from_path(const std::filesystem::path& path) {
+    return QFile::decodeName(path.c_str());
+}
+
+void set_hint(QWidget* w, const QString& hint) {
+    w->setToolTip(hint);
+    w->setToolTipDuration(kHintMs);
+}
+
+void set_text_color(QWidget* w, const QColor& color) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, color);
+    w->setPalette(p);
+}
+
+// The open dialog's filter. Files from Windows often carry upper-case extensions, which a Linux
+// file dialog tells apart, so both spellings are listed.
+QString open_filter() {
+    const char* extensions[] = {"d81", "d82", "d83", "d84", "p81", "p83",
+                                "x80", "x81", "x82", "x83", "x84", "off"};
+    QStringList patterns;
+    for (const char* e : extensions) patterns << QStringLiteral("*.") + QLatin1String(e);
+    for (const char* e : extensions) patterns << QStringLiteral("*.") + QString::fromLatin1(e).toUpper();
+    return QStringLiteral("GAEB-Dateien (d81-d84, p81, p83, x80-84, off) (") +
+           patterns.join(QLatin1Char(' ')) + QStringLiteral(");;Alle Dateien (*.*) (*)");
+}
+
+// The platform's sans-serif face at the size that fills the reference layout as MS Sans Serif
+// 8 pt did.
+QFont window_font() {
+    QFont f(QStringLiteral("Sans Serif"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPointSize(8);
+    return f;
+}
+
+}  // namespace
+
+TForm1::TForm1(Desktop& desktop, app::StartupValues values, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                              Qt::WindowCloseButtonHint),
+      m_desktop(desktop),
+      m_values(std::move(values)),
+      m_ui(std::make_unique<WindowFrontend>(*this)),
+      m_clock([] {
+          return std::chrono::duration_cast<std::chrono::milliseconds>(
+              std::chrono::steady_clock::now().time_since_epoch());
+      }) {
+    setObjectName(QStringLiteral("TForm1"));
+    setWindowTitle(QStringLiteral("Bremora Kasimo"));
+    setFont(window_font());
+    build_controls();
+    connect_session();
+    m_info = new TFormInfo(this, m_desktop);
+    m_check = new TFormCheck(this);
+}
+
+TForm1::~TForm1() {
+    m_ui->busy_cursor(false);
+}
+
+void TForm1::build_controls() {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("ClientArea"));
+    client->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(client);
+
+    Hilfe1 = menuBar()->addAction(QStringLiteral("Hilfe"));
+    Hilfe1->setObjectName(QStringLiteral("Hilfe1"));
+    Info1 = menuBar()->addAction(QStringLiteral("?"));
+    Info1->setObjectName(QStringLiteral("Info1"));
+    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
+    connect(Hilfe1, &QAction::triggered, this, &TForm1::PDFHilfe);
+    connect(Info1, &QAction::triggered, this, &TForm1::InfoFenster);
+
+    auto named = [](QWidget* w, const char* name) {
+        w->setObjectName(QLatin1String(name));
+        return w;
+    };
+    auto label = [&](QWidget* parent, const char* name, const QString& text, int left, int top) {
+        auto* l = new QLabel(text, parent);
+        named(l, name);
+        l->adjustSize();
+        l->move(left, top);
+        return l;
+    };
+    auto check = [&](QWidget* parent, const char* name, const QString& text, int left, int top, bool on) {
+        auto* c = new QCheckBox(text, parent);
+        named(c, name);
+        c->setChecked(on);
+        c->adjustSize();
+        c->move(left, top);
+        return c;
+    };
+
+    DateiBox = new QGroupBox(client);
+    named(DateiBox, "DateiBox")->setGeometry(8, 0, 376, 55);
+    Label1 = label(DateiBox, "Label1", QStringLiteral("GAEB-Datei:"), 5, 10);
+    // The elapsed time and its caption keep their right edges; a face wider than the reference
+    // grows them to the left, so that "999 Min : 59 Sek" still shows whole.
+    StaticText1 = label(DateiBox, "StaticText1", QStringLiteral("0 Min : 0 Sek"), 290, 10);
+    StaticText1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    StaticText1->setAlignment(Qt::AlignCenter);
+    const int elapsed_width =
+        std::max(80, StaticText1->fontMetrics().horizontalAdvance(QStringLiteral("999 Min : 59 Sek")) + 8);
+    StaticText1->setGeometry(370 - elapsed_width, 10, elapsed_width, 17);
+    Label5 = label(DateiBox, "Label5", QStringLiteral("verstrichene Zeit:"), 200, 10);
+    Label5->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    const int label5_width = std::max(83, Label5->sizeHint().width());
+    Label5->setGeometry(StaticText1->x() - 7 - label5_width, 10, label5_width, 17);
+    set_text_color(StaticText1, kPurple);
+    Edit1 = new QLineEdit(DateiBox);
+    named(Edit1, "Edit1")->setGeometry(2, 32, 372, 21);
+    connect(Edit1, &QLineEdit::textChanged, this, &TForm1::FileCheck);
+
+    Textoptionen = new QGroupBox(QStringLiteral("Textoptionen"), client);
+    named(Textoptionen, "Textoptionen")->setGeometry(8, 65, 376, 110);
+    OnlyShortText =
+        check(Textoptionen, "OnlyShortText", QStringLiteral("nur Kurztexte exportieren"), 20, 25, false);
+    CheckBox1 =
+        check(Textoptionen, "CheckBox1", QStringLiteral("den Hinweistext exportieren"), 20, 55, false);
+    set_hint(CheckBox1,
+             QStringLiteral("erstellt ein zusätzliches Tabellenblatt mit dem gesamten Hinweistext"));
+    CheckBox2 = check(Textoptionen, "CheckBox2",
+                      QStringLiteral("fehlerhafte Zeilen protokollieren und filtern"), 20, 85, true);
+    // The hint's "\r" is its line break.
+    set_hint(CheckBox2,
+             QStringLiteral("wenn aktiv, dann wird eine zusätzliche Tabelle erstellt,\nin der die defekten "
+                            "Zeilen aufgelistet werden"));
+
+    ExcelFunktionen = new QGroupBox(QStringLiteral("Excel-Optionen"), client);
+    named(ExcelFunktionen, "ExcelFunktionen")->setGeometry(8, 185, 376, 160);
+    CheckBox3 = check(ExcelFunktionen, "CheckBox3",
+                      QStringLiteral("berechnete Preise auf 2 Nachkommastellen runden"), 20, 30, true);
+    set_hint(CheckBox3, QStringLiteral("die Excel-Funktion \"RUNDEN\" für die berechneten Preise verwenden"));
+    CheckBox4 = check(ExcelFunktionen, "CheckBox4",
+                      QStringLiteral("Tabellenblatt mit Zwischensummen erstellen"), 20, 60, false);
+    set_hint(CheckBox4, QStringLiteral("erstellt eine Tabelle mit den  Bereichsummen"));
+    Bevel1 = new QFrame(ExcelFunktionen);
+    named(Bevel1, "Bevel1")->setGeometry(10, 85, 340, 62);
+    Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    ExcelVorlage1 =
+        new QRadioButton(QStringLiteral("Vorlage mit Kalkulationsspalten verwenden"), ExcelFunktionen);
+    named(ExcelVorlage1, "ExcelVorlage1");
+    ExcelVorlage1->setChecked(true);
+    ExcelVorlage1->adjustSize();
+    ExcelVorlage1->move(20, 95);
+    set_hint(ExcelVorlage1, QStringLiteral("die Spalten \"Basispreis\" und \"Faktor\" für die Berechnung des "
+                                           "Einzelpreises benutzen"));
+    ExcelVorlage2 =
+        new QRadioButton(QStringLiteral("Vorlage ohne Kalkulationsspalten erwünscht"), ExcelFunktionen);
+    named(ExcelVorlage2, "ExcelVorlage2");
+    ExcelVorlage2->adjustSize();
+    ExcelVorlage2->move(20, 125);
+    set_hint(ExcelVorlage2, QStringLiteral("keine Kalkulationsspalten erstellen"));
+
+    Button1 = new QPushButton(QStringLiteral("&OK"), client);
+    named(Button1, "Button1")->setGeometry(44, 365, 73, 25);
+    Button1->setEnabled(false);
+    Button2 = new QPushButton(QStringLiteral("Ö&ffnen.."), client);
+    named(Button2, "Button2")->setGeometry(156, 365, 73, 25);
+    set_hint(Button2, QStringLiteral("die zu konvertierende Datei wählen"));
+    Button3 = new QPushButton(QStringLiteral("B&eenden"), client);
+    named(Button3, "Button3")->setGeometry(276, 365, 73, 25);
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    Button2->setFocus();
+
+    Panel1 = new QFrame(client);
+    named(Panel1, "Panel1")->setGeometry(0, 404, 392, 32);
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Gauge2 = new Gauge(Panel1, kGaugeMax, palette().color(QPalette::Button), kPurple);
+    named(Gauge2, "Gauge2")->setGeometry(196, 22, 190, 3);
+    Gauge2->set_progress(kGaugeMax);
+    Gauge1 = new Gauge(Panel1, kGaugeMax, kPurple, palette().color(QPalette::Button));
+    named(Gauge1, "Gauge1")->setGeometry(6, 22, 190, 3);
+    Gauge1->hide();
+    ProgressBar1 = new QProgressBar(Panel1);
+    named(ProgressBar1, "ProgressBar1")->setGeometry(2, 22, 388, 8);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    QPalette bar = ProgressBar1->palette();
+    bar.setColor(QPalette::Highlight, kPurple);
+    ProgressBar1->setPalette(bar);
+    Label4 = label(Panel1, "Label4", QStringLiteral("Konvertierung läuft. Bitte warten.."), 122, 4);
+    Label4->setAlignment(Qt::AlignCenter);
+    set_text_color(Label4, kPurple);
+    Label4->hide();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Dauer);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(200);
+    connect(Timer2, &QTimer::timeout, this, &TForm1::Kropki);
+
+    // Fixed size: the client area plus the menu bar.
+    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+}
+
+void TForm1::connect_session() {
+    m_excel = std::make_unique<workbook::ExcelSession>();
+    try {
+        m_excel->Connect();
+        m_excel->set_locale_number_formats(m_values.money_format, m_values.quantity_format);
+    } catch (const std::exception& e) {
+        box(Desktop::Box::Message, "GAEB90-Modul, Starten von Excel\n\n" + workbook::step_report(e));
+        return;
+    }
+    workbook::PrepareWorkbook(*m_excel, *m_ui);
+}
+
+workbook::Frontend& TForm1::frontend() {
+    return *m_ui;
+}
+
+void TForm1::Kommando(const QStringList& arguments) {
+    if (arguments.size() > 1 && !arguments.at(1).isEmpty()) Edit1->setText(arguments.at(1));
+}
+
+workbook::ConversionOptions TForm1::options() const {
+    workbook::ConversionOptions o;
+    o.OnlyShortText = OnlyShortText->isChecked();
+    o.ExportNotesText = CheckBox1->isChecked();
+    o.LogFaultyLines = CheckBox2->isChecked();
+    o.RoundPrices = CheckBox3->isChecked();
+    o.SubtotalsSheet = CheckBox4->isChecked();
+    o.CalcColumns = ExcelVorlage1->isChecked();
+    return o;
+}
+
+void TForm1::FileCheck() {
+    const QString text = Edit1->text();
+    if (text.isEmpty() || m_running) return;
+    Button1->setEnabled(QFileInfo(text).isFile());
+}
+
+void TForm1::Button2Click() {
+    const QString chosen = m_desktop.choose_file(this, QStringLiteral("Öffnen"), open_filter());
+    if (!chosen.isEmpty()) Edit1->setText(chosen);
+}
+
+void TForm1::Button1Click() {
+    if (m_running || m_ended || Edit1->text().isEmpty()) return;
+    const std::filesystem::path input = to_path(Edit1->text());
+    m_running = true;
+    m_ui->begin_run();
+    workbook::RunEnd end = workbook::RunEnd::Refused;
+    try {
+        app::ConversionController controller(*m_excel, *m_ui, m_values);
+        end = controller.run(input, options());
+    } catch (const std::exception& e) {
+        // Readers catch their own failures; this is the detection run's.
+        m_ui->error_dialog("Unerwarteter Fehler bei der Konvertierung\n\n" + workbook::step_report(e));
+    }
+    const std::string completion = m_ui->end_run();
+    if (end == workbook::RunEnd::Refused || end == workbook::RunEnd::Running) {
+        back_to_idle();
+        return;
+    }
+    finish_conversion(end, input, completion);
+}
+
+void TForm1::back_to_idle() {
+    Timer1->stop();
+    Timer2->stop();
+    m_ui->wait_window(false);
+    m_ui->busy_cursor(false);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->show();
+    Gauge1->hide();
+    Gauge1->set_progress(0);
+    Gauge2->set_progress(kGaugeMax);
+    Label4->hide();
+    Label4->setText(QStringLiteral("Konvertierung läuft. Bitte warten.."));
+    Label4->adjustSize();
+    Label4->move(122, 4);
+    StaticText1->setText(QStringLiteral("0 Min : 0 Sek"));
+    m_ui->unlock_controls();
+    // A reader may have created sheets before it refused: the next file starts on a fresh workbook.
+    connect_session();
+    m_running = false;
+    FileCheck();
+}
+
+std::optional<std::filesystem::path> TForm1::save_workbook(const std::filesystem::path& input) {
+    const std::filesystem::path documents = to_path(m_desktop.documents_folder());
+    const bool writable = folder_writable(input);
+    std::filesystem::path target = workbook_target(input, writable, documents);
+    std::string report;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            workbook::xlsx::save(*m_excel, *m_excel->result(), target);
+            QApplication::restoreOverrideCursor();
+            return target;
+        } catch (const std::exception& e) {
+            report = workbook::step_report(e);
+        }
+        // A folder that looked writable may still refuse the file: the documents folder is next.
+        if (!writable || attempt > 0) break;
+        target = workbook_target(input, false, documents);
+    }
+    QApplication::restoreOverrideCursor();
+    m_ui->error_dialog("Die Arbeitsmappe wurde nicht geschrieben.\n\n" + report);
+    return std::nullopt;
+}
+
+void TForm1::finish_conversion(workbook::RunEnd end, const std::filesystem::path& input,
+                               const std::string& completion) {
+    Timer1->stop();
+    Timer2->stop();
+    m_ui->busy_cursor(false);
+    if (end == workbook::RunEnd::Aborted) m_ui->status("Konvertierung abgebrochen..");
+    std::optional<std::filesystem::path> saved;
+    if (m_excel->result()) saved = save_workbook(input);
+    // The platform's stand-in for leaving the workbook open and visible in Excel.
+    if (saved) m_desktop.open_url(QUrl::fromLocalFile(from_path(*saved)));
+    ShowMe();
+    if (end == workbook::RunEnd::Completed) {
+        std::string text =
+            completion.empty()
+                ? std::string("Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet.")
+                : completion;
+        // The saved file's line goes right below the first line, in the message's own line breaks.
+        if (saved) {
+            const size_t first_break = text.find_first_of("\r\n");
+            const char* br = text.find('\r') != std::string::npos ? "\r" : "\n";
+            const std::string line = br + ("Arbeitsmappe gespeichert: " + saved->string());
+            text.insert(first_break == std::string::npos ? text.size() : first_break, line);
+        }
+        box(Desktop::Box::Message, text);
+    } else if (saved) {
+        box(Desktop::Box::Message,
+            "Die Konvertierung wurde abgebrochen. Die bis dahin erstellte Arbeitsmappe wurde gespeichert:\n" +
+                saved->string());
+    }
+    // The run is over: the window no longer refuses to close, which ending the program asks of it.
+    m_running = false;
+    m_ended = true;
+    m_desktop.end_program();
+}
+
+void TForm1::Button3Click() {
+    if (m_running) return;
+    try {
+        if (m_excel && m_excel->connected()) m_excel->Release();
+    } catch (const std::exception& e) {
+        box(Desktop::Box::Message, "Fehler beim Schliessen von Excel\n\n" + workbook::step_report(e));
+    }
+    m_desktop.end_program();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    // A running conversion is ended by the conversion itself, never by closing its window.
+    if (m_running) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    m_desktop.end_program();
+}
+
+void TForm1::PDFHilfe() {
+    m_desktop.open_url(QUrl::fromLocalFile(
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ostrel.pdf"))));
+}
+
+void TForm1::InfoFenster() {
+    m_info->exec();
+}
+
+void TForm1::Dauer() {
+    const std::chrono::milliseconds elapsed =
+        std::max(m_clock() - m_start_tick, std::chrono::milliseconds(0));
+    StaticText1->setText(qtext(workbook::elapsed_text(elapsed)));
+}
+
+void TForm1::Kropki() {
+    // Two half strips run against each other; every gauge clamps to 0..190, so one cycle is
+    // eleven ticks.
+    Gauge1->set_progress(Gauge1->progress() >= kGaugeMax ? 0 : Gauge1->progress() + 20);
+    Gauge2->set_progress(Gauge2->progress() <= 0 ? kGaugeMax : Gauge2->progress() - 20);
+}
+
+void TForm1::ShowMe() {
+    if (isMinimized()) showNormal();
+    raise();
+    activateWindow();
+}
+
+bool TForm1::box(Desktop::Box kind, std::string_view text) {
+    // The hourglass of a running conversion does not cover the box the user has to answer.
+    const bool busy = m_ui && m_ui->busy();
+    if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
+    const bool answer = m_desktop.show_box(this, kind, qtext(app::ConsoleFrontend::console_text(text)));
+    if (busy) QApplication::restoreOverrideCursor();
+    return answer;
+}
+
+void TForm1::centre_status() {
+    Label4->adjustSize();
+    Label4->move((Panel1->width() - Label4->width()) / 2, 4);
+}
+
+}  // namespace app::window

@@ -1,0 +1,512 @@
+// SPDX-License-Identifier: MIT
+// The desktop window on the offscreen platform: command-line file, start button, options, window
+// lock, marquee and elapsed time, a conversion started by the start button, help and about box.
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTimer>
+#include <QtTest>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+#include "app/window/desktop.h"
+#include "app/window/gauge.h"
+#include "app/window/info_box.h"
+#include "app/window/main_window.h"
+#include "app/window/saving.h"
+
+using app::window::Desktop;
+using app::window::Gauge;
+using app::window::TForm1;
+
+namespace {
+
+// Answers message boxes, records what the window asked of the desktop, starts nothing.
+class TestDesktop : public Desktop {
+public:
+    struct Shown {
+        Box kind;
+        QString text;
+    };
+    std::vector<Shown> boxes;
+    std::deque<bool> answers;  // for questions, from the front; "Nein" when empty
+    std::vector<QUrl> opened;
+    QString chosen;
+    QString documents;
+    int ended = 0;
+    std::function<void(const Shown&)> on_box;  // looks at the window while the box is open
+
+    bool show_box(QWidget*, Box kind, const QString& text) override {
+        boxes.push_back({kind, text});
+        if (on_box) on_box(boxes.back());
+        if (kind != Box::Question) return true;
+        if (answers.empty()) return false;
+        const bool a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    QString choose_file(QWidget*, const QString&, const QString&) override { return chosen; }
+    bool open_url(const QUrl& url) override {
+        opened.push_back(url);
+        return true;
+    }
+    QString documents_folder() override { return documents; }
+    void end_program() override { ++ended; }
+
+    QString all_texts() const {
+        QStringList t;
+        for (const Shown& s : boxes) t << s.text;
+        return t.join(QStringLiteral("\n---\n"));
+    }
+};
+
+void write(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QStringList xlsx_files(const QString& folder) {
+    return QDir(folder).entryList({QStringLiteral("*.xlsx")}, QDir::Files, QDir::Name);
+}
+
+// Record 00 of a GAEB 90 bill: exchange phase in columns 11-12, OZ mask from column 63.
+QByteArray record00(const char* phase) {
+    QByteArray line = QByteArray("00        ") + phase;
+    line += QByteArray(50, ' ') + "1122PPPP";
+    return line.leftJustified(80, ' ') + "\r\n";
+}
+
+}  // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+
+private:
+    TestDesktop m_desktop;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TForm1> m_form;
+
+    template <class T>
+    T* control(const char* name) {
+        T* w = m_form->findChild<T*>(QLatin1String(name));
+        if (!w) qFatal("control %s missing", name);
+        return w;
+    }
+    QString path(const char* name) const { return m_dir->filePath(QLatin1String(name)); }
+
+    // A fresh window, as the program creates it, with the given command line.
+    void start(const QStringList& arguments = {QStringLiteral("bremora")}) {
+        m_form.reset();
+        m_desktop = TestDesktop();
+        m_desktop.documents = path("Dokumente");
+        QDir().mkpath(m_desktop.documents);
+        app::StartupValues values;
+        values.temp_folder = m_dir->path().toStdString();
+        values.money_format = workbook::make_money_format(".", ",");
+        values.quantity_format = workbook::make_quantity_format(",");
+        m_form = std::make_unique<TForm1>(m_desktop, values);
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        m_form->Kommando(arguments);
+    }
+
+    // The lock of a running conversion: the controls that could start another run are disabled,
+    // the menu stays usable, the status line shows.
+    void verify_locked() {
+        for (const char* name : {"Button1", "Button2", "Button3", "Edit1", "Textoptionen", "ExcelFunktionen"})
+            QVERIFY2(!control<QWidget>(name)->isEnabled(), name);
+        QVERIFY(control<QAction>("Hilfe1")->isEnabled());
+        QVERIFY(control<QAction>("Info1")->isEnabled());
+        QVERIFY(control<QLabel>("Label4")->isVisible());
+    }
+
+    void verify_idle() {
+        for (const char* name : {"Button2", "Button3", "Edit1", "Textoptionen", "ExcelFunktionen"})
+            QVERIFY2(control<QWidget>(name)->isEnabled(), name);
+        QVERIFY(!control<QLabel>("Label4")->isVisible());
+        QVERIFY(!m_form->running());
+        QCOMPARE(m_desktop.ended, 0);
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        write(path("lv.d83"), "00");
+        QDir().mkpath(path("ordner.d83"));
+    }
+    void cleanup() { m_form.reset(); }
+
+    void referenceLayout() {
+        start();
+        QCOMPARE(control<QWidget>("ClientArea")->size(), QSize(392, 436));
+        QCOMPARE(m_form->minimumSize(), m_form->maximumSize());
+        const std::pair<const char*, QRect> geometry[] = {
+            {"DateiBox", {8, 0, 376, 55}},       {"Edit1", {2, 32, 372, 21}},
+            {"Textoptionen", {8, 65, 376, 110}}, {"ExcelFunktionen", {8, 185, 376, 160}},
+            {"Bevel1", {10, 85, 340, 62}},       {"Button1", {44, 365, 73, 25}},
+            {"Button2", {156, 365, 73, 25}},     {"Button3", {276, 365, 73, 25}},
+            {"Panel1", {0, 404, 392, 32}},       {"ProgressBar1", {2, 22, 388, 8}},
+            {"Gauge1", {6, 22, 190, 3}},         {"Gauge2", {196, 22, 190, 3}},
+        };
+        for (const auto& [name, rect] : geometry) {
+            QWidget* w = control<QWidget>(name);
+            if (w->geometry() != rect)
+                QFAIL(qPrintable(QStringLiteral("%1: %2,%3,%4,%5")
+                                     .arg(QLatin1String(name))
+                                     .arg(w->x())
+                                     .arg(w->y())
+                                     .arg(w->width())
+                                     .arg(w->height())));
+        }
+        // Every caption fits the group box it sits in.
+        for (const char* name : {"OnlyShortText", "CheckBox1", "CheckBox2", "CheckBox3", "CheckBox4",
+                                 "ExcelVorlage1", "ExcelVorlage2"}) {
+            QWidget* w = control<QWidget>(name);
+            QVERIFY2(w->geometry().right() < w->parentWidget()->width() - 8, name);
+        }
+        // Every caption shows whole.
+        for (QWidget* w : m_form->findChildren<QWidget*>()) {
+            int needed = 0;
+            if (auto* b = qobject_cast<QPushButton*>(w))
+                needed = b->fontMetrics().horizontalAdvance(b->text().remove('&')) + 8;
+            else if (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w))
+                needed = w->sizeHint().width();
+            if (w->width() < needed) QFAIL(qPrintable(w->objectName() + QStringLiteral(" is cut")));
+        }
+        // The elapsed time keeps its right edge and room for long runs; its caption sits between.
+        auto* elapsed = control<QLabel>("StaticText1");
+        QCOMPARE(elapsed->geometry().right(), 369);
+        QVERIFY(elapsed->fontMetrics().horizontalAdvance(QStringLiteral("999 Min : 59 Sek")) <
+                elapsed->width());
+        QVERIFY(control<QLabel>("Label5")->geometry().right() < elapsed->x());
+        QVERIFY(control<QLabel>("Label5")->x() > control<QLabel>("Label1")->geometry().right());
+        QCOMPARE(control<QCheckBox>("CheckBox3")->toolTipDuration(), 6000);
+        QCOMPARE(control<QPushButton>("Button2")->toolTip(),
+                 QStringLiteral("die zu konvertierende Datei wählen"));
+        QCOMPARE(m_form->windowTitle(), QStringLiteral("Bremora Kasimo"));
+    }
+
+    void commandLineFile_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("existing file") << QStringList{"bremora", "@lv.d83"} << "@lv.d83" << true;
+        QTest::newRow("missing file") << QStringList{"bremora", "@fehlt.d83"} << "@fehlt.d83" << false;
+        QTest::newRow("folder") << QStringList{"bremora", "@ordner.d83"} << "@ordner.d83" << false;
+        QTest::newRow("empty argument") << QStringList{"bremora", ""} << "" << false;
+        QTest::newRow("no argument") << QStringList{"bremora"} << "" << false;
+    }
+    void commandLineFile() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, shown);
+        QFETCH(bool, enabled);
+        auto resolve = [&](QString s) { return s.startsWith('@') ? m_dir->filePath(s.mid(1)) : s; };
+        for (QString& a : arguments) a = resolve(a);
+        start(arguments);
+        QCOMPARE(control<QLineEdit>("Edit1")->text(), resolve(shown));
+        QCOMPARE(control<QPushButton>("Button1")->isEnabled(), enabled);
+    }
+
+    void clearingEditKeepsButtonState_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("after an existing file") << "lv.d83" << true;
+        QTest::newRow("after a missing file") << "fehlt.d83" << false;
+    }
+    void clearingEditKeepsButtonState() {
+        QFETCH(QString, file);
+        QFETCH(bool, enabled);
+        start({QStringLiteral("bremora"), m_dir->filePath(file)});
+        auto* edit = control<QLineEdit>("Edit1");
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QCOMPARE(edit->text(), QString());
+        QCOMPARE(control<QPushButton>("Button1")->isEnabled(), enabled);
+        // Pressing it then does nothing.
+        m_form->Button1Click();
+        QVERIFY(m_desktop.boxes.empty());
+        QVERIFY(!control<QLabel>("Label4")->isVisible());
+        QCOMPARE(m_desktop.ended, 0);
+    }
+
+    void openDialogFillsEdit() {
+        start();
+        m_desktop.chosen = path("lv.d83");
+        QTest::mouseClick(control<QPushButton>("Button2"), Qt::LeftButton);
+        QCOMPARE(control<QLineEdit>("Edit1")->text(), path("lv.d83"));
+        QVERIFY(control<QPushButton>("Button1")->isEnabled());
+        m_desktop.chosen.clear();  // cancelled: nothing changes
+        QTest::mouseClick(control<QPushButton>("Button2"), Qt::LeftButton);
+        QCOMPARE(control<QLineEdit>("Edit1")->text(), path("lv.d83"));
+    }
+
+    void optionsMapToConversionOptions() {
+        start();
+        QCOMPARE(m_form->options(), workbook::ConversionOptions{});
+        struct Case {
+            const char* control;
+            bool workbook::ConversionOptions::*field;
+            bool value;
+        };
+        const Case cases[] = {
+            {"OnlyShortText", &workbook::ConversionOptions::OnlyShortText, true},
+            {"CheckBox1", &workbook::ConversionOptions::ExportNotesText, true},
+            {"CheckBox2", &workbook::ConversionOptions::LogFaultyLines, false},
+            {"CheckBox3", &workbook::ConversionOptions::RoundPrices, false},
+            {"CheckBox4", &workbook::ConversionOptions::SubtotalsSheet, true},
+            {"ExcelVorlage2", &workbook::ConversionOptions::CalcColumns, false},
+        };
+        workbook::ConversionOptions expected;
+        for (const Case& c : cases) {
+            QTest::mouseClick(control<QAbstractButton>(c.control), Qt::LeftButton, {}, QPoint(6, 6));
+            expected.*(c.field) = c.value;
+            QVERIFY2(m_form->options() == expected, c.control);
+        }
+        QTest::mouseClick(control<QAbstractButton>("ExcelVorlage1"), Qt::LeftButton, {}, QPoint(6, 6));
+        QVERIFY(m_form->options().CalcColumns);
+        QVERIFY(!control<QRadioButton>("ExcelVorlage2")->isChecked());
+    }
+
+    void lockAndRelease() {
+        start();
+        workbook::Frontend& ui = m_form->frontend();
+        ui.lock_controls();
+        verify_locked();
+        ui.status("Konvertierung abgeschlossen..");
+        auto* label = control<QLabel>("Label4");
+        QCOMPARE(label->text(), QStringLiteral("Konvertierung abgeschlossen.."));
+        QCOMPARE(label->x(), (392 - label->width()) / 2);
+        ui.unlock_controls();
+        for (const char* name : {"Button1", "Button2", "Button3", "Edit1", "Textoptionen", "ExcelFunktionen"})
+            QVERIFY2(control<QWidget>(name)->isEnabled(), name);
+    }
+
+    // A reader's question comes while the window is locked; afterwards the run has either ended
+    // the program or, refused, left the window idle.
+    void runLocksWindowWhileReaderAsks() {
+        write(path("regeln.d83"),
+              QByteArray("T0 Vertragliche Regelungen").leftJustified(80, ' ') + "\r\n" + record00("83"));
+        start({QStringLiteral("bremora"), path("regeln.d83")});
+        bool checked = false;
+        m_desktop.on_box = [&](const TestDesktop::Shown&) {
+            if (checked) return;
+            checked = true;
+            verify_locked();
+            QVERIFY(!m_form->close());  // a running conversion keeps its window
+        };
+        QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton);
+        QVERIFY2(checked, "no message box during the run");
+        if (m_desktop.ended == 0) verify_idle();
+        QVERIFY(m_form->close());
+    }
+
+    void refusedInputLeavesWindowIdle_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no GAEB file") << QByteArray("Hallo\r\nWelt\r\n") << "ist keine GAEB-Datei";
+        QTest::newRow("phase 85") << record00("85") << "Die Austauschphase 85wird nicht unterstützt!";
+        QTest::newRow("phase not a number")
+            << record00("8x") << "Die Austauschphase 8xwird nicht unterstützt!";
+    }
+    void refusedInputLeavesWindowIdle() {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, message);
+        write(path("eingabe.d83"), content);
+        start({QStringLiteral("bremora"), path("eingabe.d83")});
+        for (int run = 0; run < 2; ++run) {  // the window takes the next file as it took the first
+            m_desktop.boxes.clear();
+            QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton);
+            QCOMPARE(m_desktop.boxes.size(), size_t{1});
+            QVERIFY2(m_desktop.boxes[0].text.contains(message), qPrintable(m_desktop.boxes[0].text));
+            verify_idle();
+            QVERIFY(control<QPushButton>("Button1")->isEnabled());
+        }
+        QCOMPARE(xlsx_files(m_dir->path()), QStringList());
+        QCOMPARE(QDir(m_dir->path()).entryList({QStringLiteral("bremora-*.tmp")}), QStringList());
+    }
+
+    void marqueeSequence() {
+        start();
+        m_form->frontend().progress_start(workbook::ProgressKind::Marquee, 0);
+        auto* g1 = control<Gauge>("Gauge1");
+        auto* g2 = control<Gauge>("Gauge2");
+        QVERIFY(!control<QProgressBar>("ProgressBar1")->isVisible());
+        QVERIFY(g1->isVisible() && g2->isVisible());
+        QVERIFY(control<QTimer>("Timer2")->isActive());
+        QCOMPARE(control<QTimer>("Timer2")->interval(), 200);
+        const std::pair<int, int> expected[] = {{20, 170}, {40, 150}, {60, 130}, {80, 110},
+                                                {100, 90}, {120, 70}, {140, 50}, {160, 30},
+                                                {180, 10}, {190, 0},  {0, 190},  {20, 170}};
+        for (const auto& [e1, e2] : expected) {
+            m_form->Kropki();
+            QCOMPARE(std::pair(g1->progress(), g2->progress()), std::pair(e1, e2));
+        }
+        m_form->frontend().progress_finish();
+        QCOMPARE(std::pair(g1->progress(), g2->progress()), std::pair(190, 0));
+        QVERIFY(!control<QTimer>("Timer1")->isActive());
+        QVERIFY(!control<QTimer>("Timer2")->isActive());
+    }
+
+    void elapsedTime_data() {
+        QTest::addColumn<int>("ms");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("start") << 0 << "0 Min : 0 Sek";
+        QTest::newRow("59.9 s") << 59900 << "0 Min : 59 Sek";
+        QTest::newRow("65 s") << 65000 << "1 Min : 5 Sek";
+        QTest::newRow("125 s") << 125000 << "2 Min : 5 Sek";
+    }
+    void elapsedTime() {
+        QFETCH(int, ms);
+        QFETCH(QString, text);
+        start();
+        std::chrono::milliseconds now{5'000'000};
+        m_form->set_clock([&] { return now; });
+        m_form->frontend().elapsed_restart();
+        now += std::chrono::milliseconds(ms);
+        m_form->Dauer();
+        QCOMPARE(control<QLabel>("StaticText1")->text(), text);
+    }
+
+    void elapsedTimerPausesAndStops() {
+        start();
+        workbook::Frontend& ui = m_form->frontend();
+        auto* timer = control<QTimer>("Timer1");
+        QCOMPARE(timer->interval(), 1000);
+        ui.progress_start(workbook::ProgressKind::Bar, 10);
+        QVERIFY(timer->isActive());
+        ui.elapsed_pause();  // a GAEB 90 question is open
+        QVERIFY(!timer->isActive());
+        ui.elapsed_resume();  // the next record is processed
+        QVERIFY(timer->isActive());
+        ui.elapsed_stop();
+        ui.elapsed_resume();
+        QVERIFY(!timer->isActive());
+    }
+
+    void progressBarFollowsReader() {
+        start();
+        workbook::Frontend& ui = m_form->frontend();
+        auto* bar = control<QProgressBar>("ProgressBar1");
+        ui.progress_start(workbook::ProgressKind::Bar, 100);
+        ui.progress_step(1);
+        ui.progress_step(1);
+        QCOMPARE(bar->value(), 2);
+        ui.progress_maximum(int64_t{1} << 40);  // beyond the bar's range: clamped, not wrapped
+        QCOMPARE(bar->maximum(), INT_MAX);
+        ui.progress_position(50);
+        QCOMPARE(bar->value(), 50);
+        ui.progress_maximum(40);
+        ui.progress_step(1000);
+        QCOMPARE(bar->value(), 40);
+        ui.progress_finish();
+        QVERIFY(!bar->isVisible());
+    }
+
+    void workbookTarget_data() {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<bool>("writable");
+        QTest::addColumn<QStringList>("existing");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("next to the input") << "lv/Bau.d83" << true << QStringList{} << "lv/Bau.xlsx";
+        QTest::newRow("never over an existing file")
+            << "lv/Bau.d83" << true << QStringList{"lv/Bau.xlsx", "lv/Bau (2).xlsx"} << "lv/Bau (3).xlsx";
+        QTest::newRow("input without extension") << "lv/Bau" << true << QStringList{} << "lv/Bau.xlsx";
+        QTest::newRow("folder not writable")
+            << "lv/Bau.d83" << false << QStringList{"lv/Bau.xlsx"} << "Dokumente/Bau.xlsx";
+        QTest::newRow("documents taken too")
+            << "lv/Bau.d83" << false << QStringList{"Dokumente/Bau.xlsx"} << "Dokumente/Bau (2).xlsx";
+    }
+    void workbookTarget() {
+        QFETCH(QString, input);
+        QFETCH(bool, writable);
+        QFETCH(QStringList, existing);
+        QFETCH(QString, expected);
+        QDir().mkpath(path("lv"));
+        QDir().mkpath(path("Dokumente"));
+        for (const QString& e : existing) write(m_dir->filePath(e), "alt");
+        const auto target = app::window::workbook_target(m_dir->filePath(input).toStdString(), writable,
+                                                         path("Dokumente").toStdString());
+        QCOMPARE(QString::fromStdString(target.string()), m_dir->filePath(expected));
+    }
+
+    // A whole conversion started by the start button: the workbook lands next to the input under
+    // the next free name, is opened, and the completion message names it.
+    void startButtonConvertsAndSaves() {
+        const QString sample = QStringLiteral(BREMORA_SOURCE_DIR "/samples/beispiel.d83");
+        if (!QFile::exists(sample)) QSKIP("samples/beispiel.d83 fehlt");
+        QVERIFY(QFile::copy(sample, path("beispiel.d83")));
+        write(path("beispiel.xlsx"), "alt");
+        start({QStringLiteral("bremora"), path("beispiel.d83")});
+        QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton);
+        const QString texts = m_desktop.all_texts();
+        if (texts.contains(QStringLiteral("noch nicht verfügbar")))
+            QSKIP(qPrintable(QStringLiteral("Leser oder Speichern fehlt noch:\n") + texts));
+
+        const QString saved = path("beispiel (2).xlsx");
+        QCOMPARE(m_desktop.ended, 1);
+        QVERIFY(m_form->ended());
+        QVERIFY(!m_form->running());
+        QVERIFY(m_form->close());  // ending the program closes the window
+        QVERIFY2(QFile::exists(saved), qPrintable(texts));
+        QCOMPARE(m_desktop.opened, std::vector<QUrl>{QUrl::fromLocalFile(saved)});
+        const QString last = m_desktop.boxes.back().text;
+        QCOMPARE(last, QStringLiteral("Konvertierung abgeschlossen.\nArbeitsmappe gespeichert: ") + saved +
+                           QStringLiteral("\n\nDas Programm wird jetzt beendet."));
+        QFile old(path("beispiel.xlsx"));
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("alt"));
+        // The file itself, read back by an independent reader.
+        QProcess dump;
+        dump.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(BREMORA_XLSX_DUMP), saved});
+        QVERIFY(dump.waitForFinished(60000));
+        const QString cells = QString::fromUtf8(dump.readAllStandardOutput());
+        QVERIFY2(dump.exitCode() == 0, qPrintable(QString::fromUtf8(dump.readAllStandardError())));
+        QVERIFY2(cells.contains(QStringLiteral("Positionsteil!A7\ts\tOrdnungszahl")),
+                 qPrintable(cells.left(2000)));
+    }
+
+    void helpAndAbout() {
+        start();
+        control<QAction>("Hilfe1")->trigger();
+        QCOMPARE(m_desktop.opened.size(), size_t{1});
+        QCOMPARE(m_desktop.opened[0],
+                 QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/ostrel.pdf")));
+
+        auto* info = m_form->findChild<app::window::TFormInfo*>();
+        QVERIFY(info);
+        QCOMPARE(info->windowTitle(), QStringLiteral("Bremora Info"));
+        const QString memo = info->findChild<QTextEdit*>()->toPlainText();
+        QCOMPARE(memo, QStringLiteral("\nBremora Ver. 2.20.05 Kasimo\n\nfür MS Excel 2003 bis 2019"));
+        info->LinkClick();
+        QCOMPARE(m_desktop.opened.back(), app::window::TFormInfo::home_url());
+
+        QFile pdf(QStringLiteral(BREMORA_MANUAL_PDF));
+        QVERIFY2(pdf.open(QIODevice::ReadOnly), BREMORA_MANUAL_PDF);
+        QVERIFY(pdf.read(5) == "%PDF-");
+        QVERIFY(pdf.size() > 10000);
+    }
+
+    void exitButtonEndsProgram() {
+        start({QStringLiteral("bremora"), path("lv.d83")});
+        QTest::mouseClick(control<QPushButton>("Button3"), Qt::LeftButton);
+        QCOMPARE(m_desktop.ended, 1);
+        QVERIFY(m_desktop.boxes.empty());
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "test_window.moc"
