@@ -418,6 +418,48 @@ TEST(Gaeb2000Workbook, BidLayoutInPhase84) {
     EXPECT_EQ(cells(s.dump, "Positionsteil", 8), expected);
 }
 
+TEST(Gaeb2000Workbook, TheEncodingsGiveTheSameWorkbook) {
+    // Windows-1252 without mark; with a byte-order mark UTF-8 and UTF-16 in both byte orders.
+    const std::string ansi = testsupport::read_file(fixture("langtext_rtf.p83"));
+    const std::string utf8 = workbook::cp1252_to_utf8(ansi);
+    auto utf16 = [&](bool big_endian) {
+        std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+        for (size_t i = 0; i < utf8.size();) {  // the fixture's characters are all in the BMP
+            const auto b = static_cast<unsigned char>(utf8[i]);
+            uint32_t cp = b;
+            size_t n = 1;
+            if (b >= 0xE0) {
+                cp = (b & 0x0F) << 12 | (static_cast<unsigned char>(utf8[i + 1]) & 0x3F) << 6 |
+                     (static_cast<unsigned char>(utf8[i + 2]) & 0x3F);
+                n = 3;
+            } else if (b >= 0xC0) {
+                cp = (b & 0x1F) << 6 | (static_cast<unsigned char>(utf8[i + 1]) & 0x3F);
+                n = 2;
+            }
+            const char hi = static_cast<char>(cp >> 8), lo = static_cast<char>(cp & 0xFF);
+            out += big_endian ? std::string{hi, lo} : std::string{lo, hi};
+            i += n;
+        }
+        return out;
+    };
+    auto positions = [](const std::string& bytes) {
+        const fs::path path = testsupport::fresh_dir() / "lv.p83";
+        testsupport::write_file(path, bytes);
+        auto run = testsupport::convert_in_memory(path, {});
+        EXPECT_EQ(run.end, workbook::RunEnd::Completed);
+        return testsupport::cell_lines(run.book().sheet(workbook::kPositionsteil));
+    };
+    const auto expected = positions(ansi);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_NE(
+        std::find_if(expected.begin(), expected.end(),
+                     [](const std::string& l) { return l.find("Fensterbank außen") != std::string::npos; }),
+        expected.end());
+    EXPECT_EQ(positions("\xEF\xBB\xBF" + utf8), expected);
+    EXPECT_EQ(positions(utf16(false)), expected);
+    EXPECT_EQ(positions(utf16(true)), expected);
+}
+
 TEST(Gaeb2000Phase, AcceptedAndRefusedExchangePhases) {
     const fs::path base = fixture("bereiche_zwei_ebenen.p83");
     struct Case {
