@@ -293,7 +293,10 @@ void TForm1::Button2Click() {
 
 void TForm1::Button1Click() {
     if (m_running || m_ended || Edit1->text().isEmpty()) return;
-    const std::filesystem::path input = to_path(Edit1->text());
+    // Absolute, so that the saved workbook can be named and opened whatever the working folder.
+    std::error_code ec;
+    std::filesystem::path input = std::filesystem::absolute(to_path(Edit1->text()), ec);
+    if (ec) input = to_path(Edit1->text());
     m_running = true;
     m_ui->begin_run();
     workbook::RunEnd end = workbook::RunEnd::Refused;
