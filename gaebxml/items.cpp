@@ -60,6 +60,7 @@ bool XmlReader::PositionNeu(Node itemlist) {
 }
 
 void XmlReader::convert_item(Node item) {
+    if (m_rows.Positions > workbook::kMaxRow) throw SheetFull{workbook::kPositionsteil};
     const bool bid = m_st.Phase == "84";
     std::string quantity, unit, unit_price, total;
 

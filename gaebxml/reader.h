@@ -75,6 +75,12 @@ void for_each_line(std::string_view text, F&& line);
 // The run has ended inside the walk (the program ends): unwinds to the entry point.
 struct RunStopped {};
 
+// Thrown when a sheet has no row left. Deliberately not a std::exception: it passes the guarded
+// steps, which would otherwise report every further row on its own, and ends the run.
+struct SheetFull {
+    std::string_view sheet;
+};
+
 class XmlReader {
 public:
     explicit XmlReader(workbook::Conversion& c) : m_c(c), m_kinds(c, m_rows) {}

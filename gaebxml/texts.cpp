@@ -19,6 +19,8 @@ std::vector<Node> paragraphs_of(Node text) {
 }  // namespace
 
 void XmlReader::write_line(std::string_view line, Target target) {
+    if (m_rows.Positions > workbook::kMaxRow) throw SheetFull{workbook::kPositionsteil};
+    if (m_rows.Notes > workbook::kMaxRow) throw SheetFull{workbook::kHinweistext};
     if (target == Target::Positions)
         m_kinds.TextRow(line, true);
     else

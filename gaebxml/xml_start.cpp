@@ -101,6 +101,7 @@ void XmlReader::XML_start() {
     m_st = XmlReaderState{};
     m_rows = workbook::SheetRows{};
     const std::string file = m_c.file_name.string();
+    bool broken = false;
 
     try {
         m_doc.load_file(m_c.file_name);
@@ -153,9 +154,19 @@ void XmlReader::XML_start() {
         }
     } catch (const std::exception&) {
         m_c.ui.message("Es ist keine GAEB-XML-Datei\nVorgang abgebrochen");
+        broken = true;
+    } catch (const SheetFull& full) {
+        m_c.ui.error_dialog(fmt::format(
+            "Das Tabellenblatt \"{}\" ist voll ({} Zeilen).\nDie Konvertierung wird abgebrochen.", full.sheet,
+            workbook::kMaxRow));
+        workbook::FormatNachFehler(m_c);
+        return;
     }
 
     workbook::FinishWorkbook(m_c, m_rows, workbook::FinishInfo{m_st.MaskLength});
+    // The workbook is tidied and saved, but a run that was told "Vorgang abgebrochen" did not
+    // complete: it must not end as a success.
+    if (broken) m_c.end = RunEnd::Aborted;
 }
 
 void gaebxml_start(workbook::Conversion& c) {

@@ -3,7 +3,8 @@
 # test suite uses (openpyxl as an independent .xlsx reader, LibreOffice Calc for recalculation).
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config libxlsxwriter-dev zlib1g-dev libpugixml-dev libfmt-dev)
+packages=(g++ cmake make pkg-config libxlsxwriter-dev zlib1g-dev libpugixml-dev libfmt-dev
+          qt6-base-dev fonts-dejavu-core xdg-utils qt6-translations-l10n)
 if [[ "${1:-}" == "--tests" ]]; then
     packages+=(libgtest-dev python3 python3-openpyxl libreoffice-calc-nogui)
 fi

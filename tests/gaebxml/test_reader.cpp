@@ -144,7 +144,8 @@ TEST(XmlReader, BreakdownWithLengthButNoTypeIsNoGaebFile) {
     Bill bill;
     bill.bkdn = "<BoQBkdn><Length>2</Length></BoQBkdn>";
     auto c = convert_bytes(bill.xml());
-    EXPECT_EQ(c.end, RunEnd::Completed);
+    // Tidied and saved, but "Vorgang abgebrochen" is no success.
+    EXPECT_EQ(c.end, RunEnd::Aborted);
     ASSERT_EQ(c.ui->messages.size(), 2u);
     EXPECT_EQ(c.ui->messages[0], "Es ist keine GAEB-XML-Datei\nVorgang abgebrochen");
     EXPECT_EQ(c.book().sheet("Positionsteil").last_row(), 0);
