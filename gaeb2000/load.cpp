@@ -13,24 +13,6 @@ constexpr std::string_view kBomUtf8 = "\xEF\xBB\xBF";
 constexpr std::string_view kBomUtf16Le = "\xFF\xFE";
 constexpr std::string_view kBomUtf16Be = "\xFE\xFF";
 
-void append_utf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 std::string utf16_to_utf8(std::string_view bytes, bool big_endian) {
     std::string out;
     out.reserve(bytes.size());
@@ -45,14 +27,14 @@ std::string utf16_to_utf8(std::string_view bytes, bool big_endian) {
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
             const uint32_t low = unit(i + 1);
             if (low >= 0xDC00 && low <= 0xDFFF) {
-                append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+                workbook::append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
                 ++i;
                 continue;
             }
         }
-        append_utf8(out, (u >= 0xD800 && u <= 0xDFFF) ? 0xFFFD : u);
+        workbook::append_utf8(out, (u >= 0xD800 && u <= 0xDFFF) ? 0xFFFD : u);
     }
-    if (bytes.size() % 2 != 0) append_utf8(out, 0xFFFD);  // a dangling byte at the end
+    if (bytes.size() % 2 != 0) workbook::append_utf8(out, 0xFFFD);  // a dangling byte at the end
     return out;
 }
 

@@ -68,25 +68,6 @@ int hex_value(char ch) {
     return -1;
 }
 
-void append_code_point(std::string& out, uint32_t cp) {
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 // Length of the UTF-8 character that starts at s[i] (1 for a stray byte).
 size_t char_length(std::string_view s, size_t i) {
     const auto b = static_cast<unsigned char>(s[i]);
@@ -312,11 +293,11 @@ private:
             m_high_surrogate = unit;
         } else if (unit >= 0xDC00 && unit <= 0xDFFF && m_high_surrogate != 0) {
             if (!m_state.hidden)
-                append_code_point(m_out, 0x10000 + ((m_high_surrogate - 0xD800) << 10) + (unit - 0xDC00));
+                workbook::append_utf8(m_out, 0x10000 + ((m_high_surrogate - 0xD800) << 10) + (unit - 0xDC00));
             m_high_surrogate = 0;
         } else {
             m_high_surrogate = 0;
-            if (!m_state.hidden) append_code_point(m_out, unit);
+            if (!m_state.hidden) workbook::append_utf8(m_out, unit);
         }
         m_skip = m_state.uc;
     }

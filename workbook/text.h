@@ -18,6 +18,9 @@ std::string cp1252_to_utf8(std::string_view bytes);
 std::string repair_utf8(std::string_view bytes);
 bool is_valid_utf8(std::string_view bytes);
 
+// Appends one code point as UTF-8; surrogates and values past U+10FFFF become U+FFFD.
+void append_utf8(std::string& out, char32_t cp);
+
 // Number of characters (code points) of UTF-8 text.
 size_t utf8_length(std::string_view s);
 // Byte offset of character `n` (or s.size()).
