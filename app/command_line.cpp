@@ -5,18 +5,23 @@
 
 namespace app {
 
-std::string usage_line() { return "Aufruf: bremora-cli [OPTIONEN] EINGABEDATEI [-o AUSGABE.xlsx]"; }
+std::string usage_line() {
+    return "Aufruf: bremora-cli [OPTIONEN] EINGABEDATEI [-o AUSGABE.xlsx]";
+}
 
 std::string help_text() {
-    return usage_line() + "\n"
+    return usage_line() +
+           "\n"
            "\n"
            "Wandelt ein Leistungsverzeichnis im Format GAEB 90 (d81-d84), GAEB 2000 (p81, p83, p84)\n"
            "oder GAEB DA XML (x80-x84) in eine Excel-Arbeitsmappe (.xlsx) zum Kalkulieren um.\n"
            "\n"
            "Textoptionen:\n"
            "  --nur-kurztexte             nur Kurztexte exportieren (keine Langtexte)\n"
-           "  --hinweistext               den Hinweistext in einer eigenen Tabelle \"Hinweistext\" exportieren\n"
-           "  --ohne-fehlerprotokoll      fehlerhafte Zeilen (GAEB 90) nicht protokollieren: die Konvertierung\n"
+           "  --hinweistext               den Hinweistext in einer eigenen Tabelle \"Hinweistext\" "
+           "exportieren\n"
+           "  --ohne-fehlerprotokoll      fehlerhafte Zeilen (GAEB 90) nicht protokollieren: die "
+           "Konvertierung\n"
            "                              bricht beim ersten fehlerhaften Satz ab\n"
            "\n"
            "Excel-Optionen:\n"
@@ -25,11 +30,13 @@ std::string help_text() {
            "  --ohne-kalkulationsspalten  keine Spalten \"Basispreis\" und \"Faktor\" anlegen\n"
            "\n"
            "Weitere Optionen:\n"
-           "  --regelungen=ja|nein        Antwort auf die Frage nach den vertraglichen Regelungen (GAEB 90);\n"
+           "  --regelungen=ja|nein        Antwort auf die Frage nach den vertraglichen Regelungen (GAEB "
+           "90);\n"
            "                              ohne Angabe wird am Terminal gefragt, sonst gilt \"nein\"\n"
            "  -o, --ausgabe DATEI         Name der Arbeitsmappe; eine vorhandene Datei wird ersetzt.\n"
            "                              Ohne Angabe: Eingabedatei mit der Endung .xlsx; ist diese Datei\n"
-           "                              schon vorhanden, wird der nächste freie Name \"Name (2).xlsx\" gewählt\n"
+           "                              schon vorhanden, wird der nächste freie Name \"Name (2).xlsx\" "
+           "gewählt\n"
            "  --help                      diese Hilfe anzeigen\n"
            "  --version                   die Programmversion anzeigen\n"
            "\n"
@@ -106,7 +113,8 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
             fail(fmt::format("Unbekannte Option: {}", a));
         }
     }
-    if (!cl.help && !cl.version && cl.error.empty() && cl.input.empty()) fail("Es wurde keine Eingabedatei angegeben.");
+    if (!cl.help && !cl.version && cl.error.empty() && cl.input.empty())
+        fail("Es wurde keine Eingabedatei angegeben.");
     return cl;
 }
 
@@ -118,7 +126,8 @@ std::filesystem::path free_name(const std::filesystem::path& wanted) {
     const std::string ext = wanted.extension().string();
     for (int n = 2;; ++n) {
         std::filesystem::path candidate = folder / fmt::format("{} ({}){}", stem, n, ext);
-        if (!std::filesystem::exists(candidate, ec) && !std::filesystem::is_symlink(candidate, ec)) return candidate;
+        if (!std::filesystem::exists(candidate, ec) && !std::filesystem::is_symlink(candidate, ec))
+            return candidate;
     }
 }
 

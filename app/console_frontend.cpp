@@ -9,7 +9,8 @@ namespace app {
 
 using Clock = std::chrono::steady_clock;
 
-ConsoleFrontend::ConsoleFrontend(std::FILE* out, std::optional<bool> answer, bool interactive, bool progress_line)
+ConsoleFrontend::ConsoleFrontend(std::FILE* out, std::optional<bool> answer, bool interactive,
+                                 bool progress_line)
     : m_out(out), m_answer(answer), m_interactive(interactive), m_progress_line(progress_line) {}
 
 std::string ConsoleFrontend::console_text(std::string_view text) {
@@ -42,17 +43,23 @@ void ConsoleFrontend::print_block(std::string_view text) {
     std::fflush(m_out);
 }
 
-void ConsoleFrontend::message(std::string_view text) { print_block(text); }
+void ConsoleFrontend::message(std::string_view text) {
+    print_block(text);
+}
 
-void ConsoleFrontend::error_dialog(std::string_view text) { print_block("Fehler: " + std::string(text)); }
+void ConsoleFrontend::error_dialog(std::string_view text) {
+    print_block("Fehler: " + std::string(text));
+}
 
 bool ConsoleFrontend::ask_yes_no(std::string_view text) {
     if (m_answer) {
-        print_block(std::string(text) + (*m_answer ? "\n-> ja (--regelungen=ja)" : "\n-> nein (--regelungen=nein)"));
+        print_block(std::string(text) +
+                    (*m_answer ? "\n-> ja (--regelungen=ja)" : "\n-> nein (--regelungen=nein)"));
         return *m_answer;
     }
     if (!m_interactive) {
-        print_block(std::string(text) + "\n-> nein (keine Eingabe möglich; mit --regelungen=ja|nein vorgeben)");
+        print_block(std::string(text) +
+                    "\n-> nein (keine Eingabe möglich; mit --regelungen=ja|nein vorgeben)");
         return false;
     }
     while (true) {
@@ -89,7 +96,9 @@ void ConsoleFrontend::progress_start(workbook::ProgressKind kind, int64_t maximu
     m_active = true;
     draw(true);
 }
-void ConsoleFrontend::progress_maximum(int64_t maximum) { m_max = maximum; }
+void ConsoleFrontend::progress_maximum(int64_t maximum) {
+    m_max = maximum;
+}
 void ConsoleFrontend::progress_step(int64_t steps) {
     m_pos += steps;
     draw(false);
@@ -119,7 +128,8 @@ void ConsoleFrontend::elapsed_resume() {
     }
 }
 void ConsoleFrontend::elapsed_stop() {
-    m_stopped_at = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_start) - m_paused_total;
+    m_stopped_at =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_start) - m_paused_total;
 }
 
 void ConsoleFrontend::draw(bool force) {
@@ -127,9 +137,9 @@ void ConsoleFrontend::draw(bool force) {
     const auto now = Clock::now();
     if (!force && now - m_last_draw < std::chrono::milliseconds(200)) return;
     m_last_draw = now;
-    const auto elapsed = m_stopped_at ? *m_stopped_at
-                                      : std::chrono::duration_cast<std::chrono::milliseconds>(now - m_start) -
-                                            m_paused_total;
+    const auto elapsed =
+        m_stopped_at ? *m_stopped_at
+                     : std::chrono::duration_cast<std::chrono::milliseconds>(now - m_start) - m_paused_total;
     std::string what;
     if (m_kind == workbook::ProgressKind::Bar && m_max > 0) {
         const int64_t pos = std::min(m_pos, m_max);
@@ -141,8 +151,7 @@ void ConsoleFrontend::draw(bool force) {
         what = fmt::format("läuft {}", spinner[(elapsed.count() / 200) % 4]);
     }
     std::string line = fmt::format("\r\033[K{}{}{} – {}", m_status.empty() ? "" : m_status,
-                                   m_status.empty() ? "" : " ", what,
-                                   workbook::elapsed_text(elapsed));
+                                   m_status.empty() ? "" : " ", what, workbook::elapsed_text(elapsed));
     std::fputs(line.c_str(), m_out);
     std::fflush(m_out);
     m_line_shown = true;

@@ -160,7 +160,8 @@ bool ConversionController::struktur_pruefen(const std::filesystem::path& input, 
     }
     if (m_format == GaebFormat::None) {
         m_ui.error_dialog(fmt::format(
-            "Die Datei {} ist keine GAEB-Datei.\nErkannt werden GAEB 90 (Satz \"00\" mit der Austauschphase), "
+            "Die Datei {} ist keine GAEB-Datei.\nErkannt werden GAEB 90 (Satz \"00\" mit der "
+            "Austauschphase), "
             "GAEB 2000 (erste Zeile \"#begin[GAEB]\") und GAEB DA XML (erste Zeile \"<?xml version=\").",
             name));
         copy.remove();
@@ -173,13 +174,15 @@ void ConversionController::dateigroesse(const std::filesystem::path& copy) {
     std::error_code ec;
     const auto size = std::filesystem::file_size(copy, ec);
     if (ec) {
-        m_ui.message("Die Dateigröße von " + copy.string() + " kann wegen des Schreibschutzes\nnicht ermittelt werden!");
+        m_ui.message("Die Dateigröße von " + copy.string() +
+                     " kann wegen des Schreibschutzes\nnicht ermittelt werden!");
         return;
     }
     m_record_count = static_cast<int64_t>(size / 82);
 }
 
-RunEnd ConversionController::run(const std::filesystem::path& input, const workbook::ConversionOptions& options) {
+RunEnd ConversionController::run(const std::filesystem::path& input,
+                                 const workbook::ConversionOptions& options) {
     m_phase_refused = false;
     m_record_count = 0;
     if (input.empty()) return RunEnd::Refused;
@@ -223,7 +226,8 @@ RunEnd ConversionController::run(const std::filesystem::path& input, const workb
                     m_ui.message("--- GAEB 90 ---\n" + copy.path().string() + " kann nicht geöffnet werden!");
                     return RunEnd::Refused;
                 }
-                m_ui.progress_start(workbook::ProgressKind::Bar, std::max<int64_t>(m_record_count, m_lines_copied));
+                m_ui.progress_start(workbook::ProgressKind::Bar,
+                                    std::max<int64_t>(m_record_count, m_lines_copied));
                 m_ui.lock_controls();
                 gaeb90::sa0(c, records);
                 break;

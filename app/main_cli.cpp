@@ -46,8 +46,8 @@ int main(int argc, char** argv) {
         return kExitComplete;
     }
     if (!cl.error.empty()) {
-        std::fprintf(stderr, "bremora-cli: %s\n%s\n\"bremora-cli --help\" zeigt alle Optionen.\n", cl.error.c_str(),
-                     app::usage_line().c_str());
+        std::fprintf(stderr, "bremora-cli: %s\n%s\n\"bremora-cli --help\" zeigt alle Optionen.\n",
+                     cl.error.c_str(), app::usage_line().c_str());
         return kExitUsage;
     }
 
@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
     }
     const std::filesystem::path output = cl.output ? *cl.output : app::derived_output(cl.input);
     if (!folder_writable(output)) {
-        std::fprintf(stderr, "bremora-cli: In den Ordner der Ausgabedatei %s kann nicht geschrieben werden.\n",
+        std::fprintf(stderr,
+                     "bremora-cli: In den Ordner der Ausgabedatei %s kann nicht geschrieben werden.\n",
                      output.c_str());
         return kExitUsage;
     }
@@ -89,8 +90,9 @@ int main(int argc, char** argv) {
         return kExitRefused;
     }
     if (end == workbook::RunEnd::Aborted) {
-        ui.message("Die Konvertierung wurde abgebrochen. Die bis dahin erstellte Arbeitsmappe wurde gespeichert:\n" +
-                   output.string());
+        ui.message(
+            "Die Konvertierung wurde abgebrochen. Die bis dahin erstellte Arbeitsmappe wurde gespeichert:\n" +
+            output.string());
         return kExitAborted;
     }
     ui.message("Arbeitsmappe gespeichert: " + output.string());

@@ -156,9 +156,9 @@ void XmlReader::XML_start() {
         m_c.ui.message("Es ist keine GAEB-XML-Datei\nVorgang abgebrochen");
         broken = true;
     } catch (const SheetFull& full) {
-        m_c.ui.error_dialog(fmt::format(
-            "Das Tabellenblatt \"{}\" ist voll ({} Zeilen).\nDie Konvertierung wird abgebrochen.", full.sheet,
-            workbook::kMaxRow));
+        m_c.ui.error_dialog(
+            fmt::format("Das Tabellenblatt \"{}\" ist voll ({} Zeilen).\nDie Konvertierung wird abgebrochen.",
+                        full.sheet, workbook::kMaxRow));
         workbook::FormatNachFehler(m_c);
         return;
     }

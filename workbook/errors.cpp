@@ -16,11 +16,13 @@ std::string error_class_name(const std::exception& e) {
     if (dynamic_cast<const std::out_of_range*>(&e)) return "ERangeError";
     if (dynamic_cast<const std::invalid_argument*>(&e)) return "EConvertError";
     int status = 0;
-    std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status),
-                                               std::free);
+    std::unique_ptr<char, void (*)(void*)> name(
+        abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status), std::free);
     return status == 0 && name ? std::string(name.get()) : std::string(typeid(e).name());
 }
 
-std::string step_report(const std::exception& e) { return error_class_name(e) + " : " + e.what(); }
+std::string step_report(const std::exception& e) {
+    return error_class_name(e) + " : " + e.what();
+}
 
 }  // namespace workbook

@@ -14,13 +14,20 @@ namespace workbook {
 
 int palette_rgb(int color_index) {
     switch (color_index) {
-        case 1: return 0x000000;
-        case 2: return 0xFFFFFF;
-        case 3: return 0xFF0000;
-        case 15: return 0xC0C0C0;
-        case 34: return 0xCCFFFF;
-        case 36: return 0xFFFF99;
-        default: return -1;
+        case 1:
+            return 0x000000;
+        case 2:
+            return 0xFFFFFF;
+        case 3:
+            return 0xFF0000;
+        case 15:
+            return 0xC0C0C0;
+        case 34:
+            return 0xCCFFFF;
+        case 36:
+            return 0xFFFF99;
+        default:
+            return -1;
     }
 }
 
@@ -156,7 +163,9 @@ void Sheet::set_name(std::string name) {
     m_name = std::move(name);
 }
 
-void Sheet::Select() { m_book->activate(*this); }
+void Sheet::Select() {
+    m_book->activate(*this);
+}
 
 Sheet::Cell& Sheet::cell_for_write(int32_t row, int32_t col) {
     check_cell(row, col);
@@ -165,7 +174,8 @@ Sheet::Cell& Sheet::cell_for_write(int32_t row, int32_t col) {
         m_outline.resize(static_cast<size_t>(row), 0);
     }
     auto& cells = m_rows[static_cast<size_t>(row - 1)];
-    auto it = std::lower_bound(cells.begin(), cells.end(), col, [](const Cell& c, int32_t k) { return c.col < k; });
+    auto it =
+        std::lower_bound(cells.begin(), cells.end(), col, [](const Cell& c, int32_t k) { return c.col < k; });
     if (it != cells.end() && it->col == col) return *it;
     Cell fresh;
     fresh.col = col;
@@ -175,7 +185,8 @@ Sheet::Cell& Sheet::cell_for_write(int32_t row, int32_t col) {
 const Sheet::Cell* Sheet::find(int32_t row, int32_t col) const {
     if (row < 1 || static_cast<size_t>(row) > m_rows.size()) return nullptr;
     const auto& cells = m_rows[static_cast<size_t>(row - 1)];
-    auto it = std::lower_bound(cells.begin(), cells.end(), col, [](const Cell& c, int32_t k) { return c.col < k; });
+    auto it =
+        std::lower_bound(cells.begin(), cells.end(), col, [](const Cell& c, int32_t k) { return c.col < k; });
     return (it != cells.end() && it->col == col) ? &*it : nullptr;
 }
 
@@ -253,7 +264,8 @@ void Sheet::modify_range_format(const Range& range, F&& change) {
         // Column default, and the same property on every cell already there.
         if (m_column_formats.size() < static_cast<size_t>(range.col2))
             m_column_formats.resize(static_cast<size_t>(range.col2));
-        for (int32_t col = range.col1; col <= range.col2; ++col) change(m_column_formats[static_cast<size_t>(col - 1)]);
+        for (int32_t col = range.col1; col <= range.col2; ++col)
+            change(m_column_formats[static_cast<size_t>(col - 1)]);
         for (auto& cells : m_rows)
             for (Cell& c : cells)
                 if (c.col >= range.col1 && c.col <= range.col2 && c.format != 0) {
@@ -357,8 +369,11 @@ double Sheet::autofit_width(int32_t col) const {
                     if (f.number_format && f.number_format->size() > len) len = f.number_format->size() - 2;
                     break;
                 }
-                case CellKind::Formula: len = 12; break;
-                case CellKind::Empty: break;
+                case CellKind::Formula:
+                    len = 12;
+                    break;
+                case CellKind::Empty:
+                    break;
             }
             const CellFormat f = effective_format(static_cast<int32_t>(r + 1), col);
             if (f.bold.value_or(false)) len += len / 10 + 1;
@@ -417,7 +432,9 @@ const CellFormat& Sheet::column_format(int32_t col) const {
     return m_column_formats[static_cast<size_t>(col - 1)];
 }
 
-const CellFormat& Sheet::format_of(const Cell& c) const { return m_book->format(c.format); }
+const CellFormat& Sheet::format_of(const Cell& c) const {
+    return m_book->format(c.format);
+}
 
 CellFormat Sheet::effective_format(int32_t row, int32_t col) const {
     const Cell* c = find(row, col);
@@ -432,7 +449,9 @@ std::string_view Sheet::cell_string(const Cell& c) const {
 // ---------------------------------------------------------------------------------------------
 // Workbook
 
-Workbook::Workbook() { m_formats.emplace_back(); }
+Workbook::Workbook() {
+    m_formats.emplace_back();
+}
 
 uint32_t Workbook::intern_format(const CellFormat& f) {
     if (f == CellFormat{}) return 0;
@@ -461,7 +480,8 @@ Sheet& Workbook::add_sheet() {
 }
 
 Sheet& Workbook::sheet(int index) {
-    if (index < 1 || index > count()) throw WorkbookError(fmt::format("Index außerhalb des gültigen Bereichs: {}", index));
+    if (index < 1 || index > count())
+        throw WorkbookError(fmt::format("Index außerhalb des gültigen Bereichs: {}", index));
     return *m_sheets[static_cast<size_t>(index - 1)];
 }
 
@@ -506,8 +526,12 @@ std::vector<Sheet*> Workbook::sheets_in_tab_order() const {
 // ---------------------------------------------------------------------------------------------
 // ExcelSession
 
-void ExcelSession::Connect() { m_connected = true; }
-void ExcelSession::Release() { m_connected = false; }
+void ExcelSession::Connect() {
+    m_connected = true;
+}
+void ExcelSession::Release() {
+    m_connected = false;
+}
 
 void ExcelSession::require() const {
     if (!m_connected) throw BremoraError("EOleError", "Keine Verbindung zur Tabellenkalkulation.");

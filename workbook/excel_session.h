@@ -67,7 +67,7 @@ enum class CellKind : uint8_t { Empty, Number, Text, Formula };
 struct CellValue {
     CellKind kind = CellKind::Empty;
     double number = 0;
-    std::string text;     // text, or the formula
+    std::string text;  // text, or the formula
     bool is_empty() const { return kind == CellKind::Empty; }
 };
 
@@ -168,8 +168,8 @@ private:
 
     Workbook* m_book;
     std::string m_name;
-    std::vector<std::vector<Cell>> m_rows;  // index row - 1, cells sorted by column
-    std::vector<uint8_t> m_outline;         // index row - 1
+    std::vector<std::vector<Cell>> m_rows;     // index row - 1, cells sorted by column
+    std::vector<uint8_t> m_outline;            // index row - 1
     std::vector<CellFormat> m_column_formats;  // index col - 1
     std::vector<std::optional<double>> m_column_widths;
     PageSetup m_page;

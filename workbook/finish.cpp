@@ -109,7 +109,8 @@ void positions_step(Conversion& c, std::string_view inner_prefix, std::string_vi
 void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
     switch (c.format) {
         case GaebFormat::Gaeb90:
-            guarded(c, "Prozedur \"gaeblesen\", Abschnitt \"checkbox4\"\n\n", [&] { subtotals_step(c, rows); });
+            guarded(c, "Prozedur \"gaeblesen\", Abschnitt \"checkbox4\"\n\n",
+                    [&] { subtotals_step(c, rows); });
             guarded(c, "Prozedur \"gaeblesen\", Löschen von leeren Tabellen\n\n", [&] {
                 if (rows.Faulty > 1) {
                     c.ui.beep();
@@ -126,8 +127,8 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
                 if (c.options.LogFaultyLines && rows.Faulty > 1) fit_sheet(c, kFehlerhafteZeilen);
                 if (c.has_rules_sheet) fit_sheet(c, kRegelungen);
             });
-            positions_step(c, "GAEB90-Modul, Layout-Formatierung\n\n", "Prozedur \"gaeblesen\", 2. Seiten-Layout\n\n",
-                           info);
+            positions_step(c, "GAEB90-Modul, Layout-Formatierung\n\n",
+                           "Prozedur \"gaeblesen\", 2. Seiten-Layout\n\n", info);
             break;
         case GaebFormat::Gaeb2000:
             guarded(c, "GAEB2000-Modul \"gaeb2k_run\", 1. Seiten-Layout\n\n", [&] {
@@ -142,7 +143,8 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
             guarded(c, "XML-Modul, Formatierung der Teilsummentabelle\n\n", [&] { subtotals_step(c, rows); });
             guarded(c, "XML-Modul, Formatierung der Hinweistexttabelle\n\n", [&] { notes_step(c, rows); });
             c.ui.busy_cursor(false);
-            positions_step(c, "GAEB-XML, Layout-Formatierung\n\n", "XML-Modul, Seitenlayout-Formatierung\n\n", info);
+            positions_step(c, "GAEB-XML, Layout-Formatierung\n\n", "XML-Modul, Seitenlayout-Formatierung\n\n",
+                           info);
             break;
     }
 
@@ -153,8 +155,9 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
     c.ui.status("Konvertierung abgeschlossen..");
     c.ui.progress_finish();
 
-    c.ui.message(c.format == GaebFormat::Xml ? "Konvertierung abgeschlossen.\r\rDas Programm wird jetzt beendet."
-                                             : "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet.");
+    c.ui.message(c.format == GaebFormat::Xml
+                     ? "Konvertierung abgeschlossen.\r\rDas Programm wird jetzt beendet."
+                     : "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet.");
     if (c.format == GaebFormat::Gaeb90)
         guarded(c, "Beenden von Excel\n\n", [&] { c.excel.Release(); });
     else

@@ -17,10 +17,10 @@ class Frontend {
 public:
     virtual ~Frontend() = default;
 
-    virtual void message(std::string_view text) = 0;        // plain message box, OK
-    virtual void error_dialog(std::string_view text) = 0;   // error icon, OK
-    virtual bool ask_yes_no(std::string_view text) = 0;     // confirmation, Yes and No
-    virtual void status(std::string_view text) = 0;         // status line of the progress panel
+    virtual void message(std::string_view text) = 0;       // plain message box, OK
+    virtual void error_dialog(std::string_view text) = 0;  // error icon, OK
+    virtual bool ask_yes_no(std::string_view text) = 0;    // confirmation, Yes and No
+    virtual void status(std::string_view text) = 0;        // status line of the progress panel
     virtual void beep() = 0;
 
     // Progress: a bar (GAEB 90, GAEB 2000) or a marquee (GAEB DA XML).

@@ -28,7 +28,9 @@ Sheet& add_named_sheet(Conversion& c, std::string_view name) {
 
 }  // namespace
 
-void CreateSheets_Positionsteil(Conversion& c) { c.book().sheet(1).set_name(std::string(kPositionsteil)); }
+void CreateSheets_Positionsteil(Conversion& c) {
+    c.book().sheet(1).set_name(std::string(kPositionsteil));
+}
 
 void CreateSheets_Auxiliary(Conversion& c) {
     const bool gaeb90 = c.format == GaebFormat::Gaeb90;

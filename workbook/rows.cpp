@@ -16,12 +16,17 @@ std::string formula_total_price(int32_t r, bool round) {
 }
 
 std::string formula_quantity_from_total(int32_t r, GaebFormat format) {
-    return format == GaebFormat::Xml ? fmt::format("=$F${}/$E${}", r, r) : fmt::format("=ROUND($F${}/$E${},3)", r, r);
+    return format == GaebFormat::Xml ? fmt::format("=$F${}/$E${}", r, r)
+                                     : fmt::format("=ROUND($F${}/$E${},3)", r, r);
 }
 
-std::string formula_subtotal(int32_t a, int32_t b) { return fmt::format("=SUM(Positionsteil!$F${}:$F${})", a, b); }
+std::string formula_subtotal(int32_t a, int32_t b) {
+    return fmt::format("=SUM(Positionsteil!$F${}:$F${})", a, b);
+}
 
-std::string formula_grand_total(int32_t n) { return fmt::format("=ROUND(SUM($B$2:$B${}),2)", n); }
+std::string formula_grand_total(int32_t n) {
+    return fmt::format("=ROUND(SUM($B$2:$B${}),2)", n);
+}
 
 std::string_view hierarchy_word(GaebFormat format) {
     return format == GaebFormat::Gaeb90 ? "LV-Gruppe" : "LV-Bereich";
@@ -47,11 +52,17 @@ void RowKinds::input_cell(Sheet& s, int32_t r, int32_t col) {
     s.border_around(r, col);
 }
 
-void RowKinds::item_oz(int32_t r, std::string_view oz) { positions().set_value(r, 1, oz); }
+void RowKinds::item_oz(int32_t r, std::string_view oz) {
+    positions().set_value(r, 1, oz);
+}
 
-void RowKinds::item_quantity(int32_t r, double quantity) { positions().set_value(r, 3, quantity); }
+void RowKinds::item_quantity(int32_t r, double quantity) {
+    positions().set_value(r, 3, quantity);
+}
 
-void RowKinds::item_unit(int32_t r, std::string_view unit) { positions().set_value(r, 4, unit); }
+void RowKinds::item_unit(int32_t r, std::string_view unit) {
+    positions().set_value(r, 4, unit);
+}
 
 void RowKinds::item_price_cells(int32_t r, std::optional<double> unit_price) {
     Sheet& s = positions();
@@ -92,7 +103,9 @@ void RowKinds::item_quantity_from_total(int32_t r) {
     positions().set_formula(r, 3, formula_quantity_from_total(r, m_c.format));
 }
 
-void RowKinds::item_number(int32_t r, int32_t col, double value) { positions().set_value(r, col, value); }
+void RowKinds::item_number(int32_t r, int32_t col, double value) {
+    positions().set_value(r, col, value);
+}
 
 void RowKinds::ItemRow(const Item& item) {
     if (m_c.format == GaebFormat::Gaeb90) {

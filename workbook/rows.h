@@ -32,11 +32,11 @@ struct SheetRows {
 };
 
 // Formula templates; r, a, b, n are row numbers.
-std::string formula_unit_price(int32_t r, bool round);    // E: =ROUND($G$r*$H$r,2)
-std::string formula_total_price(int32_t r, bool round);   // F: =ROUND($C$r*$E$r,2)
+std::string formula_unit_price(int32_t r, bool round);                  // E: =ROUND($G$r*$H$r,2)
+std::string formula_total_price(int32_t r, bool round);                 // F: =ROUND($C$r*$E$r,2)
 std::string formula_quantity_from_total(int32_t r, GaebFormat format);  // C, bid layout
-std::string formula_subtotal(int32_t a, int32_t b);       // =SUM(Positionsteil!$F$a:$F$b)
-std::string formula_grand_total(int32_t n);               // =ROUND(SUM($B$2:$B$n),2)
+std::string formula_subtotal(int32_t a, int32_t b);                     // =SUM(Positionsteil!$F$a:$F$b)
+std::string formula_grand_total(int32_t n);                             // =ROUND(SUM($B$2:$B$n),2)
 
 // The hierarchy word the text grouping steps over: "LV-Gruppe" or "LV-Bereich".
 std::string_view hierarchy_word(GaebFormat format);
@@ -53,19 +53,19 @@ public:
     void HierarchyRow(std::string_view label);
 
     // ItemRow, calculation layout, cell by cell, so that a reader can stop where its rules say.
-    void item_oz(int32_t r, std::string_view oz);                      // A, text
-    void item_quantity(int32_t r, double quantity);                    // C, number
-    void item_unit(int32_t r, std::string_view unit);                  // D, text
+    void item_oz(int32_t r, std::string_view oz);      // A, text
+    void item_quantity(int32_t r, double quantity);    // C, number
+    void item_unit(int32_t r, std::string_view unit);  // D, text
     // With CalcColumns: G = unit price or 0 and H = 1 as input cells, E the unit-price formula.
     // Without: E = unit price or 0 as an input cell.
     void item_price_cells(int32_t r, std::optional<double> unit_price);
-    void item_unit_price_value(int32_t r, double unit_price);          // G with CalcColumns, else E
-    void item_total_formula(int32_t r);                                // F
-    void item_label(int32_t r, std::string_view label);                // B, red
-    void item_sub_label(int32_t r, std::string_view label, int bgr);   // B, sub-description label
+    void item_unit_price_value(int32_t r, double unit_price);         // G with CalcColumns, else E
+    void item_total_formula(int32_t r);                               // F
+    void item_label(int32_t r, std::string_view label);               // B, red
+    void item_sub_label(int32_t r, std::string_view label, int bgr);  // B, sub-description label
 
     // Bid layout cells.
-    void item_quantity_from_total(int32_t r);   // C formula
+    void item_quantity_from_total(int32_t r);                // C formula
     void item_number(int32_t r, int32_t col, double value);  // E or F as a plain number
 
     struct Item {

@@ -86,7 +86,9 @@ size_t utf8_sequence(std::string_view s, size_t i) {
     return n;
 }
 
-unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
+unsigned char lower(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
+}
 
 }  // namespace
 
@@ -109,8 +111,12 @@ void append_utf8(std::string& out, char32_t cp) {
     }
 }
 
-std::string cp850_to_utf8(std::string_view bytes) { return decode(bytes, cp850()); }
-std::string cp1252_to_utf8(std::string_view bytes) { return decode(bytes, cp1252()); }
+std::string cp850_to_utf8(std::string_view bytes) {
+    return decode(bytes, cp850());
+}
+std::string cp1252_to_utf8(std::string_view bytes) {
+    return decode(bytes, cp1252());
+}
 
 bool is_valid_utf8(std::string_view bytes) {
     for (size_t i = 0; i < bytes.size();) {
@@ -155,7 +161,9 @@ size_t utf8_offset(std::string_view s, size_t n) {
     return s.size();
 }
 
-std::string_view utf8_prefix(std::string_view s, size_t n) { return s.substr(0, utf8_offset(s, n)); }
+std::string_view utf8_prefix(std::string_view s, size_t n) {
+    return s.substr(0, utf8_offset(s, n));
+}
 
 std::string_view utf8_substr(std::string_view s, size_t first, size_t count) {
     const size_t begin = utf8_offset(s, first);
@@ -208,7 +216,9 @@ std::string_view trim_right_ctl(std::string_view s) {
     return s.substr(0, n);
 }
 
-std::string_view trim_ctl(std::string_view s) { return trim_right_ctl(trim_left_ctl(s)); }
+std::string_view trim_ctl(std::string_view s) {
+    return trim_right_ctl(trim_left_ctl(s));
+}
 
 std::string replace_all(std::string_view s, std::string_view from, std::string_view to) {
     if (from.empty()) return std::string(s);

@@ -12,12 +12,13 @@ TEST(CommandLine, OptionsMapToConversionOptions) {
     const app::CommandLine defaults = parse_command_line({"lv.d83"});
     EXPECT_EQ(defaults.error, "");
     EXPECT_EQ(defaults.options, workbook::ConversionOptions{});
-    EXPECT_TRUE(defaults.options.LogFaultyLines && defaults.options.RoundPrices && defaults.options.CalcColumns);
+    EXPECT_TRUE(defaults.options.LogFaultyLines && defaults.options.RoundPrices &&
+                defaults.options.CalcColumns);
     EXPECT_FALSE(defaults.rules_answer.has_value());
 
-    const app::CommandLine all =
-        parse_command_line({"--nur-kurztexte", "--hinweistext", "--ohne-fehlerprotokoll", "--ohne-runden",
-                            "--teilsummen", "--ohne-kalkulationsspalten", "--regelungen=ja", "lv.d83", "-o", "x.xlsx"});
+    const app::CommandLine all = parse_command_line(
+        {"--nur-kurztexte", "--hinweistext", "--ohne-fehlerprotokoll", "--ohne-runden", "--teilsummen",
+         "--ohne-kalkulationsspalten", "--regelungen=ja", "lv.d83", "-o", "x.xlsx"});
     EXPECT_EQ(all.error, "");
     workbook::ConversionOptions expected;
     expected.OnlyShortText = expected.ExportNotesText = expected.SubtotalsSheet = true;
@@ -38,7 +39,8 @@ TEST(CommandLine, UsageErrorsAreToldInGerman) {
     };
     for (const Case& c : {Case{{}, "Es wurde keine Eingabedatei angegeben."},
                           Case{{"--farbe", "a"}, "Unbekannte Option: --farbe"},
-                          Case{{"--regelungen=vielleicht", "a"}, "--regelungen erwartet \"ja\" oder \"nein\", nicht \"vielleicht\"."},
+                          Case{{"--regelungen=vielleicht", "a"},
+                               "--regelungen erwartet \"ja\" oder \"nein\", nicht \"vielleicht\"."},
                           Case{{"a", "-o"}, "-o erwartet einen Dateinamen."},
                           Case{{"a", "b"}, "Es ist nur eine Eingabedatei erlaubt: b"}}) {
         EXPECT_EQ(parse_command_line(c.args).error, c.error);
@@ -64,7 +66,8 @@ TEST(ConsoleFrontend, CarriageReturnsAndLineFeedsBreakLines) {
 TEST(Cli, HelpVersionAndUsageExitStatus) {
     auto help = testsupport::run_cli({"--help"});
     EXPECT_EQ(help.exit_code, 0);
-    EXPECT_NE(help.out.find("Aufruf: bremora-cli [OPTIONEN] EINGABEDATEI [-o AUSGABE.xlsx]"), std::string::npos);
+    EXPECT_NE(help.out.find("Aufruf: bremora-cli [OPTIONEN] EINGABEDATEI [-o AUSGABE.xlsx]"),
+              std::string::npos);
     EXPECT_NE(help.out.find("--ohne-kalkulationsspalten"), std::string::npos);
     EXPECT_EQ(testsupport::run_cli({"--version"}).exit_code, 0);
     auto bad = testsupport::run_cli({"--unsinn", "x.d83"});
@@ -79,9 +82,10 @@ TEST(Cli, RefusedInputWritesNothing) {
         std::string content;
         const char* message;
     };
-    for (const Case& c : {Case{"leer.d83", "", "ist keine GAEB-Datei"},
-                          Case{"binaer.d83", std::string("\x00\x01\xff\xfe\x80", 5), "ist keine GAEB-Datei"},
-                          Case{"phase85.d83", "00        85\r\n", "Die Austauschphase 85wird nicht unterstützt!"}}) {
+    for (const Case& c :
+         {Case{"leer.d83", "", "ist keine GAEB-Datei"},
+          Case{"binaer.d83", std::string("\x00\x01\xff\xfe\x80", 5), "ist keine GAEB-Datei"},
+          Case{"phase85.d83", "00        85\r\n", "Die Austauschphase 85wird nicht unterstützt!"}}) {
         SCOPED_TRACE(c.name);
         testsupport::write_file(dir / c.name, c.content);
         auto run = testsupport::run_cli({(dir / c.name).string()});

@@ -66,10 +66,11 @@ TEST(Controller, RefusedExchangePhases) {
         std::string content;
         const char* message;
     };
-    for (const Case& c : {Case{"00        85          \r\n", "Die Austauschphase 85wird nicht unterstützt!"},
-                          Case{"00        8X\r\n", "Die Austauschphase 8Xwird nicht unterstützt!"},
-                          Case{"00\r\n", "Die Austauschphase wird nicht unterstützt!"},
-                          Case{"00        83\r\n00        86\r\n", "Die Austauschphase 86wird nicht unterstützt!"}}) {
+    for (const Case& c :
+         {Case{"00        85          \r\n", "Die Austauschphase 85wird nicht unterstützt!"},
+          Case{"00        8X\r\n", "Die Austauschphase 8Xwird nicht unterstützt!"},
+          Case{"00\r\n", "Die Austauschphase wird nicht unterstützt!"},
+          Case{"00        83\r\n00        86\r\n", "Die Austauschphase 86wird nicht unterstützt!"}}) {
         SCOPED_TRACE(c.content);
         Detection d(c.content);
         EXPECT_TRUE(d.controller->PhaseRefused());

@@ -17,8 +17,12 @@
 
 namespace testsupport {
 
-std::filesystem::path data_dir() { return BREMORA_TEST_DATA; }
-std::filesystem::path samples_dir() { return BREMORA_SAMPLES; }
+std::filesystem::path data_dir() {
+    return BREMORA_TEST_DATA;
+}
+std::filesystem::path samples_dir() {
+    return BREMORA_SAMPLES;
+}
 bool have_samples() {
     std::error_code ec;
     return std::filesystem::is_directory(samples_dir(), ec);
@@ -58,10 +62,18 @@ std::string describe_format(const workbook::CellFormat& f) {
     if (f.border && *f.border) add("border");
     if (f.halign) {
         switch (*f.halign) {
-            case workbook::HAlign::Left: add("align=left"); break;
-            case workbook::HAlign::Center: add("align=center"); break;
-            case workbook::HAlign::Right: add("align=right"); break;
-            case workbook::HAlign::General: add("align=general"); break;
+            case workbook::HAlign::Left:
+                add("align=left");
+                break;
+            case workbook::HAlign::Center:
+                add("align=center");
+                break;
+            case workbook::HAlign::Right:
+                add("align=right");
+                break;
+            case workbook::HAlign::General:
+                add("align=general");
+                break;
         }
     }
     if (f.number_format) add("fmt=" + *f.number_format);
@@ -71,20 +83,29 @@ std::string describe_format(const workbook::CellFormat& f) {
 std::string cell_line(const workbook::Sheet& sheet, int32_t row, const workbook::Sheet::Cell& c) {
     std::string kind, value;
     switch (c.kind) {
-        case workbook::CellKind::Text: kind = "t", value = std::string(sheet.cell_string(c)); break;
-        case workbook::CellKind::Number: kind = "n", value = workbook::format_number(c.num); break;
-        case workbook::CellKind::Formula: kind = "f", value = std::string(sheet.cell_string(c)); break;
-        case workbook::CellKind::Empty: kind = "-"; break;
+        case workbook::CellKind::Text:
+            kind = "t", value = std::string(sheet.cell_string(c));
+            break;
+        case workbook::CellKind::Number:
+            kind = "n", value = workbook::format_number(c.num);
+            break;
+        case workbook::CellKind::Formula:
+            kind = "f", value = std::string(sheet.cell_string(c));
+            break;
+        case workbook::CellKind::Empty:
+            kind = "-";
+            break;
     }
-    return sheet.name() + "!" + workbook::column_letters(c.col) + std::to_string(row) + "\t" + kind + "\t" + value +
-           "\t" + describe_format(sheet.format_of(c));
+    return sheet.name() + "!" + workbook::column_letters(c.col) + std::to_string(row) + "\t" + kind + "\t" +
+           value + "\t" + describe_format(sheet.format_of(c));
 }
 
 }  // namespace
 
 std::filesystem::path fresh_dir() {
     static std::mt19937_64 rng{std::random_device{}()};
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("bremora-test-" + std::to_string(rng()));
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("bremora-test-" + std::to_string(rng()));
     std::filesystem::create_directories(dir);
     cleanup().dirs.push_back(dir);
     return dir;
@@ -106,7 +127,8 @@ std::vector<std::string> cell_lines(const workbook::Sheet& sheet) {
     std::vector<std::string> lines;
     for (int32_t row = 1; row <= sheet.last_row(); ++row)
         for (const auto& c : sheet.row_cells(row))
-            if (c.kind != workbook::CellKind::Empty || c.format != 0) lines.push_back(cell_line(sheet, row, c));
+            if (c.kind != workbook::CellKind::Empty || c.format != 0)
+                lines.push_back(cell_line(sheet, row, c));
     return lines;
 }
 
@@ -123,8 +145,8 @@ std::string dump_sheet(const workbook::Sheet& sheet) {
     }
     for (int32_t row = 1; row <= sheet.last_row(); ++row)
         if (sheet.outline_level(row) > 0)
-            out += sheet.name() + "!row:" + std::to_string(row) + "\toutline=" +
-                   std::to_string(sheet.outline_level(row)) + "\n";
+            out += sheet.name() + "!row:" + std::to_string(row) +
+                   "\toutline=" + std::to_string(sheet.outline_level(row)) + "\n";
     return out;
 }
 

@@ -40,8 +40,8 @@ struct Converted {
     workbook::RunEnd end = workbook::RunEnd::Running;
     workbook::Workbook& book() { return *excel->result(); }
 };
-Converted convert_in_memory(const std::filesystem::path& input, const workbook::ConversionOptions& options = {},
-                            std::vector<bool> answers = {});
+Converted convert_in_memory(const std::filesystem::path& input,
+                            const workbook::ConversionOptions& options = {}, std::vector<bool> answers = {});
 
 // The console program.
 struct CliRun {

@@ -120,15 +120,16 @@ TEST(Workbook, OutlineGroupsNestAndRangesParse) {
         const char* address;
         Range expected;
     };
-    for (const Case& c : {Case{"A1", {1, 1, 1, 1}}, Case{"A1:B1", {1, 1, 1, 2}}, Case{"$7:$7", Range::rows(7, 7)},
-                          Case{"E:H", Range::columns(5, 8)}, Case{"$A:$F", Range::columns(1, 6)},
-                          Case{"AB12", {12, 28, 12, 28}}}) {
+    for (const Case& c : {Case{"A1", {1, 1, 1, 1}}, Case{"A1:B1", {1, 1, 1, 2}},
+                          Case{"$7:$7", Range::rows(7, 7)}, Case{"E:H", Range::columns(5, 8)},
+                          Case{"$A:$F", Range::columns(1, 6)}, Case{"AB12", {12, 28, 12, 28}}}) {
         SCOPED_TRACE(c.address);
         const Range r = Range::parse(c.address);
         EXPECT_EQ(std::tie(r.row1, r.col1, r.row2, r.col2),
                   std::tie(c.expected.row1, c.expected.col1, c.expected.row2, c.expected.col2));
     }
-    for (const char* bad : {"", "1A", "A0", "A1:", "ÄB1", "A1048577"}) EXPECT_THROW(Range::parse(bad), WorkbookError) << bad;
+    for (const char* bad : {"", "1A", "A0", "A1:", "ÄB1", "A1048577"})
+        EXPECT_THROW(Range::parse(bad), WorkbookError) << bad;
 }
 
 TEST(Workbook, AutoFitFollowsTheWidestContent) {
@@ -150,9 +151,9 @@ TEST(Numbers, ParseDecimalIsStrict) {
         std::optional<double> expected;
     };
     for (const Case& c : {Case{"12.500", 12.5}, Case{"-0.25", -0.25}, Case{"+3", 3.0}, Case{"7.", 7.0},
-                          Case{".5", 0.5}, Case{"", std::nullopt}, Case{" 1", std::nullopt}, Case{"1,5", std::nullopt},
-                          Case{"1e3", std::nullopt}, Case{".", std::nullopt}, Case{"-", std::nullopt},
-                          Case{"12a", std::nullopt}}) {
+                          Case{".5", 0.5}, Case{"", std::nullopt}, Case{" 1", std::nullopt},
+                          Case{"1,5", std::nullopt}, Case{"1e3", std::nullopt}, Case{".", std::nullopt},
+                          Case{"-", std::nullopt}, Case{"12a", std::nullopt}}) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(parse_decimal(c.text), c.expected);
     }
@@ -168,10 +169,10 @@ TEST(Numbers, RoundLikeTheSpreadsheet) {
         int digits;
         double expected;
     };
-    for (const Case& c : {Case{1.005, 2, 1.01}, Case{0.285, 2, 0.29}, Case{2.675, 2, 2.68}, Case{-1.005, 2, -1.01},
-                          Case{90.625, 2, 90.63}, Case{0.1 * 3, 2, 0.3}, Case{12.3456, 3, 12.346},
-                          Case{1234.5, -2, 1200}, Case{0.004, 2, 0}, Case{9.995, 2, 10}, Case{0, 2, 0},
-                          Case{123456789012.345, 2, 123456789012.35}}) {
+    for (const Case& c :
+         {Case{1.005, 2, 1.01}, Case{0.285, 2, 0.29}, Case{2.675, 2, 2.68}, Case{-1.005, 2, -1.01},
+          Case{90.625, 2, 90.63}, Case{0.1 * 3, 2, 0.3}, Case{12.3456, 3, 12.346}, Case{1234.5, -2, 1200},
+          Case{0.004, 2, 0}, Case{9.995, 2, 10}, Case{0, 2, 0}, Case{123456789012.345, 2, 123456789012.35}}) {
         SCOPED_TRACE(testing::Message() << c.value << " " << c.digits);
         EXPECT_EQ(excel_round(c.value, c.digits), c.expected);
     }
@@ -182,7 +183,9 @@ TEST(Numbers, RoundLikeTheSpreadsheet) {
 TEST(Text, CodePagesDecodeToUtf8CharacterForCharacter) {
     EXPECT_EQ(cp850_to_utf8("\x84\x94\x81\xE1\x8E"), "äöüßÄ");
     EXPECT_EQ(cp1252_to_utf8("\xE4\xF6\xFC\xDF\x80"), "äöüß€");
-    EXPECT_EQ(utf8_length(cp850_to_utf8("Stra\xE1" "e")), 6u);
+    EXPECT_EQ(utf8_length(cp850_to_utf8("Stra\xE1"
+                                        "e")),
+              6u);
     EXPECT_EQ(utf8_length(cp1252_to_utf8("\x81\x8D")), 2u);  // undefined bytes keep their place
     EXPECT_EQ(utf8_prefix("Größe", 3), "Grö");
     EXPECT_EQ(repair_utf8("a\xE4z"), "aäz");

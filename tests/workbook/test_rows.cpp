@@ -50,8 +50,8 @@ TEST(Layout, TabOrderIsTheReverseOfCreation) {
     // GAEB 90 adds "Regelungen" while reading up to record 00, before Positionsteil is selected.
     Fixture g90(GaebFormat::Gaeb90, all_sheets(), false);
     AddRulesSheet(g90.c);
-    EXPECT_EQ(g90.tabs(), (std::vector<std::string>{"Regelungen", "Fehlerhafte Zeilen", "Hinweistext", "Teilsummen",
-                                                    "Positionsteil"}));
+    EXPECT_EQ(g90.tabs(), (std::vector<std::string>{"Regelungen", "Fehlerhafte Zeilen", "Hinweistext",
+                                                    "Teilsummen", "Positionsteil"}));
     Fixture g2k(GaebFormat::Gaeb2000, all_sheets());
     EXPECT_EQ(g2k.tabs(), (std::vector<std::string>{"Hinweistext", "Teilsummen", "Positionsteil"}));
     ConversionOptions none;
@@ -116,15 +116,22 @@ TEST(Rows, PriceFormulasForEveryOptionCombination) {
         std::vector<std::string> expected;  // cells C to H of row 10, "" when empty
     };
     const std::vector<Case> cases = {
-        {GaebFormat::Gaeb90, true, true, {"2", "m2", "=ROUND($G$10*$H$10,2)", "=ROUND($C$10*$E$10,2)", "7.25", "1"}},
+        {GaebFormat::Gaeb90,
+         true,
+         true,
+         {"2", "m2", "=ROUND($G$10*$H$10,2)", "=ROUND($C$10*$E$10,2)", "7.25", "1"}},
         {GaebFormat::Gaeb90, true, false, {"2", "m2", "=$G$10*$H$10", "=$C$10*$E$10", "7.25", "1"}},
         {GaebFormat::Gaeb90, false, true, {"2", "m2", "7.25", "=ROUND($C$10*$E$10,2)", "", ""}},
         {GaebFormat::Gaeb90, false, false, {"2", "m2", "7.25", "=$C$10*$E$10", "", ""}},
-        {GaebFormat::Gaeb2000, true, true, {"2", "m2", "=ROUND($G$10*$H$10,2)", "=ROUND($C$10*$E$10,2)", "7.25", "1"}},
+        {GaebFormat::Gaeb2000,
+         true,
+         true,
+         {"2", "m2", "=ROUND($G$10*$H$10,2)", "=ROUND($C$10*$E$10,2)", "7.25", "1"}},
         {GaebFormat::Xml, false, false, {"2", "m2", "7.25", "=$C$10*$E$10", "", ""}},
     };
     for (const Case& k : cases) {
-        SCOPED_TRACE(testing::Message() << static_cast<int>(k.format) << " calc=" << k.calc << " round=" << k.round);
+        SCOPED_TRACE(testing::Message()
+                     << static_cast<int>(k.format) << " calc=" << k.calc << " round=" << k.round);
         ConversionOptions o;
         o.CalcColumns = k.calc;
         o.RoundPrices = k.round;
@@ -165,7 +172,7 @@ TEST(Rows, Gaeb90TextGroupSkipsHierarchyRowsAndFormsOnce) {
     Fixture fx(GaebFormat::Gaeb90);
     fx.rows.Positions = 20;
     fx.kinds.ItemRow({"01.0010", "", 1.0, "m", std::nullopt, false});  // row 20
-    for (int i = 0; i < 5; ++i) fx.kinds.TextRow("Langtext", true);   // rows 21 to 25
+    for (int i = 0; i < 5; ++i) fx.kinds.TextRow("Langtext", true);    // rows 21 to 25
     fx.kinds.HierarchyRow("LV-Gruppe 02 - Ausbau");                    // row 26
     EXPECT_EQ(fx.rows.TextGroupStart, 21);
     fx.kinds.ItemRow({"02.0010", "", 1.0, "m", std::nullopt, false});  // row 27
@@ -239,9 +246,10 @@ TEST(Finish, EmptyAuxiliarySheetsByFormat) {
     faulty.kinds.FaultyLineRow("22 ?");
     FinishWorkbook(faulty.c, faulty.rows);
     ASSERT_EQ(faulty.ui.messages.size(), 2u);
-    EXPECT_EQ(faulty.ui.messages[0],
-              "Es wurden fehlerhafte Sätze in der Quelldatei gefunden.\rSie sind in der Tabelle \"Fehlerhafte "
-              "Zeilen\" aufgelistet.\rDas Programm wird jetzt beendet.");
+    EXPECT_EQ(
+        faulty.ui.messages[0],
+        "Es wurden fehlerhafte Sätze in der Quelldatei gefunden.\rSie sind in der Tabelle \"Fehlerhafte "
+        "Zeilen\" aufgelistet.\rDas Programm wird jetzt beendet.");
     EXPECT_NE(std::find(faulty.ui.events.begin(), faulty.ui.events.end(), "beep"), faulty.ui.events.end());
     EXPECT_NE(faulty.excel.result()->find_sheet(kFehlerhafteZeilen), nullptr);
 }
@@ -254,10 +262,14 @@ TEST(Finish, PositionsSheetLayoutPerFormat) {
         double a, b, c;
         const char* completion;
     };
-    for (const Case& k : {Case{GaebFormat::Gaeb90, 0, 75, 20, 100, 12, "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."},
-                          Case{GaebFormat::Gaeb2000, 0, 65, 20, 150, 12, "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."},
-                          Case{GaebFormat::Xml, 7, 65, 23, 146, 10, "Konvertierung abgeschlossen.\r\rDas Programm wird jetzt beendet."},
-                          Case{GaebFormat::Xml, 6, 65, 18, 146, 10, "Konvertierung abgeschlossen.\r\rDas Programm wird jetzt beendet."}}) {
+    for (const Case& k : {Case{GaebFormat::Gaeb90, 0, 75, 20, 100, 12,
+                               "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."},
+                          Case{GaebFormat::Gaeb2000, 0, 65, 20, 150, 12,
+                               "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."},
+                          Case{GaebFormat::Xml, 7, 65, 23, 146, 10,
+                               "Konvertierung abgeschlossen.\r\rDas Programm wird jetzt beendet."},
+                          Case{GaebFormat::Xml, 6, 65, 18, 146, 10,
+                               "Konvertierung abgeschlossen.\r\rDas Programm wird jetzt beendet."}}) {
         SCOPED_TRACE(testing::Message() << static_cast<int>(k.format) << " mask " << k.mask_length);
         Fixture fx(k.format);
         FinishWorkbook(fx.c, fx.rows, {k.mask_length});
