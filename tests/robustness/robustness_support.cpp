@@ -10,10 +10,11 @@
 
 namespace robustness {
 
-std::optional<std::filesystem::path> generate(const std::string& format, const std::vector<std::string>& args) {
+std::optional<std::filesystem::path> generate(const std::string& format,
+                                              const std::vector<std::string>& args) {
     const auto path = testsupport::fresh_dir() / ("lv." + format);
-    std::string command = std::string("/usr/bin/python3 ") + BREMORA_GAEBGEN + " " + format + " -q -o '" +
-                          path.string() + "'";
+    std::string command =
+        std::string("/usr/bin/python3 ") + BREMORA_GAEBGEN + " " + format + " -q -o '" + path.string() + "'";
     for (const auto& a : args) command += " '" + a + "'";
     command += " 2>/dev/null";
     if (std::system(command.c_str()) != 0 || !std::filesystem::exists(path)) return std::nullopt;

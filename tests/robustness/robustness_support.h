@@ -16,7 +16,8 @@ namespace robustness {
 
 // A bill made by gaebgen (format "90", "2000" or "xml") in a fresh folder; nullopt when the
 // generator cannot run here.
-std::optional<std::filesystem::path> generate(const std::string& format, const std::vector<std::string>& args);
+std::optional<std::filesystem::path> generate(const std::string& format,
+                                              const std::vector<std::string>& args);
 
 // Starts the console program with TMPDIR set to `temp`; stdout and stderr go to files in `logs`.
 pid_t start_cli(const std::filesystem::path& temp, const std::vector<std::string>& args,

@@ -138,58 +138,71 @@ std::vector<Case> cases() {
         {"only_utf8_bom", "d83", literal("\xef\xbb\xbf"), kRefused, kNoFormat},
         {"only_utf16_bom", "x83", literal("\xff\xfe"), kRefused, kNoFormat},
         {"binary_4k", "d83", literal(random_bytes(4096, 7)), kRefused, kNoFormat},
-        {"binary_with_nul_lines", "d83", literal(repeat(std::string("\0\0\r\n", 4), 500)), kRefused, kNoFormat},
+        {"binary_with_nul_lines", "d83", literal(repeat(std::string("\0\0\r\n", 4), 500)), kRefused,
+         kNoFormat},
         {"single_line_20mb", "d83", made([] { return std::string(20u << 20, 'A'); }), kRefused, kNoFormat},
 
         // GAEB 90.
         {"g90_cut_in_record_00", "d83", from_base("90", [](const std::string& b) { return b.substr(0, 11); }),
          kRefused, "Die Austauschphase 8wird nicht unterstützt!"},
-        {"g90_cut_10", "d83", from_base("90", [](const std::string& b) { return cut(b, 0.1); }), kComplete, kDone},
-        {"g90_cut_50", "d83", from_base("90", [](const std::string& b) { return cut(b, 0.5); }), kComplete, kDone},
-        {"g90_cut_97", "d83", from_base("90", [](const std::string& b) { return cut(b, 0.97); }), kComplete, kDone},
-        {"g90_flip_a", "d83", from_base("90", [](const std::string& b) { return flipped(b, 1, 40); }), kComplete,
+        {"g90_cut_10", "d83", from_base("90", [](const std::string& b) { return cut(b, 0.1); }), kComplete,
          kDone},
-        {"g90_flip_b", "d83", from_base("90", [](const std::string& b) { return flipped(b, 2, 400); }), kComplete,
+        {"g90_cut_50", "d83", from_base("90", [](const std::string& b) { return cut(b, 0.5); }), kComplete,
          kDone},
-        {"g90_phase_letters", "d83", from_base("90", [](const std::string& b) { return g90_columns(b, "00", 11, "8x"); }),
-         kRefused, "Austauschphase"},
-        {"g90_phase_blank", "d83", from_base("90", [](const std::string& b) { return g90_columns(b, "00", 11, "  "); }),
-         kRefused, "Austauschphase"},
+        {"g90_cut_97", "d83", from_base("90", [](const std::string& b) { return cut(b, 0.97); }), kComplete,
+         kDone},
+        {"g90_flip_a", "d83", from_base("90", [](const std::string& b) { return flipped(b, 1, 40); }),
+         kComplete, kDone},
+        {"g90_flip_b", "d83", from_base("90", [](const std::string& b) { return flipped(b, 2, 400); }),
+         kComplete, kDone},
+        {"g90_phase_letters", "d83",
+         from_base("90", [](const std::string& b) { return g90_columns(b, "00", 11, "8x"); }), kRefused,
+         "Austauschphase"},
+        {"g90_phase_blank", "d83",
+         from_base("90", [](const std::string& b) { return g90_columns(b, "00", 11, "  "); }), kRefused,
+         "Austauschphase"},
         {"g90_quantity_all_nines", "d83",
-         from_base("90", [](const std::string& b) { return g90_columns(b, "21", 24, "99999999999"); }), kComplete,
-         kDone},
+         from_base("90", [](const std::string& b) { return g90_columns(b, "21", 24, "99999999999"); }),
+         kComplete, kDone},
         {"g90_quantity_letters", "d83",
-         from_base("90", [](const std::string& b) { return g90_columns(b, "21", 24, "1e999x-+.,"); }), kComplete,
-         kDone},
+         from_base("90", [](const std::string& b) { return g90_columns(b, "21", 24, "1e999x-+.,"); }),
+         kComplete, kDone},
         {"g90_price_all_nines", "d83",
-         from_base("90", [](const std::string& b) { return g90_columns(b, "23", 12, "-9999999999999999999999999"); }),
+         from_base(
+             "90",
+             [](const std::string& b) { return g90_columns(b, "23", 12, "-9999999999999999999999999"); }),
          kComplete, kDone},
         {"g90_mask_garbage", "d83",
          from_base("90", [](const std::string& b) { return g90_columns(b, "00", 63, "ZZ\x01\xff?9PPP"); }),
          kComplete, kDone},
         {"g90_mask_too_long", "d83",
-         from_base("90", [](const std::string& b) { return g90_columns(b, "00", 63, "111111111"); }), kComplete,
-         kDone},
+         from_base("90", [](const std::string& b) { return g90_columns(b, "00", 63, "111111111"); }),
+         kComplete, kDone},
         {"g90_lf_only", "d83",
-         from_base("90", [](const std::string& b) {
-             std::string s;
-             for (char c : b)
-                 if (c != '\r') s += c;
-             return s;
-         }),
+         from_base("90",
+                   [](const std::string& b) {
+                       std::string s;
+                       for (char c : b)
+                           if (c != '\r') s += c;
+                       return s;
+                   }),
          kComplete, kDone},
         {"g90_cr_only", "d83",
-         from_base("90", [](const std::string& b) {
-             std::string s = b;
-             for (auto& c : s)
-                 if (c == '\n') c = '\r';
-             return s;
-         }),
+         from_base("90",
+                   [](const std::string& b) {
+                       std::string s = b;
+                       for (auto& c : s)
+                           if (c == '\n') c = '\r';
+                       return s;
+                   }),
          kComplete, kDone},
         {"g90_utf16", "d83", from_base("90", [](const std::string& b) { return utf16le(b.substr(0, 2000)); }),
          kRefused, kNoFormat},
         {"g90_long_record_20mb", "d83",
-         from_base("90", [](const std::string& b) { return b.substr(0, 82) + "25" + std::string(20u << 20, 'x') + "\r\n" + b.substr(82); }),
+         from_base("90",
+                   [](const std::string& b) {
+                       return b.substr(0, 82) + "25" + std::string(20u << 20, 'x') + "\r\n" + b.substr(82);
+                   }),
          kComplete, kDone},
         {"g90_text_record_without_item", "d83",
          literal("00        83                                                  11PPPP            \r\n"
@@ -207,34 +220,39 @@ std::vector<Case> cases() {
         // GAEB 2000.
         {"g2000_only_first_line", "p83", literal(k2000Head), kRefused, "Austauschphase"},
         {"g2000_bom_first_line", "p83", literal("\xef\xbb\xbf" + k2000Head), kRefused, "Austauschphase"},
-        {"g2000_cut_before_phase", "p83", from_base("2000", [](const std::string& b) { return b.substr(0, b.find("[DP]")); }), kRefused,
+        {"g2000_cut_before_phase", "p83",
+         from_base("2000", [](const std::string& b) { return b.substr(0, b.find("[DP]")); }), kRefused,
          "Austauschphase"},
-        {"g2000_cut_50", "p83", from_base("2000", [](const std::string& b) { return cut(b, 0.5); }), kComplete,
-         kDone},
+        {"g2000_cut_50", "p83", from_base("2000", [](const std::string& b) { return cut(b, 0.5); }),
+         kComplete, kDone},
         {"g2000_cut_in_rtf", "p83",
          from_base("2000", [](const std::string& b) { return b.substr(0, b.find("\\pard") + 8); }), kComplete,
          kDone},
-        {"g2000_flip_first_line", "p83", from_base("2000", [](const std::string& b) { return flipped(b, 3, 60); }),
-         kRefused, kNoFormat},
+        {"g2000_flip_first_line", "p83",
+         from_base("2000", [](const std::string& b) { return flipped(b, 3, 60); }), kRefused, kNoFormat},
         {"g2000_flip_body", "p83",
-         from_base("2000", [](const std::string& b) { return b.substr(0, 14) + flipped(b.substr(14), 3, 60); }),
+         from_base("2000",
+                   [](const std::string& b) { return b.substr(0, 14) + flipped(b.substr(14), 3, 60); }),
          kComplete, kDone},
-        {"g2000_phase_letters", "p83", from_base("2000", [](const std::string& b) { return replaced(b, "[DP]83", "[DP]8x"); }),
-         kRefused, "Austauschphase"},
+        {"g2000_phase_letters", "p83",
+         from_base("2000", [](const std::string& b) { return replaced(b, "[DP]83", "[DP]8x"); }), kRefused,
+         "Austauschphase"},
         {"g2000_quantity_huge", "p83",
-         from_base("2000", [](const std::string& b) { return replaced(b, "[Menge]", "[Menge]1e400"); }), kComplete,
-         kDone},
+         from_base("2000", [](const std::string& b) { return replaced(b, "[Menge]", "[Menge]1e400"); }),
+         kComplete, kDone},
         {"g2000_price_huge", "p83",
-         from_base("2000", [](const std::string& b) {
-             return replaced(b, "[EP]", "[EP]-" + std::string(400, '9') + ",99x");
-         }),
+         from_base("2000",
+                   [](const std::string& b) {
+                       return replaced(b, "[EP]", "[EP]-" + std::string(400, '9') + ",99x");
+                   }),
          kComplete, kDone},
         {"g2000_mask_length_huge", "p83",
-         from_base("2000", [](const std::string& b) { return replaced(b, "[Laenge]2", "[Laenge]2147483647"); }),
+         from_base("2000",
+                   [](const std::string& b) { return replaced(b, "[Laenge]2", "[Laenge]2147483647"); }),
          kComplete, kDone},
         {"g2000_mask_length_negative", "p83",
-         from_base("2000", [](const std::string& b) { return replaced(b, "[Laenge]2", "[Laenge]-5"); }), kComplete,
-         kDone},
+         from_base("2000", [](const std::string& b) { return replaced(b, "[Laenge]2", "[Laenge]-5"); }),
+         kComplete, kDone},
         {"g2000_no_end_blocks", "p83",
          from_base("2000",
                    [](const std::string& b) {
@@ -247,33 +265,43 @@ std::vector<Case> cases() {
                        return s + b.substr(from);
                    }),
          kComplete, kDone},
-        {"g2000_only_end_blocks", "p83", literal(k2000Head + "[DP]83[end]\r\n" + repeat("#end[LVBereich]\r\n", 1000)),
-         kComplete, kDone},
-        {"g2000_deep_blocks", "p83",
-         made([] {
+        {"g2000_only_end_blocks", "p83",
+         literal(k2000Head + "[DP]83[end]\r\n" + repeat("#end[LVBereich]\r\n", 1000)), kComplete, kDone},
+        {"g2000_deep_blocks", "p83", made([] {
              return k2000Head + "#begin[VergabeInfo]\r\n[DP]83[end]\r\n#end[VergabeInfo]\r\n#begin[LV]\r\n" +
-                    repeat("#begin[LVBereich]\r\n[OZ]01[end]\r\n", 100000) + repeat("#end[LVBereich]\r\n", 100000);
+                    repeat("#begin[LVBereich]\r\n[OZ]01[end]\r\n", 100000) +
+                    repeat("#end[LVBereich]\r\n", 100000);
          }),
          kComplete, kDone},
         {"g2000_rtf_braces_deep", "p83",
          from_base("2000",
                    [](const std::string& b) {
-                       return replaced(b, "[Langtext]{", "[Langtext]" + std::string(100000, '{') + "x" +
-                                                            std::string(100000, '}') + "{");
+                       return replaced(
+                           b, "[Langtext]{",
+                           "[Langtext]" + std::string(100000, '{') + "x" + std::string(100000, '}') + "{");
                    }),
          kComplete, kDone},
         {"g2000_rtf_unbalanced", "p83",
-         from_base("2000", [](const std::string& b) { return replaced(b, "[Langtext]{", "[Langtext]{{{{{\\'\\u-99999999999?{\\bin999999999999 "); }),
+         from_base("2000",
+                   [](const std::string& b) {
+                       return replaced(b, "[Langtext]{",
+                                       "[Langtext]{{{{{\\'\\u-99999999999?{\\bin999999999999 ");
+                   }),
          kComplete, kDone},
         {"g2000_rtf_closing_only", "p83",
-         from_base("2000", [](const std::string& b) { return replaced(b, "[Langtext]{", "[Langtext]}}}}}\\'f"); }),
+         from_base("2000",
+                   [](const std::string& b) { return replaced(b, "[Langtext]{", "[Langtext]}}}}}\\'f"); }),
          kComplete, kDone},
         {"g2000_key_without_end_20mb", "p83",
-         from_base("2000", [](const std::string& b) { return replaced(b, "[Kurztext]", "[Kurztext]" + std::string(20u << 20, 'y')); }),
+         from_base("2000",
+                   [](const std::string& b) {
+                       return replaced(b, "[Kurztext]", "[Kurztext]" + std::string(20u << 20, 'y'));
+                   }),
          kComplete, kDone},
-        {"g2000_utf8_bom_cp1252_body", "p83", from_base("2000", [](const std::string& b) { return "\xef\xbb\xbf" + b; }),
-         kComplete, kDone},
-        {"g2000_utf16", "p83", from_base("2000", [](const std::string& b) { return utf16le(b); }), kComplete, kDone},
+        {"g2000_utf8_bom_cp1252_body", "p83",
+         from_base("2000", [](const std::string& b) { return "\xef\xbb\xbf" + b; }), kComplete, kDone},
+        {"g2000_utf16", "p83", from_base("2000", [](const std::string& b) { return utf16le(b); }), kComplete,
+         kDone},
         {"g2000_corrupt_truncate", "p83", corrupted("2000", "truncate"), kComplete, kDone},
         {"g2000_corrupt_flip", "p83", corrupted("2000", "flip"), kComplete, kDone},
         {"g2000_corrupt_phase", "p85", corrupted("2000", "phase"), kRefused, kPhaseUnknown},
@@ -285,14 +313,17 @@ std::vector<Case> cases() {
          kXmlLoad},
         {"xml_cut_60", "x83", from_base("xml", [](const std::string& b) { return cut(b, 0.6); }), kRefused,
          kXmlLoad},
-        {"xml_cut_last_byte", "x83", from_base("xml", [](const std::string& b) { return b.substr(0, b.size() - 3); }),
-         kRefused, kXmlLoad},
+        {"xml_cut_last_byte", "x83",
+         from_base("xml", [](const std::string& b) { return b.substr(0, b.size() - 3); }), kRefused,
+         kXmlLoad},
         {"xml_flip", "x83", from_base("xml", [](const std::string& b) { return flipped(b, 4, 3); }), kRefused,
          kXmlLoad},
-        {"xml_binary_after_declaration", "x83", literal(kXmlHead + random_bytes(4096, 9)), kRefused, kXmlLoad},
-        {"xml_deep_elements", "x83",
-         made([] { return kXmlHead + "<GAEB>" + repeat("<a>", 100000) + repeat("</a>", 100000) + "</GAEB>"; }), kRefused,
-         kPhaseUnknown},
+        {"xml_binary_after_declaration", "x83", literal(kXmlHead + random_bytes(4096, 9)), kRefused,
+         kXmlLoad},
+        {"xml_deep_elements", "x83", made([] {
+             return kXmlHead + "<GAEB>" + repeat("<a>", 100000) + repeat("</a>", 100000) + "</GAEB>";
+         }),
+         kRefused, kPhaseUnknown},
         {"xml_deep_ranges", "x83",
          from_base("xml",
                    [](const std::string& b) {
@@ -305,32 +336,53 @@ std::vector<Case> cases() {
         {"xml_wrong_root", "x83", literal(kXmlHead + "<Ausschreibung><DP>83</DP></Ausschreibung>"), kRefused,
          "ist keine GAEB-XML-Datei"},
         {"xml_declared_utf16", "x83",
-         from_base("xml", [](const std::string& b) { return replaced(b, "encoding=\"UTF-8\"", "encoding=\"UTF-16\""); }),
+         from_base(
+             "xml",
+             [](const std::string& b) { return replaced(b, "encoding=\"UTF-8\"", "encoding=\"UTF-16\""); }),
          kComplete, kDone},
         {"xml_unknown_encoding", "x83",
-         from_base("xml", [](const std::string& b) { return replaced(b, "encoding=\"UTF-8\"", "encoding=\"x-klingon\""); }),
+         from_base("xml",
+                   [](const std::string& b) {
+                       return replaced(b, "encoding=\"UTF-8\"", "encoding=\"x-klingon\"");
+                   }),
          kRefused, kXmlLoad},
         {"xml_invalid_utf8_text", "x83",
-         from_base("xml", [](const std::string& b) { return replaced(b, "<span>", "<span>\xc3\x28\xff\xfe\xed\xa0\x80"); }),
+         from_base("xml",
+                   [](const std::string& b) {
+                       return replaced(b, "<span>", "<span>\xc3\x28\xff\xfe\xed\xa0\x80");
+                   }),
          kComplete, kDone},
         {"xml_quantity_huge", "x83",
-         from_base("xml", [](const std::string& b) { return replaced(b, "<Qty>", "<Qty>1e999"); }), kComplete, kDone},
+         from_base("xml", [](const std::string& b) { return replaced(b, "<Qty>", "<Qty>1e999"); }), kComplete,
+         kDone},
         {"xml_price_huge", "x83",
-         from_base("xml", [](const std::string& b) { return replaced(b, "<UP>", "<UP>-" + std::string(400, '9')); }),
+         from_base("xml",
+                   [](const std::string& b) { return replaced(b, "<UP>", "<UP>-" + std::string(400, '9')); }),
          kComplete, kDone},
         {"xml_rnopart_long", "x83",
-         from_base("xml", [](const std::string& b) { return replaced(b, "RNoPart=\"", "RNoPart=\"" + std::string(5000, '9')); }),
+         from_base("xml",
+                   [](const std::string& b) {
+                       return replaced(b, "RNoPart=\"", "RNoPart=\"" + std::string(5000, '9'));
+                   }),
          kComplete, kDone},
         {"xml_mask_length_huge", "x83",
-         from_base("xml", [](const std::string& b) { return replaced(b, "<Type>Item</Type><Length>4", "<Type>Item</Type><Length>2147483647"); }),
+         from_base("xml",
+                   [](const std::string& b) {
+                       return replaced(b, "<Type>Item</Type><Length>4",
+                                       "<Type>Item</Type><Length>2147483647");
+                   }),
          kComplete, kDone},
         {"xml_entity_expansion", "x83",
-         literal(kXmlHead + "<!DOCTYPE GAEB [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
-                            "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;\">]><GAEB><Award><DP>83</DP><BoQ><BoQInfo>"
-                            "<LblBoQ>&c;&c;&c;&c;</LblBoQ></BoQInfo></BoQ></Award></GAEB>"),
+         literal(kXmlHead +
+                 "<!DOCTYPE GAEB [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
+                 "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;\">]><GAEB><Award><DP>83</DP><BoQ><BoQInfo>"
+                 "<LblBoQ>&c;&c;&c;&c;</LblBoQ></BoQInfo></BoQ></Award></GAEB>"),
          kRefused, "Dokumenttypdeklaration"},
         {"xml_line_20mb", "x83",
-         from_base("xml", [](const std::string& b) { return replaced(b, "<span>", "<span>" + std::string(20u << 20, 'z')); }),
+         from_base("xml",
+                   [](const std::string& b) {
+                       return replaced(b, "<span>", "<span>" + std::string(20u << 20, 'z'));
+                   }),
          kComplete, kDone},
         {"xml_corrupt_truncate", "x83", corrupted("xml", "truncate"), kRefused, kXmlLoad},
         {"xml_corrupt_flip", "x83", corrupted("xml", "flip"), kRefused, kXmlLoad},
