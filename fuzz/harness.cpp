@@ -1,0 +1,94 @@
+// SPDX-License-Identifier: MIT
+#include "fuzz/harness.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/controller.h"
+#include "workbook/excel_session.h"
+#include "workbook/frontend.h"
+#include "workbook/layout.h"
+
+namespace fuzz {
+
+Input split(const uint8_t* data, size_t size) {
+    Input in;
+    if (size == 0) return in;
+    const uint8_t bits = data[0];
+    in.options.OnlyShortText = (bits & 0x01) != 0;
+    in.options.ExportNotesText = (bits & 0x02) != 0;
+    in.options.LogFaultyLines = (bits & 0x04) != 0;
+    in.options.RoundPrices = (bits & 0x08) != 0;
+    in.options.SubtotalsSheet = (bits & 0x10) != 0;
+    in.options.CalcColumns = (bits & 0x20) != 0;
+    in.answer = (bits & 0x40) != 0;
+    in.body = std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1);
+    return in;
+}
+
+const std::filesystem::path& temp_folder() {
+    static const std::filesystem::path folder = [] {
+        std::string pattern = (std::filesystem::temp_directory_path() / "bremora-fuzz-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+        return std::filesystem::path(pattern);
+    }();
+    return folder;
+}
+
+std::filesystem::path write_input(std::string_view bytes, const char* name) {
+    const std::filesystem::path path = temp_folder() / name;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+namespace {
+
+app::StartupValues startup() {
+    app::StartupValues values;
+    values.temp_folder = temp_folder();
+    values.money_format = workbook::make_money_format(".", ",");
+    values.quantity_format = workbook::make_quantity_format(",");
+    return values;
+}
+
+}  // namespace
+
+void run_controller(const Input& in) {
+    const std::filesystem::path file = write_input(in.body, "input.gaeb");
+    workbook::ExcelSession excel;
+    workbook::RecordingFrontend ui;
+    ui.answers.assign(4, in.answer);
+    const app::StartupValues values = startup();
+    excel.Connect();
+    excel.set_locale_number_formats(values.money_format, values.quantity_format);
+    workbook::PrepareWorkbook(excel, ui);
+    app::ConversionController controller(excel, ui, values);
+    controller.run(file, in.options);
+}
+
+void run_reader(const Input& in, workbook::GaebFormat format, const std::filesystem::path& file,
+                void (*reader)(workbook::Conversion&, std::string_view body)) {
+    workbook::ExcelSession excel;
+    workbook::RecordingFrontend ui;
+    ui.answers.assign(4, in.answer);
+    const app::StartupValues values = startup();
+    excel.Connect();
+    excel.set_locale_number_formats(values.money_format, values.quantity_format);
+    workbook::PrepareWorkbook(excel, ui);
+    workbook::Conversion c{excel, ui};
+    c.options = in.options;
+    c.format = format;
+    c.file_name = file;
+    c.input_path = file;
+    c.temp_folder = values.temp_folder;
+    c.money_format = values.money_format;
+    c.quantity_format = values.quantity_format;
+    reader(c, in.body);
+}
+
+}  // namespace fuzz

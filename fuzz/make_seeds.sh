@@ -1,0 +1,47 @@
+#!/bin/sh
+# Seed corpora of the fuzz targets: the project's test fixtures and small generated bills (clean
+# and damaged), each behind an option byte. Usage: fuzz/make_seeds.sh OUTDIR
+set -eu
+out=${1:?usage: make_seeds.sh OUTDIR}
+here=$(cd "$(dirname "$0")" && pwd)
+data="$here/../tests/data"
+gen="$here/../../shared/tools/gaebgen.py"
+python=/usr/bin/python3
+for t in fuzz_detect fuzz_gaeb90 fuzz_gaeb2000 fuzz_gaebxml fuzz_rtf; do mkdir -p "$out/$t"; done
+
+# The option byte 0x2c: faulty lines logged, prices rounded, calculation columns; 0x7f: all on.
+seed() {  # seed TARGET NAME FILE
+    for opt in 2c 7f; do
+        { printf "\\$(printf '%03o' "0x$opt")"; cat "$3"; } > "$out/$1/$2-$opt"
+    done
+}
+
+for f in "$data"/gaeb90/*.d8?; do [ -e "$f" ] && seed fuzz_gaeb90 "$(basename "$f")" "$f" && seed fuzz_detect "$(basename "$f")" "$f"; done
+for f in "$data"/gaeb2000/*.p8?; do [ -e "$f" ] && seed fuzz_gaeb2000 "$(basename "$f")" "$f" && seed fuzz_detect "$(basename "$f")" "$f"; done
+for f in "$data"/gaebxml/*.x8?; do [ -e "$f" ] && seed fuzz_gaebxml "$(basename "$f")" "$f" && seed fuzz_detect "$(basename "$f")" "$f"; done
+
+if [ -x "$python" ] && [ -f "$gen" ]; then
+    tmp=$(mktemp -d)
+    trap 'rm -rf "$tmp"' EXIT
+    gen() {  # gen TARGET NAME FORMAT ARGS...
+        target=$1 name=$2 format=$3
+        shift 3
+        "$python" "$gen" "$format" -q --items 8 "$@" -o "$tmp/$name"
+        seed "$target" "$name" "$tmp/$name"
+        seed fuzz_detect "$name" "$tmp/$name"
+    }
+    gen fuzz_gaeb90 g90 90 --notes --subdescr --rules --index
+    gen fuzz_gaeb90 g90-84 90 --phase 84 --levels 4 --pad blank --ragged
+    gen fuzz_gaeb2000 g2000 2000 --notes --subdescr
+    gen fuzz_gaeb2000 g2000-84 2000 --phase 84 --levels 3 --price-comma --encoding utf-8-sig
+    gen fuzz_gaebxml xml xml --notes --subdescr
+    gen fuzz_gaebxml xml-84 xml --phase 84 --levels 6 --encoding utf-8-sig
+    for mode in truncate flip phase badrecord; do gen fuzz_gaeb90 "g90-$mode" 90 --corrupt "$mode"; done
+    for mode in truncate flip phase noend; do gen fuzz_gaeb2000 "g2000-$mode" 2000 --corrupt "$mode"; done
+    for mode in truncate flip phase unbalanced; do gen fuzz_gaebxml "xml-$mode" xml --corrupt "$mode"; done
+    # The RTF target reads long texts as they stand in GAEB 2000 bills.
+    grep -ho '{\\rtf1.*' "$tmp"/g2000* | head -n 20 | while IFS= read -r line; do
+        printf '%s' "$line" > "$out/fuzz_rtf/$(printf '%s' "$line" | cksum | cut -d' ' -f1)"
+    done
+fi
+printf '{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\pard\\plain\\f0\\fs20 Gr\\'"'"'f6\\'"'"'dfe {\\b fett}\\par\\u8364?}' > "$out/fuzz_rtf/handmade"
