@@ -62,13 +62,15 @@ TEST(ParallelRuns, EightAtOnceGiveTheirSingleRunWorkbooks) {
     for (size_t i = 0; i < kBills.size(); ++i) {
         logs.push_back(testsupport::fresh_dir());
         const auto output = dir / ("together" + std::to_string(i) + ".xlsx");
-        pids.push_back(robustness::start_cli(temp, arguments(inputs[i], output, kBills[i].options), logs.back()));
+        pids.push_back(
+            robustness::start_cli(temp, arguments(inputs[i], output, kBills[i].options), logs.back()));
     }
     for (size_t i = 0; i < pids.size(); ++i)
-        EXPECT_EQ(robustness::wait_cli(pids[i]), 0)
-            << "bill " << i << "\n" << testsupport::read_file(logs[i] / "stderr.txt");
+        EXPECT_EQ(robustness::wait_cli(pids[i]), 0) << "bill " << i << "\n"
+                                                    << testsupport::read_file(logs[i] / "stderr.txt");
     for (size_t i = 0; i < kBills.size(); ++i)
-        EXPECT_EQ(testsupport::xlsx_dump(dir / ("together" + std::to_string(i) + ".xlsx")), alone[i]) << "bill " << i;
+        EXPECT_EQ(testsupport::xlsx_dump(dir / ("together" + std::to_string(i) + ".xlsx")), alone[i])
+            << "bill " << i;
 
     EXPECT_EQ(robustness::leftover_copies(temp), std::vector<std::string>{});
 }
@@ -79,7 +81,8 @@ TEST(ParallelRuns, AbortedRunRemovesItsCopy) {
     if (!input) GTEST_SKIP() << "gaebgen cannot run here (needs /usr/bin/python3 3.11)";
     const auto output = testsupport::fresh_dir() / "lv.xlsx";
     // Without the faulty-lines sheet the first faulty record ends the run.
-    const auto run = robustness::run_cli_in(temp, {input->string(), "--ohne-fehlerprotokoll", "-o", output.string()});
+    const auto run =
+        robustness::run_cli_in(temp, {input->string(), "--ohne-fehlerprotokoll", "-o", output.string()});
     EXPECT_EQ(run.exit_code, 3) << run.err;
     EXPECT_NE(run.err.find("Die Konvertierung wurde abgebrochen."), std::string::npos) << run.err;
     EXPECT_TRUE(std::filesystem::exists(output));
@@ -104,7 +107,8 @@ TEST(ParallelRuns, KilledRunRemovesItsCopy) {
     ::kill(pid, SIGTERM);
     const int exit_code = robustness::wait_cli(pid);
     if (!copy_seen) std::cout << "note: the run ended before its copy was seen\n";
-    if (exit_code != 128 + SIGTERM) std::cout << "note: the run had ended before SIGTERM (" << exit_code << ")\n";
+    if (exit_code != 128 + SIGTERM)
+        std::cout << "note: the run had ended before SIGTERM (" << exit_code << ")\n";
     EXPECT_TRUE(exit_code == 128 + SIGTERM || exit_code == 0) << testsupport::read_file(logs / "stderr.txt");
     EXPECT_EQ(robustness::leftover_copies(temp), std::vector<std::string>{});
 }
