@@ -2,8 +2,10 @@
 #include "app/temp_file.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -30,12 +32,21 @@ int TempCopy::create(const std::filesystem::path& folder) {
         errno = ENAMETOOLONG;
         return -1;
     }
+    // No signal between creating the file and telling the handler about it.
+    sigset_t block, previous;
+    sigemptyset(&block);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, sig);
+    pthread_sigmask(SIG_BLOCK, &block, &previous);
     const int fd = ::mkstemps(pattern.data(), 4);  // O_CREAT | O_EXCL, mode 0600
-    if (fd < 0) return -1;
-    m_path = pattern;
-    g_live = 0;
-    std::memcpy(g_live_path, pattern.c_str(), pattern.size() + 1);
-    g_live = 1;
+    if (fd >= 0) {
+        m_path = pattern;
+        g_live = 0;
+        std::memcpy(g_live_path, pattern.c_str(), pattern.size() + 1);
+        g_live = 1;
+    }
+    const int saved_errno = errno;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = saved_errno;
     return fd;
 }
 
