@@ -64,6 +64,21 @@ bool Reader::end_if_sheet_full() {
     return true;
 }
 
+// A sheet that cannot be created ends the run: input closed, the failure shown, the
+// application shown and released.
+void Reader::end_after_sheet_failure(const std::exception& e) {
+    close_input();
+    m_c.ui.message(workbook::step_report(e));
+    try {
+        m_c.excel.set_visible(true);
+        m_c.excel.Release();
+    } catch (const std::exception&) {
+        // The connection is gone already; the run ends either way.
+    }
+    m_c.end_program(RunEnd::Aborted);
+    m_stopped = true;
+}
+
 void Reader::sa0() {
     try {
         m_c.format = workbook::GaebFormat::Gaeb90;
@@ -79,15 +94,7 @@ void Reader::sa0() {
         try {
             workbook::CreateSheets(m_c);
         } catch (const std::exception& e) {
-            close_input();
-            m_c.ui.message(workbook::step_report(e));
-            try {
-                m_c.excel.set_visible(true);
-                m_c.excel.Release();
-            } catch (const std::exception&) {
-                // The connection is gone already; the run ends either way.
-            }
-            m_c.end_program(RunEnd::Aborted);
+            end_after_sheet_failure(e);
             return;
         }
 
@@ -143,15 +150,7 @@ void Reader::scan_to_opening_record() {
                 try {
                     workbook::AddRulesSheet(m_c);
                 } catch (const std::exception& e) {
-                    close_input();
-                    m_c.ui.message(workbook::step_report(e));
-                    try {
-                        m_c.excel.set_visible(true);
-                        m_c.excel.Release();
-                    } catch (const std::exception&) {
-                    }
-                    m_c.end_program(RunEnd::Aborted);
-                    m_stopped = true;
+                    end_after_sheet_failure(e);
                     return;
                 }
             }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <exception>
 #include <istream>
 #include <string>
 #include <string_view>
@@ -47,6 +48,7 @@ private:
     // After a failed step: whether a sheet has run out of rows (the run is then ended).
     void note_full_sheet();
     bool end_if_sheet_full();
+    void end_after_sheet_failure(const std::exception& e);
 
     workbook::SheetRows& rows() { return m_st.SheetRows; }
     bool calculation_phase() const { return m_st.ExchangePhase == "81" || m_st.ExchangePhase == "83"; }
