@@ -13,19 +13,7 @@
 # machine is shared, so wall time says less. Uses /usr/bin/time -v; the bills go into a
 # temporary folder that is removed afterwards.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-
-cli="${1:-build/bremora-cli}"
-shift || true
-sizes=("$@")
-[ ${#sizes[@]} -gt 0 ] || sizes=(10000 100000 1000000)
-gaebgen="$(pwd)/../shared/tools/gaebgen.py"
-
-[ -x "$cli" ] || { echo "Kein Programm unter $cli (Release-Build angeben)" >&2; exit 2; }
-[ -f "$gaebgen" ] || { echo "gaebgen.py nicht gefunden: $gaebgen" >&2; exit 2; }
-
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/common.sh"
 
 build="$(dirname "$cli")"
 parse="$build/bench/bench_gaebxml_parse"
