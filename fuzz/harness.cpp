@@ -31,12 +31,18 @@ Input split(const uint8_t* data, size_t size) {
 }
 
 const std::filesystem::path& temp_folder() {
-    static const std::filesystem::path folder = [] {
+    // Never destroyed, so that the clean-up at exit still finds it.
+    static const std::filesystem::path* const folder = [] {
         std::string pattern = (std::filesystem::temp_directory_path() / "bremora-fuzz-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        return std::filesystem::path(pattern);
+        return new std::filesystem::path(pattern);
     }();
-    return folder;
+    static const int cleanup = std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(*folder, ignored);
+    });
+    (void)cleanup;
+    return *folder;
 }
 
 std::filesystem::path write_input(std::string_view bytes, const char* name) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "gaeb2000/load.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -76,7 +77,7 @@ std::optional<std::string> read_gaeb2000(const std::filesystem::path& file) {
     std::string text;
     text.reserve(static_cast<size_t>(size) + static_cast<size_t>(size) / 16);
     text += workbook::cp1252_to_utf8(start);
-    std::string chunk(size_t{1} << 22, '\0');
+    std::string chunk(std::clamp(static_cast<size_t>(size), size_t{1}, size_t{1} << 22), '\0');
     while (in) {
         in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
         const auto got = static_cast<size_t>(in.gcount());

@@ -126,7 +126,7 @@ uint64_t StringStore::add(std::string_view s) {
     const size_t need = s.size() + sizeof(uint32_t);
     if (m_chunks.empty() || m_used + need > m_sizes.back()) {
         const size_t size = std::max(kChunkSize, need);
-        m_chunks.push_back(std::make_unique<char[]>(size));
+        m_chunks.push_back(std::make_unique_for_overwrite<char[]>(size));
         m_sizes.push_back(size);
         m_used = 0;
     }
