@@ -1,6 +1,7 @@
 #!/bin/sh
-# Seed corpora of the fuzz targets: the project's test fixtures and small generated bills (clean
-# and damaged), each behind an option byte. Usage: fuzz/make_seeds.sh OUTDIR
+# Seed corpora of the fuzz targets: the project's test fixtures and samples, and small bills made
+# by the team's generator when it is there (clean and damaged), each behind an option byte.
+# Usage: fuzz/make_seeds.sh OUTDIR
 set -eu
 out=${1:?usage: make_seeds.sh OUTDIR}
 here=$(cd "$(dirname "$0")" && pwd)
@@ -16,10 +17,21 @@ seed() {  # seed TARGET NAME FILE
     done
 }
 
+# The bundled samples and the damaged bills of the robustness tests count as fixtures too.
+for f in "$here"/../samples/beispiel.* "$data"/robustness/*; do
+    case $f in
+        *.d8?) target=fuzz_gaeb90 ;;
+        *.p8?) target=fuzz_gaeb2000 ;;
+        *.x8?) target=fuzz_gaebxml ;;
+        *) continue ;;
+    esac
+    seed "$target" "$(basename "$f")" "$f" && seed fuzz_detect "$(basename "$f")" "$f"
+done
 for f in "$data"/gaeb90/*.d8?; do [ -e "$f" ] && seed fuzz_gaeb90 "$(basename "$f")" "$f" && seed fuzz_detect "$(basename "$f")" "$f"; done
 for f in "$data"/gaeb2000/*.p8?; do [ -e "$f" ] && seed fuzz_gaeb2000 "$(basename "$f")" "$f" && seed fuzz_detect "$(basename "$f")" "$f"; done
 for f in "$data"/gaebxml/*.x8?; do [ -e "$f" ] && seed fuzz_gaebxml "$(basename "$f")" "$f" && seed fuzz_detect "$(basename "$f")" "$f"; done
 
+tmp=
 if [ -x "$python" ] && [ -f "$gen" ]; then
     tmp=$(mktemp -d)
     trap 'rm -rf "$tmp"' EXIT
@@ -39,9 +51,10 @@ if [ -x "$python" ] && [ -f "$gen" ]; then
     for mode in truncate flip phase badrecord; do gen fuzz_gaeb90 "g90-$mode" 90 --corrupt "$mode"; done
     for mode in truncate flip phase noend; do gen fuzz_gaeb2000 "g2000-$mode" 2000 --corrupt "$mode"; done
     for mode in truncate flip phase unbalanced; do gen fuzz_gaebxml "xml-$mode" xml --corrupt "$mode"; done
-    # The RTF target reads long texts as they stand in GAEB 2000 bills.
-    grep -ho '{\\rtf1.*' "$tmp"/g2000* | head -n 20 | while IFS= read -r line; do
-        printf '%s' "$line" > "$out/fuzz_rtf/$(printf '%s' "$line" | cksum | cut -d' ' -f1)"
-    done
 fi
+# The RTF target reads long texts as they stand in GAEB 2000 bills.
+grep -aho '{\\rtf1.*' "$data"/gaeb2000/*.p8? "$here"/../samples/beispiel.p83 ${tmp:+"$tmp"/g2000*} |
+    head -n 40 | while IFS= read -r line; do
+    printf '%s' "$line" > "$out/fuzz_rtf/$(printf '%s' "$line" | cksum | cut -d' ' -f1)"
+done
 printf '{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\pard\\plain\\f0\\fs20 Gr\\'"'"'f6\\'"'"'dfe {\\b fett}\\par\\u8364?}' > "$out/fuzz_rtf/handmade"

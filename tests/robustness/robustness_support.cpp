@@ -5,19 +5,24 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 namespace robustness {
 
-std::optional<std::filesystem::path> generate(const std::string& format,
-                                              const std::vector<std::string>& args) {
-    const auto path = testsupport::fresh_dir() / ("lv." + format);
-    std::string command =
-        std::string("/usr/bin/python3 ") + BREMORA_GAEBGEN + " " + format + " -q -o '" + path.string() + "'";
-    for (const auto& a : args) command += " '" + a + "'";
-    command += " 2>/dev/null";
-    if (std::system(command.c_str()) != 0 || !std::filesystem::exists(path)) return std::nullopt;
+std::filesystem::path big_gaeb90(size_t min_bytes) {
+    const std::string sample =
+        testsupport::read_file(std::filesystem::path(BREMORA_SOURCE_DIR) / "samples" / "beispiel.d83");
+    // The items of the first group: from its first 21 record up to the next group record.
+    const size_t first = sample.find("\n21") + 1;
+    const size_t next_group = std::min(sample.find("\n11", first), sample.find("\n31", first)) + 1;
+    const std::string items = sample.substr(first, next_group - first);
+    std::string bill = sample.substr(0, first);
+    while (bill.size() < min_bytes) bill += items;
+    bill += sample.substr(next_group);
+    const auto path = testsupport::fresh_dir() / "gross.d83";
+    testsupport::write_file(path, bill);
     return path;
 }
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-// Helpers of the robustness tests: generated bills, console runs with their own temporary
+// Helpers of the robustness tests: a big bill, console runs with their own temporary
 // folder, and the temporary copies a run may leave behind.
 #pragma once
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,10 +14,9 @@
 
 namespace robustness {
 
-// A bill made by gaebgen (format "90", "2000" or "xml") in a fresh folder; nullopt when the
-// generator cannot run here.
-std::optional<std::filesystem::path> generate(const std::string& format,
-                                              const std::vector<std::string>& args);
+// A GAEB 90 bill of at least `min_bytes`: the bundled sample with the items of its first group
+// repeated.
+std::filesystem::path big_gaeb90(size_t min_bytes);
 
 // Starts the console program with TMPDIR set to `temp`; stdout and stderr go to files in `logs`.
 pid_t start_cli(const std::filesystem::path& temp, const std::vector<std::string>& args,

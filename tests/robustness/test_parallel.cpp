@@ -13,20 +13,21 @@
 namespace {
 
 struct Bill {
-    std::string format;
-    std::vector<std::string> generator_args;
+    std::string file;  // below the source folder
     std::vector<std::string> options;
 };
 
+// Four GAEB 90 bills, so that several copies share the temporary folder, and two of each other
+// format.
 const std::vector<Bill> kBills = {
-    {"90", {"--items", "150", "--seed", "1"}, {}},
-    {"90", {"--items", "120", "--seed", "2", "--levels", "3", "--notes"}, {"--hinweistext", "--teilsummen"}},
-    {"90", {"--items", "100", "--seed", "3", "--index", "--ragged", "--phase", "84"}, {}},
-    {"90", {"--items", "90", "--seed", "4", "--rules"}, {"--regelungen=ja"}},
-    {"2000", {"--items", "150", "--seed", "5", "--subdescr"}, {"--teilsummen"}},
-    {"2000", {"--items", "120", "--seed", "6", "--encoding", "utf-8-sig", "--notes"}, {"--hinweistext"}},
-    {"xml", {"--items", "150", "--seed", "7", "--notes"}, {"--hinweistext", "--nur-kurztexte"}},
-    {"xml", {"--items", "120", "--seed", "8", "--phase", "84", "--subdescr"}, {}},
+    {"samples/beispiel.d83", {}},
+    {"tests/data/gaeb90/kalkulation.d83", {"--hinweistext", "--teilsummen"}},
+    {"tests/data/gaeb90/angebot.d84", {"--regelungen=ja"}},
+    {"tests/data/gaeb90/fehlerhafte_saetze.d81", {}},
+    {"samples/beispiel.p83", {"--teilsummen"}},
+    {"tests/data/gaeb2000/hinweise.p83", {"--hinweistext"}},
+    {"samples/beispiel.x83", {"--hinweistext", "--nur-kurztexte"}},
+    {"tests/data/gaebxml/angebot.x84", {}},
 };
 
 std::vector<std::string> arguments(const std::filesystem::path& input, const std::filesystem::path& output,
@@ -43,11 +44,7 @@ TEST(ParallelRuns, EightAtOnceGiveTheirSingleRunWorkbooks) {
     std::filesystem::create_directories(temp);
 
     std::vector<std::filesystem::path> inputs;
-    for (const Bill& bill : kBills) {
-        const auto path = robustness::generate(bill.format, bill.generator_args);
-        if (!path) GTEST_SKIP() << "gaebgen cannot run here (needs /usr/bin/python3 3.11)";
-        inputs.push_back(*path);
-    }
+    for (const Bill& bill : kBills) inputs.push_back(std::filesystem::path(BREMORA_SOURCE_DIR) / bill.file);
 
     std::vector<std::string> alone;
     for (size_t i = 0; i < kBills.size(); ++i) {
@@ -77,12 +74,11 @@ TEST(ParallelRuns, EightAtOnceGiveTheirSingleRunWorkbooks) {
 
 TEST(ParallelRuns, AbortedRunRemovesItsCopy) {
     const auto temp = testsupport::fresh_dir();
-    const auto input = robustness::generate("90", {"--items", "200", "--corrupt", "badrecord"});
-    if (!input) GTEST_SKIP() << "gaebgen cannot run here (needs /usr/bin/python3 3.11)";
+    const auto input = std::filesystem::path(BREMORA_TEST_DATA) / "robustness" / "g90_badrecord.d83";
     const auto output = testsupport::fresh_dir() / "lv.xlsx";
     // Without the faulty-lines sheet the first faulty record ends the run.
     const auto run =
-        robustness::run_cli_in(temp, {input->string(), "--ohne-fehlerprotokoll", "-o", output.string()});
+        robustness::run_cli_in(temp, {input.string(), "--ohne-fehlerprotokoll", "-o", output.string()});
     EXPECT_EQ(run.exit_code, 3) << run.err;
     EXPECT_NE(run.err.find("Die Konvertierung wurde abgebrochen."), std::string::npos) << run.err;
     EXPECT_TRUE(std::filesystem::exists(output));
@@ -92,10 +88,9 @@ TEST(ParallelRuns, AbortedRunRemovesItsCopy) {
 TEST(ParallelRuns, KilledRunRemovesItsCopy) {
     const auto temp = testsupport::fresh_dir();
     // Big enough to be still reading when the signal comes.
-    const auto input = robustness::generate("90", {"--items", "200000", "--long-lines", "1"});
-    if (!input) GTEST_SKIP() << "gaebgen cannot run here (needs /usr/bin/python3 3.11)";
+    const auto input = robustness::big_gaeb90(size_t{30} << 20);
     const auto logs = testsupport::fresh_dir();
-    const pid_t pid = robustness::start_cli(temp, {input->string(), "-o", (logs / "lv.xlsx").string()}, logs);
+    const pid_t pid = robustness::start_cli(temp, {input.string(), "-o", (logs / "lv.xlsx").string()}, logs);
 
     // Wait for the copy to appear, then let the run go on for a moment.
     bool copy_seen = false;
