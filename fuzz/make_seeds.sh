@@ -27,6 +27,12 @@ for f in "$here"/../samples/beispiel.* "$data"/robustness/*; do
     esac
     seed "$target" "$(basename "$f")" "$f" && seed fuzz_detect "$(basename "$f")" "$f"
 done
+# The sample under each single-byte code page a DA XML declaration may name.
+for encoding in ISO-8859-1 ISO-8859-15 windows-1252; do
+    sed "1s/UTF-8/$encoding/" "$here/../samples/beispiel.x83" | iconv -f UTF-8 -t "$encoding//TRANSLIT" > "$out/beispiel-$encoding.x83"
+    seed fuzz_gaebxml "beispiel-$encoding.x83" "$out/beispiel-$encoding.x83"
+    rm "$out/beispiel-$encoding.x83"
+done
 for f in "$data"/gaeb90/*.d8?; do [ -e "$f" ] && seed fuzz_gaeb90 "$(basename "$f")" "$f" && seed fuzz_detect "$(basename "$f")" "$f"; done
 for f in "$data"/gaeb2000/*.p8?; do [ -e "$f" ] && seed fuzz_gaeb2000 "$(basename "$f")" "$f" && seed fuzz_detect "$(basename "$f")" "$f"; done
 for f in "$data"/gaebxml/*.x8?; do [ -e "$f" ] && seed fuzz_gaebxml "$(basename "$f")" "$f" && seed fuzz_detect "$(basename "$f")" "$f"; done
