@@ -17,8 +17,8 @@ seed() {  # seed TARGET NAME FILE
     done
 }
 
-# The bundled samples and the damaged bills of the robustness tests count as fixtures too.
-for f in "$here"/../samples/beispiel.* "$data"/robustness/*; do
+# The test fixtures, the bundled samples and the damaged bills of the robustness tests.
+for f in "$data"/gaeb90/* "$data"/gaeb2000/* "$data"/gaebxml/* "$data"/robustness/* "$here"/../samples/beispiel.*; do
     case $f in
         *.d8?) target=fuzz_gaeb90 ;;
         *.p8?) target=fuzz_gaeb2000 ;;
@@ -33,9 +33,6 @@ for encoding in ISO-8859-1 ISO-8859-15 windows-1252; do
     seed fuzz_gaebxml "beispiel-$encoding.x83" "$out/beispiel-$encoding.x83"
     rm "$out/beispiel-$encoding.x83"
 done
-for f in "$data"/gaeb90/*.d8?; do [ -e "$f" ] && seed fuzz_gaeb90 "$(basename "$f")" "$f" && seed fuzz_detect "$(basename "$f")" "$f"; done
-for f in "$data"/gaeb2000/*.p8?; do [ -e "$f" ] && seed fuzz_gaeb2000 "$(basename "$f")" "$f" && seed fuzz_detect "$(basename "$f")" "$f"; done
-for f in "$data"/gaebxml/*.x8?; do [ -e "$f" ] && seed fuzz_gaebxml "$(basename "$f")" "$f" && seed fuzz_detect "$(basename "$f")" "$f"; done
 
 tmp=
 if [ -x "$python" ] && [ -f "$gen" ]; then

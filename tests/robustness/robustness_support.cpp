@@ -11,6 +11,10 @@
 
 namespace robustness {
 
+std::filesystem::path fixture(const std::string& name) {
+    return std::filesystem::path(BREMORA_TEST_DATA) / "robustness" / name;
+}
+
 std::filesystem::path big_gaeb90(size_t min_bytes) {
     const std::string sample =
         testsupport::read_file(std::filesystem::path(BREMORA_SOURCE_DIR) / "samples" / "beispiel.d83");

@@ -14,6 +14,9 @@
 
 namespace robustness {
 
+// A file of tests/data/robustness.
+std::filesystem::path fixture(const std::string& name);
+
 // A GAEB 90 bill of at least `min_bytes`: the bundled sample with the items of its first group
 // repeated.
 std::filesystem::path big_gaeb90(size_t min_bytes);

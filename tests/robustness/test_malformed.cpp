@@ -110,16 +110,10 @@ std::function<std::string()> literal(std::string bytes) {
     return [bytes] { return bytes; };
 }
 
-std::function<std::string()> made(std::function<std::string()> make) {
-    return make;
-}
-
 // What the team's generator makes with --corrupt MODE, kept in tests/data/robustness
 // (gaebgen FORMAT --items 10 --notes --seed 1 --corrupt MODE).
 std::function<std::string()> corrupted(const std::string& file) {
-    return [file] {
-        return testsupport::read_file(std::filesystem::path(BREMORA_TEST_DATA) / "robustness" / file);
-    };
+    return [file] { return testsupport::read_file(robustness::fixture(file)); };
 }
 
 // Messages the console prints at the end of a run.
@@ -139,7 +133,7 @@ std::vector<Case> cases() {
         {"binary_4k", "d83", literal(random_bytes(4096, 7)), kRefused, kNoFormat},
         {"binary_with_nul_lines", "d83", literal(repeat(std::string("\0\0\r\n", 4), 500)), kRefused,
          kNoFormat},
-        {"single_line_20mb", "d83", made([] { return std::string(20u << 20, 'A'); }), kRefused, kNoFormat},
+        {"single_line_20mb", "d83", [] { return std::string(20u << 20, 'A'); }, kRefused, kNoFormat},
 
         // GAEB 90.
         {"g90_cut_in_record_00", "d83", from_base("90", [](const std::string& b) { return b.substr(0, 11); }),
@@ -271,11 +265,12 @@ std::vector<Case> cases() {
          kComplete, kDone},
         {"g2000_only_end_blocks", "p83",
          literal(k2000Head + "[DP]83[end]\r\n" + repeat("#end[LVBereich]\r\n", 1000)), kComplete, kDone},
-        {"g2000_deep_blocks", "p83", made([] {
+        {"g2000_deep_blocks", "p83",
+         [] {
              return k2000Head + "#begin[VergabeInfo]\r\n[DP]83[end]\r\n#end[VergabeInfo]\r\n#begin[LV]\r\n" +
                     repeat("#begin[LVBereich]\r\n[OZ]01[end]\r\n", 100000) +
                     repeat("#end[LVBereich]\r\n", 100000);
-         }),
+         },
          kComplete, kDone},
         {"g2000_rtf_braces_deep", "p83",
          from_base("2000",
@@ -324,9 +319,8 @@ std::vector<Case> cases() {
          kXmlLoad},
         {"xml_binary_after_declaration", "x83", literal(kXmlHead + random_bytes(4096, 9)), kRefused,
          kXmlLoad},
-        {"xml_deep_elements", "x83", made([] {
-             return kXmlHead + "<GAEB>" + repeat("<a>", 100000) + repeat("</a>", 100000) + "</GAEB>";
-         }),
+        {"xml_deep_elements", "x83",
+         [] { return kXmlHead + "<GAEB>" + repeat("<a>", 100000) + repeat("</a>", 100000) + "</GAEB>"; },
          kRefused, kPhaseUnknown},
         {"xml_deep_ranges", "x83",
          from_base("xml",

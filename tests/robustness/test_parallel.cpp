@@ -74,7 +74,7 @@ TEST(ParallelRuns, EightAtOnceGiveTheirSingleRunWorkbooks) {
 
 TEST(ParallelRuns, AbortedRunRemovesItsCopy) {
     const auto temp = testsupport::fresh_dir();
-    const auto input = std::filesystem::path(BREMORA_TEST_DATA) / "robustness" / "g90_badrecord.d83";
+    const auto input = robustness::fixture("g90_badrecord.d83");
     const auto output = testsupport::fresh_dir() / "lv.xlsx";
     // Without the faulty-lines sheet the first faulty record ends the run.
     const auto run =
