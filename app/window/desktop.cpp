@@ -31,8 +31,9 @@ bool Desktop::show_box(QWidget* parent, Box kind, const QString& text) {
     return true;
 }
 
-QString Desktop::choose_file(QWidget* parent, const QString& caption, const QString& filter) {
-    return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+QString Desktop::choose_file(QWidget* parent, const QString& caption, const QString& filter,
+                             const QString& folder) {
+    return QFileDialog::getOpenFileName(parent, caption, folder, filter);
 }
 
 bool Desktop::open_url(const QUrl& url) {

@@ -20,8 +20,10 @@ public:
     // A modal box with the program's title; `text` uses "\n" line breaks. For a question the
     // result is true for "Ja"; otherwise it is true.
     virtual bool show_box(QWidget* parent, Box kind, const QString& text);
-    // The open dialog; empty when the user cancels.
-    virtual QString choose_file(QWidget* parent, const QString& caption, const QString& filter);
+    // The open dialog, starting in `folder` (the working folder when empty); empty when the user
+    // cancels.
+    virtual QString choose_file(QWidget* parent, const QString& caption, const QString& filter,
+                                const QString& folder);
     // Opens a file or an address in the desktop's default application; false when that failed.
     virtual bool open_url(const QUrl& url);
     // Where a workbook goes when the input's folder is not writable; created when missing.

@@ -1,25 +1,25 @@
 // SPDX-License-Identifier: MIT
 #include "app/window/info_box.h"
 
-#include <QCoreApplication>
-#include <QDir>
+#include <QEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTextEdit>
 
 #include "app/window/desktop.h"
+#include "app/window/documents.h"
 
 namespace app::window {
 
 namespace {
-// The project has no home page yet; its README is copied next to the program at build time.
+// The project has no home page yet; the link leads to the README, copied next to the program at
+// build time and installed into the documentation folder.
 constexpr const char* kHomePage = "";
 }  // namespace
 
 QUrl TFormInfo::home_url() {
     if (*kHomePage) return QUrl(QString::fromUtf8(kHomePage));
-    return QUrl::fromLocalFile(
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("README.md")));
+    return QUrl::fromLocalFile(program_document(QStringLiteral("README.md")));
 }
 
 TFormInfo::TFormInfo(QWidget* owner, Desktop& desktop)

@@ -18,8 +18,8 @@ class TFormInfo : public QDialog {
 public:
     TFormInfo(QWidget* owner, Desktop& desktop);
 
-    // Where the link leads: the home page once there is one, until then the README next to
-    // the program.
+    // Where the link leads: the home page once there is one, until then the README in the
+    // program's documentation.
     static QUrl home_url();
 
 protected:

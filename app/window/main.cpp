@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // bremora: the desktop window over the conversion core.
 #include <QApplication>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QScreen>
@@ -21,6 +22,9 @@ int main(int argc, char** argv) {
     std::setlocale(LC_NUMERIC, "C");
 
     QApplication::setApplicationName(QStringLiteral("bremora"));
+    // The desktop entry and the icon installed with the program.
+    QGuiApplication::setDesktopFileName(QStringLiteral("de.bremora.Bremora"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("bremora")));
     // Qt's own dialogs (the open dialog, standard buttons) speak German like the rest.
     QTranslator qt_texts;
     if (qt_texts.load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"),

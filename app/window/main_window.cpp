@@ -5,21 +5,25 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QTimer>
 #include <algorithm>
 #include <climits>
 
 #include "app/console_frontend.h"
+#include "app/window/documents.h"
 #include "app/window/gauge.h"
 #include "app/window/info_box.h"
 #include "app/window/saving.h"
@@ -59,16 +63,34 @@ void set_text_color(QWidget* w, const QColor& color) {
     w->setPalette(p);
 }
 
-// The open dialog's filter. Files from Windows often carry upper-case extensions, which a Linux
-// file dialog tells apart, so both spellings are listed.
+// The open dialog's filter: the extensions of every exchange phase the readers take, GAEB 90
+// d81-d84, GAEB 2000 p81, p83, p84, GAEB DA XML x80-x84, and "off". Files from Windows often carry
+// upper-case extensions, which a Linux file dialog tells apart, so both spellings are listed.
 QString open_filter() {
-    const char* extensions[] = {"d81", "d82", "d83", "d84", "p81", "p83",
+    const char* extensions[] = {"d81", "d82", "d83", "d84", "p81", "p83", "p84",
                                 "x80", "x81", "x82", "x83", "x84", "off"};
     QStringList patterns;
     for (const char* e : extensions) patterns << QStringLiteral("*.") + QLatin1String(e);
     for (const char* e : extensions) patterns << QStringLiteral("*.") + QString::fromLatin1(e).toUpper();
-    return QStringLiteral("GAEB-Dateien (d81-d84, p81, p83, x80-84, off) (") +
+    return QStringLiteral("GAEB-Dateien (d81-d84, p81, p83, p84, x80-x84, off) (") +
            patterns.join(QLatin1Char(' ')) + QStringLiteral(");;Alle Dateien (*.*) (*)");
+}
+
+// The first local file among dragged addresses; empty when there is none.
+QString dropped_file(const QMimeData* data) {
+    if (!data || !data->hasUrls()) return {};
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile()) continue;
+        const QString file = url.toLocalFile();
+        if (QFileInfo(file).isFile()) return file;
+    }
+    return {};
+}
+
+// The user's settings file: bremora/bremora.conf in the configuration folder ($XDG_CONFIG_HOME,
+// else ~/.config); QSettings::setPath moves it elsewhere.
+std::unique_ptr<QSettings> user_settings() {
+    return std::make_unique<QSettings>(QStringLiteral("bremora"), QStringLiteral("bremora"));
 }
 
 // The platform's sans-serif face at the size that fills the reference layout as MS Sans Serif
@@ -96,7 +118,9 @@ TForm1::TForm1(Desktop& desktop, app::StartupValues values, QWidget* parent)
     setObjectName(QStringLiteral("TForm1"));
     setWindowTitle(QStringLiteral("Bremora Kasimo"));
     setFont(window_font());
+    setAcceptDrops(true);
     build_controls();
+    load_settings();
     connect_session();
     m_info = new TFormInfo(this, m_desktop);
     m_check = new TFormCheck(this);
@@ -159,6 +183,8 @@ void TForm1::build_controls() {
     Edit1 = new QLineEdit(DateiBox);
     named(Edit1, "Edit1")->setGeometry(2, 32, 372, 21);
     connect(Edit1, &QLineEdit::textChanged, this, &TForm1::FileCheck);
+    // A file dragged over the field goes to the window, which takes it as a chosen file.
+    Edit1->setAcceptDrops(false);
 
     Textoptionen = new QGroupBox(QStringLiteral("Textoptionen"), client);
     named(Textoptionen, "Textoptionen")->setGeometry(8, 65, 376, 110);
@@ -287,8 +313,62 @@ void TForm1::FileCheck() {
 }
 
 void TForm1::Button2Click() {
-    const QString chosen = m_desktop.choose_file(this, QStringLiteral("Öffnen"), open_filter());
-    if (!chosen.isEmpty()) Edit1->setText(chosen);
+    const QString chosen = m_desktop.choose_file(this, QStringLiteral("Öffnen"), open_filter(), m_folder);
+    if (chosen.isEmpty()) return;
+    Edit1->setText(chosen);
+    remember_folder(chosen);
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    // While a conversion runs, or after it has ended the program, the file field is closed.
+    if (!m_running && !m_ended && Edit1->isEnabled() && !dropped_file(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    const QString file = dropped_file(event->mimeData());
+    if (m_running || m_ended || !Edit1->isEnabled() || file.isEmpty()) return;
+    event->acceptProposedAction();
+    Edit1->setText(file);
+    remember_folder(file);
+}
+
+void TForm1::load_settings() {
+    const auto settings = user_settings();
+    const workbook::ConversionOptions defaults;
+    auto option = [&](const char* key, bool fallback) {
+        return settings->value(QLatin1String(key), fallback).toBool();
+    };
+    OnlyShortText->setChecked(option("Optionen/nur_kurztexte", defaults.OnlyShortText));
+    CheckBox1->setChecked(option("Optionen/hinweistext", defaults.ExportNotesText));
+    CheckBox2->setChecked(option("Optionen/fehlerprotokoll", defaults.LogFaultyLines));
+    CheckBox3->setChecked(option("Optionen/runden", defaults.RoundPrices));
+    CheckBox4->setChecked(option("Optionen/teilsummen", defaults.SubtotalsSheet));
+    const bool calc_columns = option("Optionen/kalkulationsspalten", defaults.CalcColumns);
+    (calc_columns ? ExcelVorlage1 : ExcelVorlage2)->setChecked(true);
+    m_folder = settings->value(QStringLiteral("Ordner/zuletzt")).toString();
+    for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{OnlyShortText, CheckBox1, CheckBox2,
+                                                                      CheckBox3, CheckBox4, ExcelVorlage1})
+        connect(b, &QAbstractButton::toggled, this, &TForm1::save_settings);
+}
+
+void TForm1::save_settings() {
+    const auto settings = user_settings();
+    const workbook::ConversionOptions o = options();
+    settings->setValue(QStringLiteral("Optionen/nur_kurztexte"), o.OnlyShortText);
+    settings->setValue(QStringLiteral("Optionen/hinweistext"), o.ExportNotesText);
+    settings->setValue(QStringLiteral("Optionen/fehlerprotokoll"), o.LogFaultyLines);
+    settings->setValue(QStringLiteral("Optionen/runden"), o.RoundPrices);
+    settings->setValue(QStringLiteral("Optionen/teilsummen"), o.SubtotalsSheet);
+    settings->setValue(QStringLiteral("Optionen/kalkulationsspalten"), o.CalcColumns);
+    if (!m_folder.isEmpty()) settings->setValue(QStringLiteral("Ordner/zuletzt"), m_folder);
+}
+
+void TForm1::remember_folder(const QString& file) {
+    const QString folder = QFileInfo(file).absolutePath();
+    if (folder == m_folder) return;
+    m_folder = folder;
+    save_settings();
 }
 
 void TForm1::Button1Click() {
@@ -297,6 +377,7 @@ void TForm1::Button1Click() {
     std::error_code ec;
     std::filesystem::path input = std::filesystem::absolute(to_path(Edit1->text()), ec);
     if (ec) input = to_path(Edit1->text());
+    remember_folder(from_path(input));
     m_running = true;
     m_ui->begin_run();
     workbook::RunEnd end = workbook::RunEnd::Refused;
@@ -417,8 +498,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::PDFHilfe() {
-    m_desktop.open_url(QUrl::fromLocalFile(
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ostrel.pdf"))));
+    m_desktop.open_url(QUrl::fromLocalFile(program_document(QStringLiteral("ostrel.pdf"))));
 }
 
 void TForm1::InfoFenster() {

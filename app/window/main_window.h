@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // TForm1: the main window with the file field, the options, the three buttons, the menu and the
 // progress panel. One conversion per program run: every conversion that reaches a reader ends
-// the program, only a refused input leaves the window ready for another file.
+// the program, only a refused input leaves the window ready for another file. A file dropped on
+// the window goes into the file field; the options and the last folder are kept between runs
+// (QSettings, "bremora/bremora.conf" in the user's configuration folder).
 #pragma once
 
 #include <QMainWindow>
@@ -72,6 +74,8 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     friend class WindowFrontend;
@@ -80,6 +84,10 @@ private:
     void connect_session();
     bool box(Desktop::Box kind, std::string_view text);
     void centre_status();
+    // The options and the last folder of the previous run; saved whenever one of them changes.
+    void load_settings();
+    void save_settings();
+    void remember_folder(const QString& file);
     // After a refused input: a fresh start-up workbook and the idle window.
     void back_to_idle();
     // After a reader ended the run: save, open, tell, end the program.
@@ -95,6 +103,7 @@ private:
     std::chrono::milliseconds m_start_tick{0};
     bool m_running = false;
     bool m_ended = false;  // a conversion has ended the program
+    QString m_folder;      // where the open dialog starts
 
     QGroupBox* DateiBox = nullptr;
     QLabel* Label1 = nullptr;

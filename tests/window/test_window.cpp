@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The desktop window on the offscreen platform: command-line file, start button, options, window
-// lock, marquee and elapsed time, a conversion started by the start button, help and about box.
+// The desktop window on the offscreen platform: command-line file, dropped file, start button,
+// options and their settings, open dialog filter, window lock, marquee and elapsed time, a
+// conversion started by the start button, help, manual lookup and about box, file types.
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
@@ -8,10 +9,14 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QMimeDatabase>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
@@ -22,6 +27,7 @@
 #include <memory>
 
 #include "app/window/desktop.h"
+#include "app/window/documents.h"
 #include "app/window/gauge.h"
 #include "app/window/info_box.h"
 #include "app/window/main_window.h"
@@ -44,6 +50,8 @@ public:
     std::deque<bool> answers;  // for questions, from the front; "Nein" when empty
     std::vector<QUrl> opened;
     QString chosen;
+    QString filter;  // of the last open dialog
+    QString folder;  // where the last open dialog started
     QString documents;
     int ended = 0;
     std::function<void(const Shown&)> on_box;  // looks at the window while the box is open
@@ -57,7 +65,11 @@ public:
         answers.pop_front();
         return a;
     }
-    QString choose_file(QWidget*, const QString&, const QString&) override { return chosen; }
+    QString choose_file(QWidget*, const QString&, const QString& f, const QString& start) override {
+        filter = f;
+        folder = start;
+        return chosen;
+    }
     bool open_url(const QUrl& url) override {
         opened.push_back(url);
         return true;
@@ -76,6 +88,19 @@ void write(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
+}
+
+// A drag of the given addresses over the window and, when the window takes it, the drop.
+bool drop_on(QWidget* window, const QList<QUrl>& urls) {
+    QMimeData data;
+    data.setUrls(urls);
+    const QPoint at = window->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &drop);
+    return drop.isAccepted();
 }
 
 QStringList xlsx_files(const QString& folder) {
@@ -145,6 +170,8 @@ private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
+        // Every window of a test keeps its settings in the test's folder, never the user's.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path("einstellungen"));
         write(path("lv.d83"), "00");
         QDir().mkpath(path("ordner.d83"));
     }
@@ -252,6 +279,105 @@ private slots:
         m_desktop.chosen.clear();  // cancelled: nothing changes
         QTest::mouseClick(control<QPushButton>("Button2"), Qt::LeftButton);
         QCOMPARE(control<QLineEdit>("Edit1")->text(), path("lv.d83"));
+    }
+
+    // A local file dropped on the window is taken as a chosen file; anything else is refused.
+    void droppedFile_data() {
+        QTest::addColumn<QStringList>("urls");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("local file") << QStringList{"@lv.d83"} << "@lv.d83";
+        QTest::newRow("first local file of several")
+            << QStringList{"https://example.org/lv.d83", "@ordner.d83", "@lv.d83", "@fehlt.d83"} << "@lv.d83";
+        QTest::newRow("folder") << QStringList{"@ordner.d83"} << "";
+        QTest::newRow("missing file") << QStringList{"@fehlt.d83"} << "";
+        QTest::newRow("remote file") << QStringList{"https://example.org/lv.d83"} << "";
+    }
+    void droppedFile() {
+        QFETCH(QStringList, urls);
+        QFETCH(QString, shown);
+        start();
+        QVERIFY(m_form->acceptDrops());
+        // The file field leaves drops to the window, which would otherwise take the address as text.
+        QVERIFY(!control<QLineEdit>("Edit1")->acceptDrops());
+        QList<QUrl> dragged;
+        for (const QString& u : urls)
+            dragged << (u.startsWith('@') ? QUrl::fromLocalFile(path(qPrintable(u.mid(1)))) : QUrl(u));
+        const bool taken = drop_on(m_form.get(), dragged);
+        QCOMPARE(taken, !shown.isEmpty());
+        const QString expected = shown.isEmpty() ? QString() : path(qPrintable(shown.mid(1)));
+        QCOMPARE(control<QLineEdit>("Edit1")->text(), expected);
+        QCOMPARE(control<QPushButton>("Button1")->isEnabled(), taken);
+    }
+
+    // While a conversion runs the window takes no file.
+    void dropRefusedWhileLocked() {
+        start();
+        m_form->frontend().lock_controls();
+        QVERIFY(!drop_on(m_form.get(), {QUrl::fromLocalFile(path("lv.d83"))}));
+        QCOMPARE(control<QLineEdit>("Edit1")->text(), QString());
+    }
+
+    // The six options and the last folder come back in the next window; the settings file lies
+    // in the settings folder set for the test.
+    void optionsSurviveRestart() {
+        QDir().mkpath(path("lv"));
+        write(path("lv/bau.d83"), "00");
+        start();
+        for (const char* name :
+             {"OnlyShortText", "CheckBox1", "CheckBox2", "CheckBox3", "CheckBox4", "ExcelVorlage2"})
+            QTest::mouseClick(control<QAbstractButton>(name), Qt::LeftButton, {}, QPoint(6, 6));
+        m_desktop.chosen = path("lv/bau.d83");
+        QTest::mouseClick(control<QPushButton>("Button2"), Qt::LeftButton);
+        QCOMPARE(m_desktop.folder, QString());  // no folder yet: the dialog's own choice
+        const workbook::ConversionOptions changed = m_form->options();
+        QCOMPARE(changed, (workbook::ConversionOptions{true, true, false, false, true, false}));
+        QVERIFY(QFile::exists(path("einstellungen/bremora/bremora.conf")));
+
+        m_form.reset();
+        start();
+        QCOMPARE(m_form->options(), changed);
+        QCOMPARE(control<QLineEdit>("Edit1")->text(), QString());  // the file itself is not kept
+        QTest::mouseClick(control<QPushButton>("Button2"), Qt::LeftButton);
+        QCOMPARE(m_desktop.folder, path("lv"));
+
+        // Back to the defaults, and a dropped file names the folder of the next run.
+        for (const char* name :
+             {"OnlyShortText", "CheckBox1", "CheckBox2", "CheckBox3", "CheckBox4", "ExcelVorlage1"})
+            QTest::mouseClick(control<QAbstractButton>(name), Qt::LeftButton, {}, QPoint(6, 6));
+        QVERIFY(drop_on(m_form.get(), {QUrl::fromLocalFile(path("lv.d83"))}));
+        m_form.reset();
+        start();
+        QCOMPARE(m_form->options(), workbook::ConversionOptions{});
+        QTest::mouseClick(control<QPushButton>("Button2"), Qt::LeftButton);
+        QCOMPARE(m_desktop.folder, m_dir->path());
+    }
+
+    // The open dialog offers every extension the readers take, whatever its case, even where the
+    // platform's dialog compares names case-sensitively.
+    void openDialogListsEveryExtension() {
+        start();
+        QTest::mouseClick(control<QPushButton>("Button2"), Qt::LeftButton);
+        const QStringList filters = m_desktop.filter.split(QStringLiteral(";;"));
+        QCOMPARE(filters.size(), 2);
+        QVERIFY(filters[1].startsWith(QStringLiteral("Alle Dateien")));
+        const QString gaeb = filters[0];
+        const qsizetype open = gaeb.lastIndexOf('(');
+        const QStringList patterns = gaeb.mid(open + 1, gaeb.size() - open - 2).split(' ');
+        auto listed = [&](const QString& name) {
+            for (const QString& p : patterns)
+                if (QRegularExpression(QRegularExpression::wildcardToRegularExpression(p))
+                        .match(name)
+                        .hasMatch())
+                    return true;
+            return false;
+        };
+        const QStringList read = {"d81", "d82", "d83", "d84", "p81", "p83", "p84",
+                                  "x80", "x81", "x82", "x83", "x84", "off"};
+        for (const QString& e : read) {
+            for (const QString& name : {QStringLiteral("lv.") + e, QStringLiteral("LV.") + e.toUpper()})
+                QVERIFY2(listed(name), qPrintable(name + QStringLiteral(" not in ") + gaeb));
+        }
+        QVERIFY(!listed(QStringLiteral("lv.xlsx")));
     }
 
     void optionsMapToConversionOptions() {
@@ -488,7 +614,8 @@ private slots:
         control<QAction>("Hilfe1")->trigger();
         QCOMPARE(m_desktop.opened.size(), size_t{1});
         QCOMPARE(m_desktop.opened[0],
-                 QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/ostrel.pdf")));
+                 QUrl::fromLocalFile(app::window::document_path(QCoreApplication::applicationDirPath(),
+                                                                QStringLiteral("ostrel.pdf"))));
 
         auto* info = m_form->findChild<app::window::TFormInfo*>();
         QVERIFY(info);
@@ -502,6 +629,89 @@ private slots:
         QVERIFY2(pdf.open(QIODevice::ReadOnly), BREMORA_MANUAL_PDF);
         QVERIFY(pdf.read(5) == "%PDF-");
         QVERIFY(pdf.size() > 10000);
+    }
+
+    // The manual and the README: next to the program in the build folder, else in the installed
+    // documentation folder ../share/doc/bremora, which is also named when neither exists.
+    void documentLookup_data() {
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("build folder") << QStringList{"bin/ostrel.pdf"} << "bin/ostrel.pdf";
+        QTest::newRow("installed") << QStringList{"share/doc/bremora/ostrel.pdf"}
+                                   << "share/doc/bremora/ostrel.pdf";
+        QTest::newRow("both: the program's own first")
+            << QStringList{"bin/ostrel.pdf", "share/doc/bremora/ostrel.pdf"} << "bin/ostrel.pdf";
+        QTest::newRow("a folder of that name is no manual")
+            << QStringList{"bin/ostrel.pdf/", "share/doc/bremora/ostrel.pdf"}
+            << "share/doc/bremora/ostrel.pdf";
+        QTest::newRow("neither") << QStringList{} << "share/doc/bremora/ostrel.pdf";
+    }
+    void documentLookup() {
+        QFETCH(QStringList, present);
+        QFETCH(QString, expected);
+        QDir().mkpath(path("bin"));
+        QDir().mkpath(path("share/doc/bremora"));
+        for (const QString& p : present) {
+            if (p.endsWith('/'))
+                QDir().mkpath(m_dir->filePath(p));
+            else
+                write(m_dir->filePath(p), "%PDF-");
+        }
+        QCOMPARE(app::window::document_path(path("bin"), QStringLiteral("ostrel.pdf")),
+                 m_dir->filePath(expected));
+    }
+
+    // The file types installed for the desktop, from a database built for this test (its
+    // XDG_DATA_DIRS): GAEB 90, GAEB 2000 and DA XML by their extensions in any case, DA XML and
+    // GAEB 2000 also by their content. (A DA XML file named .xml stays application/xml for Qt,
+    // which reads neither the root element nor prefers content over a single name match.)
+    void fileTypes_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("sample");  // file whose content is used; empty for none
+        QTest::addColumn<QString>("type");
+        const QString d83 = QStringLiteral(BREMORA_SOURCE_DIR "/samples/beispiel.d83");
+        const QString p83 = QStringLiteral(BREMORA_SOURCE_DIR "/samples/beispiel.p83");
+        const QString x83 = QStringLiteral(BREMORA_SOURCE_DIR "/samples/beispiel.x83");
+        QTest::newRow("d81") << "lv.d81"
+                             << ""
+                             << "application/x-gaeb90";
+        QTest::newRow("D86") << "LV.D86"
+                             << ""
+                             << "application/x-gaeb90";
+        QTest::newRow("d83 sample") << "lv.d83" << d83 << "application/x-gaeb90";
+        QTest::newRow("p81") << "lv.p81"
+                             << ""
+                             << "application/x-gaeb2000";
+        QTest::newRow("P86") << "LV.P86"
+                             << ""
+                             << "application/x-gaeb2000";
+        QTest::newRow("x80") << "lv.x80"
+                             << ""
+                             << "application/x-gaeb-da-xml";
+        QTest::newRow("X89") << "LV.X89"
+                             << ""
+                             << "application/x-gaeb-da-xml";
+        QTest::newRow("x83 sample") << "lv.x83" << x83 << "application/x-gaeb-da-xml";
+        QTest::newRow("DA XML without extension") << "lv" << x83 << "application/x-gaeb-da-xml";
+        QTest::newRow("GAEB 2000 without extension") << "lv" << p83 << "application/x-gaeb2000";
+        QTest::newRow("other XML") << "andere.xml"
+                                   << ""
+                                   << "application/xml";
+    }
+    void fileTypes() {
+        QFETCH(QString, name);
+        QFETCH(QString, sample);
+        QFETCH(QString, type);
+        if (!QFile::exists(QStringLiteral(BREMORA_TEST_MIME "/mime.cache")))
+            QSKIP("update-mime-database fehlt: keine Dateitypen-Datenbank für den Test");
+        QByteArray content = "<?xml version=\"1.0\"?>\n<Tabelle/>\n";
+        if (!sample.isEmpty()) {
+            QFile f(sample);
+            if (!f.open(QIODevice::ReadOnly)) QSKIP(qPrintable(sample + QStringLiteral(" fehlt")));
+            content = f.readAll();
+        }
+        write(path(qPrintable(name)), content);
+        QCOMPARE(QMimeDatabase().mimeTypeForFile(path(qPrintable(name))).name(), type);
     }
 
     void exitButtonEndsProgram() {
