@@ -1,14 +1,27 @@
 #!/usr/bin/env bash
 # Installs what Bremora needs from Debian's archive (Debian 12). With --tests also what the
 # test suite uses (openpyxl as an independent .xlsx reader, LibreOffice Calc for recalculation,
-# clang with libFuzzer for the fuzz targets).
+# clang with libFuzzer for the fuzz targets); with --package what building and checking the
+# Debian package uses (scripts/package_check.sh).
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config libxlsxwriter-dev zlib1g-dev libpugixml-dev libfmt-dev
-          qt6-base-dev fonts-dejavu-core xdg-utils qt6-translations-l10n)
-if [[ "${1:-}" == "--tests" ]]; then
-    packages+=(libgtest-dev python3 python3-openpyxl libreoffice-calc-nogui clang-14 libclang-rt-14-dev clang-format)
-fi
+          qt6-base-dev fonts-dejavu-core xdg-utils qt6-translations-l10n librsvg2-bin shared-mime-info)
+for flag in "$@"; do
+    case "$flag" in
+        --tests)
+            packages+=(libgtest-dev python3 python3-openpyxl libreoffice-calc-nogui clang-14 libclang-rt-14-dev
+                       clang-format man-db)
+            ;;
+        --package)
+            packages+=(dpkg-dev lintian desktop-file-utils appstream man-db bash-completion)
+            ;;
+        *)
+            echo "setup.sh: unbekannte Option $flag (erlaubt: --tests, --package)" >&2
+            exit 2
+            ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

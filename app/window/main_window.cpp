@@ -72,7 +72,7 @@ QString open_filter() {
     QStringList patterns;
     for (const char* e : extensions) patterns << QStringLiteral("*.") + QLatin1String(e);
     for (const char* e : extensions) patterns << QStringLiteral("*.") + QString::fromLatin1(e).toUpper();
-    return QStringLiteral("GAEB-Dateien (d81-d84, p81, p83, p84, x80-x84, off) (") +
+    return QStringLiteral("GAEB-Dateien (d81-d84, p81, p83, p84, x80-84, off) (") +
            patterns.join(QLatin1Char(' ')) + QStringLiteral(");;Alle Dateien (*.*) (*)");
 }
 
@@ -92,6 +92,20 @@ QString dropped_file(const QMimeData* data) {
 std::unique_ptr<QSettings> user_settings() {
     return std::make_unique<QSettings>(QStringLiteral("bremora"), QStringLiteral("bremora"));
 }
+
+// Each option's key in the settings file.
+struct OptionSetting {
+    const char* key;
+    bool workbook::ConversionOptions::*field;
+};
+constexpr OptionSetting kOptionSettings[] = {
+    {"Optionen/nur_kurztexte", &workbook::ConversionOptions::OnlyShortText},
+    {"Optionen/hinweistext", &workbook::ConversionOptions::ExportNotesText},
+    {"Optionen/fehlerprotokoll", &workbook::ConversionOptions::LogFaultyLines},
+    {"Optionen/runden", &workbook::ConversionOptions::RoundPrices},
+    {"Optionen/teilsummen", &workbook::ConversionOptions::SubtotalsSheet},
+    {"Optionen/kalkulationsspalten", &workbook::ConversionOptions::CalcColumns},
+};
 
 // The platform's sans-serif face at the size that fills the reference layout as MS Sans Serif
 // 8 pt did.
@@ -335,17 +349,10 @@ void TForm1::dropEvent(QDropEvent* event) {
 
 void TForm1::load_settings() {
     const auto settings = user_settings();
-    const workbook::ConversionOptions defaults;
-    auto option = [&](const char* key, bool fallback) {
-        return settings->value(QLatin1String(key), fallback).toBool();
-    };
-    OnlyShortText->setChecked(option("Optionen/nur_kurztexte", defaults.OnlyShortText));
-    CheckBox1->setChecked(option("Optionen/hinweistext", defaults.ExportNotesText));
-    CheckBox2->setChecked(option("Optionen/fehlerprotokoll", defaults.LogFaultyLines));
-    CheckBox3->setChecked(option("Optionen/runden", defaults.RoundPrices));
-    CheckBox4->setChecked(option("Optionen/teilsummen", defaults.SubtotalsSheet));
-    const bool calc_columns = option("Optionen/kalkulationsspalten", defaults.CalcColumns);
-    (calc_columns ? ExcelVorlage1 : ExcelVorlage2)->setChecked(true);
+    workbook::ConversionOptions o;
+    for (const OptionSetting& setting : kOptionSettings)
+        o.*setting.field = settings->value(QLatin1String(setting.key), o.*setting.field).toBool();
+    show_options(o);
     m_folder = settings->value(QStringLiteral("Ordner/zuletzt")).toString();
     for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{OnlyShortText, CheckBox1, CheckBox2,
                                                                       CheckBox3, CheckBox4, ExcelVorlage1})
@@ -355,13 +362,18 @@ void TForm1::load_settings() {
 void TForm1::save_settings() {
     const auto settings = user_settings();
     const workbook::ConversionOptions o = options();
-    settings->setValue(QStringLiteral("Optionen/nur_kurztexte"), o.OnlyShortText);
-    settings->setValue(QStringLiteral("Optionen/hinweistext"), o.ExportNotesText);
-    settings->setValue(QStringLiteral("Optionen/fehlerprotokoll"), o.LogFaultyLines);
-    settings->setValue(QStringLiteral("Optionen/runden"), o.RoundPrices);
-    settings->setValue(QStringLiteral("Optionen/teilsummen"), o.SubtotalsSheet);
-    settings->setValue(QStringLiteral("Optionen/kalkulationsspalten"), o.CalcColumns);
+    for (const OptionSetting& setting : kOptionSettings)
+        settings->setValue(QLatin1String(setting.key), o.*setting.field);
     if (!m_folder.isEmpty()) settings->setValue(QStringLiteral("Ordner/zuletzt"), m_folder);
+}
+
+void TForm1::show_options(const workbook::ConversionOptions& o) {
+    OnlyShortText->setChecked(o.OnlyShortText);
+    CheckBox1->setChecked(o.ExportNotesText);
+    CheckBox2->setChecked(o.LogFaultyLines);
+    CheckBox3->setChecked(o.RoundPrices);
+    CheckBox4->setChecked(o.SubtotalsSheet);
+    (o.CalcColumns ? ExcelVorlage1 : ExcelVorlage2)->setChecked(true);
 }
 
 void TForm1::remember_folder(const QString& file) {

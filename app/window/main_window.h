@@ -87,6 +87,7 @@ private:
     // The options and the last folder of the previous run; saved whenever one of them changes.
     void load_settings();
     void save_settings();
+    void show_options(const workbook::ConversionOptions& o);
     void remember_folder(const QString& file);
     // After a refused input: a fresh start-up workbook and the idle window.
     void back_to_idle();

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# check_docs.sh BREMORA-CLI PACKAGING-FOLDER
+set -euo pipefail
+cli=$(realpath "$1")
+dir=$(realpath "$2")
+man_cli=$dir/bremora-cli.1
+completion=$dir/bremora-cli.bash-completion
+failures=0
+fail() {
+    echo "FEHLER: $*"
+    failures=$((failures + 1))
+}
+
+help=$("$cli" --help)
+
+# Options: the first column of the help's option lines ("  -o, --ausgabe DATEI  ...").
+mapfile -t options < <(grep -E '^  +-' <<<"$help" | sed -E 's/   +.*//' |
+    grep -oE '(^|[ ,])--?[a-z][a-z-]*' | sed -E 's/^[ ,]+//')
+((${#options[@]} >= 5)) || fail "keine Optionen in --help gefunden"
+# Each has its own entry (a .B, .BR or .BI line) in the man page's OPTIONEN.
+man_options=$(sed -n '/^\.SH OPTIONEN/,/^\.SH [^O]/p' "$man_cli" | grep -E '^\.B[RI]? ')
+for opt in "${options[@]}"; do
+    grep -qE -- "(^|[ \"]|\\\\fB)${opt//-/\\\\-}([ =\"]|$)" <<<"$man_options" || fail "Option $opt fehlt in bremora-cli.1"
+done
+
+# The completion completes exactly the help's options.
+completed=$(bash -c 'source "$1"; printf "%s\n" "${_bremora_cli_options[@]}"' _ "$completion" | sed 's/=$//')
+if [[ "$completed" != "$(printf '%s\n' "${options[@]}")" ]]; then
+    fail "Die Optionen der Bash-Vervollständigung weichen von --help ab:"
+    diff <(printf '%s\n' "${options[@]}") <(echo "$completed") || true
+fi
+
+# Exit statuses: the same numbers in the help's "Rückgabewerte" and the man page's RÜCKGABEWERT.
+help_status=$(sed -n '/^Rückgabewerte:/,/^$/p' <<<"$help" | grep -oE '^  [0-9]+ ' | tr -d ' ' | sort -n)
+man_status=$(sed -n '/^\.SH RÜCKGABEWERT/,/^\.SH /p' "$man_cli" | grep -E '^\.B [0-9]+$' | cut -d' ' -f2 | sort -n)
+[[ -n "$help_status" ]] || fail "keine Rückgabewerte in --help gefunden"
+[[ "$help_status" == "$man_status" ]] ||
+    fail "Rückgabewerte: --help nennt $(echo $help_status), bremora-cli.1 nennt $(echo $man_status)"
+
+# What the completion offers: options, GAEB files in any case and folders for the input,
+# workbooks after -o, the answers of --regelungen.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/ordner"
+touch "$work"/{lv.d83,LV.D84,b.p84,c.p82,x.X80,d.d85,e.off,notiz.txt,mappe.xlsx}
+complete_words() {
+    (cd "$work" && bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+        _bremora_cli; printf "%s\n" "${COMPREPLY[@]}" | sort | paste -sd " "' _ "$completion" "$@")
+}
+check_completion() {
+    local expected=$1
+    shift
+    local got
+    got=$(complete_words "$@")
+    [[ "$got" == "$expected" ]] || fail "Vervollständigung von '$*': erwartet '$expected', erhalten '$got'"
+}
+check_completion "LV.D84 b.p84 e.off lv.d83 ordner x.X80" bremora-cli --teilsummen ""
+check_completion "--teilsummen" bremora-cli --teil
+check_completion "--regelungen=" bremora-cli --reg
+check_completion "ja nein" bremora-cli --regelungen "=" ""
+check_completion "mappe.xlsx ordner" bremora-cli lv.d83 -o ""
+check_completion "" bremora-cli -- --teil
+
+# The man pages render without a warning.
+if command -v man >/dev/null; then
+    for page in "$man_cli" "$dir/bremora.1"; do
+        warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
+        [[ -z "$warnings" ]] || fail "$(basename "$page"): $warnings"
+    done
+fi
+
+if ((failures)); then
+    echo "$failures Fehler"
+    exit 1
+fi
+echo "Handbuchseiten und Vervollständigung passen zu bremora-cli --help."
