@@ -4,7 +4,7 @@
 # clang with libFuzzer for the fuzz targets).
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config libxlsxwriter-dev zlib1g-dev libpugixml-dev libfmt-dev
+packages=(g++ cmake make pkg-config libxlsxwriter-dev zlib1g-dev libpugixml-dev libzip-dev libfmt-dev
           qt6-base-dev fonts-dejavu-core xdg-utils qt6-translations-l10n)
 if [[ "${1:-}" == "--tests" ]]; then
     packages+=(libgtest-dev python3 python3-openpyxl libreoffice-calc-nogui clang-14 libclang-rt-14-dev clang-format)

@@ -1,0 +1,498 @@
+// SPDX-License-Identifier: MIT
+// Office Open XML as LibreOffice Calc and the spreadsheet write it: the package's relationships
+// lead from _rels/.rels to the workbook, from the workbook to the sheet named Positionsteil and
+// to the shared strings. Element names are compared without their namespace prefix, since some
+// writers put every element of SpreadsheetML under one ("x:c").
+#include "angebot/priced_workbook.h"
+
+#include <fmt/format.h>
+
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "angebot/model.h"
+#include "angebot/zip_package.h"
+#include "workbook/text.h"
+
+namespace angebot {
+
+namespace {
+
+constexpr int32_t kMaxRow = 1048576;
+constexpr int32_t kMaxCol = 16384;
+// pugixml keeps every element, text and attribute as a node of its own; refuse a part whose tree
+// would take more memory than this.
+constexpr uint64_t kMaxTreeBytes = uint64_t{3} << 30;
+
+[[noreturn]] void fail(const std::string& text) {
+    throw AngebotError(text);
+}
+
+std::string_view local_name(const char* name) {
+    std::string_view n(name);
+    const size_t colon = n.find(':');
+    return colon == std::string_view::npos ? n : n.substr(colon + 1);
+}
+
+pugi::xml_node child(pugi::xml_node parent, std::string_view name) {
+    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element && local_name(c.name()) == name) return c;
+    return {};
+}
+
+// An attribute by its local name: "r:id" is found as "id" with `prefixed`, "r" as "r" without.
+pugi::xml_attribute attribute(pugi::xml_node node, std::string_view name, bool prefixed = false) {
+    for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+        const std::string_view full(a.name());
+        const bool has_prefix = full.find(':') != std::string_view::npos;
+        if (has_prefix == prefixed && local_name(a.name()) == name) return a;
+    }
+    return {};
+}
+
+// The memory pugixml would need for a part, from its count of elements and attributes.
+uint64_t tree_bytes(std::string_view xml) {
+    uint64_t elements = 0, attributes = 0;
+    for (size_t i = 0; i + 1 < xml.size(); ++i) {
+        if (xml[i] == '<' && xml[i + 1] != '/')
+            ++elements;
+        else if (xml[i] == '=')
+            ++attributes;
+    }
+    return elements * 128 + attributes * 48;
+}
+
+class Parts {
+public:
+    explicit Parts(ZipPackage& package) : m_package(package) {}
+
+    std::optional<std::string> read(const std::string& name) { return m_package.read(name); }
+
+    // Parses a part in place; the buffer must outlive the document.
+    void parse(pugi::xml_document& doc, std::string& buffer, const std::string& name) {
+        if (tree_bytes(buffer) > kMaxTreeBytes)
+            fail(fmt::format("{} ist zu groß: \"{}\" hat zu viele Elemente.", m_package.what(), name));
+        const pugi::xml_parse_result result =
+            doc.load_buffer_inplace(buffer.data(), buffer.size(),
+                                    pugi::parse_default | pugi::parse_ws_pcdata_single, pugi::encoding_auto);
+        if (!result)
+            fail(fmt::format("{} ist beschädigt: \"{}\" ist kein gültiges XML ({} an Stelle {}).",
+                             m_package.what(), name, result.description(), result.offset));
+    }
+
+    const std::string& what() const { return m_package.what(); }
+
+private:
+    ZipPackage& m_package;
+};
+
+// "xl/workbook.xml" + "worksheets/sheet1.xml" = "xl/worksheets/sheet1.xml"; "/xl/..." is absolute.
+std::string resolve(std::string_view source_part, std::string_view target) {
+    std::vector<std::string_view> segments;
+    std::string_view base;
+    if (!target.empty() && target[0] == '/') {
+        target.remove_prefix(1);
+    } else {
+        const size_t slash = source_part.rfind('/');
+        base = slash == std::string_view::npos ? std::string_view{} : source_part.substr(0, slash);
+    }
+    auto add = [&segments](std::string_view path) {
+        size_t start = 0;
+        while (start <= path.size()) {
+            size_t end = path.find('/', start);
+            if (end == std::string_view::npos) end = path.size();
+            const std::string_view seg = path.substr(start, end - start);
+            if (seg == "..") {
+                if (!segments.empty()) segments.pop_back();
+            } else if (!seg.empty() && seg != ".") {
+                segments.push_back(seg);
+            }
+            start = end + 1;
+        }
+    };
+    add(base);
+    add(target);
+    std::string out;
+    for (const auto& seg : segments) {
+        if (!out.empty()) out += '/';
+        out += seg;
+    }
+    return out;
+}
+
+// "xl/workbook.xml" -> "xl/_rels/workbook.xml.rels".
+std::string rels_part(std::string_view part) {
+    const size_t slash = part.rfind('/');
+    if (slash == std::string_view::npos) return fmt::format("_rels/{}.rels", part);
+    return fmt::format("{}/_rels/{}.rels", part.substr(0, slash), part.substr(slash + 1));
+}
+
+struct Relationship {
+    std::string id, type, target;
+    bool external = false;
+};
+
+std::vector<Relationship> relationships(Parts& parts, const std::string& name) {
+    std::vector<Relationship> out;
+    std::optional<std::string> bytes = parts.read(name);
+    if (!bytes) return out;
+    pugi::xml_document doc;
+    parts.parse(doc, *bytes, name);
+    for (pugi::xml_node r = child(doc, "Relationships").first_child(); r; r = r.next_sibling()) {
+        if (r.type() != pugi::node_element || local_name(r.name()) != "Relationship") continue;
+        out.push_back({attribute(r, "Id").value(), attribute(r, "Type").value(),
+                       attribute(r, "Target").value(),
+                       std::string_view(attribute(r, "TargetMode").value()) == "External"});
+    }
+    return out;
+}
+
+bool type_is(std::string_view type, std::string_view last_segment) {
+    const size_t slash = type.rfind('/');
+    return slash != std::string_view::npos && type.substr(slash + 1) == last_segment;
+}
+
+// "_x000D_" and the like: characters XML cannot hold, escaped the way SpreadsheetML does.
+std::string unescape_xstring(std::string_view text) {
+    if (text.find("_x") == std::string_view::npos) return std::string(text);
+    std::string out;
+    out.reserve(text.size());
+    char32_t high = 0;
+    for (size_t i = 0; i < text.size();) {
+        unsigned code = 0;
+        if (text[i] == '_' && i + 7 <= text.size() && text[i + 1] == 'x' && text[i + 6] == '_') {
+            const auto [end, ec] = std::from_chars(text.data() + i + 2, text.data() + i + 6, code, 16);
+            if (ec == std::errc() && end == text.data() + i + 6) {
+                if (code >= 0xD800 && code <= 0xDBFF) {
+                    high = code;
+                } else if (code >= 0xDC00 && code <= 0xDFFF && high) {
+                    workbook::append_utf8(out, 0x10000 + ((high - 0xD800) << 10) + (code - 0xDC00));
+                    high = 0;
+                } else {
+                    if (high) workbook::append_utf8(out, 0xFFFD);
+                    high = 0;
+                    workbook::append_utf8(out, code);
+                }
+                i += 7;
+                continue;
+            }
+        }
+        if (high) workbook::append_utf8(out, 0xFFFD);
+        high = 0;
+        out.push_back(text[i++]);
+    }
+    if (high) workbook::append_utf8(out, 0xFFFD);
+    return out;
+}
+
+// The text of a string item (shared string <si> or inline <is>): its <t>, or the <t> of each
+// rich-text run <r>; phonetic runs <rPh> are no part of the text.
+void append_string_item(std::string& out, pugi::xml_node item) {
+    for (pugi::xml_node c = item.first_child(); c; c = c.next_sibling()) {
+        if (c.type() != pugi::node_element) continue;
+        const std::string_view name = local_name(c.name());
+        if (name == "t") {
+            out += unescape_xstring(c.text().get());
+        } else if (name == "r") {
+            const pugi::xml_node t = child(c, "t");
+            if (t) out += unescape_xstring(t.text().get());
+        }
+    }
+}
+
+// The shared strings, one after another in one buffer.
+class SharedStrings {
+public:
+    void load(Parts& parts, const std::string& name) {
+        std::optional<std::string> bytes = parts.read(name);
+        if (!bytes) return;
+        pugi::xml_document doc;
+        parts.parse(doc, *bytes, name);
+        for (pugi::xml_node si = child(doc, "sst").first_child(); si; si = si.next_sibling()) {
+            if (si.type() != pugi::node_element || local_name(si.name()) != "si") continue;
+            append_string_item(m_text, si);
+            m_ends.push_back(m_text.size());
+        }
+    }
+    std::optional<std::string_view> get(std::string_view index_text) const {
+        size_t index = 0;
+        const auto [end, ec] =
+            std::from_chars(index_text.data(), index_text.data() + index_text.size(), index);
+        if (ec != std::errc() || end != index_text.data() + index_text.size() || index >= m_ends.size())
+            return std::nullopt;
+        const size_t begin = index == 0 ? 0 : m_ends[index - 1];
+        return std::string_view(m_text).substr(begin, m_ends[index] - begin);
+    }
+
+private:
+    std::string m_text;
+    std::vector<size_t> m_ends;
+};
+
+std::optional<double> parse_number(std::string_view text) {
+    text = workbook::trim_ctl(text);
+    if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+CellContent cell_content(pugi::xml_node c, const SharedStrings& strings) {
+    CellContent out;
+    const std::string_view type = attribute(c, "t").value();
+    const pugi::xml_node v = child(c, "v");
+    const bool formula = static_cast<bool>(child(c, "f"));
+    if (type == "inlineStr") {
+        out.type = CellType::Text;
+        append_string_item(out.text, child(c, "is"));
+        return out;
+    }
+    if (!v) {
+        out.type = formula ? CellType::FormulaWithoutValue : CellType::Empty;
+        return out;
+    }
+    const std::string_view value = v.text().get();
+    if (type == "s") {
+        const auto text = strings.get(workbook::trim_ctl(value));
+        if (!text) {
+            out.type = CellType::Error;
+            out.text = "#BEZUG!";  // a shared string the file does not have
+        } else {
+            out.type = CellType::Text;
+            out.text = std::string(*text);
+        }
+    } else if (type == "str" || type == "d") {
+        out.type = CellType::Text;
+        out.text = unescape_xstring(value);
+    } else if (type == "e") {
+        out.type = CellType::Error;
+        out.text = std::string(value);
+    } else if (type == "b") {
+        out.type = CellType::Boolean;
+        out.number = workbook::trim_ctl(value) == "1" ? 1 : 0;
+        out.text = out.number != 0 ? "WAHR" : "FALSCH";
+    } else if (const auto number = parse_number(value)) {
+        out.type = CellType::Number;
+        out.number = *number;
+    } else {
+        out.type = CellType::Text;  // a number cell holding no number: shown as what it holds
+        out.text = std::string(value);
+    }
+    return out;
+}
+
+std::string text_of(const CellContent& c) {
+    if (c.type == CellType::Number) return fmt::format("{:.15g}", c.number);
+    return c.text;
+}
+
+int32_t parse_int(std::string_view text) {
+    int32_t n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (ec != std::errc() || end != text.data() + text.size()) return 0;
+    return n;
+}
+
+class SheetReader {
+public:
+    SheetReader(const std::string& what, const SharedStrings& strings) : m_what(what), m_strings(strings) {}
+
+    PricedWorkbook read(pugi::xml_node worksheet) {
+        const pugi::xml_node data = child(worksheet, "sheetData");
+        find_captions(data);
+        for_each_cell(data, [this](int32_t row, int32_t col, pugi::xml_node c) {
+            if (row <= m_book.caption_row) return;
+            if (col != m_book.oz_col && col != m_book.quantity_col && col != m_book.price_col &&
+                col != m_book.total_col)
+                return;
+            PricedRow& r = row_for(row);
+            CellContent content = cell_content(c, m_strings);
+            if (col == m_book.oz_col)
+                r.oz = std::string(workbook::trim_ctl(text_of(content)));
+            else if (col == m_book.quantity_col)
+                r.quantity = std::move(content);
+            else if (col == m_book.price_col)
+                r.unit_price = std::move(content);
+            else
+                r.total = std::move(content);
+        });
+        std::stable_sort(m_rows.begin(), m_rows.end(),
+                         [](const PricedRow& a, const PricedRow& b) { return a.row < b.row; });
+        for (auto& r : m_rows)
+            if (!r.oz.empty()) m_book.rows.push_back(std::move(r));
+        return std::move(m_book);
+    }
+
+private:
+    // Rows and cells may leave out their r attribute: they then follow the one before.
+    template <class F>
+    void for_each_cell(pugi::xml_node data, F&& visit) {
+        int32_t row = 0;
+        for (pugi::xml_node r = data.first_child(); r; r = r.next_sibling()) {
+            if (r.type() != pugi::node_element || local_name(r.name()) != "row") continue;
+            const pugi::xml_attribute number = attribute(r, "r");
+            row = number ? parse_int(workbook::trim_ctl(number.value())) : row + 1;
+            if (row < 1 || row > kMaxRow)
+                fail(fmt::format("{} ist beschädigt: ungültige Zeilennummer \"{}\" im Tabellenblatt \"{}\".",
+                                 m_what, number.value(), kSheetName));
+            int32_t col = 0;
+            for (pugi::xml_node c = r.first_child(); c; c = c.next_sibling()) {
+                if (c.type() != pugi::node_element || local_name(c.name()) != "c") continue;
+                const pugi::xml_attribute ref = attribute(c, "r");
+                if (ref) {
+                    col = parse_cell_address(ref.value()).second;
+                    if (col == 0)
+                        fail(fmt::format(
+                            "{} ist beschädigt: ungültige Zelladresse \"{}\" im Tabellenblatt \"{}\".",
+                            m_what, ref.value(), kSheetName));
+                } else if (++col > kMaxCol) {
+                    fail(fmt::format(
+                        "{} ist beschädigt: Zeile {} des Tabellenblatts \"{}\" hat zu viele Zellen.", m_what,
+                        row, kSheetName));
+                }
+                visit(row, col, c);
+            }
+        }
+    }
+
+    // The caption row is the first with a cell "Ordnungszahl"; its other captions name the columns.
+    void find_captions(pugi::xml_node data) {
+        int32_t caption_row = 0;
+        for_each_cell(data, [&](int32_t row, int32_t col, pugi::xml_node c) {
+            if (caption_row != 0 && row != caption_row) return;
+            const std::string_view type = attribute(c, "t").value();
+            if (type != "s" && type != "inlineStr" && type != "str") return;
+            const CellContent content = cell_content(c, m_strings);
+            const std::string_view text = workbook::trim_ctl(content.text);
+            if (caption_row == 0) {
+                if (text != "Ordnungszahl") return;
+                caption_row = row;
+                m_book.caption_row = row;
+                m_book.oz_col = col;
+            } else if (text == "Menge") {
+                m_book.quantity_col = col;
+            } else if (text == "E-Preis") {
+                m_book.price_col = col;
+            } else if (text == "G-Preis") {
+                m_book.total_col = col;
+            }
+        });
+    }
+
+    PricedRow& row_for(int32_t row) {
+        if (m_rows.empty() || m_rows.back().row != row) {
+            m_rows.emplace_back();
+            m_rows.back().row = row;
+        }
+        return m_rows.back();
+    }
+
+    const std::string& m_what;
+    const SharedStrings& m_strings;
+    PricedWorkbook m_book;
+    std::vector<PricedRow> m_rows;
+};
+
+PricedWorkbook read_package(ZipPackage& package) {
+    Parts parts(package);
+    const std::string& what = package.what();
+
+    std::string workbook_part = "xl/workbook.xml";
+    for (const auto& r : relationships(parts, "_rels/.rels"))
+        if (type_is(r.type, "officeDocument") && !r.external) workbook_part = resolve("", r.target);
+
+    std::optional<std::string> workbook_bytes = parts.read(workbook_part);
+    if (!workbook_bytes)
+        fail(fmt::format("{} ist keine .xlsx-Arbeitsmappe: der Teil \"{}\" fehlt.", what, workbook_part));
+    pugi::xml_document workbook_doc;
+    parts.parse(workbook_doc, *workbook_bytes, workbook_part);
+    std::string sheet_id;
+    bool found = false;
+    for (pugi::xml_node s = child(child(workbook_doc, "workbook"), "sheets").first_child(); s;
+         s = s.next_sibling()) {
+        if (s.type() != pugi::node_element || local_name(s.name()) != "sheet") continue;
+        if (std::string_view(attribute(s, "name").value()) != kSheetName) continue;
+        sheet_id = attribute(s, "id", true).value();
+        found = true;
+        break;
+    }
+    if (!found) fail(fmt::format("{} hat kein Tabellenblatt \"{}\".", what, kSheetName));
+
+    std::string sheet_part, strings_part;
+    for (const auto& r : relationships(parts, rels_part(workbook_part))) {
+        if (r.external) continue;
+        if (r.id == sheet_id) sheet_part = resolve(workbook_part, r.target);
+        if (type_is(r.type, "sharedStrings") && strings_part.empty())
+            strings_part = resolve(workbook_part, r.target);
+    }
+    if (sheet_part.empty())
+        fail(fmt::format("{} ist beschädigt: das Tabellenblatt \"{}\" ist nicht zu finden.", what,
+                         kSheetName));
+
+    SharedStrings strings;
+    if (!strings_part.empty()) strings.load(parts, strings_part);
+
+    std::optional<std::string> sheet_bytes = parts.read(sheet_part);
+    if (!sheet_bytes)
+        fail(fmt::format("{} ist beschädigt: der Teil \"{}\" des Tabellenblatts \"{}\" fehlt.", what,
+                         sheet_part, kSheetName));
+    pugi::xml_document sheet_doc;
+    parts.parse(sheet_doc, *sheet_bytes, sheet_part);
+    const pugi::xml_node worksheet = child(sheet_doc, "worksheet");
+    if (!worksheet) fail(fmt::format("{} ist beschädigt: \"{}\" ist kein Tabellenblatt.", what, sheet_part));
+    return SheetReader(what, strings).read(worksheet);
+}
+
+PricedWorkbook guarded(ZipPackage& package) {
+    try {
+        return read_package(package);
+    } catch (const std::bad_alloc&) {
+        fail(fmt::format("{} kann nicht gelesen werden: nicht genug Arbeitsspeicher.", package.what()));
+    }
+}
+
+}  // namespace
+
+std::string PricedWorkbook::address(int32_t row, int32_t col) const {
+    std::string letters;
+    for (int32_t c = col; c > 0; c = (c - 1) / 26)
+        letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
+    return fmt::format("{}!{}{}", kSheetName, letters, row);
+}
+
+std::pair<int32_t, int32_t> parse_cell_address(std::string_view address) {
+    size_t i = 0;
+    int32_t col = 0;
+    while (i < address.size() && i < 3 && address[i] >= 'A' && address[i] <= 'Z')
+        col = col * 26 + (address[i++] - 'A' + 1);
+    if (i == 0 || i == address.size() || col > kMaxCol) return {0, 0};
+    const int32_t row = parse_int(address.substr(i));
+    if (row < 1 || row > kMaxRow || address[i] == '0') return {0, 0};
+    return {row, col};
+}
+
+PricedWorkbook read_priced_workbook(const std::filesystem::path& path, const ReadLimits& limits) {
+    const std::string what = fmt::format("Die Arbeitsmappe \"{}\"", path.filename().string());
+    try {
+        ZipPackage package(path, what, limits);
+        return guarded(package);
+    } catch (const std::bad_alloc&) {
+        fail(fmt::format("{} kann nicht gelesen werden: nicht genug Arbeitsspeicher.", what));
+    }
+}
+
+PricedWorkbook read_priced_workbook_bytes(std::string_view bytes, const ReadLimits& limits) {
+    try {
+        ZipPackage package(bytes, "Die Arbeitsmappe", limits);
+        return guarded(package);
+    } catch (const std::bad_alloc&) {
+        fail("Die Arbeitsmappe kann nicht gelesen werden: nicht genug Arbeitsspeicher.");
+    }
+}
+
+}  // namespace angebot
