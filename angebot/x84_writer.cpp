@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Element names and their order follow the phase-84 bills of the standard's test files: GAEB with
 // GAEBInfo, PrjInfo, Award; Award with DP, AwardInfo, CTR (the bidder), BoQ; BoQInfo with Name,
-// LblBoQ, Date, the BoQBkdn levels and Totals; BoQCtgy with its BoQBody and Totals; Item with Qty,
+// Date, the BoQBkdn levels and Totals; BoQCtgy with its BoQBody and Totals; Item with Qty,
 // QU, UP, IT; MarkupItem with ITMarkup, Markup, IT. No element is written without content.
 #include "angebot/x84_writer.h"
 
@@ -35,8 +35,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Lengths the DA XML fields hold, in characters.
-constexpr size_t kNamePrj = 20, kLblPrj = 60, kBoQName = 20, kLblBoQ = 60, kAddressName = 40, kStreet = 40,
-                 kPCode = 10, kCity = 40, kUnit = 20, kCurrency = 3, kCurrencyLabel = 30, kLblBkdn = 20;
+constexpr size_t kNamePrj = 20, kLblPrj = 60, kBoQName = 20, kAddressName = 40, kStreet = 40, kPCode = 10,
+                 kCity = 40, kUnit = 20, kCurrency = 3, kCurrencyLabel = 30, kLblBkdn = 20;
 constexpr size_t kAddressNames = 4;  // Name1 to Name4
 
 // Text fit for one XML element: valid UTF-8, no control characters (line breaks become blanks),
@@ -234,7 +234,6 @@ private:
         if (name.empty()) name = clean(bill.project_name, kBoQName);
         if (name.empty()) name = "LV";
         text(info, "Name", name);
-        text(info, "LblBoQ", clean(bill.label, kLblBoQ));
         text(info, "Date", iso_date(bill.date));
         for (const Breakdown& b : breakdown()) {
             pugi::xml_node bkdn = info.append_child("BoQBkdn");

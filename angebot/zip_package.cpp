@@ -92,6 +92,7 @@ ZipPackage::ZipPackage(const std::filesystem::path& path, std::string what, cons
     const auto size = std::filesystem::file_size(path, ec);
     if (!ec && size > m_limits.file_bytes)
         fail(fmt::format("{} ist zu groß: mehr als {} MiB.", m_what, m_limits.file_bytes / kMiB));
+    if (!ec && size == 0) fail(fmt::format("{} ist keine .xlsx-Arbeitsmappe: die Datei ist leer.", m_what));
     char head[8] = {};
     {
         std::ifstream in(path, std::ios::binary);
@@ -115,6 +116,7 @@ ZipPackage::ZipPackage(std::string_view bytes, std::string what, const ReadLimit
     : m_what(std::move(what)), m_limits(limits) {
     if (bytes.size() > m_limits.file_bytes)
         fail(fmt::format("{} ist zu groß: mehr als {} MiB.", m_what, m_limits.file_bytes / kMiB));
+    if (bytes.empty()) fail(fmt::format("{} ist keine .xlsx-Arbeitsmappe: die Datei ist leer.", m_what));
     zip_error_t error;
     zip_error_init(&error);
     // libzip keeps a pointer to the bytes; the caller's view outlives the package.
