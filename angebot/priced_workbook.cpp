@@ -13,6 +13,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <map>
 
 #include "angebot/model.h"
 #include "angebot/zip_package.h"
@@ -66,28 +68,31 @@ uint64_t tree_bytes(std::string_view xml) {
     return elements * 128 + attributes * 48;
 }
 
+// The parts of the package by name: from the zip archive, or already unpacked.
 class Parts {
 public:
-    explicit Parts(ZipPackage& package) : m_package(package) {}
+    Parts(std::function<std::optional<std::string>(const std::string&)> read, std::string what)
+        : m_read(std::move(read)), m_what(std::move(what)) {}
 
-    std::optional<std::string> read(const std::string& name) { return m_package.read(name); }
+    std::optional<std::string> read(const std::string& name) { return m_read(name); }
 
     // Parses a part in place; the buffer must outlive the document.
     void parse(pugi::xml_document& doc, std::string& buffer, const std::string& name) {
         if (tree_bytes(buffer) > kMaxTreeBytes)
-            fail(fmt::format("{} ist zu groß: \"{}\" hat zu viele Elemente.", m_package.what(), name));
+            fail(fmt::format("{} ist zu groß: \"{}\" hat zu viele Elemente.", m_what, name));
         const pugi::xml_parse_result result =
             doc.load_buffer_inplace(buffer.data(), buffer.size(),
                                     pugi::parse_default | pugi::parse_ws_pcdata_single, pugi::encoding_auto);
         if (!result)
             fail(fmt::format("{} ist beschädigt: \"{}\" ist kein gültiges XML ({} an Stelle {}).",
-                             m_package.what(), name, result.description(), result.offset));
+                             m_what, name, result.description(), result.offset));
     }
 
-    const std::string& what() const { return m_package.what(); }
+    const std::string& what() const { return m_what; }
 
 private:
-    ZipPackage& m_package;
+    std::function<std::optional<std::string>(const std::string&)> m_read;
+    std::string m_what;
 };
 
 // "xl/workbook.xml" + "worksheets/sheet1.xml" = "xl/worksheets/sheet1.xml"; "/xl/..." is absolute.
@@ -398,9 +403,8 @@ private:
     std::vector<PricedRow> m_rows;
 };
 
-PricedWorkbook read_package(ZipPackage& package) {
-    Parts parts(package);
-    const std::string& what = package.what();
+PricedWorkbook read_package(Parts& parts) {
+    const std::string& what = parts.what();
 
     std::string workbook_part = "xl/workbook.xml";
     for (const auto& r : relationships(parts, "_rels/.rels"))
@@ -449,11 +453,8 @@ PricedWorkbook read_package(ZipPackage& package) {
 }
 
 PricedWorkbook guarded(ZipPackage& package) {
-    try {
-        return read_package(package);
-    } catch (const std::bad_alloc&) {
-        fail(fmt::format("{} kann nicht gelesen werden: nicht genug Arbeitsspeicher.", package.what()));
-    }
+    Parts parts([&package](const std::string& name) { return package.read(name); }, package.what());
+    return read_package(parts);
 }
 
 }  // namespace
@@ -483,6 +484,21 @@ PricedWorkbook read_priced_workbook(const std::filesystem::path& path, const Rea
         return guarded(package);
     } catch (const std::bad_alloc&) {
         fail(fmt::format("{} kann nicht gelesen werden: nicht genug Arbeitsspeicher.", what));
+    }
+}
+
+PricedWorkbook read_priced_workbook_parts(const std::map<std::string, std::string>& unpacked) {
+    Parts parts(
+        [&unpacked](const std::string& name) -> std::optional<std::string> {
+            const auto it = unpacked.find(name);
+            if (it == unpacked.end()) return std::nullopt;
+            return it->second;
+        },
+        "Die Arbeitsmappe");
+    try {
+        return read_package(parts);
+    } catch (const std::bad_alloc&) {
+        fail("Die Arbeitsmappe kann nicht gelesen werden: nicht genug Arbeitsspeicher.");
     }
 }
 

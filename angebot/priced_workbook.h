@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,9 @@ struct ReadLimits {
 PricedWorkbook read_priced_workbook(const std::filesystem::path& path, const ReadLimits& limits = {});
 // The same from the bytes of the file.
 PricedWorkbook read_priced_workbook_bytes(std::string_view bytes, const ReadLimits& limits = {});
+
+// The same from the parts of a package already unpacked (part name -> bytes), for tests and fuzzing.
+PricedWorkbook read_priced_workbook_parts(const std::map<std::string, std::string>& parts);
 
 // Column letters and row of "E12": {12, 5}; {0, 0} for anything that is no cell address.
 std::pair<int32_t, int32_t> parse_cell_address(std::string_view address);

@@ -4,6 +4,7 @@
 // damaged and hostile files.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -12,7 +13,10 @@
 
 #include "angebot/model.h"
 #include "angebot/priced_workbook.h"
+#include "angebot/pricing.h"
+#include "angebot/x84_writer.h"
 #include "tests/angebot/angebot_support.h"
+#include "tests/angebot/x84_structure.h"
 #include "tests/support/test_support.h"
 #include "workbook/numbers.h"
 
@@ -104,6 +108,56 @@ TEST_F(PricedWorkbookFiles, ResavedByLibreOffice) {
         EXPECT_DOUBLE_EQ(r.quantity.number, 12.5);
         EXPECT_EQ(r.total.type, CellType::Number);
         EXPECT_DOUBLE_EQ(r.total.number, 590.63);
+    }
+}
+
+// The round trip in miniature: the workbook as LibreOffice saved it, priced into the bill, written
+// as a bid and read back by our DA XML reader gives every unit price and total of the workbook and
+// its grand total.
+TEST_F(PricedWorkbookFiles, RoundTripThroughTheBid) {
+    skip_without_libreoffice();
+    for (const auto& file : s_resaved) {
+        SCOPED_TRACE(file.filename().string());
+        const PricedWorkbook book = angebot::read_priced_workbook(file);
+        angebot::BillModel bill = angebot_test::sample_bill();
+        const angebot::PricingResult result = angebot::price(bill, book);
+        ASSERT_TRUE(result.complete())
+            << (result.problems.empty() ? result.refusal : result.problems[0].text);
+
+        const fs::path bid = testsupport::fresh_dir() / "angebot.x84";
+        angebot::X84Options options;
+        options.date = "2024-07-01";
+        options.time = "12:00:00";
+        angebot::write_x84(bill, bid, options);
+        EXPECT_EQ(angebot_test::x84_structure_faults(testsupport::read_file(bid)),
+                  std::vector<std::string>{});
+
+        workbook::ConversionOptions conversion;
+        conversion.CalcColumns = false;
+        auto back = testsupport::convert_in_memory(bid, conversion);
+        ASSERT_EQ(back.end, workbook::RunEnd::Completed);
+        const workbook::Sheet& sheet = back.book().sheet(1);
+        std::map<std::string, std::pair<workbook::CellValue, workbook::CellValue>> read_back;
+        for (int32_t r = 8; r <= sheet.last_row(); ++r)
+            if (!sheet.text(r, 1).empty())
+                read_back[sheet.text(r, 1)] = {sheet.value(r, 5), sheet.value(r, 6)};
+
+        double workbook_total = 0, bid_total = 0;
+        for (const auto& row : book.rows) {
+            SCOPED_TRACE(row.oz);
+            const auto it = read_back.find(row.oz);
+            ASSERT_NE(it, read_back.end());
+            EXPECT_DOUBLE_EQ(it->second.first.number, row.unit_price.number);
+            if (row.total.type == CellType::Number) {
+                EXPECT_DOUBLE_EQ(it->second.second.number, row.total.number);
+                workbook_total += row.total.number;
+            } else {
+                EXPECT_TRUE(it->second.second.is_empty());
+            }
+            bid_total += it->second.second.number;
+        }
+        EXPECT_EQ(std::llround(bid_total * 100), std::llround(workbook_total * 100));
+        EXPECT_EQ(std::llround(bid_total * 100), bill.total_cents());
     }
 }
 
