@@ -136,7 +136,7 @@ public:
     // Closes the current range; at the bill itself it does nothing.
     void leave_range();
     // Adds an item to the current range. An empty rno_part (and rno_index) is taken from the OZ
-    // by the breakdown in info (see oz_parts). Returns the stored item.
+    // by the breakdown in info (see oz_parts). Returns the stored item, valid until the next call.
     Item& add_item(Item item);
     // Nesting depth: 0 at the bill itself.
     int depth() const { return m_depth; }

@@ -84,8 +84,8 @@ public:
             doc.load_buffer_inplace(buffer.data(), buffer.size(),
                                     pugi::parse_default | pugi::parse_ws_pcdata_single, pugi::encoding_auto);
         if (!result)
-            fail(fmt::format("{} ist beschädigt: \"{}\" ist kein gültiges XML ({} an Stelle {}).",
-                             m_what, name, result.description(), result.offset));
+            fail(fmt::format("{} ist beschädigt: \"{}\" ist kein gültiges XML ({} an Stelle {}).", m_what,
+                             name, result.description(), result.offset));
     }
 
     const std::string& what() const { return m_what; }

@@ -97,6 +97,26 @@ bool postcode_line(const std::string& line, std::string& pcode, std::string& cit
     return !city.empty();
 }
 
+// "09:14:00" as given; empty for anything else.
+std::string clock_time(std::string_view text) {
+    if (text.size() != 8 || text[2] != ':' || text[5] != ':') return {};
+    for (size_t i : {0, 1, 3, 4, 6, 7})
+        if (text[i] < '0' || text[i] > '9') return {};
+    if (text.substr(0, 2) > "23" || text.substr(3, 2) > "59" || text.substr(6, 2) > "59") return {};
+    return std::string(text);
+}
+
+// An item's number where the tender gave none: the last group of its OZ.
+std::string item_number(const Item& item) {
+    std::string part = clean(item.rno_part);
+    if (!part.empty()) return part;
+    std::string_view oz = workbook::trim_ctl(item.oz);
+    while (!oz.empty() && oz.back() == '.') oz.remove_suffix(1);
+    const size_t dot = oz.rfind('.');
+    part = clean(dot == std::string_view::npos ? oz : oz.substr(dot + 1));
+    return part.empty() ? "0" : part;
+}
+
 class IdMaker {
 public:
     explicit IdMaker(const BillModel& model) {
@@ -157,7 +177,7 @@ private:
     }
 
     void gaeb_info(pugi::xml_node info) {
-        std::string date = m_options.date, time = m_options.time;
+        std::string date = iso_date(m_options.date), time = clock_time(m_options.time);
         if (date.empty() || time.empty()) {
             const std::time_t now = std::time(nullptr);
             std::tm local{};
@@ -168,8 +188,8 @@ private:
         }
         text(info, "Version", "3.3");
         text(info, "VersDate", "2021-05");
-        text(info, "Date", iso_date(date));
-        text(info, "Time", clean(time));
+        text(info, "Date", date);
+        text(info, "Time", time);
         const std::string program = "Bremora " BREMORA_VERSION;
         text(info, "ProgSystem", program);
         text(info, "ProgName", program);
@@ -295,10 +315,12 @@ private:
     // A range's children: each run of items forms one Itemlist, each range a BoQCtgy.
     void body(pugi::xml_node body, const Range& range) {
         pugi::xml_node list;
+        size_t ranges = 0;
         for (const Entry& e : range.children) {
             if (e.is_range) {
                 list = {};
-                if (m_has_items[e.index]) category(body, m_model.ranges()[e.index]);
+                ++ranges;
+                if (m_has_items[e.index]) category(body, m_model.ranges()[e.index], ranges);
                 continue;
             }
             if (!list) list = body.append_child("Itemlist");
@@ -306,10 +328,13 @@ private:
         }
     }
 
-    void category(pugi::xml_node body_node, const Range& range) {
+    // A range without number of its own is numbered by its place among the ranges beside it.
+    void category(pugi::xml_node body_node, const Range& range, size_t place) {
         pugi::xml_node ctgy = body_node.append_child("BoQCtgy");
         ctgy.append_attribute("ID") = m_ids.take(range.id, 'C').c_str();
-        ctgy.append_attribute("RNoPart") = clean(range.rno_part).c_str();
+        std::string number = clean(range.rno_part);
+        if (number.empty()) number = std::to_string(place);
+        ctgy.append_attribute("RNoPart") = number.c_str();
         body(ctgy.append_child("BoQBody"), range);
         totals(ctgy, range.total_cents);
     }
@@ -317,7 +342,7 @@ private:
     void item(pugi::xml_node list, const Item& item) {
         pugi::xml_node node = list.append_child(item.surcharge ? "MarkupItem" : "Item");
         node.append_attribute("ID") = m_ids.take(item.id, 'I').c_str();
-        node.append_attribute("RNoPart") = clean(item.rno_part).c_str();
+        node.append_attribute("RNoPart") = item_number(item).c_str();
         if (const std::string index = clean(item.rno_index); !index.empty())
             node.append_attribute("RNoIndex") = index.c_str();
         if (item.surcharge) {

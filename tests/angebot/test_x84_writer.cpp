@@ -167,15 +167,24 @@ TEST(AngebotX84, Numbers) {
 }
 
 // A tender that gave no breakdown gets one made from its longest parts; IDs it lacks are made
-// unique beside the ones it has.
-TEST(AngebotX84, BreakdownAndIdsMadeWhereTheTenderHasNone) {
+// unique beside the ones it has; numbers it lacks come from the OZ or the range's place; a date
+// or time that is none gives the current one.
+TEST(AngebotX84, WhatTheTenderLacksIsMade) {
     angebot::BillModel bill = priced_bill();
     bill.info.breakdown.clear();
     bill.info.boq_id = "C1";
-    const std::string xml = angebot::x84_text(bill, fixed_options());
+    bill.ranges()[bill.root().children[1].index].rno_part.clear();
+    bill.items()[7].rno_part.clear();
+    angebot::X84Options options = fixed_options();
+    options.date = "32.13.2024";
+    options.time = "25:00";
+    const std::string xml = angebot::x84_text(bill, options);
     EXPECT_EQ(faults_text(angebot_test::x84_structure_faults(xml)), "") << xml;
     EXPECT_NE(xml.find("<BoQ ID=\"C1\">"), std::string::npos);
     EXPECT_NE(xml.find("<Type>Index</Type>"), std::string::npos);
+    EXPECT_NE(xml.find("RNoPart=\"2\">"), std::string::npos);  // the second top range
+    EXPECT_NE(xml.find("RNoPart=\"0020\">\n                    <Qty>7.000"), std::string::npos) << xml;
+    EXPECT_EQ(xml.find("32.13.2024"), std::string::npos);
 
     angebot::BillModel empty;
     EXPECT_THROW(angebot::x84_text(empty), angebot::AngebotError);
