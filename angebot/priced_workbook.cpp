@@ -17,6 +17,7 @@
 #include <map>
 
 #include "angebot/model.h"
+#include "angebot/xml_pieces.h"
 #include "angebot/zip_package.h"
 #include "workbook/text.h"
 
@@ -26,18 +27,8 @@ namespace {
 
 constexpr int32_t kMaxRow = 1048576;
 constexpr int32_t kMaxCol = 16384;
-// pugixml keeps every element, text and attribute as a node of its own; refuse a part whose tree
-// would take more memory than this.
-constexpr uint64_t kMaxTreeBytes = uint64_t{3} << 30;
-
 [[noreturn]] void fail(const std::string& text) {
     throw AngebotError(text);
-}
-
-std::string_view local_name(const char* name) {
-    std::string_view n(name);
-    const size_t colon = n.find(':');
-    return colon == std::string_view::npos ? n : n.substr(colon + 1);
 }
 
 pugi::xml_node child(pugi::xml_node parent, std::string_view name) {
@@ -54,18 +45,6 @@ pugi::xml_attribute attribute(pugi::xml_node node, std::string_view name, bool p
         if (has_prefix == prefixed && local_name(a.name()) == name) return a;
     }
     return {};
-}
-
-// The memory pugixml would need for a part, from its count of elements and attributes.
-uint64_t tree_bytes(std::string_view xml) {
-    uint64_t elements = 0, attributes = 0;
-    for (size_t i = 0; i + 1 < xml.size(); ++i) {
-        if (xml[i] == '<' && xml[i + 1] != '/')
-            ++elements;
-        else if (xml[i] == '=')
-            ++attributes;
-    }
-    return elements * 128 + attributes * 48;
 }
 
 // The parts of the package by name: from the zip archive, or already unpacked.
@@ -213,15 +192,12 @@ void append_string_item(std::string& out, pugi::xml_node item) {
 class SharedStrings {
 public:
     void load(Parts& parts, const std::string& name) {
-        std::optional<std::string> bytes = parts.read(name);
+        const std::optional<std::string> bytes = parts.read(name);
         if (!bytes) return;
-        pugi::xml_document doc;
-        parts.parse(doc, *bytes, name);
-        for (pugi::xml_node si = child(doc, "sst").first_child(); si; si = si.next_sibling()) {
-            if (si.type() != pugi::node_element || local_name(si.name()) != "si") continue;
+        for_each_child(*bytes, "sst", "sst", "si", parts.what(), name, [this](pugi::xml_node si) {
             append_string_item(m_text, si);
             m_ends.push_back(m_text.size());
-        }
+        });
     }
     std::optional<std::string_view> get(std::string_view index_text) const {
         size_t index = 0;
@@ -303,104 +279,109 @@ int32_t parse_int(std::string_view text) {
     return n;
 }
 
+// One pass over the rows. The caption row is the first with a cell "Ordnungszahl"; its other
+// captions name the columns. Rows above it are dropped when it is found; without one, columns A,
+// C, E and F of every row are taken.
 class SheetReader {
 public:
     SheetReader(const std::string& what, const SharedStrings& strings) : m_what(what), m_strings(strings) {}
 
-    PricedWorkbook read(pugi::xml_node worksheet) {
-        const pugi::xml_node data = child(worksheet, "sheetData");
-        find_captions(data);
-        for_each_cell(data, [this](int32_t row, int32_t col, pugi::xml_node c) {
-            if (row <= m_book.caption_row) return;
+    void row(pugi::xml_node r) {
+        const pugi::xml_attribute number = attribute(r, "r");
+        m_row = number ? parse_int(workbook::trim_ctl(number.value())) : m_row + 1;
+        if (m_row < 1 || m_row > kMaxRow)
+            fail(fmt::format("{} ist beschädigt: ungültige Zeilennummer \"{}\" im Tabellenblatt \"{}\".",
+                             m_what, number.value(), kSheetName));
+        if (m_book.caption_row == 0 && captions(r)) return;
+
+        PricedRow* out = nullptr;
+        for_each_cell(r, [&](int32_t col, pugi::xml_node c) {
             if (col != m_book.oz_col && col != m_book.quantity_col && col != m_book.price_col &&
                 col != m_book.total_col)
                 return;
-            PricedRow& r = row_for(row);
+            if (out == nullptr) {
+                m_rows.emplace_back();
+                out = &m_rows.back();
+                out->row = m_row;
+            }
             CellContent content = cell_content(c, m_strings);
             if (col == m_book.oz_col)
-                r.oz = std::string(workbook::trim_ctl(text_of(content)));
+                out->oz = std::string(workbook::trim_ctl(text_of(content)));
             else if (col == m_book.quantity_col)
-                r.quantity = std::move(content);
+                out->quantity = std::move(content);
             else if (col == m_book.price_col)
-                r.unit_price = std::move(content);
+                out->unit_price = std::move(content);
             else
-                r.total = std::move(content);
+                out->total = std::move(content);
         });
+        if (out != nullptr && out->oz.empty()) m_rows.pop_back();
+    }
+
+    PricedWorkbook finish() {
         std::stable_sort(m_rows.begin(), m_rows.end(),
                          [](const PricedRow& a, const PricedRow& b) { return a.row < b.row; });
         for (auto& r : m_rows)
-            if (!r.oz.empty()) m_book.rows.push_back(std::move(r));
+            if (r.row > m_book.caption_row) m_book.rows.push_back(std::move(r));
         return std::move(m_book);
     }
 
 private:
-    // Rows and cells may leave out their r attribute: they then follow the one before.
+    // Cells may leave out their r attribute: they then follow the one before.
     template <class F>
-    void for_each_cell(pugi::xml_node data, F&& visit) {
-        int32_t row = 0;
-        for (pugi::xml_node r = data.first_child(); r; r = r.next_sibling()) {
-            if (r.type() != pugi::node_element || local_name(r.name()) != "row") continue;
-            const pugi::xml_attribute number = attribute(r, "r");
-            row = number ? parse_int(workbook::trim_ctl(number.value())) : row + 1;
-            if (row < 1 || row > kMaxRow)
-                fail(fmt::format("{} ist beschädigt: ungültige Zeilennummer \"{}\" im Tabellenblatt \"{}\".",
-                                 m_what, number.value(), kSheetName));
-            int32_t col = 0;
-            for (pugi::xml_node c = r.first_child(); c; c = c.next_sibling()) {
-                if (c.type() != pugi::node_element || local_name(c.name()) != "c") continue;
-                const pugi::xml_attribute ref = attribute(c, "r");
-                if (ref) {
-                    col = parse_cell_address(ref.value()).second;
-                    if (col == 0)
-                        fail(fmt::format(
-                            "{} ist beschädigt: ungültige Zelladresse \"{}\" im Tabellenblatt \"{}\".",
-                            m_what, ref.value(), kSheetName));
-                } else if (++col > kMaxCol) {
+    void for_each_cell(pugi::xml_node r, F&& visit) {
+        int32_t col = 0;
+        for (pugi::xml_node c = r.first_child(); c; c = c.next_sibling()) {
+            if (c.type() != pugi::node_element || local_name(c.name()) != "c") continue;
+            const pugi::xml_attribute ref = attribute(c, "r");
+            if (ref) {
+                col = parse_cell_address(ref.value()).second;
+                if (col == 0)
                     fail(fmt::format(
-                        "{} ist beschädigt: Zeile {} des Tabellenblatts \"{}\" hat zu viele Zellen.", m_what,
-                        row, kSheetName));
-                }
-                visit(row, col, c);
+                        "{} ist beschädigt: ungültige Zelladresse \"{}\" im Tabellenblatt \"{}\".", m_what,
+                        ref.value(), kSheetName));
+            } else if (++col > kMaxCol) {
+                fail(fmt::format("{} ist beschädigt: Zeile {} des Tabellenblatts \"{}\" hat zu viele Zellen.",
+                                 m_what, m_row, kSheetName));
             }
+            visit(col, c);
         }
     }
 
-    // The caption row is the first with a cell "Ordnungszahl"; its other captions name the columns.
-    void find_captions(pugi::xml_node data) {
-        int32_t caption_row = 0;
-        for_each_cell(data, [&](int32_t row, int32_t col, pugi::xml_node c) {
-            if (caption_row != 0 && row != caption_row) return;
+    // Whether the row is the caption row; if so, its captions set the columns.
+    bool captions(pugi::xml_node r) {
+        bool found = false;
+        int32_t oz = 0, quantity = 0, price = 0, total = 0;
+        for_each_cell(r, [&](int32_t col, pugi::xml_node c) {
             const std::string_view type = attribute(c, "t").value();
             if (type != "s" && type != "inlineStr" && type != "str") return;
             const CellContent content = cell_content(c, m_strings);
             const std::string_view text = workbook::trim_ctl(content.text);
-            if (caption_row == 0) {
-                if (text != "Ordnungszahl") return;
-                caption_row = row;
-                m_book.caption_row = row;
-                m_book.oz_col = col;
-            } else if (text == "Menge") {
-                m_book.quantity_col = col;
-            } else if (text == "E-Preis") {
-                m_book.price_col = col;
-            } else if (text == "G-Preis") {
-                m_book.total_col = col;
+            if (text == "Ordnungszahl" && !found) {
+                found = true;
+                oz = col;
+            } else if (text == "Menge" && !quantity) {
+                quantity = col;
+            } else if (text == "E-Preis" && !price) {
+                price = col;
+            } else if (text == "G-Preis" && !total) {
+                total = col;
             }
         });
-    }
-
-    PricedRow& row_for(int32_t row) {
-        if (m_rows.empty() || m_rows.back().row != row) {
-            m_rows.emplace_back();
-            m_rows.back().row = row;
-        }
-        return m_rows.back();
+        if (!found) return false;
+        m_book.caption_row = m_row;
+        m_book.oz_col = oz;
+        if (quantity) m_book.quantity_col = quantity;
+        if (price) m_book.price_col = price;
+        if (total) m_book.total_col = total;
+        m_rows.clear();
+        return true;
     }
 
     const std::string& m_what;
     const SharedStrings& m_strings;
     PricedWorkbook m_book;
     std::vector<PricedRow> m_rows;
+    int32_t m_row = 0;
 };
 
 PricedWorkbook read_package(Parts& parts) {
@@ -445,11 +426,10 @@ PricedWorkbook read_package(Parts& parts) {
     if (!sheet_bytes)
         fail(fmt::format("{} ist beschädigt: der Teil \"{}\" des Tabellenblatts \"{}\" fehlt.", what,
                          sheet_part, kSheetName));
-    pugi::xml_document sheet_doc;
-    parts.parse(sheet_doc, *sheet_bytes, sheet_part);
-    const pugi::xml_node worksheet = child(sheet_doc, "worksheet");
-    if (!worksheet) fail(fmt::format("{} ist beschädigt: \"{}\" ist kein Tabellenblatt.", what, sheet_part));
-    return SheetReader(what, strings).read(worksheet);
+    SheetReader reader(what, strings);
+    for_each_child(*sheet_bytes, "worksheet", "sheetData", "row", what, sheet_part,
+                   [&reader](pugi::xml_node row) { reader.row(row); });
+    return reader.finish();
 }
 
 PricedWorkbook guarded(ZipPackage& package) {
