@@ -394,6 +394,30 @@ TEST_F(PricedWorkbookFiles, DamagedFilesAndPaths) {
     }
 }
 
+// A sheet far larger than one piece of the reader: every row arrives, with markup that a textual
+// scan could trip over (a '>' in an attribute, comments and CDATA holding row tags).
+TEST(PricedWorkbook, LargeSheetReadInPieces) {
+    std::string rows =
+        "<row r=\"7\" spans=\"1:5\" x=\"a>b\"><c r=\"A7\" t=\"inlineStr\"><is><t>Ordnungszahl</t></is></c>"
+        "<c r=\"E7\" t=\"inlineStr\"><is><t>E-Preis</t></is></c></row><!-- </sheetData> <row> -->";
+    constexpr int kRows = 60000;
+    for (int i = 0; i < kRows; ++i) {
+        const int r = 8 + i;
+        rows += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r) +
+                "\" t=\"inlineStr\"><is><t>" + std::to_string(i) + ".1</t></is></c><c r=\"E" +
+                std::to_string(r) + "\"><v>" + std::to_string(i) + ".5</v></c></row>";
+        if (i % 1000 == 0) rows += "<![CDATA[</row><row r=\"1\">]]>";
+    }
+    std::map<std::string, std::string> parts;
+    for (auto& [name, bytes] : workbook_parts(worksheet(rows))) parts[name] = bytes;
+    ASSERT_GT(parts["xl/worksheets/sheet1.xml"].size(), size_t{5} << 20);
+    const PricedWorkbook book = angebot::read_priced_workbook_parts(parts);
+    ASSERT_EQ(book.rows.size(), static_cast<size_t>(kRows));
+    EXPECT_EQ(book.rows[12345].oz, "12345.1");
+    EXPECT_DOUBLE_EQ(book.rows[12345].unit_price.number, 12345.5);
+    EXPECT_EQ(book.rows.back().row, 7 + kRows);
+}
+
 TEST(PricedWorkbook, CellAddresses) {
     EXPECT_EQ(angebot::parse_cell_address("E12"), std::make_pair(12, 5));
     EXPECT_EQ(angebot::parse_cell_address("XFD1048576"), std::make_pair(1048576, 16384));
