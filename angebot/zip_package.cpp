@@ -89,6 +89,9 @@ ZipPackage::ZipPackage(const std::filesystem::path& path, std::string what, cons
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) fail(fmt::format("{} wurde nicht gefunden.", m_what));
     if (std::filesystem::is_directory(path, ec)) fail(fmt::format("{} ist ein Ordner, keine Datei.", m_what));
+    // A pipe or a device would be read without end.
+    if (!std::filesystem::is_regular_file(path, ec))
+        fail(fmt::format("{} ist keine gewöhnliche Datei.", m_what));
     const auto size = std::filesystem::file_size(path, ec);
     if (!ec && size > m_limits.file_bytes)
         fail(fmt::format("{} ist zu groß: mehr als {} MiB.", m_what, m_limits.file_bytes / kMiB));

@@ -3,6 +3,7 @@
 // strings, its own cached results), and hand-made packages for what other writers do and for
 // damaged and hostile files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -384,7 +385,8 @@ TEST_F(PricedWorkbookFiles, DamagedFilesAndPaths) {
                 << e.what();
         }
     }
-    for (const fs::path& p : {dir / "fehlt.xlsx", dir}) {
+    ::mkfifo((dir / "pipe.xlsx").c_str(), 0600);
+    for (const fs::path& p : {dir / "fehlt.xlsx", dir, dir / "pipe.xlsx"}) {
         try {
             angebot::read_priced_workbook(p);
             ADD_FAILURE() << p;
