@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 data="$here/../tests/data"
 gen="$here/../../shared/tools/gaebgen.py"
 python=/usr/bin/python3
-for t in fuzz_detect fuzz_gaeb90 fuzz_gaeb2000 fuzz_gaebxml fuzz_rtf; do mkdir -p "$out/$t"; done
+for t in fuzz_detect fuzz_gaeb90 fuzz_gaeb2000 fuzz_gaebxml fuzz_rtf fuzz_angebot; do mkdir -p "$out/$t"; done
 
 # The option byte 0x2c: faulty lines logged, prices rounded, calculation columns; 0x7f: all on.
 seed() {  # seed TARGET NAME FILE
@@ -61,3 +61,19 @@ grep -aho '{\\rtf1.*' "$data"/gaeb2000/*.p8? "$here"/../samples/beispiel.p83 ${t
     printf '%s' "$line" > "$out/fuzz_rtf/$(printf '%s' "$line" | cksum | cut -d' ' -f1)"
 done
 printf '{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\pard\\plain\\f0\\fs20 Gr\\'"'"'f6\\'"'"'dfe {\\b fett}\\par\\u8364?}' > "$out/fuzz_rtf/handmade"
+
+# The priced workbooks of the bid tests (our writer, and the same re-saved by LibreOffice): whole,
+# behind the byte 0x00, and their sheet and shared strings unpacked, behind 0x01.
+for f in "$data"/angebot/*.xlsx; do
+    { printf '\000'; cat "$f"; } > "$out/fuzz_angebot/$(basename "$f")-xlsx"
+    if [ -x "$python" ]; then
+        "$python" - "$f" "$out/fuzz_angebot/$(basename "$f")-xml" <<'PY'
+import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+names = z.namelist()
+sst = z.read("xl/sharedStrings.xml") if "xl/sharedStrings.xml" in names else b""
+with open(sys.argv[2], "wb") as out:
+    out.write(b"\x01" + z.read("xl/worksheets/sheet1.xml") + b"\x00" + sst)
+PY
+    fi
+done

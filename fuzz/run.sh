@@ -12,11 +12,12 @@ mkdir -p "$work/findings"
 "$here/make_seeds.sh" "$work/seeds"
 cat "$here"/dict/*.dict > "$work/all.dict"
 
-for t in fuzz_detect fuzz_gaeb90 fuzz_gaeb2000 fuzz_rtf fuzz_gaebxml; do
+for t in fuzz_detect fuzz_gaeb90 fuzz_gaeb2000 fuzz_rtf fuzz_gaebxml fuzz_angebot; do
     case $t in
         fuzz_gaeb90) dict="$here/dict/gaeb90.dict" ;;
         fuzz_gaeb2000 | fuzz_rtf) dict="$here/dict/gaeb2000.dict" ;;
         fuzz_gaebxml) dict="$here/dict/gaebxml.dict" ;;
+        fuzz_angebot) dict="$here/dict/xlsx.dict" ;;
         *) dict="$work/all.dict" ;;
     esac
     mkdir -p "$work/corpus/$t"

@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: MIT
+#include "angebot/model.h"
+
+#include <fmt/format.h>
+
+namespace angebot {
+
+std::vector<Breakdown> breakdown_from_mask(std::string_view mask) {
+    // Digits 1 to 9 name the range level a mask character belongs to, P the item, I the index.
+    int ranges[10] = {};
+    int item = 0, index = 0;
+    for (char ch : mask) {
+        if (ch >= '1' && ch <= '9')
+            ++ranges[ch - '0'];
+        else if (ch == 'P' || ch == 'p')
+            ++item;
+        else if (ch == 'I' || ch == 'i')
+            ++index;
+    }
+    std::vector<Breakdown> out;
+    if (item == 0) return out;
+    for (int level = 1; level <= 9; ++level)
+        if (ranges[level] > 0) out.push_back({BreakdownType::Range, ranges[level], true, {}, {}});
+    out.push_back({BreakdownType::Item, item, true, {}, {}});
+    if (index > 0) out.push_back({BreakdownType::Index, index, false, {}, "left"});
+    return out;
+}
+
+namespace {
+
+bool all_digits(std::string_view s) {
+    if (s.empty()) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+int number(std::string_view s) {
+    int n = 0;
+    for (char c : s) n = n * 10 + (c - '0');
+    return n;
+}
+
+int days_in_month(int year, int month) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : days[month - 1];
+}
+
+}  // namespace
+
+std::string iso_date(std::string_view text) {
+    int year = 0, month = 0, day = 0;
+    if (text.size() == 10 && text[4] == '-' && text[7] == '-' && all_digits(text.substr(0, 4)) &&
+        all_digits(text.substr(5, 2)) && all_digits(text.substr(8, 2))) {
+        year = number(text.substr(0, 4));
+        month = number(text.substr(5, 2));
+        day = number(text.substr(8, 2));
+    } else if ((text.size() == 10 || text.size() == 8) && text[2] == '.' && text[5] == '.' &&
+               all_digits(text.substr(0, 2)) && all_digits(text.substr(3, 2)) && all_digits(text.substr(6))) {
+        day = number(text.substr(0, 2));
+        month = number(text.substr(3, 2));
+        year = number(text.substr(6));
+        // GAEB 90 writes the year with two digits.
+        if (text.size() == 8) year += year >= 80 ? 1900 : 2000;
+    } else {
+        return {};
+    }
+    if (year < 1 || month < 1 || month > 12 || day < 1 || day > days_in_month(year, month)) return {};
+    return fmt::format("{:04}-{:02}-{:02}", year, month, day);
+}
+
+int range_levels(const std::vector<Breakdown>& breakdown) {
+    int n = 0;
+    for (const auto& b : breakdown)
+        if (b.type == BreakdownType::Range) ++n;
+    return n;
+}
+
+OzParts oz_parts(std::string_view oz, int range_levels) {
+    std::vector<std::string_view> groups;
+    size_t start = 0;
+    while (start <= oz.size()) {
+        const size_t dot = oz.find('.', start);
+        if (dot == std::string_view::npos) {
+            groups.push_back(oz.substr(start));
+            break;
+        }
+        groups.push_back(oz.substr(start, dot - start));
+        start = dot + 1;
+    }
+    OzParts parts;
+    const size_t at = range_levels < 0 ? 0 : static_cast<size_t>(range_levels);
+    if (at < groups.size()) parts.rno_part = std::string(groups[at]);
+    if (at + 1 < groups.size()) parts.rno_index = std::string(groups[at + 1]);
+    return parts;
+}
+
+void ModelBuilder::enter_range(std::string rno_part, std::string label, std::string id) {
+    Range range;
+    range.rno_part = std::move(rno_part);
+    range.label = std::move(label);
+    range.id = std::move(id);
+    range.parent = m_current;
+    const auto index = static_cast<uint32_t>(m_model.m_ranges.size());
+    m_model.m_ranges.push_back(std::move(range));
+    m_model.m_ranges[m_current].children.push_back({true, index});
+    m_current = index;
+    ++m_depth;
+}
+
+void ModelBuilder::leave_range() {
+    if (m_depth == 0) return;
+    m_current = m_model.m_ranges[m_current].parent;
+    --m_depth;
+}
+
+Item& ModelBuilder::add_item(Item item) {
+    if (item.rno_part.empty()) {
+        OzParts parts = oz_parts(item.oz, range_levels(m_model.info.breakdown));
+        item.rno_part = std::move(parts.rno_part);
+        if (item.rno_index.empty()) item.rno_index = std::move(parts.rno_index);
+    }
+    const auto index = static_cast<uint32_t>(m_model.m_items.size());
+    m_model.m_items.push_back(std::move(item));
+    m_model.m_ranges[m_current].children.push_back({false, index});
+    return m_model.m_items.back();
+}
+
+}  // namespace angebot

@@ -1,0 +1,257 @@
+// SPDX-License-Identifier: MIT
+#include "tests/angebot/angebot_support.h"
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+#include "tests/support/test_support.h"
+#include "workbook/excel_session.h"
+#include "workbook/xlsx/xlsx_writer.h"
+
+namespace angebot_test {
+
+using angebot::BillModel;
+using angebot::Item;
+using angebot::ModelBuilder;
+
+namespace fs = std::filesystem;
+
+BillModel sample_bill() {
+    BillModel bill;
+    bill.info.project_name = "Neubau Halle 7";
+    bill.info.project_label = "Neubau einer Lagerhalle mit Büro";
+    bill.info.name = "LV 01";
+    bill.info.label = "Erd- & Betonarbeiten";
+    bill.info.date = "2024-06-15";
+    bill.info.currency = "EUR";
+    bill.info.breakdown = angebot::breakdown_from_mask("1122PPPPI");
+    ModelBuilder b(bill);
+    auto item = [&b](const char* oz, std::optional<double> qty, const char* unit, const char* id = "") {
+        Item i;
+        i.oz = oz;
+        i.quantity = qty;
+        i.unit = unit;
+        i.id = id;
+        return i;
+    };
+    b.enter_range("01", "Erdarbeiten", "C01");
+    b.enter_range("01", "Aushub");
+    b.add_item(item("01.01.0010", 100, "m3", "I0110"));
+    b.add_item(item("01.01.0020", 12.5, "m2"));
+    b.add_item(item("01.01.0020.a", 3, "St"));
+    Item alternative = item("01.01.0030", 10, "m3");
+    alternative.alternative = true;
+    b.add_item(alternative);
+    b.leave_range();
+    b.enter_range("02", "Verfüllung");
+    Item without_total = item("01.02.0010", 5, "h");
+    without_total.provis = angebot::Provis::WithoutTotal;
+    b.add_item(without_total);
+    Item with_total = item("01.02.0020", 2, "St");
+    with_total.provis = angebot::Provis::WithTotal;
+    b.add_item(with_total);
+    b.leave_range();
+    b.leave_range();
+    b.enter_range("02", "Beton <C25/30> & Stahl");
+    b.enter_range("01", "Fundamente");
+    b.add_item(item("02.01.0010", 1.234, "t"));
+    b.add_item(item("02.01.0020", 7, "m<3>&\"'"));
+    b.leave_range();
+    b.leave_range();
+    return bill;
+}
+
+std::vector<std::optional<double>> sample_prices() {
+    return {12.5, 47.25, 3.125, 80, 55.55, 120, 1234.567, 0.99};
+}
+
+namespace {
+
+void caption(workbook::Sheet& s, int32_t col, const char* text) {
+    s.set_value(7, col, text);
+    s.set_bold(7, col, true);
+}
+
+}  // namespace
+
+void write_priced_workbook(const BillModel& bill, const std::vector<std::optional<double>>& prices,
+                           const fs::path& xlsx, const Shape& shape) {
+    workbook::ExcelSession excel;
+    excel.Connect();
+    excel.set_locale_number_formats("#,###,##0.00", "#######0.000");
+    excel.set_sheets_in_new_workbook(1);
+    excel.add_workbook();
+    workbook::Sheet& s = excel.workbook().sheet(1);
+    s.set_name("Positionsteil");
+    const char* labels[] = {"Projektname:", "LV-Bezeichnung:", "LV-Datum:", "Auftraggeber:", "OZ-Maske:"};
+    for (int32_t r = 1; r <= 5; ++r) s.set_value(r, 1, labels[r - 1]);
+    s.set_value(1, 2, bill.info.project_name);
+    s.set_value(5, 2, "1122PPPPI");
+    caption(s, 1, "Ordnungszahl");
+    caption(s, 2, "Positionstext");
+    caption(s, 3, "Menge");
+    caption(s, 4, "ME");
+    caption(s, 5, "E-Preis");
+    caption(s, 6, "G-Preis");
+    if (shape.calc_columns) {
+        caption(s, 7, "Basispreis");
+        caption(s, 8, "Faktor");
+    }
+
+    // Rows in document order: ranges by their label, items by their index.
+    std::vector<std::pair<bool, uint32_t>> order;
+    std::function<void(uint32_t)> walk = [&](uint32_t r) {
+        for (const auto& e : bill.ranges()[r].children) {
+            order.push_back({e.is_range, e.index});
+            if (e.is_range) walk(e.index);
+        }
+    };
+    walk(0);
+    if (shape.reversed) std::reverse(order.begin(), order.end());
+
+    int32_t row = 8;
+    for (const auto& [is_range, index] : order) {
+        if (is_range) {
+            s.set_value(row, 2, "LV-Bereich -  " + bill.ranges()[index].label);
+            s.set_font_color(row++, 2, workbook::kColorBlue);
+            continue;
+        }
+        const Item& item = bill.items()[index];
+        const std::string r = std::to_string(row);
+        s.set_value(row, 1, item.oz);
+        s.set_value(row, 2,
+                    item.counts_in_total() ? "*** Normalposition" : "*** Bedarfsposition ohne G-Preis");
+        if (item.quantity) s.set_value(row, 3, *item.quantity);
+        s.set_value(row, 4, item.unit);
+        const std::optional<double> price = index < prices.size() ? prices[index] : std::nullopt;
+        if (shape.calc_columns) {
+            if (price) s.set_value(row, 7, *price);
+            s.set_value(row, 8, 1.0);
+            s.set_formula(row, 5, "=ROUND($G$" + r + "*$H$" + r + ",2)");
+        } else if (price) {
+            s.set_value(row, 5, *price);
+        }
+        if (item.counts_in_total()) s.set_formula(row, 6, "=ROUND($C$" + r + "*$E$" + r + ",2)");
+        ++row;
+        s.set_value(row++, 2, "Kurztext der Position " + item.oz);
+        if (shape.spare_rows) {
+            ++row;
+            s.set_value(row++, 2, "Anmerkung des Kalkulators");
+        }
+    }
+    workbook::xlsx::save(excel, excel.workbook(), xlsx);
+}
+
+std::vector<fs::path> libreoffice_resave(const std::vector<fs::path>& files, const fs::path& folder) {
+    const char* candidates[] = {"/usr/bin/soffice", "/usr/local/bin/soffice", "/usr/bin/libreoffice"};
+    std::string soffice;
+    for (const char* c : candidates)
+        if (fs::exists(c)) soffice = c;
+    if (soffice.empty()) return {};
+    const fs::path profile = folder / "profile";
+    const fs::path out = folder / "resaved";
+    fs::create_directories(profile / "user");
+    fs::create_directories(out);
+    std::string command = fmt::format(
+        "HOME='{}' timeout 300 '{}' -env:UserInstallation=file://{} --headless --norestore --nolockcheck "
+        "--convert-to xlsx --outdir '{}'",
+        folder.string(), soffice, profile.string(), out.string());
+    for (const auto& f : files) command += fmt::format(" '{}'", f.string());
+    command += " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(status, 0) << command;
+    std::vector<fs::path> resaved;
+    for (const auto& f : files) {
+        resaved.push_back(out / f.filename());
+        EXPECT_TRUE(fs::exists(resaved.back())) << "LibreOffice wrote no " << resaved.back();
+    }
+    return resaved;
+}
+
+std::string make_zip(const std::vector<std::pair<std::string, std::string>>& parts) {
+    const fs::path path = testsupport::fresh_dir() / "package.zip";
+    int error = 0;
+    zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (z == nullptr) {
+        ADD_FAILURE() << "zip_open " << error;
+        return {};
+    }
+    for (const auto& [name, bytes] : parts) {
+        zip_source_t* source = zip_source_buffer(z, bytes.data(), bytes.size(), 0);
+        if (source == nullptr || zip_file_add(z, name.c_str(), source, ZIP_FL_OVERWRITE) < 0) {
+            ADD_FAILURE() << "zip_file_add " << name;
+            zip_source_free(source);
+        }
+    }
+    if (zip_close(z) != 0) ADD_FAILURE() << "zip_close";
+    return testsupport::read_file(path);
+}
+
+std::vector<std::pair<std::string, std::string>> workbook_parts(const std::string& sheet_xml,
+                                                                const std::string& shared_strings,
+                                                                const std::string& sheet_file) {
+    const std::string ns = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    std::vector<std::pair<std::string, std::string>> parts;
+    parts.push_back({"[Content_Types].xml",
+                     "<?xml version=\"1.0\"?><Types "
+                     "xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"/>"});
+    parts.push_back({"_rels/.rels",
+                     "<?xml version=\"1.0\"?><Relationships "
+                     "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
+                     "Id=\"rId1\" Type=\"" +
+                         ns + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"});
+    parts.push_back(
+        {"xl/workbook.xml",
+         "<?xml version=\"1.0\"?><workbook "
+         "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" xmlns:r=\"" +
+             ns +
+             "\"><sheets><sheet name=\"Positionsteil\" sheetId=\"1\" r:id=\"rId7\"/></sheets></workbook>"});
+    std::string rels =
+        "<?xml version=\"1.0\"?><Relationships "
+        "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship Id=\"rId7\" "
+        "Type=\"" +
+        ns + "/worksheet\" Target=\"worksheets/" + sheet_file + "\"/>";
+    if (!shared_strings.empty())
+        rels += "<Relationship Id=\"rId8\" Type=\"" + ns + "/sharedStrings\" Target=\"sharedStrings.xml\"/>";
+    parts.push_back({"xl/_rels/workbook.xml.rels", rels + "</Relationships>"});
+    parts.push_back({"xl/worksheets/" + sheet_file, sheet_xml});
+    if (!shared_strings.empty()) parts.push_back({"xl/sharedStrings.xml", shared_strings});
+    return parts;
+}
+
+std::string worksheet(const std::string& rows) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><worksheet "
+           "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>" +
+           rows + "</sheetData></worksheet>";
+}
+
+angebot::PricedWorkbook priced(const std::vector<std::pair<std::string, angebot::CellContent>>& rows) {
+    angebot::PricedWorkbook book;
+    book.caption_row = 7;
+    int32_t r = 8;
+    for (const auto& [oz, price] : rows) {
+        angebot::PricedRow row;
+        row.row = r++;
+        row.oz = oz;
+        row.unit_price = price;
+        book.rows.push_back(std::move(row));
+    }
+    return book;
+}
+
+angebot::CellContent number(double value) {
+    return {angebot::CellType::Number, value, {}};
+}
+
+angebot::CellContent text(const std::string& value) {
+    return {angebot::CellType::Text, 0, value};
+}
+
+}  // namespace angebot_test
