@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what Bremora needs from Debian's archive (Debian 12). With --tests also what the
-# test suite uses (openpyxl as an independent .xlsx reader, LibreOffice Calc for recalculation,
+# test suite uses (openpyxl as an independent .xlsx reader, LibreOffice Calc and its Python bridge
+# for recalculation,
 # clang with libFuzzer for the fuzz targets).
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config libxlsxwriter-dev zlib1g-dev libpugixml-dev libfmt-dev
           qt6-base-dev fonts-dejavu-core xdg-utils qt6-translations-l10n)
 if [[ "${1:-}" == "--tests" ]]; then
-    packages+=(libgtest-dev python3 python3-openpyxl libreoffice-calc-nogui clang-14 libclang-rt-14-dev clang-format)
+    packages+=(libgtest-dev python3 python3-openpyxl python3-uno libreoffice-calc-nogui clang-14 libclang-rt-14-dev clang-format)
 fi
 
 missing=()
