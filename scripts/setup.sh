@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Installs what Bremora needs from Debian's archive (Debian 12). With --tests also what the
 # test suite uses (openpyxl as an independent .xlsx reader, LibreOffice Calc and its Python bridge
-# for recalculation,
-# clang with libFuzzer for the fuzz targets).
+# for recalculation, clang with libFuzzer for the fuzz targets).
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config libxlsxwriter-dev zlib1g-dev libpugixml-dev libfmt-dev
