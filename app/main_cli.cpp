@@ -28,7 +28,7 @@ constexpr int kExitAborted = 3;
 constexpr int kExitNotSaved = 4;
 
 // Set aside for the way out when memory runs out: tidying and saving the partial workbook.
-constexpr size_t kMemoryReserve = size_t{64} << 20;
+constexpr size_t kMemoryReserve = size_t{32} << 20;
 
 bool folder_writable(const std::filesystem::path& file) {
     std::filesystem::path folder = file.parent_path();
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
 
     const char* kOutOfMemory = "Nicht genügend Arbeitsspeicher: Die Konvertierung wurde abgebrochen.";
     if (!saving) {
-        ui.message(std::string(kOutOfMemory) + " Es wurde keine Arbeitsmappe geschrieben.");
+        ui.closing_message(std::string(kOutOfMemory) + " Es wurde keine Arbeitsmappe geschrieben.");
         return kExitRefused;
     }
     // Without -o a name may have been taken meanwhile: the next free one.
@@ -147,27 +147,27 @@ int main(int argc, char** argv) {
             cl.overwrite ? workbook::xlsx::Existing::Replace : workbook::xlsx::Existing::Keep);
     } catch (const std::bad_alloc&) {
         app::release_memory_reserve();
-        ui.message(std::string(kOutOfMemory) + " Es wurde keine Arbeitsmappe geschrieben.");
+        ui.closing_message(std::string(kOutOfMemory) + " Es wurde keine Arbeitsmappe geschrieben.");
         return kExitRefused;
     } catch (const std::exception& e) {
         if (out_of_memory) {
-            ui.message(std::string(kOutOfMemory) + " " + e.what());
+            ui.closing_message(std::string(kOutOfMemory) + " " + e.what());
             return kExitRefused;
         }
-        ui.message(e.what());
+        ui.closing_message(e.what());
         return kExitNotSaved;
     }
     if (out_of_memory) {
-        ui.message(std::string(kOutOfMemory) + " Die bis dahin erstellte Arbeitsmappe wurde gespeichert:\n" +
-                   output.string());
+        ui.closing_message(std::string(kOutOfMemory) +
+                           " Die bis dahin erstellte Arbeitsmappe wurde gespeichert:\n" + output.string());
         return kExitAborted;
     }
     if (end == workbook::RunEnd::Aborted) {
-        ui.message(
+        ui.closing_message(
             "Die Konvertierung wurde abgebrochen. Die bis dahin erstellte Arbeitsmappe wurde gespeichert:\n" +
             output.string());
         return kExitAborted;
     }
-    ui.message("Arbeitsmappe gespeichert: " + output.string());
+    ui.closing_message("Arbeitsmappe gespeichert: " + output.string());
     return kExitComplete;
 }

@@ -13,13 +13,13 @@ namespace {
 std::atomic<bool> g_exhausted{false};
 std::atomic<void*> g_reserve{nullptr};
 
+// The reserve stays untouched until the run is over: a step that goes on after the failure must
+// not eat what the way out needs.
 void mark_exhausted() {
     g_exhausted.store(true);
-    release_memory_reserve();
 }
 
-// operator new's failure: marked, the reserve given back for the way out, and no second try, so
-// that the run ends instead of eating the reserve.
+// operator new's failure: marked, and no second try.
 void on_allocation_failure() {
     mark_exhausted();
     throw std::bad_alloc();

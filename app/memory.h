@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Running out of memory. A reserve set aside at start is given back at the first failed
-// allocation, so that the run can still end in order (the partial workbook tidied and saved), and
-// the failure is marked even where the code that met it caught it and went on.
+// Running out of memory. A reserve set aside at start is given back once the run has stopped, so
+// that it can still end in order (the partial workbook tidied and saved), and a failed allocation
+// is marked even where the code that met it caught it and went on.
 #pragma once
 
 #include <cstddef>
