@@ -276,7 +276,7 @@ RunEnd ConversionController::run(const std::filesystem::path& input,
 RunEnd ConversionController::run_reader(const std::filesystem::path& input,
                                         const workbook::ConversionOptions& options,
                                         workbook::TempFile& copy) {
-    m_shown_name = input == "-" ? std::string("Die Standardeingabe") : input.string();
+    m_shown_name = input == "-" ? std::string("(Standardeingabe)") : input.string();
     std::filesystem::path source = input;
     workbook::TempFile whole_input;
     if (read_once(input)) {
