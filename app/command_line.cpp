@@ -55,7 +55,7 @@ std::string help_text() {
            "  1  Eingabedatei abgewiesen (nicht lesbar, nicht erkannt, Austauschphase nicht unterstützt,\n"
            "     kein Eröffnungssatz, größer als 2 GiB), oder nicht genügend Arbeitsspeicher, um die\n"
            "     Arbeitsmappe zu speichern; nichts geschrieben\n"
-           "  2  Aufruffehler\n"
+           "  2  Aufruffehler (auch: eine Ausgabedatei, die nicht ersetzt werden darf)\n"
            "  3  Konvertierung abgebrochen (auch: nicht genügend Arbeitsspeicher); die bis dahin erstellte\n"
            "     Arbeitsmappe wurde geschrieben\n"
            "  4  Konvertierung abgeschlossen, Arbeitsmappe nicht geschrieben (Speichern fehlgeschlagen, z. "
