@@ -15,6 +15,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include <new>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "workbook/errors.h"
@@ -64,6 +66,15 @@ public:
 struct LibraryFiles {
     int first_error = 0;
     std::string folder;  // where its temporary data goes: the workbook's own folder
+    // The files it has open. It leaves some open (the row data of a sheet without rows, and all
+    // of them when a save fails half-way): they are closed when the save is over.
+    std::vector<std::pair<int, FILE*>> open;
+
+    void close_left_open() {
+        const auto left = std::move(open);
+        open.clear();
+        for (const auto& [fd, file] : left) std::fclose(file);
+    }
 };
 thread_local LibraryFiles* t_library_files = nullptr;
 
@@ -72,13 +83,14 @@ void note_library_error(int error) {
         t_library_files->first_error = error ? error : EIO;
 }
 
-struct TempStream {
-    int fd;
-};
+// The cookie of a temporary stream is its descriptor.
+int fd_of(void* cookie) {
+    return static_cast<int>(reinterpret_cast<intptr_t>(cookie));
+}
 
 ssize_t temp_read(void* cookie, char* data, size_t size) {
     while (true) {
-        const ssize_t n = ::read(static_cast<TempStream*>(cookie)->fd, data, size);
+        const ssize_t n = ::read(fd_of(cookie), data, size);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) note_library_error(errno);
         return n;
@@ -88,7 +100,7 @@ ssize_t temp_read(void* cookie, char* data, size_t size) {
 ssize_t temp_write(void* cookie, const char* data, size_t size) {
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::write(static_cast<TempStream*>(cookie)->fd, data + done, size - done);
+        const ssize_t n = ::write(fd_of(cookie), data + done, size - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             note_library_error(n < 0 ? errno : EIO);
@@ -100,7 +112,7 @@ ssize_t temp_write(void* cookie, const char* data, size_t size) {
 }
 
 int temp_seek(void* cookie, off64_t* offset, int whence) {
-    const off64_t at = ::lseek64(static_cast<TempStream*>(cookie)->fd, *offset, whence);
+    const off64_t at = ::lseek64(fd_of(cookie), *offset, whence);
     if (at < 0) {
         note_library_error(errno);
         return -1;
@@ -110,10 +122,11 @@ int temp_seek(void* cookie, off64_t* offset, int whence) {
 }
 
 int temp_close(void* cookie) {
-    auto* stream = static_cast<TempStream*>(cookie);
-    const int status = ::close(stream->fd);
+    const int fd = fd_of(cookie);
+    if (t_library_files)
+        std::erase_if(t_library_files->open, [fd](const auto& entry) { return entry.first == fd; });
+    const int status = ::close(fd);
     if (status != 0) note_library_error(errno);
-    delete stream;
     return status;
 }
 
@@ -609,9 +622,14 @@ ZipExpectation write_file(const ExcelSession& excel, const Workbook& book, const
     LibraryFiles library_files;
     library_files.folder = folder.string();
     t_library_files = &library_files;
+    // Declared before the library's workbook, so that it runs after the workbook is freed.
     struct Reset {
-        ~Reset() { t_library_files = nullptr; }
-    } reset;
+        LibraryFiles& files;
+        ~Reset() {
+            files.close_left_open();
+            t_library_files = nullptr;
+        }
+    } reset{library_files};
     const LibraryQuiet quiet;
 
     lxw_workbook_options options{};
@@ -703,16 +721,22 @@ extern "C" FILE* lxw_tmpfile(char* tmpdir) {
         workbook::xlsx::note_library_error(errno);
         return nullptr;
     }
-    auto* stream = new (std::nothrow) workbook::xlsx::TempStream{fd};
-    FILE* file = stream ? ::fopencookie(stream, "w+",
-                                        {workbook::xlsx::temp_read, workbook::xlsx::temp_write,
-                                         workbook::xlsx::temp_seek, workbook::xlsx::temp_close})
-                        : nullptr;
+    FILE* file = ::fopencookie(reinterpret_cast<void*>(static_cast<intptr_t>(fd)), "w+",
+                               {workbook::xlsx::temp_read, workbook::xlsx::temp_write,
+                                workbook::xlsx::temp_seek, workbook::xlsx::temp_close});
     if (!file) {
         workbook::xlsx::note_library_error(ENOMEM);
-        delete stream;
         ::close(fd);
         return nullptr;
+    }
+    if (workbook::xlsx::t_library_files) {
+        try {
+            workbook::xlsx::t_library_files->open.emplace_back(fd, file);
+        } catch (const std::bad_alloc&) {
+            workbook::xlsx::note_library_error(ENOMEM);
+            std::fclose(file);
+            return nullptr;
+        }
     }
     std::setvbuf(file, nullptr, _IOFBF, size_t{1} << 16);
     return file;
