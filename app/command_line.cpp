@@ -33,19 +33,37 @@ std::string help_text() {
            "  --regelungen=ja|nein        Antwort auf die Frage nach den vertraglichen Regelungen (GAEB "
            "90);\n"
            "                              ohne Angabe wird am Terminal gefragt, sonst gilt \"nein\"\n"
-           "  -o, --ausgabe DATEI         Name der Arbeitsmappe; eine vorhandene Datei wird ersetzt.\n"
-           "                              Ohne Angabe: Eingabedatei mit der Endung .xlsx; ist diese Datei\n"
-           "                              schon vorhanden, wird der nächste freie Name \"Name (2).xlsx\" "
-           "gewählt\n"
+           "  -o, --ausgabe DATEI         Name der Arbeitsmappe. Ohne Angabe: Eingabedatei mit der Endung\n"
+           "                              .xlsx; ist diese Datei schon vorhanden, wird der nächste freie "
+           "Name\n"
+           "                              \"Name (2).xlsx\" gewählt\n"
+           "  --ueberschreiben            eine mit -o genannte vorhandene Datei ersetzen; ohne diese Option\n"
+           "                              wird sie nicht angetastet. Die Eingabedatei selbst, "
+           "schreibgeschützte\n"
+           "                              Dateien, Verzeichnisse, Verknüpfungen, Pipes und Geräte werden "
+           "nie\n"
+           "                              ersetzt\n"
            "  --help                      diese Hilfe anzeigen\n"
            "  --version                   die Programmversion anzeigen\n"
+           "\n"
+           "EINGABEDATEI \"-\" liest von der Standardeingabe. Eine Eingabe, die keine gewöhnliche Datei ist\n"
+           "(Standardeingabe, Pipe, FIFO, Gerät), wird einmal in den temporären Ordner gelesen (höchstens\n"
+           "2 GiB) und braucht -o.\n"
            "\n"
            "Rückgabewerte:\n"
            "  0  Konvertierung abgeschlossen, Arbeitsmappe geschrieben\n"
            "  1  Eingabedatei abgewiesen (nicht lesbar, nicht erkannt, Austauschphase nicht unterstützt,\n"
-           "     kein Eröffnungssatz); nichts geschrieben\n"
-           "  2  Aufruffehler\n"
-           "  3  Konvertierung abgebrochen; die bis dahin erstellte Arbeitsmappe wurde geschrieben\n"
+           "     kein Eröffnungssatz, größer als 2 GiB), oder nicht genügend Arbeitsspeicher, um die\n"
+           "     Arbeitsmappe zu speichern; nichts geschrieben\n"
+           "  2  Aufruffehler (auch: eine Ausgabedatei, die nicht ersetzt werden darf)\n"
+           "  3  Konvertierung abgebrochen (auch: nicht genügend Arbeitsspeicher); die bis dahin erstellte\n"
+           "     Arbeitsmappe wurde geschrieben\n"
+           "  4  Konvertierung abgeschlossen, Arbeitsmappe nicht geschrieben (Speichern fehlgeschlagen, z. "
+           "B.\n"
+           "     kein Speicherplatz oder keine Schreibberechtigung); eine vorhandene Datei bleibt "
+           "unverändert.\n"
+           "     Ebenso nach einer abgebrochenen Konvertierung, deren Arbeitsmappe nicht gespeichert werden "
+           "konnte\n"
            "\n"
            "Meldungen erscheinen auf der Standardfehlerausgabe.\n";
 }
@@ -105,6 +123,8 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
                 cl.output = a.substr(10);
         } else if (a.rfind("-o", 0) == 0 && a.size() > 2 && a[1] == 'o') {
             cl.output = a.substr(2);
+        } else if (a == "--ueberschreiben") {
+            cl.overwrite = true;
         } else if (a == "--help" || a == "-h") {
             cl.help = true;
         } else if (a == "--version") {

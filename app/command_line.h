@@ -13,9 +13,10 @@ namespace app {
 
 struct CommandLine {
     workbook::ConversionOptions options;
-    std::optional<bool> rules_answer;  // --regelungen=ja|nein
-    std::filesystem::path input;
+    std::optional<bool> rules_answer;             // --regelungen=ja|nein
+    std::filesystem::path input;                  // "-": standard input
     std::optional<std::filesystem::path> output;  // -o, --ausgabe
+    bool overwrite = false;                       // --ueberschreiben: -o may replace a regular file
     bool help = false;
     bool version = false;
     std::string error;  // a usage error, in German; empty when the line is fine

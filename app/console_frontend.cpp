@@ -5,6 +5,8 @@
 
 #include <iostream>
 
+#include "app/memory.h"
+
 namespace app {
 
 using Clock = std::chrono::steady_clock;
@@ -44,11 +46,15 @@ void ConsoleFrontend::print_block(std::string_view text) {
 }
 
 void ConsoleFrontend::message(std::string_view text) {
-    print_block(text);
+    if (!memory_exhausted()) print_block(text);
 }
 
 void ConsoleFrontend::error_dialog(std::string_view text) {
-    print_block("Fehler: " + std::string(text));
+    if (!memory_exhausted()) print_block("Fehler: " + std::string(text));
+}
+
+void ConsoleFrontend::closing_message(std::string_view text) {
+    print_block(text);
 }
 
 bool ConsoleFrontend::ask_yes_no(std::string_view text) {

@@ -18,8 +18,12 @@ public:
     // asked, and "nein" is taken when standard input is no terminal.
     ConsoleFrontend(std::FILE* out, std::optional<bool> answer, bool interactive, bool progress_line);
 
+    // Once memory has run out (see memory.h) the run's own messages are left out: whatever a step
+    // reports then is a consequence, and the program's closing message says what happened.
     void message(std::string_view text) override;
     void error_dialog(std::string_view text) override;
+    // The program's closing message, always shown.
+    void closing_message(std::string_view text);
     bool ask_yes_no(std::string_view text) override;
     void status(std::string_view text) override;
     void beep() override;

@@ -3,13 +3,20 @@
 
 #include <fmt/format.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
+#include <new>
 
+#include "app/memory.h"
 #include "app/temp_file.h"
 #include "gaeb2000/gaeb2000.h"
 #include "gaeb90/gaeb90.h"
 #include "gaebxml/gaebxml.h"
+#include "workbook/errors.h"
+#include "workbook/finish.h"
 #include "workbook/numbers.h"
 #include "workbook/text.h"
 
@@ -82,6 +89,23 @@ std::string first_line_for_detection(std::FILE* f) {
     return head;
 }
 
+// Tells nothing: the tidying after memory ran out, whose own failures change nothing.
+class SilentFrontend : public workbook::Frontend {
+public:
+    void message(std::string_view) override {}
+    void error_dialog(std::string_view) override {}
+    bool ask_yes_no(std::string_view) override { return false; }
+    void status(std::string_view) override {}
+    void beep() override {}
+    void progress_start(workbook::ProgressKind, int64_t) override {}
+    void progress_maximum(int64_t) override {}
+    void progress_step(int64_t) override {}
+    void progress_position(int64_t) override {}
+    void progress_finish() override {}
+    void elapsed_restart() override {}
+    void elapsed_stop() override {}
+};
+
 }  // namespace
 
 NormalisedCopy normalise_gaeb90(std::FILE* in, std::FILE* out) {
@@ -106,10 +130,10 @@ NormalisedCopy normalise_gaeb90(std::FILE* in, std::FILE* out) {
     return r;
 }
 
-bool ConversionController::struktur_pruefen(const std::filesystem::path& input, TempCopy& copy) {
+bool ConversionController::struktur_pruefen(const std::filesystem::path& input, workbook::TempFile& copy) {
     m_format = GaebFormat::None;
-    const std::string name = input.string();
-    File in(std::fopen(name.c_str(), "rb"));
+    const std::string& name = m_shown_name;
+    File in(std::fopen(input.c_str(), "rb"));
     if (!in) {
         m_ui.error_dialog(name + " kann nicht geöffnet werden!");
         return false;
@@ -122,7 +146,7 @@ bool ConversionController::struktur_pruefen(const std::filesystem::path& input, 
     // A GAEB 90 candidate: copy it record by record (2 + 78 characters, CR LF) and check every
     // opening record 00 for its exchange phase (columns 11-12).
     std::rewind(in.get());
-    const int fd = copy.create(m_values.temp_folder);
+    const int fd = copy.create(m_values.temp_folder, "bremora-", ".tmp");
     File out(fd >= 0 ? ::fdopen(fd, "wb") : nullptr);
     if (!out) {
         m_ui.error_dialog(fmt::format("{} kann nicht erstellt werden!",
@@ -139,7 +163,7 @@ bool ConversionController::struktur_pruefen(const std::filesystem::path& input, 
     const std::string& phase_text = result.phase_text;
     const bool read_failed = result.read_failed;
     const bool write_failed = result.write_failed;
-    out.reset();
+    const bool close_failed = std::fclose(out.release()) != 0;
     in.reset();
     m_ui.wait_window(false);
     if (read_failed) {
@@ -147,7 +171,7 @@ bool ConversionController::struktur_pruefen(const std::filesystem::path& input, 
         copy.remove();
         return false;
     }
-    if (write_failed) {
+    if (write_failed || close_failed) {
         m_ui.error_dialog(fmt::format("{} kann nicht erstellt werden!", copy.path().string()));
         copy.remove();
         return false;
@@ -181,18 +205,91 @@ void ConversionController::dateigroesse(const std::filesystem::path& copy) {
     m_record_count = static_cast<int64_t>(size / 82);
 }
 
+bool ConversionController::read_input_once(const std::filesystem::path& input, workbook::TempFile& copy) {
+    const bool standard_input = input == "-";
+    const int fd = standard_input ? STDIN_FILENO : ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        m_ui.error_dialog(m_shown_name + " kann nicht geöffnet werden!");
+        return false;
+    }
+    m_ui.wait_window(true);
+    m_ui.process_events();
+    const Spooled spooled = spool_input(fd, copy, m_values.temp_folder, kInputLimit);
+    if (!standard_input) ::close(fd);
+    m_ui.wait_window(false);
+    switch (spooled.status) {
+        case Spooled::Copied:
+            return true;
+        case Spooled::TooLarge:
+            m_ui.error_dialog(fmt::format("{} ist größer als 2 GiB und wird nicht gelesen.", m_shown_name));
+            return false;
+        case Spooled::ReadFailed:
+            m_ui.error_dialog(fmt::format("{} kann nicht gelesen werden: {}.", m_shown_name,
+                                          workbook::errno_text(spooled.error)));
+            return false;
+        case Spooled::WriteFailed:
+            if (spooled.error == ENOMEM) throw std::bad_alloc();
+            m_ui.error_dialog(fmt::format("{} kann nicht in den temporären Ordner {} kopiert werden: {}.",
+                                          m_shown_name, m_values.temp_folder.string(),
+                                          workbook::errno_text(spooled.error)));
+            return false;
+    }
+    return false;
+}
+
 RunEnd ConversionController::run(const std::filesystem::path& input,
                                  const workbook::ConversionOptions& options) {
     m_phase_refused = false;
+    m_out_of_memory = false;
+    m_reader_started = false;
     m_record_count = 0;
     if (input.empty()) return RunEnd::Refused;
+    reset_memory_exhausted();
 
-    TempCopy copy;
-    if (!struktur_pruefen(input, copy)) return RunEnd::Refused;
+    workbook::TempFile copy;
+    RunEnd end = RunEnd::Refused;
+    try {
+        end = run_reader(input, options, copy);
+    } catch (const std::bad_alloc&) {
+        m_out_of_memory = true;
+    }
+    copy.remove();
+    if (memory_exhausted()) m_out_of_memory = true;
+    if (!m_out_of_memory) return end;
+    // Whatever a reader went on with after the failure is not to be trusted as complete. The
+    // reserve is given back to tidy and save what there is.
+    release_memory_reserve();
+    m_ui.progress_finish();
+    m_ui.unlock_controls();
+    if (!m_reader_started || !m_excel.result()) return RunEnd::Refused;
+    SilentFrontend quiet;
+    workbook::Conversion tidy{m_excel, quiet};
+    tidy.format = m_format;
+    tidy.money_format = m_values.money_format;
+    try {
+        workbook::FormatNachFehler(tidy);
+    } catch (const std::bad_alloc&) {
+    }
+    return RunEnd::Aborted;
+}
+
+RunEnd ConversionController::run_reader(const std::filesystem::path& input,
+                                        const workbook::ConversionOptions& options,
+                                        workbook::TempFile& copy) {
+    m_shown_name = input == "-" ? std::string("(Standardeingabe)") : input.string();
+    std::filesystem::path source = input;
+    workbook::TempFile whole_input;
+    if (read_once(input)) {
+        if (!read_input_once(input, whole_input)) return RunEnd::Refused;
+        source = whole_input.path();
+    }
+    if (!struktur_pruefen(source, copy)) return RunEnd::Refused;
 
     try {
         m_excel.set_screen_updating(false);
         m_excel.set_visible(false);
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (const std::exception& e) {
         m_ui.message("GAEB90-Modul, WindowState\n\n" + workbook::step_report(e));
     }
@@ -201,7 +298,7 @@ RunEnd ConversionController::run(const std::filesystem::path& input,
     workbook::Conversion c{m_excel, m_ui};
     c.options = options;
     c.format = m_format;
-    c.file_name = input;
+    c.file_name = source;
     c.input_path = input;
     c.temp_folder = m_values.temp_folder;
     c.money_format = m_values.money_format;
@@ -215,6 +312,7 @@ RunEnd ConversionController::run(const std::filesystem::path& input,
         return RunEnd::Refused;
     }
 
+    m_reader_started = true;
     try {
         switch (m_format) {
             case GaebFormat::Gaeb90: {
@@ -247,6 +345,8 @@ RunEnd ConversionController::run(const std::filesystem::path& input,
             case GaebFormat::None:
                 return RunEnd::Refused;
         }
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (const std::exception& e) {
         // Readers catch their own failures; whatever still escapes ends the run, not the program.
         m_ui.error_dialog("Unerwarteter Fehler bei der Konvertierung\n\n" + workbook::step_report(e));

@@ -8,10 +8,9 @@
 #include <string>
 
 #include "workbook/conversion.h"
+#include "workbook/temp_files.h"
 
 namespace app {
-
-class TempCopy;
 
 // Program-wide values set up at start-up.
 struct StartupValues {
@@ -44,7 +43,14 @@ public:
 
     // Button1Click: detects the format, writes and checks the GAEB 90 copy, locks the window,
     // starts the progress display and runs the reader. The copy is removed on every way out.
+    // "-" is standard input; an input that cannot be read twice (standard input, a pipe, a FIFO,
+    // a device) is first read once into the temporary folder, at most 2 GiB of it.
+    // When memory runs out the run ends at once, Aborted when a workbook was begun, else Refused,
+    // and without a message of its own: see out_of_memory().
     workbook::RunEnd run(const std::filesystem::path& input, const workbook::ConversionOptions& options);
+
+    // An allocation failed during the last run (noticed even where a reader caught and reported it).
+    bool out_of_memory() const { return m_out_of_memory; }
 
     workbook::GaebFormat GaebFormat() const { return m_format; }
     bool PhaseRefused() const { return m_phase_refused; }
@@ -53,7 +59,11 @@ public:
 private:
     // Sets GaebFormat and PhaseRefused; writes the copy when no tagged format matched.
     // Returns false when the run must end without a reader (the message is shown).
-    bool struktur_pruefen(const std::filesystem::path& input, TempCopy& copy);
+    bool struktur_pruefen(const std::filesystem::path& input, workbook::TempFile& copy);
+    // Reads an input that cannot be read twice into `copy`; false when refused (message shown).
+    bool read_input_once(const std::filesystem::path& input, workbook::TempFile& copy);
+    workbook::RunEnd run_reader(const std::filesystem::path& input,
+                                const workbook::ConversionOptions& options, workbook::TempFile& copy);
     void dateigroesse(const std::filesystem::path& copy);
 
     workbook::ExcelSession& m_excel;
@@ -61,6 +71,9 @@ private:
     StartupValues m_values;
     workbook::GaebFormat m_format = workbook::GaebFormat::None;
     bool m_phase_refused = false;
+    bool m_out_of_memory = false;
+    bool m_reader_started = false;
+    std::string m_shown_name;  // the input as messages name it
     int64_t m_record_count = 0;
     int64_t m_lines_copied = 0;
 };

@@ -1,16 +1,20 @@
 // SPDX-License-Identifier: MIT
 // bremora-cli: converts one GAEB file into an .xlsx workbook.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
 #include <cstdio>
 #include <filesystem>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/console_frontend.h"
 #include "app/controller.h"
+#include "app/memory.h"
 #include "app/temp_file.h"
 #include "workbook/layout.h"
 #include "workbook/xlsx/xlsx_writer.h"
@@ -21,12 +25,52 @@ constexpr int kExitComplete = 0;
 constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitAborted = 3;
+constexpr int kExitNotSaved = 4;
+
+// Set aside for the way out when memory runs out: tidying and saving the partial workbook.
+constexpr size_t kMemoryReserve = size_t{32} << 20;
 
 bool folder_writable(const std::filesystem::path& file) {
     std::filesystem::path folder = file.parent_path();
     if (folder.empty()) folder = ".";
     std::error_code ec;
     return std::filesystem::is_directory(folder, ec) && ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+const char* kind_of(mode_t mode) {
+    if (S_ISLNK(mode)) return "eine symbolische Verknüpfung";
+    if (S_ISFIFO(mode)) return "eine benannte Pipe (FIFO)";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "ein Gerät";
+    if (S_ISSOCK(mode)) return "ein Socket";
+    return "keine gewöhnliche Datei";
+}
+
+// Why `output` must not be written, or nothing. `input` is what the user named ("-": standard
+// input); the same file under another name or through a link counts as the input too.
+std::optional<std::string> refuse_output(const std::filesystem::path& output,
+                                         const std::filesystem::path& input, bool overwrite) {
+    const std::string name = output.string();
+    struct stat out {};
+    if (::lstat(output.c_str(), &out) != 0) return std::nullopt;  // a new file
+    struct stat in {
+    }, target{};
+    const bool have_input = input == "-" ? ::fstat(STDIN_FILENO, &in) == 0 : ::stat(input.c_str(), &in) == 0;
+    if (have_input && ::stat(output.c_str(), &target) == 0 && target.st_dev == in.st_dev &&
+        target.st_ino == in.st_ino)
+        return "Die Ausgabedatei " + name + " ist die Eingabedatei selbst; sie wird nicht überschrieben.";
+    if (S_ISDIR(out.st_mode)) return "Die Ausgabedatei " + name + " ist ein Verzeichnis.";
+    if (!S_ISREG(out.st_mode))
+        return "Die Ausgabedatei " + name + " ist " + kind_of(out.st_mode) + " und wird nicht ersetzt.";
+    if (!overwrite)
+        return "Die Ausgabedatei " + name + " ist schon vorhanden. Mit --ueberschreiben wird sie ersetzt.";
+    if ((out.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(output.c_str(), W_OK) != 0)
+        return "Die Ausgabedatei " + name + " ist schreibgeschützt und wird nicht ersetzt.";
+    return std::nullopt;
+}
+
+int usage_error(const std::string& text) {
+    std::fprintf(stderr, "bremora-cli: %s\n", text.c_str());
+    return kExitUsage;
 }
 
 }  // namespace
@@ -52,49 +96,78 @@ int main(int argc, char** argv) {
     }
 
     std::error_code ec;
-    if (std::filesystem::is_directory(cl.input, ec)) {
+    if (cl.input != "-" && std::filesystem::is_directory(cl.input, ec)) {
         std::fprintf(stderr, "Fehler: %s ist ein Verzeichnis, keine GAEB-Datei.\n", cl.input.c_str());
         return kExitRefused;
     }
-    const std::filesystem::path output = cl.output ? *cl.output : app::derived_output(cl.input);
-    if (!folder_writable(output)) {
-        std::fprintf(stderr,
-                     "bremora-cli: In den Ordner der Ausgabedatei %s kann nicht geschrieben werden.\n",
-                     output.c_str());
-        return kExitUsage;
-    }
-    if (std::filesystem::is_directory(output, ec)) {
-        std::fprintf(stderr, "bremora-cli: Die Ausgabedatei %s ist ein Verzeichnis.\n", output.c_str());
-        return kExitUsage;
-    }
+    // An input that can be read only once has no folder of its own to put the workbook beside.
+    if (!cl.output && app::read_once(cl.input))
+        return usage_error(
+            (cl.input == "-" ? std::string("Die Standardeingabe") : "Die Eingabe " + cl.input.string()) +
+            " ist keine gewöhnliche Datei: Bitte die Arbeitsmappe mit -o angeben.");
+    std::filesystem::path output = cl.output ? *cl.output : app::derived_output(cl.input);
+    if (cl.output)
+        if (const auto refusal = refuse_output(output, cl.input, cl.overwrite)) return usage_error(*refusal);
+    if (!folder_writable(output))
+        return usage_error("In den Ordner der Ausgabedatei " + output.string() +
+                           " kann nicht geschrieben werden.");
 
     app::install_temp_cleanup_handlers();
+    app::install_memory_guard(kMemoryReserve);
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
     app::ConsoleFrontend ui(stderr, cl.rules_answer, ::isatty(STDIN_FILENO) != 0 && terminal, terminal);
 
     workbook::ExcelSession excel;
-    excel.Connect();
-    excel.set_locale_number_formats(values.money_format, values.quantity_format);
-    workbook::PrepareWorkbook(excel, ui);
-
     app::ConversionController controller(excel, ui, values);
-    const workbook::RunEnd end = controller.run(cl.input, cl.options);
-    if (end == workbook::RunEnd::Refused || end == workbook::RunEnd::Running || !excel.result()) {
+    workbook::RunEnd end = workbook::RunEnd::Refused;
+    bool out_of_memory = false;
+    try {
+        excel.Connect();
+        excel.set_locale_number_formats(values.money_format, values.quantity_format);
+        workbook::PrepareWorkbook(excel, ui);
+        end = controller.run(cl.input, cl.options);
+        out_of_memory = controller.out_of_memory();
+    } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+    }
+    const bool saving =
+        (end == workbook::RunEnd::Completed || end == workbook::RunEnd::Aborted) && excel.result();
+    if (!saving && !out_of_memory) return kExitRefused;
+
+    const char* kOutOfMemory = "Nicht genügend Arbeitsspeicher: Die Konvertierung wurde abgebrochen.";
+    if (!saving) {
+        ui.closing_message(std::string(kOutOfMemory) + " Es wurde keine Arbeitsmappe geschrieben.");
         return kExitRefused;
     }
-
+    // Without -o a name may have been taken meanwhile: the next free one.
+    if (!cl.output) output = app::derived_output(cl.input);
     try {
-        workbook::xlsx::save(excel, *excel.result(), output);
-    } catch (const std::exception& e) {
-        ui.message(std::string("Die Arbeitsmappe wurde nicht geschrieben.\n") + e.what());
+        workbook::xlsx::save(
+            excel, *excel.result(), output,
+            cl.overwrite ? workbook::xlsx::Existing::Replace : workbook::xlsx::Existing::Keep);
+    } catch (const std::bad_alloc&) {
+        app::release_memory_reserve();
+        ui.closing_message(std::string(kOutOfMemory) + " Es wurde keine Arbeitsmappe geschrieben.");
         return kExitRefused;
+    } catch (const std::exception& e) {
+        if (out_of_memory) {
+            ui.closing_message(std::string(kOutOfMemory) + " " + e.what());
+            return kExitRefused;
+        }
+        ui.closing_message(e.what());
+        return kExitNotSaved;
+    }
+    if (out_of_memory) {
+        ui.closing_message(std::string(kOutOfMemory) +
+                           " Die bis dahin erstellte Arbeitsmappe wurde gespeichert:\n" + output.string());
+        return kExitAborted;
     }
     if (end == workbook::RunEnd::Aborted) {
-        ui.message(
+        ui.closing_message(
             "Die Konvertierung wurde abgebrochen. Die bis dahin erstellte Arbeitsmappe wurde gespeichert:\n" +
             output.string());
         return kExitAborted;
     }
-    ui.message("Arbeitsmappe gespeichert: " + output.string());
+    ui.closing_message("Arbeitsmappe gespeichert: " + output.string());
     return kExitComplete;
 }

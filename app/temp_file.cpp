@@ -1,70 +1,87 @@
 // SPDX-License-Identifier: MIT
 #include "app/temp_file.h"
 
-#include <fcntl.h>
-#include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
+#include <vector>
 
 namespace app {
+
 namespace {
 
-// The path of the live copy for the signal handler; written only outside of it.
-char g_live_path[4096] = {};
-volatile std::sig_atomic_t g_live = 0;
-
 extern "C" void remove_and_die(int sig) {
-    if (g_live) ::unlink(g_live_path);
+    workbook::remove_temp_files_now();
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }
 
+bool write_all(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
-int TempCopy::create(const std::filesystem::path& folder) {
-    remove();
-    std::string pattern = (folder / "bremora-XXXXXX.tmp").string();
-    if (pattern.size() >= sizeof g_live_path) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    // No signal between creating the file and telling the handler about it.
-    sigset_t block, previous;
-    sigemptyset(&block);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, sig);
-    pthread_sigmask(SIG_BLOCK, &block, &previous);
-    const int fd = ::mkstemps(pattern.data(), 4);  // O_CREAT | O_EXCL, mode 0600
-    if (fd >= 0) {
-        m_path = pattern;
-        g_live = 0;
-        std::memcpy(g_live_path, pattern.c_str(), pattern.size() + 1);
-        g_live = 1;
-    }
-    const int saved_errno = errno;
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    errno = saved_errno;
-    return fd;
-}
-
-void TempCopy::remove() {
-    if (m_path.empty()) return;
-    g_live = 0;
-    std::error_code ec;
-    std::filesystem::remove(m_path, ec);
-    m_path.clear();
-}
-
 void install_temp_cleanup_handlers() {
-    struct sigaction sa {};
-    sa.sa_handler = remove_and_die;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction previous {};
+        sigaction(sig, nullptr, &previous);
+        if (previous.sa_handler == SIG_IGN) continue;  // nohup and background jobs keep theirs
+        struct sigaction sa {};
+        sa.sa_handler = remove_and_die;
+        sigemptyset(&sa.sa_mask);
+        sigaction(sig, &sa, nullptr);
+    }
+}
+
+bool read_once(const std::filesystem::path& input) {
+    if (input == "-") return true;
+    struct stat st {};
+    if (::stat(input.c_str(), &st) != 0) return false;
+    return !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+Spooled spool_input(int fd, workbook::TempFile& copy, const std::filesystem::path& folder, uint64_t limit) {
+    Spooled result;
+    const int out = copy.create(folder, "bremora-", ".tmp");
+    if (out < 0) {
+        result.status = Spooled::WriteFailed;
+        result.error = errno;
+        return result;
+    }
+    std::vector<char> buffer(size_t{1} << 16);
+    uint64_t total = 0;
+    while (true) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            result = {Spooled::ReadFailed, errno};
+            break;
+        }
+        if (n == 0) break;
+        total += static_cast<uint64_t>(n);
+        if (total > limit) {
+            result.status = Spooled::TooLarge;
+            break;
+        }
+        if (!write_all(out, buffer.data(), static_cast<size_t>(n))) {
+            result = {Spooled::WriteFailed, errno};
+            break;
+        }
+    }
+    if (::close(out) != 0 && result.status == Spooled::Copied) result = {Spooled::WriteFailed, errno};
+    if (result.status != Spooled::Copied) copy.remove();
+    return result;
 }
 
 }  // namespace app

@@ -1,31 +1,33 @@
 // SPDX-License-Identifier: MIT
-// The GAEB 90 normalised copy: a uniquely named file created exclusively in TempFolder and
-// removed on every way out, including a run ended by SIGINT or SIGTERM.
+// The end of every temporary file on a signal, and the copy of an input that can be read only
+// once (standard input, a pipe, a FIFO, a device).
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
+#include "workbook/temp_files.h"
+
 namespace app {
 
-class TempCopy {
-public:
-    TempCopy() = default;
-    ~TempCopy() { remove(); }
-    TempCopy(const TempCopy&) = delete;
-    TempCopy& operator=(const TempCopy&) = delete;
-
-    // Creates "bremora-XXXXXX.tmp" in `folder` with O_EXCL and mode 0600; returns its descriptor
-    // or -1 (errno set).
-    int create(const std::filesystem::path& folder);
-    void remove();
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
-
-// Installs handlers for SIGINT and SIGTERM that remove the current copy and end the program.
+// SIGINT, SIGTERM and SIGHUP remove every temporary file of the program, then end it as the signal
+// would have. A signal that was ignored when the program started stays ignored.
 void install_temp_cleanup_handlers();
+
+// The most an input that is not a regular file may hold: 2 GiB.
+constexpr uint64_t kInputLimit = uint64_t{2} << 30;
+
+// True for "-" (standard input) and for an existing input that is not a regular file or folder.
+bool read_once(const std::filesystem::path& input);
+
+struct Spooled {
+    enum Status { Copied, TooLarge, ReadFailed, WriteFailed };
+    Status status = Copied;
+    int error = 0;  // errno of a failed read, write or create
+};
+// Copies everything `fd` gives into a new temporary file `copy` in `folder`, refusing past `limit`
+// bytes; on failure the copy is removed.
+Spooled spool_input(int fd, workbook::TempFile& copy, const std::filesystem::path& folder, uint64_t limit);
 
 }  // namespace app

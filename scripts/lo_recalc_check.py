@@ -1,17 +1,19 @@
 #!/usr/bin/python3
 # SPDX-License-Identifier: MIT
-"""Checks that the results stored with the formulas of saved workbooks are what LibreOffice computes.
+"""Checks that the results stored with the formulas of saved workbooks are exactly what LibreOffice computes.
 
     lo_recalc_check.py [--soffice PATH] [--timeout SECONDS] FILE.xlsx...
 
-LibreOffice does not recalculate .xlsx formulas on load by default, so its users see the stored
-results. Here it runs headless with a private profile whose OOXMLRecalcMode is 0 (always
-recalculate), converts each FILE to .xlsx, and every formula cell's stored result in FILE is
-compared with LibreOffice's (openpyxl reads both). A copy of the first file with one stored
-result falsified goes through the same run: LibreOffice must put the right value back, which
-proves that it really recalculated.
+LibreOffice runs headless with a private profile whose OOXMLRecalcMode is 0 (always recalculate)
+and is driven through its UNO bridge (python3-uno): each FILE is loaded, every formula is
+recalculated, and LibreOffice's result of every formula cell, read as the double it holds, is
+compared exactly (no tolerance) with the result stored in FILE (openpyxl reads it). LibreOffice's
+own .xlsx export keeps only 15 significant digits, which is why the values are not read from a
+file it writes. A copy of the first file with one stored result falsified goes through the same
+run: LibreOffice must give the right value, which proves that it really recalculated.
 
-Exit status: 0 all equal, 1 differences (listed), 2 usage or run failure, 77 soffice not found.
+Exit status: 0 all equal, 1 differences (listed), 2 usage or run failure, 77 soffice or the UNO
+bridge not found.
 """
 
 import argparse
@@ -21,6 +23,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import zipfile
 
 import openpyxl
@@ -37,7 +40,7 @@ xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
 </oor:items>
 """
 
-FORMULA_WITH_NUMBER = re.compile(rb'(<c r="([A-Z]+[0-9]+)"[^>]*><f>[^<]*</f><v>)([-0-9.E+]+)(</v>)')
+FORMULA_WITH_NUMBER = re.compile(rb'(<c r="([A-Z]+[0-9]+)"[^>]*><f>[^<]*</f><v>)([-0-9.eE+]+)(</v>)')
 
 
 def find_soffice(explicit):
@@ -63,26 +66,92 @@ def make_canary(source, target):
 
 
 def formula_cells(path):
-    """{(sheet, cell): stored result} for every formula cell."""
+    """{sheet: {(row, column): stored result}} for every formula cell, rows and columns 1-based."""
     formulas = openpyxl.load_workbook(path)
     values = openpyxl.load_workbook(path, data_only=True)
     cells = {}
     for ws in formulas.worksheets:
+        sheet = cells.setdefault(ws.title, {})
         for (row, col), cell in ws._cells.items():
             if cell.data_type == "f":
-                cells[(ws.title, cell.coordinate)] = values[ws.title].cell(row=row, column=col).value
+                sheet[(row, col)] = values[ws.title].cell(row=row, column=col).value
     return cells
 
 
-def recalculated_values(path):
-    values = openpyxl.load_workbook(path, data_only=True)
-    return {ws.title: ws for ws in values.worksheets}
+class Office:
+    """A headless LibreOffice reached through a named pipe."""
+
+    def __init__(self, soffice, work, timeout):
+        import uno  # noqa: F401  (python3-uno)
+
+        self.pipe = "bremora_lo_%d" % os.getpid()
+        self.process = subprocess.Popen(
+            [soffice, "-env:UserInstallation=file://" + os.path.join(work, "profile"), "--headless",
+             "--norestore", "--nolockcheck", "--nodefault", "--accept=pipe,name=%s;urp;" % self.pipe],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=dict(os.environ, HOME=work))
+        local = uno.getComponentContext()
+        resolver = local.ServiceManager.createInstanceWithContext("com.sun.star.bridge.UnoUrlResolver", local)
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                context = resolver.resolve("uno:pipe,name=%s;urp;StarOffice.ComponentContext" % self.pipe)
+                break
+            except Exception:
+                if time.monotonic() > deadline or self.process.poll() is not None:
+                    self.close()
+                    raise RuntimeError("LibreOffice did not answer within %d s" % timeout)
+                time.sleep(0.2)
+        self.desktop = context.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", context)
+
+    def results(self, path, wanted):
+        """LibreOffice's recalculated result of each wanted cell: a float, or the error text."""
+        import uno
+        from com.sun.star.beans import PropertyValue
+
+        hidden = PropertyValue()
+        hidden.Name, hidden.Value = "Hidden", True
+        doc = self.desktop.loadComponentFromURL(uno.systemPathToFileUrl(os.path.abspath(path)), "_blank", 0,
+                                                (hidden,))
+        try:
+            doc.calculateAll()
+            out = {}
+            for title, cells in wanted.items():
+                if not cells:
+                    continue
+                sheet = doc.Sheets.getByName(title)
+                last_row = max(r for r, _ in cells)
+                last_col = max(c for _, c in cells)
+                data = sheet.getCellRangeByPosition(0, 0, last_col - 1, last_row - 1).getDataArray()
+                for (row, col) in cells:
+                    value = data[row - 1][col - 1]
+                    if not isinstance(value, float):
+                        cell = sheet.getCellByPosition(col - 1, row - 1)
+                        value = cell.getString() if cell.getError() else value
+                    out[(title, row, col)] = value
+            return out
+        finally:
+            doc.close(True)
+
+    def close(self):
+        try:
+            self.desktop.terminate()
+        except Exception:
+            pass
+        try:
+            self.process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
 
 
 def same(ours, theirs):
-    if isinstance(ours, (int, float)) and isinstance(theirs, (int, float)):
-        return abs(float(ours) - float(theirs)) <= 1e-9 * max(1.0, abs(float(ours)))
+    if isinstance(ours, (int, float)) and not isinstance(ours, bool) and isinstance(theirs, float):
+        return float(ours) == theirs
     return ours == theirs
+
+
+def coordinate(row, col):
+    return openpyxl.utils.get_column_letter(col) + str(row)
 
 
 def main(argv):
@@ -96,65 +165,60 @@ def main(argv):
     if not soffice:
         print("soffice not found: LibreOffice check skipped")
         return 77
+    try:
+        import uno  # noqa: F401
+    except ImportError:
+        print("python3-uno not found: LibreOffice check skipped")
+        return 77
 
     work = tempfile.mkdtemp(prefix="bremora-lo-")
+    office = None
     try:
-        profile = os.path.join(work, "profile")
-        os.makedirs(os.path.join(profile, "user"))
-        with open(os.path.join(profile, "user", "registrymodifications.xcu"), "w") as f:
+        os.makedirs(os.path.join(work, "profile", "user"))
+        with open(os.path.join(work, "profile", "user", "registrymodifications.xcu"), "w") as f:
             f.write(RECALC_ALWAYS)
-        inputs = []
-        for i, path in enumerate(args.files):
-            copy = os.path.join(work, "in%d.xlsx" % i)
-            shutil.copyfile(path, copy)
-            inputs.append(copy)
-        canary_path = os.path.join(work, "canary.xlsx")
-        canary = make_canary(inputs[0], canary_path)
-        if canary:
-            inputs.append(canary_path)
-        outdir = os.path.join(work, "out")
-        command = [soffice, "-env:UserInstallation=file://" + profile, "--headless", "--norestore",
-                   "--nolockcheck", "--convert-to", "xlsx", "--outdir", outdir] + inputs
         try:
-            run = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=args.timeout,
-                                 env=dict(os.environ, HOME=work))
-        except subprocess.TimeoutExpired:
-            print("LibreOffice did not finish within %d s" % args.timeout)
-            return 2
-        converted = [os.path.join(outdir, os.path.basename(p)) for p in inputs]
-        missing = [p for p in converted if not os.path.exists(p)]
-        if missing:
-            print("LibreOffice wrote no result for %s:\n%s" % (", ".join(missing), run.stdout.decode(errors="replace")))
+            office = Office(soffice, work, args.timeout)
+        except RuntimeError as e:
+            print(e)
             return 2
 
         status = 0
+        canary_path = os.path.join(work, "canary.xlsx")
+        canary = make_canary(args.files[0], canary_path)
         if canary:
             sheet_part, cell = canary
-            ours = formula_cells(inputs[0])
-            recalculated = recalculated_values(converted[-1])
             # Our writer names the parts after the sheets' positions: sheet1.xml is the first tab.
             index = int(re.search(r"sheet(\d+)\.xml", sheet_part).group(1)) - 1
-            title = openpyxl.load_workbook(inputs[0], read_only=True).sheetnames[index]
-            got = recalculated[title][cell].value
-            if not same(ours[(title, cell)], got) or same(got, float(CANARY_VALUE)):
+            title = openpyxl.load_workbook(args.files[0], read_only=True).sheetnames[index]
+            col, row = openpyxl.utils.cell.coordinate_from_string(cell)
+            col = openpyxl.utils.column_index_from_string(col)
+            ours = formula_cells(args.files[0])[title][(row, col)]
+            got = office.results(canary_path, {title: [(row, col)]})[(title, row, col)]
+            if not same(ours, got) or got == float(CANARY_VALUE):
                 print("LibreOffice did not recalculate: %s!%s kept the falsified result %s" % (title, cell, got))
                 status = 1
 
-        for path, result in zip(args.files, converted):
+        for path in args.files:
             ours = formula_cells(path)
-            recalculated = recalculated_values(result)
-            differences = 0
-            for (title, cell), value in sorted(ours.items()):
-                theirs = recalculated[title][cell].value
-                if not same(value, theirs):
-                    differences += 1
-                    if differences <= 20:
-                        print("%s: %s!%s stored %r, LibreOffice %r" % (path, title, cell, value, theirs))
-            print("%s: %d formula cells compared, %d differ" % (path, len(ours), differences))
+            theirs = office.results(path, {title: list(cells) for title, cells in ours.items()})
+            compared = differences = 0
+            for title, cells in ours.items():
+                for (row, col), value in sorted(cells.items()):
+                    compared += 1
+                    got = theirs[(title, row, col)]
+                    if not same(value, got):
+                        differences += 1
+                        if differences <= 20:
+                            print("%s: %s!%s stored %r, LibreOffice %r" % (path, title, coordinate(row, col), value,
+                                                                          got))
+            print("%s: %d formula cells compared, %d differ" % (path, compared, differences))
             if differences:
                 status = 1
         return status
     finally:
+        if office:
+            office.close()
         shutil.rmtree(work, ignore_errors=True)
 
 

@@ -37,4 +37,8 @@ std::string error_class_name(const std::exception& e);
 // class + " : " + message, the tail of every step report.
 std::string step_report(const std::exception& e);
 
+// What a failed file operation's errno means, in plain German: "Kein Speicherplatz mehr auf dem
+// Gerät", "Keine Schreibberechtigung", ...
+std::string errno_text(int error);
+
 }  // namespace workbook

@@ -370,6 +370,59 @@ const Sheet::Cell* find_cell(const Sheet& sheet, int32_t row, int32_t col) {
     return (it != cells.end() && it->col == col) ? &*it : nullptr;
 }
 
+// a and b equal to within 2^-48 of a, as the spreadsheet compares them.
+bool approx_equal(double a, double b) {
+    if (a == b) return true;
+    return std::fabs(a - b) < std::fabs(a) * (1.0 / (16777216.0 * 16777216.0));
+}
+
+// + and - as the spreadsheet computes them: a result that is only rounding noise is 0
+// (0.1 + 0.2 - 0.3 gives 0).
+double approx_add(double a, double b) {
+    if (((a < 0 && b > 0) || (b < 0 && a > 0)) && approx_equal(a, -b)) return 0;
+    return a + b;
+}
+double approx_sub(double a, double b) {
+    if (((a < 0 && b < 0) || (a > 0 && b > 0)) && approx_equal(a, b)) return 0;
+    return a - b;
+}
+
+// SUM as LibreOffice adds: Neumaier's compensated sum, the latest addend held back and added
+// last, where a result that is only rounding noise becomes 0.
+class KahanSum {
+public:
+    void add(double x) {
+        if (x == 0) return;
+        if (m_held == 0) {
+            m_held = x;
+            return;
+        }
+        compensated(m_held);
+        m_held = x;
+    }
+    double get() const {
+        const double total = m_sum + m_error;
+        if (m_held == 0) return total;
+        if (((m_held < 0 && total > 0) || (total < 0 && m_held > 0)) && approx_equal(m_held, -total))
+            return 0;
+        KahanSum last = *this;
+        last.compensated(m_held);
+        return last.m_sum + last.m_error;
+    }
+
+private:
+    void compensated(double x) {
+        const double t = m_sum + x;
+        if (std::fabs(m_sum) >= std::fabs(x))
+            m_error += (m_sum - t) + x;
+        else
+            m_error += (x - t) + m_sum;
+        m_sum = t;
+    }
+
+    double m_sum = 0, m_error = 0, m_held = 0;
+};
+
 }  // namespace
 
 struct FormulaEvaluator::Impl {
@@ -446,10 +499,11 @@ struct FormulaEvaluator::Impl {
     }
 
     // SUM over one argument: text and empty cells in references are skipped, errors propagate.
-    Err add_to_sum(const Val& v, double& sum) {
+    // A range is added column by column, as the spreadsheet walks it.
+    Err add_to_sum(const Val& v, KahanSum& sum) {
         if (v.kind == Val::Error) return v.err;
         if (v.kind == Val::Number) {
-            sum += v.number;
+            sum.add(v.number);
             return Err::None;
         }
         const Instr& r = *v.ref;
@@ -457,17 +511,18 @@ struct FormulaEvaluator::Impl {
         const Sheet& sheet = *sheets[static_cast<size_t>(r.sheet)];
         const int32_t last = std::min(r.row2, sheet.last_row());
         Err first_error = Err::None;
-        for (int32_t row = r.row1; row <= last; ++row) {
-            const auto& cells = sheet.row_cells(row);
-            auto it = std::lower_bound(cells.begin(), cells.end(), r.col1,
-                                       [](const Sheet::Cell& c, int32_t k) { return c.col < k; });
-            for (; it != cells.end() && it->col <= r.col2; ++it) {
+        for (int32_t col = r.col1; col <= r.col2; ++col) {
+            for (int32_t row = r.row1; row <= last; ++row) {
+                const auto& cells = sheet.row_cells(row);
+                const auto it = std::lower_bound(cells.begin(), cells.end(), col,
+                                                 [](const Sheet::Cell& c, int32_t k) { return c.col < k; });
+                if (it == cells.end() || it->col != col) continue;
                 if (it->kind == CellKind::Number) {
-                    sum += it->num;
+                    sum.add(it->num);
                 } else if (it->kind == CellKind::Formula) {
-                    const Val f = formula_value(r.sheet, row, it->col);
+                    const Val f = formula_value(r.sheet, row, col);
                     if (f.kind == Val::Error && first_error == Err::None) first_error = f.err;
-                    sum += f.number;
+                    sum.add(f.number);
                 }
             }
         }
@@ -513,9 +568,9 @@ struct FormulaEvaluator::Impl {
                     else if (b.kind == Val::Error)
                         r = b;
                     else if (in.op == Op::Add)
-                        r = number(a.number + b.number);
+                        r = number(approx_add(a.number, b.number));
                     else if (in.op == Op::Sub)
-                        r = number(a.number - b.number);
+                        r = number(approx_sub(a.number, b.number));
                     else if (in.op == Op::Mul)
                         r = number(a.number * b.number);
                     else if (b.number == 0)
@@ -541,7 +596,7 @@ struct FormulaEvaluator::Impl {
                     break;
                 }
                 case Op::Sum: {
-                    double sum = 0;
+                    KahanSum sum;
                     Err e = Err::None;
                     const size_t first = stack.size() - in.argc;
                     for (size_t i = first; i < stack.size(); ++i) {
@@ -549,7 +604,7 @@ struct FormulaEvaluator::Impl {
                         if (e == Err::None) e = ei;
                     }
                     stack.resize(first);
-                    stack.push_back(e != Err::None ? error(e) : number(sum));
+                    stack.push_back(e != Err::None ? error(e) : number(sum.get()));
                     break;
                 }
             }

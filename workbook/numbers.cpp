@@ -3,11 +3,53 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace workbook {
+
+namespace {
+
+// 10^n as the nearest double (exact up to 10^22).
+double power_of_ten(int n) {
+    static constexpr double kExact[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    return n < 23 ? kExact[n] : std::pow(10.0, n);
+}
+
+bool is_whole(double x) {
+    return x < 0x1p53 && x == std::floor(x);
+}
+
+// Bits of a non-negative finite value that lie after the binary point.
+int fraction_bits(double x) {
+    if (x == 0) return 0;
+    int exponent = 0;
+    const double mantissa = std::frexp(x, &exponent);  // x = mantissa * 2^exponent, mantissa in [0.5, 1)
+    auto bits = static_cast<uint64_t>(std::ldexp(mantissa, 53));
+    int trailing = 0;
+    while ((bits & 1) == 0) bits >>= 1, ++trailing;
+    return std::max(0, 53 - exponent - trailing);
+}
+
+// A non-negative value cut to 15 significant digits, unless it is large, whole or has only a
+// few binary fraction digits: the spreadsheet's way of seeing 2.675 * 100 as 267.5.
+double to_15_digits(double x) {
+    if (x == 0 || !std::isfinite(x) || x > 0x1p41 || is_whole(x) || fraction_bits(x) <= 11) return x;
+    const int shift = 14 - static_cast<int>(std::floor(std::log10(x)));
+    const double factor = power_of_ten(std::abs(shift));
+    double y = shift < 0 ? x / factor : x * factor;
+    if (!std::isfinite(y)) return x;
+    y = std::round(y);
+    y = shift < 0 ? y * factor : y / factor;
+    return std::isfinite(y) ? y : x;
+}
+
+}  // namespace
 
 std::optional<double> parse_decimal(std::string_view text) {
     size_t i = 0;
@@ -57,38 +99,22 @@ std::string format_number(double value) {
 }
 
 double excel_round(double value, int digits) {
-    if (!std::isfinite(value)) return value;
-    // The spreadsheet works on 15 significant digits: round the decimal text, not the binary value.
-    std::string text = fmt::format("{:.14e}", std::fabs(value));  // d.dddddddddddddde±XX
-    const size_t e_pos = text.find('e');
-    const int exponent = std::atoi(text.c_str() + e_pos + 1);
-    std::string mantissa;
-    for (size_t i = 0; i < e_pos; ++i)
-        if (text[i] != '.') mantissa.push_back(text[i]);  // 15 digits, value = 0.mantissa * 10^(exponent+1)
-    // Number of mantissa digits that stay: those before the decimal point plus `digits`.
-    const int keep = exponent + 1 + digits;
-    if (keep < 0) return 0.0;
-    if (keep >= static_cast<int>(mantissa.size())) {
-        return value;
+    if (!std::isfinite(value) || value == 0) return value;
+    if (digits == 0) return std::round(value);
+    double x = std::fabs(value);
+    if (digits > 0) {
+        // A whole number keeps its value, and no more decimals are kept than the binary value holds.
+        if (x >= 0x1p52 || is_whole(x)) return value;
+        int exponent = 0;
+        std::frexp(x, &exponent);
+        digits = std::min(digits, 53 - exponent);
     }
-    std::string kept = mantissa.substr(0, static_cast<size_t>(keep));
-    const bool round_up = mantissa[static_cast<size_t>(keep)] >= '5';
-    // Value of the kept digits as an integer, then scaled.
-    std::string integer = kept.empty() ? "0" : kept;
-    if (round_up) {
-        int i = static_cast<int>(integer.size()) - 1;
-        while (i >= 0 && integer[static_cast<size_t>(i)] == '9') integer[static_cast<size_t>(i--)] = '0';
-        if (i < 0)
-            integer.insert(0, 1, '1');
-        else
-            ++integer[static_cast<size_t>(i)];
-        if (kept.empty()) integer = "1";
-    }
-    // result = integer * 10^(-digits); build "integer e-digits" and let from_chars round once.
-    std::string repr = integer + "e" + std::to_string(-digits);
-    double result = 0;
-    std::from_chars(repr.data(), repr.data() + repr.size(), result);
-    return value < 0 ? -result : result;
+    const double factor = power_of_ten(std::abs(digits));
+    x = digits < 0 ? x / factor : x * factor;
+    x = std::round(to_15_digits(x));
+    x = digits < 0 ? x * factor : x / factor;
+    if (!std::isfinite(x)) return value;
+    return std::signbit(value) ? -x : x;
 }
 
 }  // namespace workbook

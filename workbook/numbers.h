@@ -18,7 +18,10 @@ std::optional<long long> parse_integer(std::string_view text);
 // Shortest text that reads back as the same double ("12.5", "3", "-0.25").
 std::string format_number(double value);
 
-// The spreadsheet's ROUND: decimal, half away from zero, on the value's 15 significant digits.
+// The spreadsheet's ROUND: decimal, half away from zero. The value is scaled by 10^digits (at most
+// as many decimals as its binary form holds), the product seen with 15 significant digits when it
+// is below 2^41 and has more than 11 binary fraction digits, rounded and scaled back: 1.005 -> 1.01,
+// 2.675 -> 2.68, 257187537035.1647 -> 257187537035.16.
 double excel_round(double value, int digits);
 
 }  // namespace workbook

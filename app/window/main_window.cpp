@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <climits>
+#include <new>
 
 #include "app/console_frontend.h"
 #include "app/window/documents.h"
@@ -442,6 +443,9 @@ std::optional<std::filesystem::path> TForm1::save_workbook(const std::filesystem
             workbook::xlsx::save(*m_excel, *m_excel->result(), target);
             QApplication::restoreOverrideCursor();
             return target;
+        } catch (const std::bad_alloc&) {
+            report = "Nicht genügend Arbeitsspeicher.";
+            break;
         } catch (const std::exception& e) {
             report = workbook::step_report(e);
         }

@@ -27,6 +27,9 @@ TEST(CommandLine, OptionsMapToConversionOptions) {
     EXPECT_EQ(all.rules_answer, true);
     EXPECT_EQ(all.input, "lv.d83");
     EXPECT_EQ(all.output, "x.xlsx");
+    EXPECT_FALSE(all.overwrite);
+    EXPECT_TRUE(parse_command_line({"lv.d83", "-o", "x.xlsx", "--ueberschreiben"}).overwrite);
+    EXPECT_EQ(parse_command_line({"-", "-o", "x.xlsx"}).input, "-");
     EXPECT_EQ(parse_command_line({"--regelungen=nein", "--ausgabe=y.xlsx", "a"}).rules_answer, false);
     EXPECT_EQ(parse_command_line({"--ausgabe", "y.xlsx", "a"}).output, "y.xlsx");
     EXPECT_EQ(parse_command_line({"--", "-datei.d83"}).input, "-datei.d83");
@@ -69,6 +72,9 @@ TEST(Cli, HelpVersionAndUsageExitStatus) {
     EXPECT_NE(help.out.find("Aufruf: bremora-cli [OPTIONEN] EINGABEDATEI [-o AUSGABE.xlsx]"),
               std::string::npos);
     EXPECT_NE(help.out.find("--ohne-kalkulationsspalten"), std::string::npos);
+    EXPECT_NE(help.out.find("--ueberschreiben"), std::string::npos);
+    EXPECT_NE(help.out.find("  4  Konvertierung abgeschlossen, Arbeitsmappe nicht geschrieben"),
+              std::string::npos);
     EXPECT_EQ(testsupport::run_cli({"--version"}).exit_code, 0);
     auto bad = testsupport::run_cli({"--unsinn", "x.d83"});
     EXPECT_EQ(bad.exit_code, 2);

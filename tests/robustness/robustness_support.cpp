@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -30,6 +31,16 @@ std::filesystem::path big_gaeb90(size_t min_bytes) {
     return path;
 }
 
+void default_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        std::signal(sig, SIG_DFL);
+        sigaddset(&set, sig);
+    }
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
+
 pid_t start_cli(const std::filesystem::path& temp, const std::vector<std::string>& args,
                 const std::filesystem::path& logs) {
     const std::string out = (logs / "stdout.txt").string(), err = (logs / "stderr.txt").string();
@@ -48,6 +59,7 @@ pid_t start_cli(const std::filesystem::path& temp, const std::vector<std::string
         ::dup2(out_fd, 1);
         ::dup2(err_fd, 2);
         ::setenv("TMPDIR", temp.c_str(), 1);
+        default_signals();
         ::execv(program.c_str(), argv.data());
         std::_Exit(127);
     }

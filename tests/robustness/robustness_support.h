@@ -21,6 +21,10 @@ std::filesystem::path fixture(const std::string& name);
 // repeated.
 std::filesystem::path big_gaeb90(size_t min_bytes);
 
+// In a child about to become the console program: SIGINT, SIGTERM and SIGHUP as a terminal gives
+// them (not ignored, not blocked), whatever the test runner was started with.
+void default_signals();
+
 // Starts the console program with TMPDIR set to `temp`; stdout and stderr go to files in `logs`.
 pid_t start_cli(const std::filesystem::path& temp, const std::vector<std::string>& args,
                 const std::filesystem::path& logs);

@@ -23,7 +23,7 @@ void expect_result(const FormulaResult& got, const Expected& want) {
         EXPECT_EQ(got.error, *error);
     } else {
         EXPECT_FALSE(got.is_error) << "expected " << std::get<double>(want) << ", got " << got.error;
-        EXPECT_DOUBLE_EQ(got.value, std::get<double>(want));
+        EXPECT_EQ(got.value, std::get<double>(want));  // exactly as the spreadsheet computes it
     }
 }
 
@@ -103,6 +103,10 @@ TEST(FormulaEvaluator, EvaluatesTheFormulaFamilyLikeTheSpreadsheet) {
         {"=8/4/2", 1.0},
         {"=-A7*2", 5.0},
         {"=--3", 3.0},
+        // A sum or difference that is only rounding noise is 0; SUM compensates its rounding.
+        {"=0.1+0.2-0.3", 0.0},
+        {"=SUM(0.1,0.2,-0.3)", 0.0},
+        {"=SUM(0.1,0.2,0.3,0.4,0.5,0.6,0.7)", 2.8},
         {"= 1.5E2 + .5", 150.5},
         {long_sum.c_str(), 4001.0},
         // Cell contents: empty is 0, numeric text counts in arithmetic, SUM skips text.

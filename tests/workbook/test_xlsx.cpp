@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -251,14 +253,16 @@ bool has_temp_files(const fs::path& dir) {
     return false;
 }
 
-TEST(XlsxWriter, ReplacesAnExistingFileAndKeepsItsPermissions) {
+TEST(XlsxWriter, ReplacesAnExistingFileOnlyWhenToldAndKeepsItsPermissions) {
     Session s;
     build_bill(s);
     const fs::path dir = testsupport::fresh_dir();
     const fs::path file = dir / "lv.xlsx";
     testsupport::write_file(file, "alte Datei");
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    workbook::xlsx::save(s.excel, s.book(), file);
+    EXPECT_THROW(workbook::xlsx::save(s.excel, s.book(), file), workbook::WorkbookError);
+    EXPECT_EQ(testsupport::read_file(file), "alte Datei");
+    workbook::xlsx::save(s.excel, s.book(), file, workbook::xlsx::Existing::Replace);
     EXPECT_EQ(testsupport::read_file(file).substr(0, 2), "PK");
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
@@ -270,6 +274,7 @@ TEST(XlsxWriter, FailureLeavesNoFileBehindAndTheOldOneIntact) {
     const fs::path existing = dir / "lv.xlsx";
     testsupport::write_file(existing, "alte Datei");
     fs::create_directory(dir / "ordner.xlsx");
+    fs::create_symlink(existing, dir / "verknuepfung.xlsx");
 
     // A sheet name the file format refuses, met after the first sheet has been written.
     Session bad_name;
@@ -279,32 +284,39 @@ TEST(XlsxWriter, FailureLeavesNoFileBehindAndTheOldOneIntact) {
         const char* what;
         Session* session;
         fs::path target;
+        workbook::xlsx::Existing existing;
+        const char* reason;
     };
+    using workbook::xlsx::Existing;
     Session fine;
     build_bill(fine);
     Session bad_area;
     build_bill(bad_area);
     bad_area.book().sheet("Positionsteil").page_setup().print_area = "$A:";
     const Case cases[] = {
-        {"sheet name", &bad_name, existing},
-        {"print area", &bad_area, existing},
-        {"missing folder", &fine, dir / "fehlt" / "lv.xlsx"},
-        {"target is a folder", &fine, dir / "ordner.xlsx"},
+        {"sheet name", &bad_name, existing, Existing::Replace, "Ungültiger Tabellenname \"'Alt'\""},
+        {"print area", &bad_area, existing, Existing::Replace, ""},
+        {"missing folder", &fine, dir / "fehlt" / "lv.xlsx", Existing::Replace, "Der Ordner existiert nicht"},
+        {"target is a folder", &fine, dir / "ordner.xlsx", Existing::Replace, "Das Ziel ist ein Ordner"},
+        {"target exists", &fine, existing, Existing::Keep,
+         "Eine Datei dieses Namens ist inzwischen angelegt worden"},
+        {"target is a link", &fine, dir / "verknuepfung.xlsx", Existing::Replace,
+         "Das Ziel ist keine gewöhnliche Datei"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         try {
-            workbook::xlsx::save(c.session->excel, c.session->book(), c.target);
+            workbook::xlsx::save(c.session->excel, c.session->book(), c.target, c.existing);
             ADD_FAILURE() << "saved without error";
         } catch (const workbook::WorkbookError& e) {
-            EXPECT_EQ(std::string(e.what()).rfind(
-                          "Die Arbeitsmappe kann nicht gespeichert werden: " + c.target.string() + " (", 0),
-                      0u)
-                << e.what();
+            const std::string prefix =
+                "Die Arbeitsmappe " + c.target.string() + " kann nicht gespeichert werden: ";
+            EXPECT_EQ(std::string(e.what()).rfind(prefix + c.reason, 0), 0u) << e.what();
         }
         EXPECT_EQ(testsupport::read_file(existing), "alte Datei");
         EXPECT_FALSE(has_temp_files(dir));
         EXPECT_TRUE(fs::is_directory(dir / "ordner.xlsx"));
+        EXPECT_TRUE(fs::is_symlink(dir / "verknuepfung.xlsx"));
     }
 }
 
@@ -353,24 +365,103 @@ void build_rounding_bill(Session& s, int32_t items) {
     sums.set_formula(sum_row + 1, 2, "=ROUND(SUM($B$2:$B$" + std::to_string(sum_row - 1) + "),2)");
 }
 
-TEST(XlsxLibreOffice, RecalculatedValuesEqualTheStoredOnes) {
-    Session bill, rounding;
+// ROUND at the rounding edge from 1e-7 to 1e15: for each magnitude and number of decimals kept, a
+// decimal whose deciding digit is a 5 with nothing after it, the doubles just below and above it,
+// both signs; then prices times factors as the item rows compute them. Returns the number of
+// formulas.
+int32_t build_round_table(Session& s) {
+    Sheet& sheet = s.book().sheet(1);
+    sheet.set_name("Runden");
+    uint64_t seed = 20240612;
+    auto digit = [&seed](uint64_t from) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<char>('0' + from + (seed >> 33) % (10 - from));
+    };
+    int32_t row = 0;
+    auto add = [&](double value, int digits) {
+        ++row;
+        sheet.set_value(row, 1, value);
+        sheet.set_value(row, 2, static_cast<double>(digits));
+        sheet.set_formula(row, 3, "=ROUND(A" + std::to_string(row) + ",B" + std::to_string(row) + ")");
+    };
+    for (int magnitude = -7; magnitude <= 14; ++magnitude) {
+        // Decimals kept from 10 down to 3 places before the point, as long as the deciding digit
+        // lies within the value.
+        for (int digits = 10; digits >= -3 && -(digits + 1) <= magnitude; --digits) {
+            for (int k = 0; k < 3; ++k) {
+                std::string text(1, digit(1));
+                for (int place = magnitude - 1; place > -(digits + 1); --place) text += digit(0);
+                if (-(digits + 1) < magnitude)
+                    text += '5';
+                else
+                    text[0] = '5';
+                text += "e" + std::to_string(-(digits + 1));
+                double value = 0;
+                std::from_chars(text.data(), text.data() + text.size(), value);
+                const double sign = k == 1 ? -1.0 : 1.0;
+                add(sign * value, digits);
+                add(sign * std::nextafter(value, 0.0), digits);
+                add(sign * std::nextafter(value, HUGE_VAL), digits);
+            }
+        }
+    }
+    add(1e15, 2);
+    add(999999999999999.5, 0);
+    const int32_t table_rows = row;
+    // Unit price times factor, rounded to cents, as the calculation columns do it.
+    const double factors[] = {1.15, 0.95, 1.005, 2.675, 0.285, 1.125, 3.3, 0.07};
+    for (int32_t i = 0; i < 600; ++i) {
+        const int32_t r = table_rows + 1 + i;
+        std::string price(1, digit(1));
+        for (int place = 0; place < 2 + i % 13; ++place) price += digit(0);
+        price += "e-2";
+        double value = 0;
+        std::from_chars(price.data(), price.data() + price.size(), value);
+        sheet.set_value(r, 1, value);
+        sheet.set_value(r, 4, factors[i % 8]);
+        sheet.set_formula(r, 5, "=ROUND(A" + std::to_string(r) + "*D" + std::to_string(r) + ",2)");
+    }
+    // Sums of prices and of table values (magnitudes far apart, so that compensation matters),
+    // and additions whose result is rounding noise.
+    int32_t formulas = table_rows + 600;
+    for (int32_t first = 1; first + 9 <= table_rows + 600; first += 10) {
+        const std::string a = std::to_string(first), b = std::to_string(first + 9);
+        sheet.set_formula(first, 7, "=SUM(A" + a + ":A" + b + ")");
+        sheet.set_formula(first + 1, 7, "=A" + a + "+A" + std::to_string(first + 1) + "-A" + b);
+        formulas += 2;
+    }
+    sheet.set_value(1, 8, 0.1);
+    sheet.set_value(2, 8, 0.2);
+    sheet.set_value(3, 8, 0.3);
+    sheet.set_formula(4, 8, "=H1+H2-H3");
+    sheet.set_formula(5, 8, "=SUM(H1:H2)-H3");
+    return formulas + 2;
+}
+
+TEST(XlsxLibreOffice, RecalculatedValuesEqualTheStoredOnesExactly) {
+    Session bill, rounding, table;
     build_bill(bill);
     build_rounding_bill(rounding, 500);
+    const int32_t round_formulas = build_round_table(table);
     const fs::path dir = testsupport::fresh_dir();
     workbook::xlsx::save(bill.excel, bill.book(), dir / "lv.xlsx");
     workbook::xlsx::save(rounding.excel, rounding.book(), dir / "rundung.xlsx");
-    const std::string command = std::string("/usr/bin/python3 ") + BREMORA_SOURCE_DIR +
-                                "/scripts/lo_recalc_check.py '" + (dir / "lv.xlsx").string() + "' '" +
-                                (dir / "rundung.xlsx").string() + "' > '" + (dir / "check.txt").string() +
-                                "' 2>&1";
+    workbook::xlsx::save(table.excel, table.book(), dir / "rundungstabelle.xlsx");
+    const std::string command =
+        std::string("/usr/bin/python3 ") + BREMORA_SOURCE_DIR + "/scripts/lo_recalc_check.py '" +
+        (dir / "lv.xlsx").string() + "' '" + (dir / "rundung.xlsx").string() + "' '" +
+        (dir / "rundungstabelle.xlsx").string() + "' > '" + (dir / "check.txt").string() + "' 2>&1";
     const int rc = std::system(command.c_str());
     const std::string output = testsupport::read_file(dir / "check.txt");
     if (WIFEXITED(rc) && WEXITSTATUS(rc) == 77) GTEST_SKIP() << output;
     EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << output;
-    // Both files were compared cell by cell.
+    // Every file was compared cell by cell.
     EXPECT_NE(output.find("lv.xlsx: 7 formula cells compared, 0 differ"), std::string::npos) << output;
     EXPECT_NE(output.find("rundung.xlsx: 1122 formula cells compared, 0 differ"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("rundungstabelle.xlsx: " + std::to_string(round_formulas) +
+                          " formula cells compared, 0 differ"),
+              std::string::npos)
         << output;
 }
 

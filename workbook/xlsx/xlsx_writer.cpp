@@ -4,22 +4,33 @@
 // writer holds one row at a time besides the model itself.
 #include "workbook/xlsx/xlsx_writer.h"
 
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <xlsxwriter.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <new>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "workbook/errors.h"
 #include "workbook/formula.h"
+#include "workbook/temp_files.h"
+#include "workbook/xlsx/zip_check.h"
 
 namespace workbook::xlsx {
 
@@ -33,28 +44,8 @@ constexpr time_t kDocumentTime = 946684800;
 constexpr size_t kMaxCellCharacters = 32767;
 constexpr size_t kMaxFileName = 255;
 
-std::string reason_of_errno(int error) {
-    switch (error) {
-        case ENOENT:
-            return "Ordner nicht gefunden";
-        case EACCES:
-        case EPERM:
-            return "Zugriff verweigert";
-        case ENOSPC:
-        case EDQUOT:
-            return "kein Speicherplatz";
-        case EROFS:
-            return "Datenträger schreibgeschützt";
-        case EISDIR:
-            return "das Ziel ist ein Ordner";
-        case ENAMETOOLONG:
-            return "Dateiname zu lang";
-        default:
-            return std::strerror(error);
-    }
-}
-
-// Our own failure, already worded for the user; anything else thrown while saving is wrapped.
+// Our own failure, already worded for the user; anything else thrown while saving is wrapped,
+// except an allocation failure, which the caller reports as such.
 class SaveError : public WorkbookError {
 public:
     using WorkbookError::WorkbookError;
@@ -62,58 +53,247 @@ public:
 
 [[noreturn]] void fail(const fs::path& target, const std::string& reason) {
     throw SaveError(
-        fmt::format("Die Arbeitsmappe kann nicht gespeichert werden: {} ({})", target.string(), reason));
+        fmt::format("Die Arbeitsmappe {} kann nicht gespeichert werden: {}.", target.string(), reason));
 }
 
-void check(lxw_error error, const fs::path& target) {
-    if (error != LXW_NO_ERROR) fail(target, lxw_strerror(error));
+[[noreturn]] void fail_errno(const fs::path& target, int error) {
+    if (error == ENOMEM) throw std::bad_alloc();
+    fail(target, errno_text(error));
 }
 
-// The uniquely named file beside the target that libxlsxwriter writes; removed unless renamed.
-class TempFile {
+// What went wrong in the library's own files while the workbook was written: the first failed
+// read, write, seek or close of its temporary data (it does not look at those results itself).
+struct LibraryFiles {
+    int first_error = 0;
+    std::string folder;  // where its temporary data goes: the workbook's own folder
+    // The files it has open. It leaves some open (the row data of a sheet without rows, and all
+    // of them when a save fails half-way): they are closed when the save is over.
+    std::vector<std::pair<int, FILE*>> open;
+
+    void close_left_open() {
+        const auto left = std::move(open);
+        open.clear();
+        for (const auto& [fd, file] : left) std::fclose(file);
+    }
+};
+thread_local LibraryFiles* t_library_files = nullptr;
+
+void note_library_error(int error) {
+    if (t_library_files && t_library_files->first_error == 0)
+        t_library_files->first_error = error ? error : EIO;
+}
+
+// The cookie of a temporary stream is its descriptor.
+int fd_of(void* cookie) {
+    return static_cast<int>(reinterpret_cast<intptr_t>(cookie));
+}
+
+ssize_t temp_read(void* cookie, char* data, size_t size) {
+    while (true) {
+        const ssize_t n = ::read(fd_of(cookie), data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) note_library_error(errno);
+        return n;
+    }
+}
+
+ssize_t temp_write(void* cookie, const char* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd_of(cookie), data + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            note_library_error(n < 0 ? errno : EIO);
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+int temp_seek(void* cookie, off64_t* offset, int whence) {
+    const off64_t at = ::lseek64(fd_of(cookie), *offset, whence);
+    if (at < 0) {
+        note_library_error(errno);
+        return -1;
+    }
+    *offset = at;
+    return 0;
+}
+
+int temp_close(void* cookie) {
+    const int fd = fd_of(cookie);
+    if (t_library_files)
+        std::erase_if(t_library_files->open, [fd](const auto& entry) { return entry.first == fd; });
+    const int status = ::close(fd);
+    if (status != 0) note_library_error(errno);
+    return status;
+}
+
+// A file without a name in `folder` (O_TMPFILE); where the filesystem has none, a listed
+// temporary file unlinked at once. -1 with errno set on failure.
+int unnamed_file(const char* folder) noexcept {
+    const int fd = ::open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+    try {
+        TempFile named;
+        const int named_fd = named.create(folder, ".bremora-", ".tmp");
+        named.remove();  // the descriptor keeps the data
+        return named_fd;
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        return -1;
+    }
+}
+
+// libxlsxwriter's errors in plain words, for those that name no system error.
+std::string library_reason(lxw_error error) {
+    switch (error) {
+        case LXW_ERROR_CREATING_XLSX_FILE:
+            return "Die Datei kann nicht angelegt werden";
+        case LXW_ERROR_CREATING_TMPFILE:
+        case LXW_ERROR_READING_TMPFILE:
+            return "Die Zwischendaten können nicht geschrieben werden";
+        case LXW_ERROR_ZIP_FILE_OPERATION:
+        case LXW_ERROR_ZIP_FILE_ADD:
+        case LXW_ERROR_ZIP_CLOSE:
+            return "Die Datei kann nicht vollständig geschrieben werden";
+        case LXW_ERROR_SHEETNAME_LENGTH_EXCEEDED:
+        case LXW_ERROR_INVALID_SHEETNAME_CHARACTER:
+        case LXW_ERROR_SHEETNAME_START_END_APOSTROPHE:
+        case LXW_ERROR_SHEETNAME_ALREADY_USED:
+            return "Ungültiger Tabellenname";
+        default:
+            return fmt::format("Interner Fehler der Schreibbibliothek ({})", static_cast<int>(error));
+    }
+}
+
+// The library reports its failures in English on standard error; ours come as one German
+// message, so its lines go nowhere while it works.
+class LibraryQuiet {
 public:
-    explicit TempFile(const fs::path& target) : m_target(target) {
-        const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-        std::string pattern = target.filename().string() + ".XXXXXX.tmp";
-        if (pattern.size() > kMaxFileName) pattern = ".bremora.XXXXXX.tmp";
-        std::string path = (folder / pattern).string();
-        const int fd = ::mkstemps(path.data(), 4);
-        if (fd < 0) fail(target, reason_of_errno(errno));
+    LibraryQuiet() {
+        const std::lock_guard<std::mutex> lock(s_mutex);
+        if (s_depth++ > 0) return;
+        s_null = std::fopen("/dev/null", "w");
+        if (!s_null) return;
+        s_saved = stderr;
+        stderr = s_null;
+    }
+    ~LibraryQuiet() {
+        const std::lock_guard<std::mutex> lock(s_mutex);
+        if (--s_depth > 0 || !s_null) return;
+        stderr = s_saved;
+        std::fclose(s_null);
+        s_null = nullptr;
+    }
+    LibraryQuiet(const LibraryQuiet&) = delete;
+    LibraryQuiet& operator=(const LibraryQuiet&) = delete;
+
+private:
+    static inline std::mutex s_mutex;
+    static inline int s_depth = 0;
+    static inline std::FILE* s_null = nullptr;
+    static inline std::FILE* s_saved = nullptr;
+};
+
+// A library call's result: an allocation failure as such, a file error with the system's reason
+// (the first one met in the library's own files, else the one the call left in errno).
+void check(lxw_error error, const fs::path& target, int call_errno = 0) {
+    if (error == LXW_NO_ERROR) return;
+    if (error == LXW_ERROR_MEMORY_MALLOC_FAILED) throw std::bad_alloc();
+    const int system =
+        t_library_files && t_library_files->first_error ? t_library_files->first_error : call_errno;
+    const bool file_error = error == LXW_ERROR_CREATING_XLSX_FILE || error == LXW_ERROR_CREATING_TMPFILE ||
+                            error == LXW_ERROR_READING_TMPFILE || error == LXW_ERROR_ZIP_FILE_OPERATION ||
+                            error == LXW_ERROR_ZIP_FILE_ADD || error == LXW_ERROR_ZIP_CLOSE;
+    if (file_error && system != 0) fail_errno(target, system);
+    fail(target, library_reason(error));
+}
+
+// True when the filesystem of `folder` has no room left for a block.
+bool folder_full(const fs::path& folder) {
+    struct statvfs st {};
+    return ::statvfs(folder.c_str(), &st) == 0 && st.f_bavail == 0;
+}
+
+// The uniquely named file beside the target that the workbook is written to; listed among the
+// program's temporary files and removed unless it was renamed into place.
+class WorkbookFile {
+public:
+    explicit WorkbookFile(const fs::path& target) : m_target(target) {
+        m_folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+        std::string prefix = target.filename().string() + ".";
+        if (prefix.size() + 10 > kMaxFileName) prefix = ".bremora.";
+        const int fd = m_temp.create(m_folder, prefix, ".tmp");
+        if (fd < 0) fail_errno(target, errno);
         ::close(fd);
-        m_path = path;
     }
-    ~TempFile() {
-        if (m_path.empty()) return;
-        std::error_code ec;
-        fs::remove(m_path, ec);
+
+    const fs::path& path() const { return m_temp.path(); }
+    const fs::path& folder() const { return m_folder; }
+
+    // Makes the written file durable and proves it complete before anything is replaced.
+    void verify(const ZipExpectation& expected) {
+        const int fd = ::open(path().c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) fail_errno(m_target, errno);
+        const int synced = ::fsync(fd) == 0 ? 0 : errno;
+        ::close(fd);
+        if (synced != 0 && synced != EINVAL) fail_errno(m_target, synced);
+        const ZipCheck check = check_zip(path(), expected);
+        if (check.ok) return;
+        if (check.read_error != 0) fail_errno(m_target, check.read_error);
+        if (folder_full(m_folder)) fail_errno(m_target, ENOSPC);
+        fail(m_target, "Die geschriebene Datei ist unvollständig (" + check.fault + ")");
     }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
 
-    const fs::path& path() const { return m_path; }
-
-    // mkstemp creates the file readable by its owner only: give it the mode of the file it
-    // replaces, or the one a new file would get.
-    void commit() {
+    // The mode of the file it replaces, or the one a new file gets (mkstemp gives 0600), then
+    // the rename: over an existing regular file only when `replace` says so.
+    void commit(bool replace) {
         struct stat existing {};
         mode_t mode;
-        if (::stat(m_target.c_str(), &existing) == 0) {
+        if (::lstat(m_target.c_str(), &existing) == 0) {
+            if (!replace) fail_errno(m_target, EEXIST);
+            if (!S_ISREG(existing.st_mode)) fail(m_target, "Das Ziel ist keine gewöhnliche Datei");
             mode = existing.st_mode & 07777;
         } else {
             const mode_t mask = ::umask(0);
             ::umask(mask);
             mode = 0666 & ~mask;
         }
-        ::chmod(m_path.c_str(), mode);
-        std::error_code ec;
-        fs::rename(m_path, m_target, ec);
-        if (ec) fail(m_target, reason_of_errno(ec.value()));
-        m_path.clear();
+        ::chmod(path().c_str(), mode);
+        if (replace) {
+            if (::rename(path().c_str(), m_target.c_str()) != 0) fail_errno(m_target, errno);
+        } else {
+            move_without_replacing();
+        }
+        m_temp.release();
+        // The new name on disk as well; the file itself is already synced.
+        const int dir = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
     }
 
 private:
+    // A name that appeared since the start is never replaced, where the filesystem can tell.
+    void move_without_replacing() {
+        if (::renameat2(AT_FDCWD, path().c_str(), AT_FDCWD, m_target.c_str(), RENAME_NOREPLACE) == 0) return;
+        if (errno != EINVAL && errno != ENOSYS) fail_errno(m_target, errno);
+        if (::link(path().c_str(), m_target.c_str()) == 0) {
+            ::unlink(path().c_str());
+            return;
+        }
+        if (errno != EPERM && errno != EOPNOTSUPP) fail_errno(m_target, errno);
+        struct stat st {};
+        if (::lstat(m_target.c_str(), &st) == 0) fail_errno(m_target, EEXIST);
+        if (::rename(path().c_str(), m_target.c_str()) != 0) fail_errno(m_target, errno);
+    }
+
     fs::path m_target;
-    fs::path m_path;
+    fs::path m_folder;
+    TempFile m_temp;
 };
 
 // Owns the library's workbook until it is closed.
@@ -290,10 +470,12 @@ public:
                 const fs::path& target)
         : m_sheet(sheet), m_ws(ws), m_formats(formats), m_eval(eval), m_target(target) {}
 
-    void write() {
+    // The number of cell elements written.
+    int64_t write() {
         columns();
         view_and_print();
         for (int32_t row = 1; row <= m_sheet.last_row(); ++row) write_row(row);
+        return m_cells;
     }
 
 private:
@@ -391,29 +573,36 @@ private:
             lxw_format* f = format_of(row, c);
             switch (c.kind) {
                 case CellKind::Empty:
-                    if (c.format != 0) check(worksheet_write_blank(m_ws, r, col, f), m_target);
+                    // The library drops a blank cell without a format.
+                    if (c.format != 0 && f) write(worksheet_write_blank(m_ws, r, col, f));
                     break;
                 case CellKind::Number:
-                    check(worksheet_write_number(m_ws, r, col, c.num, f), m_target);
+                    write(worksheet_write_number(m_ws, r, col, c.num, f));
                     break;
-                case CellKind::Text:
-                    check(worksheet_write_string(m_ws, r, col, m_cleaner.clean(m_sheet.cell_string(c), true),
-                                                 f),
-                          m_target);
+                case CellKind::Text: {
+                    // ... and an empty text without one.
+                    const char* text = m_cleaner.clean(m_sheet.cell_string(c), true);
+                    if (*text || f) write(worksheet_write_string(m_ws, r, col, text, f));
                     break;
+                }
                 case CellKind::Formula: {
                     // Every formula carries its result, so that no viewer has to recalculate.
                     const FormulaResult result = m_eval.evaluate(m_sheet, row, c.col);
                     const char* formula = m_cleaner.clean(m_sheet.cell_string(c), false);
                     if (result.is_error)
-                        check(worksheet_write_formula_str(m_ws, r, col, formula, f, result.error.c_str()),
-                              m_target);
+                        write(worksheet_write_formula_str(m_ws, r, col, formula, f, result.error.c_str()));
                     else
-                        check(worksheet_write_formula_num(m_ws, r, col, formula, f, result.value), m_target);
+                        write(worksheet_write_formula_num(m_ws, r, col, formula, f, result.value));
                     break;
                 }
             }
         }
+    }
+
+    // One cell element in the file for each cell written.
+    void write(lxw_error error) {
+        check(error, m_target);
+        ++m_cells;
     }
 
     const Sheet& m_sheet;
@@ -423,20 +612,44 @@ private:
     const fs::path& m_target;
     std::unordered_map<uint64_t, lxw_format*> m_cell_formats;
     TextCleaner m_cleaner;
+    int64_t m_cells = 0;
 };
 
-void write_file(const ExcelSession& excel, const Workbook& book, const fs::path& file,
-                const fs::path& target) {
+// Writes the workbook to `file` with the library's temporary data in `folder`; returns the parts
+// the finished file must hold.
+ZipExpectation write_file(const ExcelSession& excel, const Workbook& book, const fs::path& file,
+                          const fs::path& folder, const fs::path& target) {
+    LibraryFiles library_files;
+    library_files.folder = folder.string();
+    t_library_files = &library_files;
+    // Declared before the library's workbook, so that it runs after the workbook is freed.
+    struct Reset {
+        LibraryFiles& files;
+        ~Reset() {
+            files.close_left_open();
+            t_library_files = nullptr;
+        }
+    } reset{library_files};
+    const LibraryQuiet quiet;
+
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
+    options.tmpdir = library_files.folder.data();
     LxwWorkbook lxw;
     const std::string file_name = file.string();
+    errno = 0;
     lxw.wb = workbook_new_opt(file_name.c_str(), &options);
-    if (!lxw.wb) fail(target, "Arbeitsmappe kann nicht angelegt werden");
+    if (!lxw.wb) fail_errno(target, errno ? errno : EIO);
 
     lxw_doc_properties properties{};
     properties.created = kDocumentTime;
     check(workbook_set_properties(lxw.wb, &properties), target);
+
+    ZipExpectation expected;
+    for (const char* part :
+         {"[Content_Types].xml", "_rels/.rels", "docProps/app.xml", "docProps/core.xml", "xl/workbook.xml",
+          "xl/_rels/workbook.xml.rels", "xl/styles.xml", "xl/theme/theme1.xml"})
+        expected.parts[part] = -1;
 
     Formats formats(lxw.wb, excel);
     FormulaEvaluator eval(book);
@@ -447,26 +660,47 @@ void write_file(const ExcelSession& excel, const Workbook& book, const fs::path&
     eval.reserve(formula_cells);
     TextCleaner names;
     lxw_worksheet* active = nullptr;
+    int sheet_number = 0;
     for (const Sheet* sheet : book.sheets_in_tab_order()) {
-        lxw_worksheet* ws = workbook_add_worksheet(lxw.wb, names.clean(sheet->name(), false));
-        if (!ws) fail(target, fmt::format("ungültiger Tabellenname \"{}\"", sheet->name()));
-        SheetWriter(*sheet, ws, formats, eval, target).write();
+        const char* name = names.clean(sheet->name(), false);
+        if (workbook_validate_sheet_name(lxw.wb, name) != LXW_NO_ERROR)
+            fail(target, fmt::format("Ungültiger Tabellenname \"{}\"", sheet->name()));
+        lxw_worksheet* ws = workbook_add_worksheet(lxw.wb, name);
+        if (!ws) {
+            // A valid name: the sheet's temporary data could not be created, or memory ran out.
+            if (library_files.first_error) fail_errno(target, library_files.first_error);
+            throw std::bad_alloc();
+        }
+        const int64_t cells = SheetWriter(*sheet, ws, formats, eval, target).write();
+        expected.parts[fmt::format("xl/worksheets/sheet{}.xml", ++sheet_number)] = cells;
         if (sheet == book.active()) active = ws;
     }
     if (active) worksheet_activate(active);
-    check(lxw.close(), target);
+    errno = 0;
+    const lxw_error closed = lxw.close();
+    check(closed, target, errno);
+    // The library finished, but one of its temporary files may have lost data on the way.
+    if (library_files.first_error) fail_errno(target, library_files.first_error);
+    return expected;
 }
 
 }  // namespace
 
-void save(const ExcelSession& excel, const Workbook& book, const fs::path& target) {
+void save(const ExcelSession& excel, const Workbook& book, const fs::path& target, Existing existing) {
     try {
-        std::error_code ec;
-        if (fs::is_directory(target, ec)) fail(target, reason_of_errno(EISDIR));
-        TempFile temp(target);
-        write_file(excel, book, temp.path(), target);
-        temp.commit();
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode)) fail_errno(target, EISDIR);
+            if (existing == Existing::Keep) fail_errno(target, EEXIST);
+            if (!S_ISREG(st.st_mode)) fail(target, "Das Ziel ist keine gewöhnliche Datei");
+        }
+        WorkbookFile file(target);
+        const ZipExpectation expected = write_file(excel, book, file.path(), file.folder(), target);
+        file.verify(expected);
+        file.commit(existing == Existing::Replace);
     } catch (const SaveError&) {
+        throw;
+    } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& e) {
         fail(target, e.what());
@@ -474,3 +708,65 @@ void save(const ExcelSession& excel, const Workbook& book, const fs::path& targe
 }
 
 }  // namespace workbook::xlsx
+
+// libxlsxwriter keeps each part of the file in a temporary file before it zips it, and leaves the
+// function that makes them open to replacement. Ours have no name (nothing to leave behind, even
+// when the program is killed), lie in the folder given (the workbook's own), and report every
+// failed read, write, seek and close to the running save.
+extern "C" FILE* lxw_tmpfile(char* tmpdir) {
+    const char* folder = tmpdir && *tmpdir ? tmpdir : std::getenv("TMPDIR");
+    if (!folder || !*folder) folder = "/tmp";
+    const int fd = workbook::xlsx::unnamed_file(folder);
+    if (fd < 0) {
+        workbook::xlsx::note_library_error(errno);
+        return nullptr;
+    }
+    FILE* file = ::fopencookie(reinterpret_cast<void*>(static_cast<intptr_t>(fd)), "w+",
+                               {workbook::xlsx::temp_read, workbook::xlsx::temp_write,
+                                workbook::xlsx::temp_seek, workbook::xlsx::temp_close});
+    if (!file) {
+        workbook::xlsx::note_library_error(ENOMEM);
+        ::close(fd);
+        return nullptr;
+    }
+    if (workbook::xlsx::t_library_files) {
+        try {
+            workbook::xlsx::t_library_files->open.emplace_back(fd, file);
+        } catch (const std::bad_alloc&) {
+            workbook::xlsx::note_library_error(ENOMEM);
+            std::fclose(file);
+            return nullptr;
+        }
+    }
+    std::setvbuf(file, nullptr, _IOFBF, size_t{1} << 16);
+    return file;
+}
+
+#if LXW_VERSION_ID == 114
+// libxlsxwriter 1.1.4 writes numbers and formula results with 16 significant digits, which does
+// not give every double back. These two replace its cell writers of the same names: the value
+// goes in its shortest exact form, so that whoever reads the file sees exactly the number in the
+// model and exactly the result its formula computes.
+namespace {
+
+struct ExactNumber {
+    explicit ExactNumber(double value) { *std::to_chars(text, text + sizeof text - 1, value).ptr = '\0'; }
+    char text[32];
+};
+
+}  // namespace
+
+extern "C" void _write_number_cell(lxw_worksheet* self, char* range, int32_t style_index, lxw_cell* cell) {
+    const ExactNumber value(cell->u.number);
+    if (style_index)
+        std::fprintf(self->file, "<c r=\"%s\" s=\"%d\"><v>%s</v></c>", range, style_index, value.text);
+    else
+        std::fprintf(self->file, "<c r=\"%s\"><v>%s</v></c>", range, value.text);
+}
+
+extern "C" void _write_formula_num_cell(lxw_worksheet* self, lxw_cell* cell) {
+    const ExactNumber value(cell->formula_result);
+    lxw_xml_data_element(self->file, "f", cell->u.string, nullptr);
+    lxw_xml_data_element(self->file, "v", value.text, nullptr);
+}
+#endif

@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: MIT
+#include "workbook/temp_files.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace workbook {
+
+namespace {
+
+// A slot is free, being filled, or holds the path of a live file. The handler reads only live
+// slots, whose path is complete before the state says so.
+enum SlotState : int { kFree = 0, kFilling = 1, kLive = 2 };
+
+struct Slot {
+    std::atomic<int> state{kFree};
+    char path[4096] = {};
+};
+
+static_assert(std::atomic<int>::is_always_lock_free);
+
+// Enough for every file a run has at once: the copies, the workbook and the writer's data.
+constexpr int kSlots = 32;
+Slot g_slots[kSlots];
+
+int take_slot() {
+    for (int i = 0; i < kSlots; ++i) {
+        int expected = kFree;
+        if (g_slots[i].state.compare_exchange_strong(expected, kFilling)) return i;
+    }
+    return -1;
+}
+
+// No SIGINT, SIGTERM or SIGHUP between creating a file and listing it.
+class SignalsBlocked {
+public:
+    SignalsBlocked() {
+        sigset_t block;
+        sigemptyset(&block);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, sig);
+        pthread_sigmask(SIG_BLOCK, &block, &m_previous);
+    }
+    ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &m_previous, nullptr); }
+    SignalsBlocked(const SignalsBlocked&) = delete;
+    SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+private:
+    sigset_t m_previous;
+};
+
+}  // namespace
+
+int TempFile::create(const std::filesystem::path& folder, std::string_view prefix, std::string_view suffix) {
+    remove();
+    std::string pattern = (folder / (std::string(prefix) + "XXXXXX" + std::string(suffix))).string();
+    if (pattern.size() >= sizeof g_slots[0].path) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    const SignalsBlocked blocked;
+    const int slot = take_slot();
+    if (slot < 0) {
+        errno = EMFILE;
+        return -1;
+    }
+    const int fd = ::mkostemps(pattern.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        g_slots[slot].state.store(kFree);
+        errno = error;
+        return -1;
+    }
+    std::memcpy(g_slots[slot].path, pattern.c_str(), pattern.size() + 1);
+    g_slots[slot].state.store(kLive);
+    m_slot = slot;
+    m_path = pattern;
+    return fd;
+}
+
+void TempFile::remove() {
+    if (m_slot < 0) return;
+    // Unlinked before the slot is freed: a signal in between unlinks a name that is gone.
+    ::unlink(g_slots[m_slot].path);
+    release();
+}
+
+void TempFile::release() {
+    if (m_slot < 0) return;
+    g_slots[m_slot].state.store(kFree);
+    m_slot = -1;
+    m_path.clear();
+}
+
+void remove_temp_files_now() noexcept {
+    const int saved_errno = errno;
+    for (Slot& slot : g_slots)
+        if (slot.state.load() == kLive) ::unlink(slot.path);
+    errno = saved_errno;
+}
+
+}  // namespace workbook

@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: MIT
+// Reads a finished .xlsx back before it replaces anything: the zip directory, every part inflated
+// with its CRC and size checked, every XML part well-formed to its last closing tag, and the cells
+// of each worksheet counted.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+
+namespace workbook::xlsx {
+
+struct ZipExpectation {
+    // Parts that must be present, with the number of <c> elements each must hold (-1: any).
+    std::map<std::string, int64_t> parts;
+};
+
+struct ZipCheck {
+    bool ok = false;
+    int read_error = 0;  // errno when the file itself could not be read
+    std::string fault;   // what is wrong, for a developer: "xl/worksheets/sheet1.xml: CRC"
+};
+
+// Checks `file` against `expected`; `fault` names the first problem found.
+ZipCheck check_zip(const std::filesystem::path& file, const ZipExpectation& expected);
+
+}  // namespace workbook::xlsx
