@@ -115,6 +115,21 @@ bool only_completion_message(const workbook::RecordingFrontend& ui) {
 
 }  // namespace
 
+TEST(Gaeb2000Workbook, WorkbooksMatchTheReviewedDumps) {
+    testsupport::expect_golden_runs({
+        {"gaeb2000/bereiche_zwei_ebenen", fixture("bereiche_zwei_ebenen.p83"), {"--teilsummen"}},
+        {"gaeb2000/bereiche_drei_ebenen", fixture("bereiche_drei_ebenen.p83"), {"--teilsummen"}},
+        {"gaeb2000/positionen_ausserhalb", fixture("positionen_ausserhalb.p83"), {"--teilsummen"}},
+        {"gaeb2000/ohne_bereiche", fixture("ohne_bereiche.p83"), {"--teilsummen"}},
+        {"gaeb2000/bereiche_ohne_maske", fixture("bereiche_ohne_maske.p83"), {"--teilsummen"}},
+        {"gaeb2000/langtext_rtf", fixture("langtext_rtf.p83"), {}},
+        {"gaeb2000/langtext_rtf_nur_kurztexte", fixture("langtext_rtf.p83"), {"--nur-kurztexte"}},
+        {"gaeb2000/hinweise", fixture("hinweise.p83"), {"--hinweistext"}},
+        {"gaeb2000/hinweise_ohne_hinweistext", fixture("hinweise.p83"), {}},
+        {"gaeb2000/angebot", fixture("angebot.p84"), {}},
+    });
+}
+
 TEST(Gaeb2000Workbook, TwoLevelsWithItemKindsCellByCell) {
     const Saved s = convert_cli(fixture("bereiche_zwei_ebenen.p83"), {"--teilsummen"});
     ASSERT_EQ(s.exit_code, 0) << s.err;

@@ -18,26 +18,6 @@ std::filesystem::path fixture(const std::string& name) {
     return testsupport::data_dir() / "gaeb90" / name;
 }
 
-bool update_golden() {
-    const char* v = std::getenv("BREMORA_UPDATE_GOLDEN");
-    return v != nullptr && std::string(v) == "1";
-}
-
-// The console's messages followed by the saved workbook, as one text.
-std::string cli_result(const std::filesystem::path& input, const std::vector<std::string>& options,
-                       int& exit_code) {
-    const auto out = testsupport::fresh_dir() / "lv.xlsx";
-    std::vector<std::string> args{input.string()};
-    args.insert(args.end(), options.begin(), options.end());
-    args.insert(args.end(), {"-o", out.string()});
-    const auto run = testsupport::run_cli(args);
-    exit_code = run.exit_code;
-    // The saved file's path depends on the temporary folder.
-    std::string text = "#stderr\n" + workbook::replace_all(run.err, out.string(), "lv.xlsx");
-    if (std::filesystem::exists(out)) text += "#workbook\n" + testsupport::xlsx_dump(out);
-    return text;
-}
-
 // A generated bill; nullopt when the generator cannot run here.
 std::optional<std::filesystem::path> generate(const std::vector<std::string>& args) {
     const auto path = testsupport::fresh_dir() / "lv.d83";
@@ -60,34 +40,20 @@ int32_t count_items(workbook::Workbook& book) {
 
 TEST(Gaeb90Cli, WorkbooksMatchTheReviewedDumps) {
     // Together the cases switch every option that changes a GAEB 90 workbook at least once.
-    struct Case {
-        std::string golden, input;
-        std::vector<std::string> options;
-        int exit_code;
-    };
-    const Case cases[] = {
-        {"kalkulation_standard", "kalkulation.d83", {"--regelungen=nein"}, 0},
-        {"kalkulation_alle_optionen",
-         "kalkulation.d83",
+    testsupport::expect_golden_runs({
+        {"gaeb90/kalkulation_standard", fixture("kalkulation.d83"), {"--regelungen=nein"}, 0},
+        {"gaeb90/kalkulation_alle_optionen",
+         fixture("kalkulation.d83"),
          {"--regelungen=ja", "--nur-kurztexte", "--hinweistext", "--ohne-runden", "--teilsummen",
           "--ohne-kalkulationsspalten"},
          0},
-        {"angebot_teilsummen", "angebot.d84", {"--teilsummen", "--hinweistext"}, 0},
-        {"fehlerhafte_saetze", "fehlerhafte_saetze.d81", {}, 0},
-        {"fehlerhafte_saetze_abbruch", "fehlerhafte_saetze.d81", {"--ohne-fehlerprotokoll"}, 3},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.golden);
-        int exit_code = -1;
-        const std::string actual = cli_result(fixture(c.input), c.options, exit_code);
-        EXPECT_EQ(exit_code, c.exit_code) << actual;
-        const auto golden = fixture(c.golden + ".txt");
-        if (update_golden()) {
-            testsupport::write_file(golden, actual);
-            continue;
-        }
-        EXPECT_EQ(actual, testsupport::read_file(golden)) << "BREMORA_UPDATE_GOLDEN=1 writes " << golden;
-    }
+        {"gaeb90/angebot_teilsummen", fixture("angebot.d84"), {"--teilsummen", "--hinweistext"}, 0},
+        {"gaeb90/fehlerhafte_saetze", fixture("fehlerhafte_saetze.d81"), {}, 0},
+        {"gaeb90/fehlerhafte_saetze_abbruch",
+         fixture("fehlerhafte_saetze.d81"),
+         {"--ohne-fehlerprotokoll"},
+         3},
+    });
 }
 
 TEST(Gaeb90Cli, DamagedInputGetsAClearMessageAndNeverACrash) {

@@ -87,6 +87,23 @@ constexpr const char* kBlue = "color=0000FF fmt=@";
 constexpr const char* kRed = "color=FF0000 fmt=@";
 const std::string kCompleted = "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet.";
 
+TEST(XmlConversion, WorkbooksMatchTheReviewedDumps) {
+    testsupport::expect_golden_runs({
+        {"gaebxml/ebenen_1_bis_7", fixture("ebenen_1_bis_7.x83"), {"--teilsummen", "--hinweistext"}},
+        {"gaebxml/bereich_ohne_rnopart", fixture("bereich_ohne_rnopart.x83"), {"--teilsummen"}},
+        {"gaebxml/positionsarten", fixture("positionsarten.x83"), {}},
+        {"gaebxml/positionsarten_ohne_kalkulation",
+         fixture("positionsarten.x83"),
+         {"--ohne-kalkulationsspalten", "--ohne-runden"}},
+        {"gaebxml/angebot", fixture("angebot.x84"), {"--teilsummen"}},
+        {"gaebxml/angebot_ohne_kalkulation", fixture("angebot.x84"), {"--ohne-kalkulationsspalten"}},
+        {"gaebxml/texte", fixture("texte.x83"), {}},
+        {"gaebxml/texte_nur_kurztexte", fixture("texte.x83"), {"--nur-kurztexte"}},
+        {"gaebxml/teilsummen", fixture("teilsummen.x83"), {"--teilsummen"}},
+        {"gaebxml/bezeichnung_kein_text", fixture("bezeichnung_kein_text.x83"), {"--teilsummen"}, 3},
+    });
+}
+
 TEST(XmlConversion, LevelsOneToSixAndASeventh) {
     const Saved s = convert("ebenen_1_bis_7.x83", {"--teilsummen", "--hinweistext"});
     ASSERT_EQ(s.run.exit_code, 0) << s.run.err << s.run.err;

@@ -54,4 +54,21 @@ CliRun run_cli(const std::vector<std::string>& args, std::string_view stdin_text
 // tests/support/xlsx_dump.py: one line per non-empty cell, "Sheet!A1<TAB>kind<TAB>value..."
 std::string xlsx_dump(const std::filesystem::path& xlsx);
 
+// The console program's messages and its saved workbook as one text: "#stderr" and the messages
+// (the saved file named "lv.xlsx", the test data folder "<data>"), then "#workbook" and the
+// xlsx_dump of the file when one was written.
+std::string cli_result(const std::filesystem::path& input, const std::vector<std::string>& options,
+                       int& exit_code);
+
+// A run through the console program compared with its reviewed dump, the golden file
+// tests/support/golden/<golden>.txt. With BREMORA_UPDATE_GOLDEN=1 in the environment the golden
+// files are written from what the runs give instead: only when a change of a workbook is meant.
+struct GoldenRun {
+    std::string golden;  // "gaeb90/kalkulation_standard"
+    std::filesystem::path input;
+    std::vector<std::string> options;
+    int exit_code = 0;
+};
+void expect_golden_runs(const std::vector<GoldenRun>& runs);
+
 }  // namespace testsupport
