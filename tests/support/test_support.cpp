@@ -178,6 +178,22 @@ Converted convert_in_memory(const std::filesystem::path& input, const workbook::
     return result;
 }
 
+int32_t count_items(const workbook::Workbook& book) {
+    const workbook::Sheet* s = book.find_sheet("Positionsteil");
+    int32_t items = 0;
+    for (int32_t row = 8; s && row <= s->last_row(); ++row)
+        if (!s->text(row, 1).empty()) ++items;
+    return items;
+}
+
+std::optional<std::filesystem::path> generate_bill(const std::string& format, const std::string& args) {
+    const std::filesystem::path path = fresh_dir() / ("lv." + format);
+    const std::string command = std::string("/usr/bin/python3 ") + BREMORA_GAEBGEN + " " + format +
+                                " -q -o '" + path.string() + "' " + args;
+    if (std::system(command.c_str()) != 0 || !std::filesystem::exists(path)) return std::nullopt;
+    return path;
+}
+
 CliRun run_cli(const std::vector<std::string>& args, std::string_view stdin_text) {
     CliRun run;
     const std::filesystem::path dir = fresh_dir();

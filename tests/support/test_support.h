@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,13 @@ struct Converted {
 };
 Converted convert_in_memory(const std::filesystem::path& input,
                             const workbook::ConversionOptions& options = {}, std::vector<bool> answers = {});
+
+// Item rows of Positionsteil: the rows from 8 on with an ordinal number in column A.
+int32_t count_items(const workbook::Workbook& book);
+
+// A bill written by the generator beside the project (gaebgen.py FORMAT -q -o FILE ARGS...),
+// FORMAT "90", "2000" or "xml"; nullopt when the generator cannot run here.
+std::optional<std::filesystem::path> generate_bill(const std::string& format, const std::string& args);
 
 // The console program.
 struct CliRun {
