@@ -10,6 +10,7 @@
 #include "gaeb2000/gaeb2000.h"
 #include "gaeb90/gaeb90.h"
 #include "gaebxml/gaebxml.h"
+#include "workbook/guarded.h"
 #include "workbook/numbers.h"
 #include "workbook/text.h"
 
@@ -190,22 +191,13 @@ RunEnd ConversionController::run(const std::filesystem::path& input,
     TempCopy copy;
     if (!struktur_pruefen(input, copy)) return RunEnd::Refused;
 
-    try {
+    workbook::guarded(m_ui, "GAEB90-Modul, WindowState\n\n", [&] {
         m_excel.set_screen_updating(false);
         m_excel.set_visible(false);
-    } catch (const std::exception& e) {
-        m_ui.message("GAEB90-Modul, WindowState\n\n" + workbook::step_report(e));
-    }
+    });
     m_ui.elapsed_restart();
 
-    workbook::Conversion c{m_excel, m_ui};
-    c.options = options;
-    c.format = m_format;
-    c.file_name = input;
-    c.input_path = input;
-    c.temp_folder = m_values.temp_folder;
-    c.money_format = m_values.money_format;
-    c.quantity_format = m_values.quantity_format;
+    workbook::Conversion c{m_excel, m_ui, m_values, m_format, options, input};
 
     const char* no_connection = m_format == GaebFormat::Gaeb90     ? "GAEB90, keine Verbindung mit Excel"
                                 : m_format == GaebFormat::Gaeb2000 ? "GAEB2000, keine Verbindung mit Excel."

@@ -33,7 +33,7 @@ bool folder_writable(const std::filesystem::path& file) {
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
-    const app::StartupValues values = app::startup_values();
+    const workbook::StartupValues values = app::startup_values();
     std::setlocale(LC_NUMERIC, "C");
 
     const app::CommandLine cl = app::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
@@ -73,9 +73,7 @@ int main(int argc, char** argv) {
     app::ConsoleFrontend ui(stderr, cl.rules_answer, ::isatty(STDIN_FILENO) != 0 && terminal, terminal);
 
     workbook::ExcelSession excel;
-    excel.Connect();
-    excel.set_locale_number_formats(values.money_format, values.quantity_format);
-    workbook::PrepareWorkbook(excel, ui);
+    workbook::open_session(excel, ui, values);
 
     app::ConversionController controller(excel, ui, values);
     const workbook::RunEnd end = controller.run(cl.input, cl.options);

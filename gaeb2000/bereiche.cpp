@@ -3,6 +3,7 @@
 #include "gaeb2000/reader.h"
 #include "gaeb2000/text_ops.h"
 #include "workbook/errors.h"
+#include "workbook/guarded.h"
 #include "workbook/text.h"
 
 namespace gaeb2000 {
@@ -28,7 +29,7 @@ void Gaeb2kReader::write_heading() {
 
 void Gaeb2kReader::LVBereich() {
     StringList2.clear();
-    try {
+    const auto ranges = [&] {
         while (!end_of_ranges) {
             range_oz.clear();
             range_label.clear();
@@ -116,10 +117,11 @@ void Gaeb2kReader::LVBereich() {
             }
             c.ui.process_events();
         }
-    } catch (const std::exception& ex) {
+    };
+    workbook::guarded(ranges, [&](const std::exception& ex) {
         c.ui.message("Verarbeitungsfehler auf LV-Hauptbereich-Ebene" + range_oz + "\n\n" +
                      workbook::error_class_name(ex) + ": " + ex.what());
-    }
+    });
     write_collected_notes();
 }
 
@@ -188,7 +190,7 @@ void Gaeb2kReader::heading_passes() {
 }
 
 void Gaeb2kReader::LVUnterBereiche() {
-    try {
+    const auto inner_ranges = [&] {
         StringList4.clear();
         c.ui.process_events();
         while (!end_of_sub_ranges) {
@@ -213,10 +215,11 @@ void Gaeb2kReader::LVUnterBereiche() {
                 write_subtotal_label(subtotal_oz + " " + subtotal_label, 171);
             Positionen();
         }
-    } catch (const std::exception& ex) {
+    };
+    workbook::guarded(inner_ranges, [&](const std::exception& ex) {
         c.ui.message("Verarbeitungsfehler auf LV-Unterbereich-Ebene " + range_oz + "\n\n" +
                      "Bezeichnung: " + range_label + "\n\n" + workbook::step_report(ex));
-    }
+    });
 }
 
 }  // namespace gaeb2000

@@ -4,9 +4,13 @@
 #include "gaeb2000/rtf_to_text.h"
 #include "gaeb2000/text_ops.h"
 #include "workbook/errors.h"
+#include "workbook/guarded.h"
 #include "workbook/text.h"
 
 namespace gaeb2000 {
+
+using workbook::guarded;
+
 namespace {
 
 // The text from the cut key on, without the key, without the first "[end]" (when the text holds
@@ -35,10 +39,10 @@ void Gaeb2kReader::Zusatztext() {
         const int64_t z = FindeBereich("#begin[LV]");
         const bool written = e != -1 && b < e && e < z;
         if (written) {
-            bool assembled = true;
-            try {
+            constexpr std::string_view kFailed = "GAEB2000-Modul, Zusatztext\n\n";
+            const bool assembled = guarded(c.ui, kFailed, [&] {
                 for (int64_t i = b; i <= e; ++i) {
-                    try {
+                    guarded(c.ui, kFailed, [&] {
                         const std::string_view l = StringList1.line(i);
                         if (holds_key(l, "[Text]")) {
                             title = DeleteLineKey("[end]", DeleteLineKey("[Text]", l)) + "\r\n";
@@ -46,30 +50,21 @@ void Gaeb2kReader::Zusatztext() {
                             text.append(l);
                             text.append("\r\n");
                         }
-                    } catch (const std::exception& ex) {
-                        report("GAEB2000-Modul, Zusatztext\n\n", ex);
-                    }
+                    });
                 }
                 RTFMemo3.assign(title + RTFtoText(cut_note(std::move(text), "[TextRTF]")));
-            } catch (const std::exception& ex) {
-                report("GAEB2000-Modul, Zusatztext\n\n", ex);
-                assembled = false;
-            }
+            });
             if (assembled) {
-                try {
+                guarded(c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
                     kinds.select(workbook::kHinweistext);
                     WriteWrapped(RTFMemo3, kAdditionalTexts);
                     c.ui.process_events();
-                } catch (const std::exception& ex) {
-                    report("GAEB2k-Haupthinweistext\n\n", ex);
-                }
+                });
             }
-            try {
+            guarded(c.ui, "GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1\n\n", [&] {
                 StringList1.erase(b, e);
                 progress_to_remaining();
-            } catch (const std::exception& ex) {
-                report("GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1\n\n", ex);
-            }
+            });
         }
         ++rows.Notes;  // an empty row after each block
         if (!written) return;
@@ -87,7 +82,7 @@ void Gaeb2kReader::HauptHinweistext() {
         const int64_t z = FindeBereich("#begin[LVBereich]");
         const bool written = e != -1 && b < e && e < z;
         if (written) {
-            try {
+            guarded(c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
                 for (int64_t i = b; i <= e; ++i) {
                     const std::string_view l = StringList1.line(i);
                     if (block_line(l) || holds_key(l, "[Kurztext]") || holds_key(l, "[StLNr]") || l.empty())
@@ -96,22 +91,20 @@ void Gaeb2kReader::HauptHinweistext() {
                     text.append("\r\n");
                 }
                 RTFMemo3.assign(RTFtoText(cut_note(std::move(text), "[Langtext]")));
-            } catch (const std::exception& ex) {
-                report("GAEB2k-Haupthinweistext\n\n", ex);
-            }
-            try {
+            });
+            guarded(c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
                 kinds.select(workbook::kHinweistext);
                 WriteWrapped(RTFMemo3, kMainNotes);
                 c.ui.process_events();
-            } catch (const std::exception& ex) {
-                report("GAEB2k-Haupthinweistext\n\n", ex);
-            }
-            try {
-                StringList1.erase(b, e);
-                progress_to_remaining();
-            } catch (const std::exception&) {
-                c.ui.message("GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1");
-            }
+            });
+            guarded(
+                [&] {
+                    StringList1.erase(b, e);
+                    progress_to_remaining();
+                },
+                [&](const std::exception&) {
+                    c.ui.message("GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1");
+                });
         }
         ++rows.Notes;
         if (!written) return;
@@ -119,7 +112,7 @@ void Gaeb2kReader::HauptHinweistext() {
 }
 
 void Gaeb2kReader::Hinweistext(std::string_view abschnitt) {
-    try {
+    const auto notes = [&] {
         while (true) {
             RTFMemo3.clear();
             std::string text;
@@ -127,34 +120,37 @@ void Gaeb2kReader::Hinweistext(std::string_view abschnitt) {
             const int64_t b = FindeBereichStringList2("#begin[Hinweis]");
             const int64_t e = FindeBereichStringList2("#end[Hinweis]");
             if (b == -1 || e == -1 || e <= b) return;
-            try {
-                for (int64_t i = b; i <= e; ++i) {
-                    const std::string_view l = StringList2.line(i);
-                    if (block_line(l) || holds_key(l, "[Kurztext]") || holds_key(l, "[StLNr]")) continue;
-                    text.append(l);
-                    text.append("\r\n");
-                }
-                RTFMemo3.assign(RTFtoText(cut_note(std::move(text), "[Langtext]")));
-                collected_notes.append(abschnitt);
-                collected_notes.append(RTFMemo3.text());
-            } catch (const std::exception&) {
-                c.ui.message("GAEB2k-Modul\nFehler beim Sammeln des Hinweistextes");
-            }
-            try {
-                StringList2.erase(b, e);
-                c.ui.progress_step(e - b);
-            } catch (const std::exception&) {
-                c.ui.message("GAEB2k-Modul\nFehler beim Löschen des Hinweistextes in StringList2");
-            }
+            guarded(
+                [&] {
+                    for (int64_t i = b; i <= e; ++i) {
+                        const std::string_view l = StringList2.line(i);
+                        if (block_line(l) || holds_key(l, "[Kurztext]") || holds_key(l, "[StLNr]")) continue;
+                        text.append(l);
+                        text.append("\r\n");
+                    }
+                    RTFMemo3.assign(RTFtoText(cut_note(std::move(text), "[Langtext]")));
+                    collected_notes.append(abschnitt);
+                    collected_notes.append(RTFMemo3.text());
+                },
+                [&](const std::exception&) {
+                    c.ui.message("GAEB2k-Modul\nFehler beim Sammeln des Hinweistextes");
+                });
+            guarded(
+                [&] {
+                    StringList2.erase(b, e);
+                    c.ui.progress_step(e - b);
+                },
+                [&](const std::exception&) {
+                    c.ui.message("GAEB2k-Modul\nFehler beim Löschen des Hinweistextes in StringList2");
+                });
         }
-    } catch (const std::exception& ex) {
-        report("Verarbeitungsfehler auf Hinweistext-Ebene, " + std::string(abschnitt) + "\n\n", ex);
-    }
+    };
+    guarded(c.ui, "Verarbeitungsfehler auf Hinweistext-Ebene, " + std::string(abschnitt) + "\n\n", notes);
 }
 
 void Gaeb2kReader::write_collected_notes() {
     if (!c.options.ExportNotesText || collected_notes.empty()) return;
-    try {
+    const auto write = [&] {
         RTFMemo3.assign(RTFtoText(collected_notes));
         kinds.select(workbook::kHinweistext);
         WriteWrapped(RTFMemo3, kRangeNotes);
@@ -162,9 +158,9 @@ void Gaeb2kReader::write_collected_notes() {
         s.autofit_used_range();
         s.select_cell(1, 1);
         c.ui.process_events();
-    } catch (const std::exception&) {
-        c.ui.message("Fehler bei der Verarbeitung des Hinweistextes.");
-    }
+    };
+    guarded(write,
+            [&](const std::exception&) { c.ui.message("Fehler bei der Verarbeitung des Hinweistextes."); });
 }
 
 }  // namespace gaeb2000

@@ -6,6 +6,7 @@
 #include "gaeb2000/rtf_to_text.h"
 #include "gaeb2000/text_ops.h"
 #include "workbook/errors.h"
+#include "workbook/guarded.h"
 #include "workbook/text.h"
 
 namespace gaeb2000 {
@@ -69,8 +70,9 @@ void Gaeb2kReader::read_short_text(LineList& holder) {
 }
 
 void Gaeb2kReader::Positionen(int64_t limit) {
+    using workbook::guarded;
     std::string oz;
-    try {
+    const auto items = [&] {
         while (true) {
             Memo5.clear();
             RTFMemo5.clear();
@@ -103,7 +105,8 @@ void Gaeb2kReader::Positionen(int64_t limit) {
             room_for_row(false);
             const int32_t r = rows.Positions;
             rows.LastItemRow = r;
-            try {
+            // On failure Positions stays: the short text starts on the item's row.
+            guarded(c.ui, "GAEB2000-Modul \"Positionen\", Abschnitt: Position einfügen\n\n", [&] {
                 kinds.positions();
                 kinds.item_oz(r, oz);
                 if (Austauschphase != "84") {
@@ -121,29 +124,24 @@ void Gaeb2kReader::Positionen(int64_t limit) {
                 }
                 ++rows.Positions;
                 c.ui.process_events();
-            } catch (const std::exception& ex) {
-                // Positions stays: the short text starts on the item's row.
-                report("GAEB2000-Modul \"Positionen\", Abschnitt: Position einfügen\n\n", ex);
-            }
+            });
 
-            try {
+            guarded(c.ui, "GAEB2000-Modul \"Positionen\", Abschnitt: Kurztext einfügen\n\n", [&] {
                 kinds.positions();
                 WriteChunked();
-            } catch (const std::exception& ex) {
-                report("GAEB2000-Modul \"Positionen\", Abschnitt: Kurztext einfügen\n\n", ex);
-            }
+            });
 
-            try {
+            guarded(c.ui, "GAEB2000-Modul \"Positionen\", Abschnitt: Langtext einfügen\n\n", [&] {
                 RTFMemo5.clear();
                 const int64_t bB = FindeKeyMemo5("#begin[Beschreibung]");
                 const int64_t eB = FindeKeyMemo5("#end[Beschreibung]");
                 kinds.positions();
-                if (bB == -1 || eB == -1 || c.options.OnlyShortText) continue;
+                if (bB == -1 || eB == -1 || c.options.OnlyShortText) return;
                 const std::optional<std::string> text = long_text_of(Memo5, bB, eB);
-                if (!text) continue;
+                if (!text) return;
                 RTFMemo5.assign(RTFtoText(*text));
                 rows.TextGroupStart = rows.Positions;
-                if (RTFMemo5.empty()) continue;
+                if (RTFMemo5.empty()) return;
                 WriteWrapped(RTFMemo5, kItemLongText);
                 while (true) {
                     const int64_t m = FindeKeyMemo5("#begin[UnterBeschr]");
@@ -156,47 +154,41 @@ void Gaeb2kReader::Positionen(int64_t limit) {
                     Unterpositionen();
                 }
                 kinds.TextGroup();
-            } catch (const std::exception& ex) {
-                report("GAEB2000-Modul \"Positionen\", Abschnitt: Langtext einfügen\n\n", ex);
-            }
+            });
         }
-    } catch (const std::exception& ex) {
-        report("GAEB2000-Modul \"Positionen\", Position: " + oz + "\n\n", ex);
-        return;
-    }
+    };
+    const bool read = guarded(items, [&](const std::exception& ex) {
+        c.ui.message("GAEB2000-Modul \"Positionen\", Position: " + oz + "\n\n" + workbook::step_report(ex));
+    });
+    if (!read) return;
 
-    if (c.options.SubtotalsSheet && rows.GroupFirstRow > 0 && rows.LastItemRow >= rows.GroupFirstRow) {
-        try {
-            kinds.SubtotalFormula();
-        } catch (const std::exception& ex) {
-            report("GAEB2000-Modul \"Positionen\", Abschnitt: Teilsummenformel einfügen\n\n", ex);
-        }
-    }
+    if (c.options.SubtotalsSheet && rows.GroupFirstRow > 0 && rows.LastItemRow >= rows.GroupFirstRow)
+        guarded(c.ui, "GAEB2000-Modul \"Positionen\", Abschnitt: Teilsummenformel einfügen\n\n",
+                [&] { kinds.SubtotalFormula(); });
 }
 
 void Gaeb2kReader::Unterpositionen() {
-    try {
-        std::string number, quantity, unit;
-        if (auto v = take_key(Memo4, "[UbNr]")) number = field(*v, 40);
-        if (auto v = take_key(Memo4, "[Menge]")) quantity = field(*v, 40);
-        if (auto v = take_key(Memo4, "[ME]")) unit = field(*v, 40);
-        room_for_row(false);
-        kinds.item_sub_label(rows.Positions, "Unterposition: " + number + ", Menge: " + quantity + " " + unit,
-                             workbook::kColorPurple);
-        ++rows.Positions;
-        c.ui.process_events();
-    } catch (const std::exception& e) {
-        report("GAEB2000-Modul \"Unterpositionen\", Abschnitt: Unterschlüssel\n\n", e);
-        return;
-    }
-    try {
+    using workbook::guarded;
+    const bool labelled =
+        guarded(c.ui, "GAEB2000-Modul \"Unterpositionen\", Abschnitt: Unterschlüssel\n\n", [&] {
+            std::string number, quantity, unit;
+            if (auto v = take_key(Memo4, "[UbNr]")) number = field(*v, 40);
+            if (auto v = take_key(Memo4, "[Menge]")) quantity = field(*v, 40);
+            if (auto v = take_key(Memo4, "[ME]")) unit = field(*v, 40);
+            room_for_row(false);
+            kinds.item_sub_label(rows.Positions,
+                                 "Unterposition: " + number + ", Menge: " + quantity + " " + unit,
+                                 workbook::kColorPurple);
+            ++rows.Positions;
+            c.ui.process_events();
+        });
+    if (!labelled) return;
+    guarded(c.ui, "GAEB2000-Modul \"Unterpositionen\", Abschnitt: Kurztext einfügen\n\n", [&] {
         read_short_text(Memo4);
         kinds.positions();
         WriteChunked();
-    } catch (const std::exception& e) {
-        report("GAEB2000-Modul \"Unterpositionen\", Abschnitt: Kurztext einfügen\n\n", e);
-    }
-    try {
+    });
+    guarded(c.ui, "GAEB2000-Modul \"Unterpositionen\", Abschnitt: Langtext einfügen\n\n", [&] {
         RTFMemo5.clear();
         const int64_t bB = FindeKeyMemo4("#begin[Beschreibung]");
         const int64_t eB = FindeKeyMemo4("#end[Beschreibung]");
@@ -205,9 +197,7 @@ void Gaeb2kReader::Unterpositionen() {
         if (!text) return;
         RTFMemo5.assign(RTFtoText(*text));
         if (!RTFMemo5.empty()) WriteWrapped(RTFMemo5, kSubItemLongText);
-    } catch (const std::exception& e) {
-        report("GAEB2000-Modul \"Unterpositionen\", Abschnitt: Langtext einfügen\n\n", e);
-    }
+    });
 }
 
 }  // namespace gaeb2000

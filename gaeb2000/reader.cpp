@@ -9,12 +9,14 @@
 #include "gaeb2000/text_ops.h"
 #include "workbook/errors.h"
 #include "workbook/finish.h"
+#include "workbook/guarded.h"
 #include "workbook/layout.h"
+#include "workbook/run_end.h"
 #include "workbook/text.h"
 
 namespace gaeb2000 {
 
-using workbook::step_report;
+using workbook::guarded;
 
 Gaeb2kReader::Gaeb2kReader(workbook::Conversion& conversion) : c(conversion), kinds(conversion, rows) {}
 
@@ -24,13 +26,11 @@ void Gaeb2kReader::set_source(std::string text) {
     split_lines(m_source, StringList1);
 }
 
-void Gaeb2kReader::report(std::string_view prefix, const std::exception& e) {
-    c.ui.message(std::string(prefix) + step_report(e));
-}
-
 void Gaeb2kReader::room_for_row(bool notes) const {
-    if ((notes ? rows.Notes : rows.Positions) > workbook::kMaxRow)
-        throw SheetFull{notes ? workbook::kHinweistext : workbook::kPositionsteil};
+    if (notes)
+        workbook::require_row(rows.Notes, workbook::kHinweistext);
+    else
+        workbook::require_row(rows.Positions, workbook::kPositionsteil);
 }
 
 void Gaeb2kReader::progress_to_remaining() {
@@ -38,30 +38,21 @@ void Gaeb2kReader::progress_to_remaining() {
 }
 
 int64_t Gaeb2kReader::FindeKeyStringList2(std::string_view textzeile) {
-    try {
-        return StringList2.find(textzeile);
-    } catch (const std::exception& e) {
-        report("GAEB2000, FindeKeyStringList2\n\n", e);
-        return -1;
-    }
+    int64_t found = -1;
+    guarded(c.ui, "GAEB2000, FindeKeyStringList2\n\n", [&] { found = StringList2.find(textzeile); });
+    return found;
 }
 
 int64_t Gaeb2kReader::FindeKeyStringList4(std::string_view textzeile) {
-    try {
-        return StringList4.find(textzeile);
-    } catch (const std::exception& e) {
-        report("GAEB2000, FindeKeyStringList4\n\n", e);
-        return -1;
-    }
+    int64_t found = -1;
+    guarded(c.ui, "GAEB2000, FindeKeyStringList4\n\n", [&] { found = StringList4.find(textzeile); });
+    return found;
 }
 
 void Gaeb2kReader::STLBBau_weg() {
     c.ui.busy_cursor(true);
-    try {
-        StringList1.erase_if([](std::string_view l) { return holds_key(l, "[STLBBau"); });
-    } catch (const std::exception&) {
-        c.ui.message("STLB-Check fehlgeschlagen.");
-    }
+    guarded([&] { StringList1.erase_if([](std::string_view l) { return holds_key(l, "[STLBBau"); }); },
+            [&](const std::exception&) { c.ui.message("STLB-Check fehlgeschlagen."); });
     c.ui.busy_cursor(false);
 }
 
@@ -94,22 +85,15 @@ void Gaeb2kReader::WriteWrapped(const LineList& source, const WrapUse& use) {
         while (length > n) {
             const size_t i = cut_length(rest, n);
             const std::string_view piece = workbook::utf8_prefix(rest, i);
-            try {
-                write(field(workbook::trim_left_ctl(field(piece, n)), n));
-            } catch (const std::exception& e) {
-                report(use.cut_failed, e);  // the piece is dropped, the line goes on after it
-            }
+            // A piece that fails is dropped; the line goes on after it.
+            guarded(c.ui, use.cut_failed, [&] { write(field(workbook::trim_left_ctl(field(piece, n)), n)); });
             rest.remove_prefix(piece.size());
             length -= i;
         }
         if (length == 0) continue;
         const std::string_view last = workbook::trim_left_ctl(rest);
         if (last.empty() && !use.write_empty_last) continue;
-        try {
-            write(last);
-        } catch (const std::exception& e) {
-            report(use.last_failed, e);
-        }
+        guarded(c.ui, use.last_failed, [&] { write(last); });
     }
 }
 
@@ -150,77 +134,51 @@ std::string exchange_phase(const LineList& lines) {
     return {};
 }
 
-void release_quietly(workbook::Conversion& c, bool show) {
-    try {
-        if (show) c.excel.set_visible(true);
-        c.excel.Release();
-    } catch (const std::exception&) {
-        // the connection is gone already
+void start(workbook::Conversion& c) {
+    Gaeb2kReader reader(c);
+    reader.Austauschphase.clear();
+    if (!workbook::create_sheets_or_end(c, "", workbook::RunEnd::Aborted, [&] { workbook::CreateSheets(c); }))
+        return;
+    const std::string file = c.file_name.string();
+    std::optional<std::string> text = read_gaeb2000(c.file_name);
+    if (!text) {
+        workbook::release_application(c);
+        c.ui.message("--- GAEB 2000 ---\nKann die Datei " + file + " nicht öffnen.");
+        c.end_program(workbook::RunEnd::Refused);
+        return;
     }
+    reader.set_source(std::move(*text));
+    reader.STLBBau_weg();
+    reader.record_count = reader.StringList1.size();
+    c.ui.progress_maximum(reader.record_count);
+    reader.Austauschphase = exchange_phase(reader.StringList1);
+
+    const std::string& phase = reader.Austauschphase;
+    if (phase != "81" && phase != "83" && phase != "84") {
+        workbook::release_application(c, false);
+        c.ui.progress_finish();
+        c.ui.busy_cursor(false);
+        c.ui.error_dialog("--- GAEB 2000 ---\rKann die Austauschphase von " + file + " nicht ermitteln!\r" +
+                          "Programmabbruch.");
+        c.end_program(workbook::RunEnd::Refused);
+        return;
+    }
+    guarded(c.ui, "", [&] { workbook::PreparePositionsSheet(c); });
+    c.ui.process_events();
+    c.ui.busy_cursor(true);
+    reader.gaeb2k_run();
 }
 
 }  // namespace
 
 void gaeb2k_start(workbook::Conversion& c) {
-    try {
-        Gaeb2kReader reader(c);
-        reader.Austauschphase.clear();
-        try {
-            workbook::CreateSheets(c);
-        } catch (const std::exception& e) {
-            c.ui.message(step_report(e));
-            release_quietly(c, true);
+    // Every step guards itself; this is the last line of defence (out of memory and the like).
+    workbook::run_reader(
+        c, [&] { start(c); },
+        [&](const std::exception& e) {
+            c.ui.error_dialog("--- GAEB 2000 ---\nUnerwarteter Fehler: " + workbook::step_report(e));
             c.end_program(workbook::RunEnd::Aborted);
-            return;
-        }
-        const std::string file = c.file_name.string();
-        std::optional<std::string> text = read_gaeb2000(c.file_name);
-        if (!text) {
-            release_quietly(c, true);
-            c.ui.message("--- GAEB 2000 ---\nKann die Datei " + file + " nicht öffnen.");
-            c.end_program(workbook::RunEnd::Refused);
-            return;
-        }
-        reader.set_source(std::move(*text));
-        reader.STLBBau_weg();
-        reader.record_count = reader.StringList1.size();
-        c.ui.progress_maximum(reader.record_count);
-        reader.Austauschphase = exchange_phase(reader.StringList1);
-
-        const std::string& phase = reader.Austauschphase;
-        if (phase != "81" && phase != "83" && phase != "84") {
-            release_quietly(c, false);
-            c.ui.progress_finish();
-            c.ui.busy_cursor(false);
-            c.ui.error_dialog("--- GAEB 2000 ---\rKann die Austauschphase von " + file +
-                              " nicht ermitteln!\r" + "Programmabbruch.");
-            c.end_program(workbook::RunEnd::Refused);
-            return;
-        }
-        try {
-            workbook::PreparePositionsSheet(c);
-        } catch (const std::exception& e) {
-            c.ui.message(step_report(e));
-        }
-        c.ui.process_events();
-        c.ui.busy_cursor(true);
-        reader.gaeb2k_run();
-    } catch (const SheetFull& full) {
-        c.ui.error_dialog(
-            fmt::format("Das Tabellenblatt \"{}\" ist voll ({} Zeilen).\nDie Konvertierung wird "
-                        "abgebrochen.",
-                        full.sheet, workbook::kMaxRow));
-        try {
-            workbook::FormatNachFehler(c);
-        } catch (const std::exception&) {
-            // the tidying reports its own failures
-        }
-        c.end_program(workbook::RunEnd::Aborted);
-    } catch (const std::exception& e) {
-        // Every step guards itself; this is the last line of defence (out of memory and the like).
-        c.ui.error_dialog("--- GAEB 2000 ---\nUnerwarteter Fehler: " + step_report(e));
-        c.end_program(workbook::RunEnd::Aborted);
-    }
+        });
 }
 
 void Gaeb2kReader::gaeb2k_run() {
@@ -242,13 +200,11 @@ void Gaeb2kReader::gaeb2k_run() {
 
     // A failure that escapes a step is reported with the step's text and the run goes on. (The
     // connection stays: releasing it here would make every later step fail.)
-    auto step = [&](std::string_view message, auto&& body) {
-        try {
-            body();
-        } catch (const std::exception&) {
+    auto step = [&](std::string_view message, workbook::FunctionRef<void()> body) {
+        guarded(body, [&](const std::exception&) {
             c.ui.busy_cursor(false);
             c.ui.message(message);
-        }
+        });
     };
     step("Fehler bei GAEBInfo", [&] { GaebInfo(); });
     step("Fehler bei PrjInfo", [&] { PrjInfo(); });
@@ -260,13 +216,12 @@ void Gaeb2kReader::gaeb2k_run() {
             Zusatztext();
             HauptHinweistext();
         });
-    try {
-        LVBereich();
-    } catch (const std::exception&) {
-        workbook::FormatNachFehler(c);
-        c.ui.busy_cursor(false);
-        c.ui.message("Fehler bei LVBereich");
-    }
+    guarded([&] { LVBereich(); },
+            [&](const std::exception&) {
+                workbook::FormatNachFehler(c);
+                c.ui.busy_cursor(false);
+                c.ui.message("Fehler bei LVBereich");
+            });
 
     StringList1.clear();
     c.ui.progress_position(record_count);
@@ -297,36 +252,30 @@ void drop_block_lines(LineList& lines) {
 }  // namespace
 
 void Gaeb2kReader::GaebInfo() {
-    try {
+    guarded(c.ui, "Verarbeitungsfehler auf GAEB-Info-Ebene\n\n", [&] {
         if (take_section("GAEBInfo")) drop_block_lines(StringList2);
-    } catch (const std::exception& e) {
-        report("Verarbeitungsfehler auf GAEB-Info-Ebene\n\n", e);
-    }
+    });
 }
 
 void Gaeb2kReader::PrjInfo() {
-    try {
+    guarded(c.ui, "Verarbeitungsfehler auf PRJ-Info-Ebene\n\n", [&] {
         if (!take_section("PrjInfo")) return;
         drop_block_lines(StringList2);
         const int64_t i = StringList2.find("[Bez]");
         if (i == -1) return;
         const std::string value = key_value(StringList2.line(i), "[Bez]");
         if (!value.empty()) workbook::WriteHeaderBlock(c, 1, "Projektname:", value);
-    } catch (const std::exception& e) {
-        report("Verarbeitungsfehler auf PRJ-Info-Ebene\n\n", e);
-    }
+    });
 }
 
 void Gaeb2kReader::VergabeInfo() {
-    try {
+    guarded(c.ui, "Verarbeitungsfehler auf VergabeInfo-Ebene\n\n", [&] {
         if (take_section("VergabeInfo")) drop_block_lines(StringList2);
-    } catch (const std::exception& e) {
-        report("Verarbeitungsfehler auf VergabeInfo-Ebene\n\n", e);
-    }
+    });
 }
 
 void Gaeb2kReader::Auftraggeber() {
-    try {
+    guarded(c.ui, "GAEB2000-Modul \"Arbeitgeber\", Abschnitt 1\n\n", [&] {
         if (take_section("AG")) {
             kinds.positions();
             const int64_t i = StringList2.find("[Name1]");
@@ -335,24 +284,17 @@ void Gaeb2kReader::Auftraggeber() {
                 if (!value.empty()) workbook::WriteHeaderBlock(c, 4, "Auftraggeber:", value);
             }
         }
-    } catch (const std::exception& e) {
-        report("GAEB2000-Modul \"Arbeitgeber\", Abschnitt 1\n\n", e);
-    }
-    try {
+    });
+    guarded(c.ui, "GAEB2000-Modul sa3, Abschnitt 2\n\n", [&] {
         workbook::ColumnHeaderCaptions(c, rows);
         workbook::ColumnHeaderFormats(c);
-    } catch (const std::exception& e) {
-        report("GAEB2000-Modul sa3, Abschnitt 2\n\n", e);
-    }
-    try {
-        workbook::ColumnHeaderStyles(c, rows);
-    } catch (const std::exception& e) {
-        report("GAEB2000-Modul \"Arbeitgeber\", Abschnitt 2\n\n", e);
-    }
+    });
+    guarded(c.ui, "GAEB2000-Modul \"Arbeitgeber\", Abschnitt 2\n\n",
+            [&] { workbook::ColumnHeaderStyles(c, rows); });
 }
 
 void Gaeb2kReader::LVInfo() {
-    try {
+    guarded(c.ui, "GAEB2000-Modul \"LVInfo\"\n\n", [&] {
         if (!take_section("LVInfo")) return;
         kinds.positions();
         if (const int64_t i = StringList2.find("[Bez]"); i != -1)
@@ -375,9 +317,7 @@ void Gaeb2kReader::LVInfo() {
             if (FindeKeyMemo5("[Typ]Position") != -1) oz_mask = field(oz_mask + digits, 20);
         }
         workbook::WriteHeaderBlock(c, 5, "OZ-Maske:", oz_mask);
-    } catch (const std::exception& e) {
-        report("GAEB2000-Modul \"LVInfo\"\n\n", e);
-    }
+    });
 }
 
 }  // namespace gaeb2000

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <exception>
 #include <string>
 #include <string_view>
 
@@ -35,12 +34,6 @@ inline constexpr WrapUse kRangeNotes{150, true, true,
 inline constexpr WrapUse kAdditionalTexts{150, true, true, "Positionstexte > 150\n\n",
                                           "GAEB2k-Haupthinweistext, Textlänge < 150\n\n"};
 inline constexpr WrapUse kMainNotes = kAdditionalTexts;
-
-// Thrown when a sheet has no row left: every further row would fail on its own, so the run ends
-// (not a std::exception: it passes the guards of the single steps).
-struct SheetFull {
-    std::string_view sheet;
-};
 
 // Made fresh for each conversion; every operation works on its holders.
 class Gaeb2kReader {
@@ -109,8 +102,8 @@ public:
 private:
     // The begin of a header section: the block "#begin[X]" .. "#end[X]" moved into StringList2.
     bool take_section(std::string_view name);
-    void report(std::string_view prefix, const std::exception& e);
-    // Throws SheetFull when the next row of "Hinweistext" (notes) or "Positionsteil" does not exist.
+    // Throws workbook::SheetFull when the next row of "Hinweistext" (notes) or "Positionsteil" does
+    // not exist: every further row would fail on its own, so the run ends.
     void room_for_row(bool notes) const;
     void progress_to_remaining();
     // The short text of the item or sub-item in `holder` into RTFMemo5.

@@ -13,7 +13,7 @@ void Reader::sa31() {
     m_st.ItemContext = false;
     m_st.NotesContext = false;
     if (!m_c.options.SubtotalsSheet || m_st.GroupOz.empty() || m_st.GroupOz != end_oz) return;
-    guarded("Prozedur sa31, Tabelle \"Teilsummen\"\n\n", [&] {
+    record_step("Prozedur sa31, Tabelle \"Teilsummen\"\n\n", [&] {
         m_kinds.SubtotalLabel(rows().Subtotals,
                               ASCII2ANSI("LV-Gruppe " + m_st.GroupOzDotted + " - " + m_st.GroupTitle));
         if (rows().GroupFirstRow > 0) {

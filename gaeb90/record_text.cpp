@@ -146,8 +146,8 @@ std::string number_text(std::string_view integer_part, std::string_view decimal_
 }
 
 double to_number(std::string_view text) {
-    if (const auto value = workbook::parse_decimal(text)) return *value;
-    throw workbook::ConvertError("'" + as_read(text) + "' ist kein gültiger Gleitkommawert");
+    // Digits, sign and point are the same in code page 850 and UTF-8.
+    return workbook::require_decimal(as_read(text));
 }
 
 std::string_view kind_label(std::string_view code) {

@@ -6,7 +6,9 @@
 #include <array>
 
 #include "gaebxml/reader.h"
+#include "workbook/guarded.h"
 #include "workbook/numbers.h"
+#include "workbook/run_end.h"
 
 namespace gaebxml {
 namespace {
@@ -45,9 +47,7 @@ std::optional<double> number_of(std::string_view text) {
 }  // namespace
 
 double XmlReader::price_number(std::string_view text) const {
-    if (const auto n = number_of(text)) return *n;
-    throw workbook::ConvertError(
-        fmt::format("'{}' ist kein gültiger Gleitkommawert", workbook::utf8_prefix(text, 100)));
+    return workbook::require_decimal(workbook::trim_ctl(text), text);
 }
 
 bool XmlReader::PositionNeu(Node itemlist) {
@@ -60,12 +60,13 @@ bool XmlReader::PositionNeu(Node itemlist) {
 }
 
 void XmlReader::convert_item(Node item) {
-    if (m_rows.Positions > workbook::kMaxRow) throw SheetFull{workbook::kPositionsteil};
+    using workbook::guarded;
+    workbook::require_row(m_rows.Positions, workbook::kPositionsteil);
     const bool bid = m_st.Phase == "84";
     std::string quantity, unit, unit_price, total;
 
     // Header: ordinal number and the texts of quantity, unit and prices. What fails stays empty.
-    try {
+    const auto header = [&] {
         const std::string item_group =
             funcFormatItem(AttributeText(item, "RNoPart"), length_number(m_st.ItemLength));
         m_st.ItemOz = m_st.RangeOz + item_group;
@@ -81,15 +82,16 @@ void XmlReader::convert_item(Node item) {
         if (const Node up = FindChild(item, "UP")) unit_price = RequireText(ElementText(up), "UP");
         if (bid)
             if (const Node it = FindChild(item, "IT")) total = RequireText(ElementText(it), "IT");
-    } catch (const std::exception&) {
+    };
+    guarded(header, [&](const std::exception&) {
         m_c.ui.message(std::string("Fehler bei der Ermittlung von\n ItemLength ") +
                        std::string(AttributeText(item, "RNoPart")) + "\n" + "Menge bei ID " +
                        std::string(AttributeText(item, "ID")));
-    }
+    });
 
     std::string kind_label;
     bool without_total = false;
-    try {
+    const auto kind = [&] {
         const Provis provis = provis_of(ChildText(item, "Provis"));
         const auto aln = ChildText(item, "ALNSerNo");
         const bool alternative = aln && *aln != "0";
@@ -99,9 +101,9 @@ void XmlReader::convert_item(Node item) {
             without_total = rule.without_total;
             break;
         }
-    } catch (const std::exception&) {
-        m_c.ui.message("Fehler bei der Ermittlung der Positionsart");
-    }
+    };
+    guarded(kind,
+            [&](const std::exception&) { m_c.ui.message("Fehler bei der Ermittlung der Positionsart"); });
 
     // The item row; a price that is no number leaves the list (the calling level reports it).
     const int32_t r = m_rows.Positions;
@@ -110,14 +112,15 @@ void XmlReader::convert_item(Node item) {
     m_kinds.item_oz(r, m_st.ItemOz);
     std::optional<double> price;
     if (!bid) {
-        try {
-            if (const auto q = number_of(quantity)) {
-                m_kinds.item_quantity(r, *q);
-                if (!unit.empty()) m_kinds.item_unit(r, unit);
-            }
-        } catch (const std::exception&) {
-            // Quantity and unit are written silently or not at all.
-        }
+        // Quantity and unit are written silently or not at all.
+        guarded(
+            [&] {
+                if (const auto q = number_of(quantity)) {
+                    m_kinds.item_quantity(r, *q);
+                    if (!unit.empty()) m_kinds.item_unit(r, unit);
+                }
+            },
+            [](const std::exception&) {});
         if (!unit_price.empty()) price = price_number(unit_price);
     } else {
         if (!unit_price.empty()) price = price_number(unit_price);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "gaebxml/reader.h"
+#include "workbook/guarded.h"
 #include "workbook/numbers.h"
 
 namespace gaebxml {
@@ -55,7 +56,7 @@ int length_number(std::string_view text) {
 
 std::string chkmaske(std::string_view oz, const XmlReaderState& st, workbook::Frontend& ui) {
     std::string result(oz);
-    try {
+    workbook::guarded(ui, "Funktion chkmaske\n\n", [&] {
         int count = static_cast<int>(std::count(oz.begin(), oz.end(), '.'));
         const int levels = range_levels(st);
         while (count < levels) {
@@ -64,9 +65,7 @@ std::string chkmaske(std::string_view oz, const XmlReaderState& st, workbook::Fr
             result.append(static_cast<size_t>(digits), '0');
             result += '.';
         }
-    } catch (const std::exception& e) {
-        ui.message("Funktion chkmaske\n\n" + workbook::step_report(e));
-    }
+    });
     return result;
 }
 

@@ -1,19 +1,31 @@
 // SPDX-License-Identifier: MIT
 #include "workbook/layout.h"
 
+#include "workbook/guarded.h"
+
 namespace workbook {
 
+namespace {
+constexpr std::string_view kStartFailed = "GAEB90-Modul, Starten von Excel\n\n";
+}
+
 void PrepareWorkbook(ExcelSession& excel, Frontend& ui) {
-    try {
+    guarded(ui, kStartFailed, [&] {
         excel.set_window_state(kWindowMinimized);
         excel.set_sheets_in_new_workbook(1);
         excel.add_workbook();
         if (excel.workbooks_count() > 1) excel.activate_workbook(excel.workbooks_count());
         ui.process_events();
         excel.set_visible(true);
-    } catch (const std::exception& e) {
-        ui.message("GAEB90-Modul, Starten von Excel\n\n" + step_report(e));
-    }
+    });
+}
+
+void open_session(ExcelSession& excel, Frontend& ui, const StartupValues& values) {
+    const bool connected = guarded(ui, kStartFailed, [&] {
+        excel.Connect();
+        excel.set_locale_number_formats(values.money_format, values.quantity_format);
+    });
+    if (connected) PrepareWorkbook(excel, ui);
 }
 
 namespace {

@@ -12,6 +12,9 @@ namespace workbook {
 // Start-up: minimised application, one-sheet workbook, made visible. Reports its own failure
 // ("GAEB90-Modul, Starten von Excel\n\n" + class + " : " + message).
 void PrepareWorkbook(ExcelSession& excel, Frontend& ui);
+// The session set-up of every front end: connected, given the locale's number formats, then
+// PrepareWorkbook. A failed connection is reported like a failed PrepareWorkbook.
+void open_session(ExcelSession& excel, Frontend& ui, const StartupValues& values);
 
 // Step 1 of CreateSheets: sheet 1 becomes "Positionsteil". Throws; the reader reports.
 void CreateSheets_Positionsteil(Conversion& c);

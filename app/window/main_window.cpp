@@ -82,7 +82,7 @@ QFont window_font() {
 
 }  // namespace
 
-TForm1::TForm1(Desktop& desktop, app::StartupValues values, QWidget* parent)
+TForm1::TForm1(Desktop& desktop, workbook::StartupValues values, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint),
@@ -251,14 +251,7 @@ void TForm1::build_controls() {
 
 void TForm1::connect_session() {
     m_excel = std::make_unique<workbook::ExcelSession>();
-    try {
-        m_excel->Connect();
-        m_excel->set_locale_number_formats(m_values.money_format, m_values.quantity_format);
-    } catch (const std::exception& e) {
-        box(Desktop::Box::Message, "GAEB90-Modul, Starten von Excel\n\n" + workbook::step_report(e));
-        return;
-    }
-    workbook::PrepareWorkbook(*m_excel, *m_ui);
+    workbook::open_session(*m_excel, *m_ui, m_values);
 }
 
 workbook::Frontend& TForm1::frontend() {

@@ -7,6 +7,7 @@
 
 #include "reader_fixture.h"
 #include "workbook/rows.h"
+#include "workbook/run_end.h"
 #include "workbook/text.h"
 
 namespace {
@@ -81,7 +82,7 @@ TEST(WriteWrapped, AFullSheetEndsTheWritingWithoutAMessagePerRow) {
     ReaderFixture f;
     f.reader->rows.Positions = workbook::kMaxRow;  // the last row of a sheet
     f.reader->RTFMemo5.assign(std::string(300, 'x') + "\r\nkurz");
-    EXPECT_THROW(f.reader->WriteWrapped(f.reader->RTFMemo5, gaeb2000::kItemLongText), gaeb2000::SheetFull);
+    EXPECT_THROW(f.reader->WriteWrapped(f.reader->RTFMemo5, gaeb2000::kItemLongText), workbook::SheetFull);
     EXPECT_EQ(f.c.book().sheet(workbook::kPositionsteil).text(workbook::kMaxRow, 2), std::string(140, 'x'));
     EXPECT_TRUE(f.ui.messages.empty());
 
@@ -94,7 +95,7 @@ TEST(WriteWrapped, AFullSheetEndsTheWritingWithoutAMessagePerRow) {
             lines.emplace_back(l);
     for (const auto& l : lines) g.reader->StringList4.append(l);
     g.reader->rows.Positions = workbook::kMaxRow - 2;
-    EXPECT_THROW(g.reader->Positionen(), gaeb2000::SheetFull);
+    EXPECT_THROW(g.reader->Positionen(), workbook::SheetFull);
     EXPECT_EQ(g.reader->rows.Positions, workbook::kMaxRow + 1);
     EXPECT_TRUE(g.ui.messages.empty());
 }

@@ -160,19 +160,18 @@ std::string dump_workbook(const workbook::Workbook& book) {
     return out;
 }
 
+workbook::StartupValues startup_values() {
+    return {fresh_dir(), workbook::make_money_format(",", "."), workbook::make_quantity_format(".")};
+}
+
 Converted convert_in_memory(const std::filesystem::path& input, const workbook::ConversionOptions& options,
                             std::vector<bool> answers) {
     Converted result;
     result.excel = std::make_unique<workbook::ExcelSession>();
     result.ui = std::make_unique<workbook::RecordingFrontend>();
     result.ui->answers = std::move(answers);
-    app::StartupValues values;
-    values.temp_folder = fresh_dir();
-    values.money_format = workbook::make_money_format(",", ".");
-    values.quantity_format = workbook::make_quantity_format(".");
-    result.excel->Connect();
-    result.excel->set_locale_number_formats(values.money_format, values.quantity_format);
-    workbook::PrepareWorkbook(*result.excel, *result.ui);
+    const workbook::StartupValues values = startup_values();
+    workbook::open_session(*result.excel, *result.ui, values);
     app::ConversionController controller(*result.excel, *result.ui, values);
     result.end = controller.run(input, options);
     return result;

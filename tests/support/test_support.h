@@ -34,6 +34,9 @@ std::string dump_workbook(const workbook::Workbook& book);
 // Only the cell lines of one sheet, for compact expectations.
 std::vector<std::string> cell_lines(const workbook::Sheet& sheet);
 
+// Start-up values as in the "C" locale, with a fresh temporary folder.
+workbook::StartupValues startup_values();
+
 // A whole conversion in memory through the controller, as the console runs it but unsaved.
 struct Converted {
     std::unique_ptr<workbook::ExcelSession> excel;

@@ -113,7 +113,7 @@ private:
         m_desktop = TestDesktop();
         m_desktop.documents = path("Dokumente");
         QDir().mkpath(m_desktop.documents);
-        app::StartupValues values;
+        workbook::StartupValues values;
         values.temp_folder = m_dir->path().toStdString();
         values.money_format = workbook::make_money_format(".", ",");
         values.quantity_format = workbook::make_quantity_format(",");

@@ -15,16 +15,13 @@ namespace {
 struct Fixture {
     ExcelSession excel;
     RecordingFrontend ui;
-    Conversion c{excel, ui};
+    Conversion c;
     SheetRows rows;
     RowKinds kinds{c, rows};
 
-    explicit Fixture(GaebFormat format, ConversionOptions options = {}, bool prepare_positions = true) {
+    explicit Fixture(GaebFormat format, ConversionOptions options = {}, bool prepare_positions = true)
+        : c(excel, ui, testsupport::startup_values(), format, options, {}) {
         excel.Connect();
-        c.format = format;
-        c.options = options;
-        c.money_format = "#,###,##0.00";
-        c.quantity_format = "#######0.000";
         PrepareWorkbook(excel, ui);
         CreateSheets(c);
         if (prepare_positions) PreparePositionsSheet(c);
