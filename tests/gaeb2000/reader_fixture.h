@@ -22,7 +22,7 @@ struct ReaderFixture {
     workbook::ExcelSession excel;
     workbook::RecordingFrontend ui;
     workbook::Conversion c;
-    std::unique_ptr<gaeb2000::Gaeb2kReader> reader;
+    std::unique_ptr<gaeb2000::Reader> reader;
 
     explicit ReaderFixture(workbook::ConversionOptions options = {})
         : c(excel, ui, testsupport::startup_values(), workbook::GaebFormat::Gaeb2000, with_notes(options),
@@ -31,8 +31,15 @@ struct ReaderFixture {
         excel.set_sheets_in_new_workbook(1);
         excel.add_workbook();
         workbook::CreateSheets(c);
-        reader = std::make_unique<gaeb2000::Gaeb2kReader>(c);
-        reader->rows.Positions = 8;
+        reader = std::make_unique<gaeb2000::Reader>(c);
+        reader->rows().Positions = 8;
+    }
+
+    // A memo holding `text`, for the cell writers.
+    static std::unique_ptr<gaeb2000::LineList> memo(std::string text) {
+        auto list = std::make_unique<gaeb2000::LineList>(gaeb2000::LineList::Kind::Memo);
+        list->assign(std::move(text));
+        return list;
     }
 
     // Column `col` of `sheet` from row `first` down to the last used row ("" for empty cells).

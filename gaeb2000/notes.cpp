@@ -28,22 +28,22 @@ bool block_line(std::string_view l) {
 
 }  // namespace
 
-void Gaeb2kReader::Zusatztext() {
+void Reader::Zusatztext() {
     while (true) {
-        RTFMemo3.clear();
+        m_st.RTFMemo3.clear();
         std::string text, title;
-        if (StringList1.empty()) return;
+        if (m_st.StringList1.empty()) return;
         const int64_t b = FindeBereich("#begin[ZusText]");
         if (b == -1) return;
-        const int64_t e = StringList1.find("#end[ZusText]", b + 1);
+        const int64_t e = m_st.StringList1.find("#end[ZusText]", b + 1);
         const int64_t z = FindeBereich("#begin[LV]");
         const bool written = e != -1 && b < e && e < z;
         if (written) {
             constexpr std::string_view kFailed = "GAEB2000-Modul, Zusatztext\n\n";
-            const bool assembled = guarded(c.ui, kFailed, [&] {
+            const bool assembled = guarded(m_c.ui, kFailed, [&] {
                 for (int64_t i = b; i <= e; ++i) {
-                    guarded(c.ui, kFailed, [&] {
-                        const std::string_view l = StringList1.line(i);
+                    guarded(m_c.ui, kFailed, [&] {
+                        const std::string_view l = m_st.StringList1.line(i);
                         if (holds_key(l, "[Text]")) {
                             title = DeleteLineKey("[end]", DeleteLineKey("[Text]", l)) + "\r\n";
                         } else if (!block_line(l) && !l.empty()) {
@@ -52,115 +52,115 @@ void Gaeb2kReader::Zusatztext() {
                         }
                     });
                 }
-                RTFMemo3.assign(title + RTFtoText(cut_note(std::move(text), "[TextRTF]")));
+                m_st.RTFMemo3.assign(title + RTFtoText(cut_note(std::move(text), "[TextRTF]")));
             });
             if (assembled) {
-                guarded(c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
-                    kinds.select(workbook::kHinweistext);
-                    WriteWrapped(RTFMemo3, kAdditionalTexts);
-                    c.ui.process_events();
+                guarded(m_c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
+                    m_kinds.select(workbook::kHinweistext);
+                    WriteWrapped(m_st.RTFMemo3, kAdditionalTexts);
+                    m_c.ui.process_events();
                 });
             }
-            guarded(c.ui, "GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1\n\n", [&] {
-                StringList1.erase(b, e);
+            guarded(m_c.ui, "GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1\n\n", [&] {
+                m_st.StringList1.erase(b, e);
                 progress_to_remaining();
             });
         }
-        ++rows.Notes;  // an empty row after each block
+        ++rows().Notes;  // an empty row after each block
         if (!written) return;
     }
 }
 
-void Gaeb2kReader::HauptHinweistext() {
+void Reader::HauptHinweistext() {
     while (true) {
-        RTFMemo3.clear();
+        m_st.RTFMemo3.clear();
         std::string text;
-        if (StringList1.empty()) return;
+        if (m_st.StringList1.empty()) return;
         const int64_t b = FindeBereich("#begin[Hinweis]");
         if (b == -1) return;
-        const int64_t e = StringList1.find("#end[Hinweis]", b + 1);
+        const int64_t e = m_st.StringList1.find("#end[Hinweis]", b + 1);
         const int64_t z = FindeBereich("#begin[LVBereich]");
         const bool written = e != -1 && b < e && e < z;
         if (written) {
-            guarded(c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
+            guarded(m_c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
                 for (int64_t i = b; i <= e; ++i) {
-                    const std::string_view l = StringList1.line(i);
+                    const std::string_view l = m_st.StringList1.line(i);
                     if (block_line(l) || holds_key(l, "[Kurztext]") || holds_key(l, "[StLNr]") || l.empty())
                         continue;
                     text.append(l);
                     text.append("\r\n");
                 }
-                RTFMemo3.assign(RTFtoText(cut_note(std::move(text), "[Langtext]")));
+                m_st.RTFMemo3.assign(RTFtoText(cut_note(std::move(text), "[Langtext]")));
             });
-            guarded(c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
-                kinds.select(workbook::kHinweistext);
-                WriteWrapped(RTFMemo3, kMainNotes);
-                c.ui.process_events();
+            guarded(m_c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
+                m_kinds.select(workbook::kHinweistext);
+                WriteWrapped(m_st.RTFMemo3, kMainNotes);
+                m_c.ui.process_events();
             });
             guarded(
                 [&] {
-                    StringList1.erase(b, e);
+                    m_st.StringList1.erase(b, e);
                     progress_to_remaining();
                 },
                 [&](const std::exception&) {
-                    c.ui.message("GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1");
+                    m_c.ui.message("GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1");
                 });
         }
-        ++rows.Notes;
+        ++rows().Notes;
         if (!written) return;
     }
 }
 
-void Gaeb2kReader::Hinweistext(std::string_view abschnitt) {
+void Reader::Hinweistext(std::string_view abschnitt) {
     const auto notes = [&] {
         while (true) {
-            RTFMemo3.clear();
+            m_st.RTFMemo3.clear();
             std::string text;
-            if (StringList2.empty()) return;
+            if (m_st.StringList2.empty()) return;
             const int64_t b = FindeBereichStringList2("#begin[Hinweis]");
             const int64_t e = FindeBereichStringList2("#end[Hinweis]");
             if (b == -1 || e == -1 || e <= b) return;
             guarded(
                 [&] {
                     for (int64_t i = b; i <= e; ++i) {
-                        const std::string_view l = StringList2.line(i);
+                        const std::string_view l = m_st.StringList2.line(i);
                         if (block_line(l) || holds_key(l, "[Kurztext]") || holds_key(l, "[StLNr]")) continue;
                         text.append(l);
                         text.append("\r\n");
                     }
-                    RTFMemo3.assign(RTFtoText(cut_note(std::move(text), "[Langtext]")));
-                    collected_notes.append(abschnitt);
-                    collected_notes.append(RTFMemo3.text());
+                    m_st.RTFMemo3.assign(RTFtoText(cut_note(std::move(text), "[Langtext]")));
+                    m_st.collected_notes.append(abschnitt);
+                    m_st.collected_notes.append(m_st.RTFMemo3.text());
                 },
                 [&](const std::exception&) {
-                    c.ui.message("GAEB2k-Modul\nFehler beim Sammeln des Hinweistextes");
+                    m_c.ui.message("GAEB2k-Modul\nFehler beim Sammeln des Hinweistextes");
                 });
             guarded(
                 [&] {
-                    StringList2.erase(b, e);
-                    c.ui.progress_step(e - b);
+                    m_st.StringList2.erase(b, e);
+                    m_c.ui.progress_step(e - b);
                 },
                 [&](const std::exception&) {
-                    c.ui.message("GAEB2k-Modul\nFehler beim Löschen des Hinweistextes in StringList2");
+                    m_c.ui.message("GAEB2k-Modul\nFehler beim Löschen des Hinweistextes in StringList2");
                 });
         }
     };
-    guarded(c.ui, "Verarbeitungsfehler auf Hinweistext-Ebene, " + std::string(abschnitt) + "\n\n", notes);
+    guarded(m_c.ui, "Verarbeitungsfehler auf Hinweistext-Ebene, " + std::string(abschnitt) + "\n\n", notes);
 }
 
-void Gaeb2kReader::write_collected_notes() {
-    if (!c.options.ExportNotesText || collected_notes.empty()) return;
+void Reader::write_collected_notes() {
+    if (!m_c.options.ExportNotesText || m_st.collected_notes.empty()) return;
     const auto write = [&] {
-        RTFMemo3.assign(RTFtoText(collected_notes));
-        kinds.select(workbook::kHinweistext);
-        WriteWrapped(RTFMemo3, kRangeNotes);
-        workbook::Sheet& s = kinds.select(workbook::kHinweistext);
+        m_st.RTFMemo3.assign(RTFtoText(m_st.collected_notes));
+        m_kinds.select(workbook::kHinweistext);
+        WriteWrapped(m_st.RTFMemo3, kRangeNotes);
+        workbook::Sheet& s = m_kinds.select(workbook::kHinweistext);
         s.autofit_used_range();
         s.select_cell(1, 1);
-        c.ui.process_events();
+        m_c.ui.process_events();
     };
     guarded(write,
-            [&](const std::exception&) { c.ui.message("Fehler bei der Verarbeitung des Hinweistextes."); });
+            [&](const std::exception&) { m_c.ui.message("Fehler bei der Verarbeitung des Hinweistextes."); });
 }
 
 }  // namespace gaeb2000
