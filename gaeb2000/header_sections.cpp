@@ -67,11 +67,11 @@ void Reader::Auftraggeber() {
         }
     });
     guarded(m_c.ui, "GAEB2000-Modul sa3, Abschnitt 2\n\n", [&] {
-        workbook::ColumnHeaderCaptions(m_c, rows());
-        workbook::ColumnHeaderFormats(m_c);
+        workbook::column_header_captions(m_c, rows());
+        workbook::column_header_formats(m_c);
     });
     guarded(m_c.ui, "GAEB2000-Modul \"Arbeitgeber\", Abschnitt 2\n\n",
-            [&] { workbook::ColumnHeaderStyles(m_c, rows()); });
+            [&] { workbook::column_header_styles(m_c, rows()); });
 }
 
 void Reader::LVInfo() {

@@ -150,7 +150,7 @@ void Reader::Positionen(int64_t limit) {
                     if (l == -1) break;
                     m_st.Memo4.clear();
                     m_st.RTFMemo5.clear();
-                    MoveBereichUnchanged(m_st.Memo5, m, l, m_st.Memo4);
+                    move_lines_untrimmed(m_st.Memo5, m, l, m_st.Memo4);
                     Unterpositionen();
                 }
                 m_kinds.TextGroup();
@@ -164,7 +164,7 @@ void Reader::Positionen(int64_t limit) {
 
     if (m_c.options.SubtotalsSheet && rows().GroupFirstRow > 0 && rows().LastItemRow >= rows().GroupFirstRow)
         guarded(m_c.ui, "GAEB2000-Modul \"Positionen\", Abschnitt: Teilsummenformel einfügen\n\n",
-                [&] { m_kinds.SubtotalFormula(); });
+                [&] { m_kinds.subtotal_formula(); });
 }
 
 void Reader::Unterpositionen() {

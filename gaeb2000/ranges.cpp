@@ -15,7 +15,7 @@ constexpr std::string_view kBeginItem = "#begin[Position]";
 }  // namespace
 
 void Reader::write_subtotal_label(std::string_view text, size_t capacity) {
-    m_kinds.SubtotalLabel(rows().Subtotals, field(text, capacity));
+    m_kinds.subtotal_label(rows().Subtotals, field(text, capacity));
     m_st.subtotal_oz.clear();
     m_st.subtotal_label.clear();
 }

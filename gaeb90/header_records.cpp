@@ -33,12 +33,12 @@ void Reader::sa3() {
         m_kinds.positions();
         workbook::WriteHeaderBlock(m_c, 4, "Auftraggeber:", ASCII2ANSI(col(3, 62)));
         workbook::WriteHeaderBlock(m_c, 5, "OZ-Maske:", as_read(m_st.OzMask));
-        workbook::ColumnHeaderCaptions(m_c, rows());
+        workbook::column_header_captions(m_c, rows());
     });
     events();
-    record_step("Prozedur sa3, Abschnitt 2\n\n", [&] { workbook::ColumnHeaderFormats(m_c); });
+    record_step("Prozedur sa3, Abschnitt 2\n\n", [&] { workbook::column_header_formats(m_c); });
     events();
-    record_step("Prozedur sa3, Abschnitt 3\n\n", [&] { workbook::ColumnHeaderStyles(m_c, rows()); });
+    record_step("Prozedur sa3, Abschnitt 3\n\n", [&] { workbook::column_header_styles(m_c, rows()); });
 }
 
 }  // namespace gaeb90

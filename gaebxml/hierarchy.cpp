@@ -41,7 +41,7 @@ bool numbered(Node category) {
 }
 
 Node notes_text(Node remark_holder) {
-    return ChildPath(remark_holder, {"Remark", "Description", "CompleteText", "DetailTxt", "Text"});
+    return child_path(remark_holder, {"Remark", "Description", "CompleteText", "DetailTxt", "Text"});
 }
 
 }  // namespace
@@ -49,7 +49,7 @@ Node notes_text(Node remark_holder) {
 void XmlReader::subtotal_label_step() {
     if (!m_c.options.SubtotalsSheet) return;
     if (m_rows.Subtotals == 2) m_rows.Subtotals = 3;
-    m_kinds.SubtotalLabel(m_rows.Subtotals - 1, m_st.SubtotalLabel);
+    m_kinds.subtotal_label(m_rows.Subtotals - 1, m_st.SubtotalLabel);
     m_st.SubtotalLabel.clear();
 }
 
@@ -67,10 +67,10 @@ void XmlReader::Hauptteil(Node body) {
     guarded(
         [&] {
             for (; child; child = child.next_sibling())
-                if (NodeName(child) == "BoQCtgy") categories.push_back(child);
+                if (node_name(child) == "BoQCtgy") categories.push_back(child);
         },
         [&](const std::exception& e) {
-            m_c.ui.message("XML-Modul-Hauptroutine, Fehler in " + std::string(NodeName(child)) + "\n\n" +
+            m_c.ui.message("XML-Modul-Hauptroutine, Fehler in " + std::string(node_name(child)) + "\n\n" +
                            workbook::step_report(e));
         });
 
@@ -92,7 +92,7 @@ void XmlReader::Hauptteil(Node body) {
             guarded(
                 [&] {
                     m_kinds.HierarchyRow(label.heading);
-                    if (m_c.options.ExportNotesText && HasChildren(ChildElement(content, "Remark")))
+                    if (m_c.options.ExportNotesText && has_children(ChildElement(content, "Remark")))
                         XMLHinweistext(label.heading, notes_text(content));
                 },
                 [&](const std::exception& e) {
@@ -103,7 +103,7 @@ void XmlReader::Hauptteil(Node body) {
         guarded(m_c.ui, "XML-Modul-Hauptroutine, Verarbeitungsfehler im Abschnitt \"Subbereich1\"\n\n", [&] {
             if (FindChild(content, "BoQCtgy")) {
                 SubBereich(2, content);
-            } else if (HasChildren(ChildElement(content, "Itemlist"))) {
+            } else if (has_children(ChildElement(content, "Itemlist"))) {
                 m_st.RangeOz = workbook::utf8_prefix(chkmaske(m_st.RangeOz, m_st, m_c.ui), kRangeOzCapacity);
                 // A list that converts no item leaves the previous range's subtotal row alone.
                 if (PositionNeu(ChildElement(content, "Itemlist"))) subtotal_label_step();
@@ -119,7 +119,7 @@ void XmlReader::SubBereich(int level, Node body) {
 
     std::vector<Node> categories;
     for (Node child = body.first_child(); child; child = child.next_sibling())
-        if (NodeName(child) == "BoQCtgy") categories.push_back(child);
+        if (node_name(child) == "BoQCtgy") categories.push_back(child);
 
     for (const Node category : categories) {
         const Node content = ChildElement(category, "BoQBody");
@@ -153,7 +153,7 @@ void XmlReader::SubBereich(int level, Node body) {
             } else {
                 m_c.ui.message("6. Bereichstufe B0QCtgy vorhanden\n\nSubbereich6-Prozedur existiert nicht");
             }
-        } else if (HasChildren(ChildElement(content, "Itemlist"))) {
+        } else if (has_children(ChildElement(content, "Itemlist"))) {
             const Node list = ChildElement(content, "Itemlist");
             if (level == 2 && m_c.options.ExportNotesText) XMLHinweistext(label.heading, notes_text(list));
             m_st.RangeOz = workbook::utf8_prefix(chkmaske(m_st.RangeOz, m_st, m_c.ui), kRangeOzCapacity);

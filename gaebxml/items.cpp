@@ -51,12 +51,12 @@ double XmlReader::price_number(std::string_view text) const {
 }
 
 bool XmlReader::PositionNeu(Node itemlist) {
-    if (!HasChildren(itemlist)) return false;
+    if (!has_children(itemlist)) return false;
     for (Node child = itemlist.first_child(); child; child = child.next_sibling())
-        if (NodeName(child) == "Item" && HasAttribute(child, "ID") && HasAttribute(child, "RNoPart"))
+        if (node_name(child) == "Item" && HasAttribute(child, "ID") && HasAttribute(child, "RNoPart"))
             convert_item(child);
     if (!m_c.options.SubtotalsSheet) return false;
-    return m_kinds.SubtotalFormula();
+    return m_kinds.subtotal_formula();
 }
 
 void XmlReader::convert_item(Node item) {
@@ -76,12 +76,12 @@ void XmlReader::convert_item(Node item) {
             m_st.ItemOz += "." + index_group;
         }
         if (!bid) {
-            quantity = workbook::utf8_prefix(RequireText(ChildText(item, "Qty"), "Qty"), kQuantityCapacity);
-            unit = workbook::utf8_prefix(RequireText(ChildText(item, "QU"), "QU"), kUnitCapacity);
+            quantity = workbook::utf8_prefix(require_text(ChildText(item, "Qty"), "Qty"), kQuantityCapacity);
+            unit = workbook::utf8_prefix(require_text(ChildText(item, "QU"), "QU"), kUnitCapacity);
         }
-        if (const Node up = FindChild(item, "UP")) unit_price = RequireText(ElementText(up), "UP");
+        if (const Node up = FindChild(item, "UP")) unit_price = require_text(ElementText(up), "UP");
         if (bid)
-            if (const Node it = FindChild(item, "IT")) total = RequireText(ElementText(it), "IT");
+            if (const Node it = FindChild(item, "IT")) total = require_text(ElementText(it), "IT");
     };
     guarded(header, [&](const std::exception&) {
         m_c.ui.message(std::string("Fehler bei der Ermittlung von\n ItemLength ") +
@@ -137,10 +137,10 @@ void XmlReader::convert_item(Node item) {
     m_c.ui.process_events();
 
     // Short text: the first of three places that holds a span.
-    const Node complete = ChildPath(item, {"Description", "CompleteText"});
-    const Node outline = ChildPath(complete, {"OutlineText", "OutlTxt", "TextOutlTxt"});
+    const Node complete = child_path(item, {"Description", "CompleteText"});
+    const Node outline = child_path(complete, {"OutlineText", "OutlTxt", "TextOutlTxt"});
     for (const Node source : {ChildElement(outline, "p"), outline,
-                              ChildPath(item, {"Description", "OutlineText", "OutlTxt", "TextOutlTxt"})}) {
+                              child_path(item, {"Description", "OutlineText", "OutlTxt", "TextOutlTxt"})}) {
         if (ChildText(source, "span")) {
             PositionsTexte(source);
             break;
@@ -152,12 +152,12 @@ void XmlReader::convert_item(Node item) {
         m_rows.TextGroupStart = m_rows.Positions;
         for (Node child = ChildElement(complete, "DetailTxt").first_child(); child;
              child = child.next_sibling()) {
-            const std::string_view name = NodeName(child);
+            const std::string_view name = node_name(child);
             if (name == "Text") {
                 for (Node part = child.first_child(); part; part = part.next_sibling()) {
-                    if (NodeName(part) == "p")
+                    if (node_name(part) == "p")
                         PositionsTexte(part);
-                    else if (NodeName(part) == "span")
+                    else if (node_name(part) == "span")
                         SPANtext(part);
                 }
             } else if (name == "TextComplement") {
@@ -167,8 +167,8 @@ void XmlReader::convert_item(Node item) {
     }
 
     // Sub-description: a blue caption, its short text and, with long texts, its long text.
-    const Node sub = ChildPath(item, {"SubDescr", "Description", "CompleteText"});
-    const Node sub_outline = ChildPath(sub, {"OutlineText", "OutlTxt", "TextOutlTxt"});
+    const Node sub = child_path(item, {"SubDescr", "Description", "CompleteText"});
+    const Node sub_outline = child_path(sub, {"OutlineText", "OutlTxt", "TextOutlTxt"});
     Node sub_short;
     if (ChildText(ChildElement(sub_outline, "p"), "span"))
         sub_short = ChildElement(sub_outline, "p");
@@ -181,10 +181,10 @@ void XmlReader::convert_item(Node item) {
         PositionsTexte(sub_short);
     }
     if (long_texts) {
-        const Node sub_text = ChildPath(sub, {"DetailTxt", "Text"});
+        const Node sub_text = child_path(sub, {"DetailTxt", "Text"});
         if (ChildText(ChildElement(sub_text, "p"), "span")) {
             for (Node p = sub_text.first_child(); p; p = p.next_sibling())
-                if (NodeName(p) == "p") PositionsTexte(p);
+                if (node_name(p) == "p") PositionsTexte(p);
         } else if (ChildText(sub_text, "span")) {
             PositionsTexte(sub_text);
         }

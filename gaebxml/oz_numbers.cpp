@@ -92,7 +92,7 @@ RangeLabel all_spans_label(Node category, std::string_view range_oz) {
         return {};
     std::string t, s;
     for (Node child = holder.first_child(); child; child = child.next_sibling()) {
-        if (NodeName(child) != "span") continue;
+        if (node_name(child) != "span") continue;
         const auto text = ElementText(child);
         if (!text) continue;
         t += ' ';

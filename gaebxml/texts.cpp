@@ -17,7 +17,7 @@ constexpr const char* kSpanName = "span";
 std::vector<Node> paragraphs_of(Node text) {
     std::vector<Node> paragraphs;
     for (Node child = text.first_child(); child; child = child.next_sibling())
-        if (NodeName(child) == "p") paragraphs.push_back(child);
+        if (node_name(child) == "p") paragraphs.push_back(child);
     return paragraphs;
 }
 
@@ -46,11 +46,11 @@ void XmlReader::SplitText(std::string_view text, Target target, const LineMessag
 
 void XmlReader::PositionsTexte(Node holder) {
     static constexpr LineMessages kMessages{"Positionstexte > 140\n\n", "Positionstexte < 140\n\n"};
-    if (!HasChildren(holder)) return;
+    if (!has_children(holder)) return;
     for (Node child = holder.first_child(); child; child = child.next_sibling()) {
         guarded(
             [&] {
-                if (NodeName(child) != kSpanName) return;
+                if (node_name(child) != kSpanName) return;
                 const auto text = ElementText(child);
                 if (!text) return;
                 guarded(m_c.ui, "Positionstexte\n\n",
@@ -76,11 +76,11 @@ void XmlReader::SPANtext(Node span) {
 }
 
 void XmlReader::ZusatzTexte(Node complement) {
-    if (!HasChildren(complement)) return;
+    if (!has_children(complement)) return;
     // Caption, body and tail share one run of lines, each part after a blank.
     std::string text;
     for (Node child = complement.first_child(); child; child = child.next_sibling()) {
-        const std::string_view name = NodeName(child);
+        const std::string_view name = node_name(child);
         if (name != "ComplCaption" && name != "ComplBody" && name != "ComplTail") continue;
         guarded(m_c.ui, "Zusatztext-Fehler bei der Verarbeitung von Compl-Abschnitten\n\n", [&] {
             if (const auto part = ElementText(ChildElement(child, kSpanName))) {
@@ -96,7 +96,7 @@ void XmlReader::ZusatzTexte(Node complement) {
 void XmlReader::notes_paragraphs(const std::vector<Node>& paragraphs) {
     for (const Node p : paragraphs) {
         for (Node span = p.first_child(); span; span = span.next_sibling()) {
-            if (NodeName(span) != kSpanName) continue;
+            if (node_name(span) != kSpanName) continue;
             guarded(m_c.ui, "Fehler beim Export des Haupthinweistextes.\n\n", [&] {
                 if (const auto text = ElementText(span)) SplitText(*text, Target::Notes, nullptr);
             });
@@ -113,14 +113,14 @@ void XmlReader::XMLHinweistext(std::string_view label, Node text) {
 }
 
 void XmlReader::XMLHauptHinweistext(Node body) {
-    if (!HasChildren(body)) return;
+    if (!has_children(body)) return;
     for (Node remark = body.first_child(); remark; remark = remark.next_sibling()) {
-        if (NodeName(remark) != "Remark") continue;
+        if (node_name(remark) != "Remark") continue;
         std::vector<Node> paragraphs;
         const bool found =
             guarded(m_c.ui, "XMLHaupthinweistext-Fehler bei der Ermittlung von p-Abschnitten\n\n", [&] {
                 paragraphs =
-                    paragraphs_of(ChildPath(remark, {"Description", "CompleteText", "DetailTxt", "Text"}));
+                    paragraphs_of(child_path(remark, {"Description", "CompleteText", "DetailTxt", "Text"}));
             });
         if (!found) continue;
         m_kinds.select(workbook::kHinweistext);

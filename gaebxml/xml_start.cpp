@@ -47,13 +47,13 @@ void XmlReader::refuse(std::string_view text) {
 
 std::string XmlReader::funcOZMaske(Node root) {
     std::string mask;
-    for (Node node = ChildPath(root, {"Award", "BoQ", "BoQInfo", "BoQBkdn"});
-         node && NodeName(node) == "BoQBkdn"; node = NextSibling(node)) {
+    for (Node node = child_path(root, {"Award", "BoQ", "BoQInfo", "BoQBkdn"});
+         node && node_name(node) == "BoQBkdn"; node = NextSibling(node)) {
         const auto length = ChildText(node, "Length");
         if (!length) continue;
         // Only the first characters of the mask are kept; more entries still set the lengths.
         if (mask.size() < 4 * kOzMaskCapacity) mask += workbook::utf8_prefix(*length, kOzMaskCapacity);
-        const std::string_view type = RequireText(ChildText(node, "Type"), "Type");
+        const std::string_view type = require_text(ChildText(node, "Type"), "Type");
         if (workbook::equals_ci(type, "ITEM")) m_st.ItemLength = *length;
         if (workbook::equals_ci(type, "INDEX")) m_st.IndexLength = *length;
     }
@@ -66,8 +66,8 @@ void XmlReader::Kopfdaten(Node root) {
         const Node prj = ChildElement(root, "PrjInfo");
         project = ChildText(prj, "NamePrj").value_or("");
         project_label = ChildText(prj, "LblPrj").value_or("");
-        boq_label = ChildText(ChildPath(root, {"Award", "BoQ", "BoQInfo"}), "LblBoQ").value_or("");
-        client = ChildText(ChildPath(root, {"Award", "OWN", "Address"}), "Name1").value_or("");
+        boq_label = ChildText(child_path(root, {"Award", "BoQ", "BoQInfo"}), "LblBoQ").value_or("");
+        client = ChildText(child_path(root, {"Award", "OWN", "Address"}), "Name1").value_or("");
     });
     guarded(m_c.ui, "XML-Modul, Fehler bei der Formatierung von Kopfdaten\n\n", [&] {
         workbook::WriteHeaderBlock(m_c, 1, "Projektname:", project);
@@ -99,11 +99,11 @@ void XmlReader::XML_start() {
 
     const Node root = m_doc.root();
     // A document of another kind is refused, not converted into an empty workbook.
-    if (workbook::to_upper_ascii(NodeName(root)) != "GAEB") {
+    if (workbook::to_upper_ascii(node_name(root)) != "GAEB") {
         refuse(fmt::format(
             "--- GAEB XML ---\nDie Datei {} ist keine GAEB-XML-Datei:\nihr Wurzelelement heißt \"{}\", "
             "nicht \"GAEB\".\nProgrammabbruch.",
-            file, workbook::utf8_prefix(NodeName(root), 100)));
+            file, workbook::utf8_prefix(node_name(root), 100)));
         return;
     }
 
@@ -122,7 +122,7 @@ void XmlReader::XML_start() {
 
         Kopfdaten(root);
 
-        const Node body = ChildPath(root, {"Award", "BoQ", "BoQBody"});
+        const Node body = child_path(root, {"Award", "BoQ", "BoQBody"});
         if (m_c.options.ExportNotesText) {
             guarded([&] { XMLHauptHinweistext(body); },
                     [&](const std::exception&) {
@@ -152,9 +152,10 @@ namespace {
 
 void start(workbook::Conversion& c) {
     if (!workbook::create_sheets_or_end(c, "XML-Start\n\n", RunEnd::Refused,
-                                        [&] { workbook::CreateSheets_Positionsteil(c); }))
+                                        [&] { workbook::create_positions_sheet(c); }))
         return;
-    if (!workbook::create_sheets_or_end(c, "", RunEnd::Refused, [&] { workbook::CreateSheets_Auxiliary(c); }))
+    if (!workbook::create_sheets_or_end(c, "", RunEnd::Refused,
+                                        [&] { workbook::create_auxiliary_sheets(c); }))
         return;
 
     if (!readable(c.file_name)) {

@@ -8,7 +8,7 @@ namespace workbook {
 void ExcelSession::Connect() {
     m_connected = true;
 }
-void ExcelSession::Release() {
+void ExcelSession::release() {
     m_connected = false;
 }
 

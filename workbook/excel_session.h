@@ -21,7 +21,7 @@ class ExcelSession {
 public:
     // Connect: attaches to our in-memory application; never fails here.
     void Connect();
-    void Release();  // the connection is released; the workbook stays for saving
+    void release();  // the connection is released; the workbook stays for saving
     bool connected() const { return m_connected; }
 
     void set_window_state(int state);

@@ -151,9 +151,9 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
                      ? "Konvertierung abgeschlossen.\r\rDas Programm wird jetzt beendet."
                      : "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet.");
     if (c.format == GaebFormat::Gaeb90)
-        guarded(c.ui, "Beenden von Excel\n\n", [&] { c.excel.Release(); });
+        guarded(c.ui, "Beenden von Excel\n\n", [&] { c.excel.release(); });
     else
-        c.excel.Release();
+        c.excel.release();
     c.ui.process_events();
     c.end_program(RunEnd::Completed);
 }

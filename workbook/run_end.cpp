@@ -36,7 +36,7 @@ void release_application(Conversion& c, bool show) {
     guarded(
         [&] {
             if (show) c.excel.set_visible(true);
-            c.excel.Release();
+            c.excel.release();
         },
         [](const std::exception&) {});
 }

@@ -69,13 +69,13 @@ TFormInfo::TFormInfo(QWidget* owner, Desktop& desktop)
 
 bool TFormInfo::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_link && event->type() == QEvent::MouseButtonRelease) {
-        LinkClick();
+        open_link();
         return true;
     }
     return QDialog::eventFilter(watched, event);
 }
 
-void TFormInfo::LinkClick() {
+void TFormInfo::open_link() {
     m_desktop.open_url(home_url());
 }
 

@@ -392,7 +392,7 @@ void TForm1::finish_conversion(workbook::RunEnd end, const std::filesystem::path
 void TForm1::Button3Click() {
     if (m_running) return;
     try {
-        if (m_excel && m_excel->connected()) m_excel->Release();
+        if (m_excel && m_excel->connected()) m_excel->release();
     } catch (const std::exception& e) {
         box(Desktop::Box::Message, "Fehler beim Schliessen von Excel\n\n" + workbook::step_report(e));
     }

@@ -495,7 +495,7 @@ private slots:
         QCOMPARE(info->windowTitle(), QStringLiteral("Bremora Info"));
         const QString memo = info->findChild<QTextEdit*>()->toPlainText();
         QCOMPARE(memo, QStringLiteral("\nBremora Ver. 2.20.05 Kasimo\n\nfür MS Excel 2003 bis 2019"));
-        info->LinkClick();
+        info->open_link();
         QCOMPARE(m_desktop.opened.back(), app::window::TFormInfo::home_url());
 
         QFile pdf(QStringLiteral(BREMORA_MANUAL_PDF));

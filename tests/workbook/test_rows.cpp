@@ -188,15 +188,15 @@ TEST(Rows, SubtotalFormulaNeedsItemsInTheGroup) {
     Fixture fx(GaebFormat::Gaeb2000, all_sheets());
     fx.rows.GroupFirstRow = 20;
     fx.rows.LastItemRow = 35;
-    fx.kinds.SubtotalLabel(fx.rows.Subtotals, "LV-Bereich 01. Rohbau");
-    EXPECT_TRUE(fx.kinds.SubtotalFormula());
+    fx.kinds.subtotal_label(fx.rows.Subtotals, "LV-Bereich 01. Rohbau");
+    EXPECT_TRUE(fx.kinds.subtotal_formula());
     Sheet& t = fx.sheet(kTeilsummen);
     EXPECT_EQ(t.text(2, 1), "LV-Bereich 01. Rohbau");
     EXPECT_EQ(t.text(2, 2), "=SUM(Positionsteil!$F$20:$F$35)");
     EXPECT_EQ(fx.rows.Subtotals, 3);
     EXPECT_EQ(fx.rows.GroupFirstRow, 0);
     fx.rows.GroupFirstRow = 40;  // a group without items
-    EXPECT_FALSE(fx.kinds.SubtotalFormula());
+    EXPECT_FALSE(fx.kinds.subtotal_formula());
     EXPECT_EQ(fx.rows.Subtotals, 3);
 }
 
