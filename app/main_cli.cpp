@@ -12,6 +12,7 @@
 #include "app/console_frontend.h"
 #include "app/controller.h"
 #include "app/temp_file.h"
+#include "app/version.h"
 #include "workbook/layout.h"
 #include "workbook/xlsx/xlsx_writer.h"
 
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
         return kExitComplete;
     }
     if (cl.version) {
-        std::puts("bremora-cli 2.20.05");
+        std::printf("bremora-cli %s\n", app::kVersion);
         return kExitComplete;
     }
     if (!cl.error.empty()) {

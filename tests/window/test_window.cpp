@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/version.h"
 #include "app/window/desktop.h"
 #include "app/window/gauge.h"
 #include "app/window/info_box.h"
@@ -494,7 +495,8 @@ private slots:
         QVERIFY(info);
         QCOMPARE(info->windowTitle(), QStringLiteral("Bremora Info"));
         const QString memo = info->findChild<QTextEdit*>()->toPlainText();
-        QCOMPARE(memo, QStringLiteral("\nBremora Ver. 2.20.05 Kasimo\n\nfür MS Excel 2003 bis 2019"));
+        QCOMPARE(memo, QStringLiteral("\nBremora Ver. %1 Kasimo\n\nfür MS Excel 2003 bis 2019")
+                           .arg(QLatin1String(app::kVersion)));
         info->open_link();
         QCOMPARE(m_desktop.opened.back(), app::window::TFormInfo::home_url());
 
