@@ -22,11 +22,8 @@
 #include <unordered_set>
 
 #include "angebot/pricing.h"
+#include "app/version.h"
 #include "workbook/text.h"
-
-#ifndef BREMORA_VERSION
-#define BREMORA_VERSION "0"
-#endif
 
 namespace angebot {
 
@@ -190,7 +187,7 @@ private:
         text(info, "VersDate", "2021-05");
         text(info, "Date", date);
         text(info, "Time", time);
-        const std::string program = "Bremora " BREMORA_VERSION;
+        const std::string program = std::string("Bremora ") + app::kVersion;
         text(info, "ProgSystem", program);
         text(info, "ProgName", program);
     }

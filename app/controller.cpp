@@ -17,6 +17,7 @@
 #include "gaebxml/gaebxml.h"
 #include "workbook/errors.h"
 #include "workbook/finish.h"
+#include "workbook/guarded.h"
 #include "workbook/numbers.h"
 #include "workbook/text.h"
 
@@ -263,9 +264,7 @@ RunEnd ConversionController::run(const std::filesystem::path& input,
     m_ui.unlock_controls();
     if (!m_reader_started || !m_excel.result()) return RunEnd::Refused;
     SilentFrontend quiet;
-    workbook::Conversion tidy{m_excel, quiet};
-    tidy.format = m_format;
-    tidy.money_format = m_values.money_format;
+    workbook::Conversion tidy{m_excel, quiet, m_values, m_format, options, input};
     try {
         workbook::FormatNachFehler(tidy);
     } catch (const std::bad_alloc&) {
@@ -285,24 +284,14 @@ RunEnd ConversionController::run_reader(const std::filesystem::path& input,
     }
     if (!struktur_pruefen(source, copy)) return RunEnd::Refused;
 
-    try {
+    workbook::guarded(m_ui, "GAEB90-Modul, WindowState\n\n", [&] {
         m_excel.set_screen_updating(false);
         m_excel.set_visible(false);
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (const std::exception& e) {
-        m_ui.message("GAEB90-Modul, WindowState\n\n" + workbook::step_report(e));
-    }
+    });
     m_ui.elapsed_restart();
 
-    workbook::Conversion c{m_excel, m_ui};
-    c.options = options;
-    c.format = m_format;
+    workbook::Conversion c{m_excel, m_ui, m_values, m_format, options, input};
     c.file_name = source;
-    c.input_path = input;
-    c.temp_folder = m_values.temp_folder;
-    c.money_format = m_values.money_format;
-    c.quantity_format = m_values.quantity_format;
 
     const char* no_connection = m_format == GaebFormat::Gaeb90     ? "GAEB90, keine Verbindung mit Excel"
                                 : m_format == GaebFormat::Gaeb2000 ? "GAEB2000, keine Verbindung mit Excel."

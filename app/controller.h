@@ -12,13 +12,6 @@
 
 namespace app {
 
-// Program-wide values set up at start-up.
-struct StartupValues {
-    std::filesystem::path temp_folder;  // TempFolder
-    std::string money_format;           // MoneyFormat, the locale's notation
-    std::string quantity_format;        // QuantityFormat
-};
-
 // The GAEB 90 normalised copy: every line as record type and body (2 + 78 characters) with CR LF;
 // a line ends at LF or CR LF, a lone CR is dropped, longer lines are cut. Every record "00" is
 // checked for its exchange phase (columns 11-12); copying stops after a refused one.
@@ -32,13 +25,14 @@ struct NormalisedCopy {
 NormalisedCopy normalise_gaeb90(std::FILE* in, std::FILE* out);
 
 // From the user's locale and the environment (TMPDIR, else /tmp).
-StartupValues startup_values();
+workbook::StartupValues startup_values();
 // TempFolder from a system temporary path: trailing separators removed, "." when empty.
 std::filesystem::path MacheDirName(std::string path);
 
 class ConversionController {
 public:
-    ConversionController(workbook::ExcelSession& excel, workbook::Frontend& ui, StartupValues values)
+    ConversionController(workbook::ExcelSession& excel, workbook::Frontend& ui,
+                         workbook::StartupValues values)
         : m_excel(excel), m_ui(ui), m_values(std::move(values)) {}
 
     // Button1Click: detects the format, writes and checks the GAEB 90 copy, locks the window,
@@ -68,7 +62,7 @@ private:
 
     workbook::ExcelSession& m_excel;
     workbook::Frontend& m_ui;
-    StartupValues m_values;
+    workbook::StartupValues m_values;
     workbook::GaebFormat m_format = workbook::GaebFormat::None;
     bool m_phase_refused = false;
     bool m_out_of_memory = false;

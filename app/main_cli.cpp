@@ -16,6 +16,7 @@
 #include "app/controller.h"
 #include "app/memory.h"
 #include "app/temp_file.h"
+#include "app/version.h"
 #include "workbook/layout.h"
 #include "workbook/xlsx/xlsx_writer.h"
 
@@ -77,7 +78,7 @@ int usage_error(const std::string& text) {
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
-    const app::StartupValues values = app::startup_values();
+    const workbook::StartupValues values = app::startup_values();
     std::setlocale(LC_NUMERIC, "C");
 
     const app::CommandLine cl = app::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
@@ -86,7 +87,7 @@ int main(int argc, char** argv) {
         return kExitComplete;
     }
     if (cl.version) {
-        std::puts("bremora-cli 2.20.05");
+        std::printf("bremora-cli %s\n", app::kVersion);
         return kExitComplete;
     }
     if (!cl.error.empty()) {
@@ -122,9 +123,7 @@ int main(int argc, char** argv) {
     workbook::RunEnd end = workbook::RunEnd::Refused;
     bool out_of_memory = false;
     try {
-        excel.Connect();
-        excel.set_locale_number_formats(values.money_format, values.quantity_format);
-        workbook::PrepareWorkbook(excel, ui);
+        workbook::open_session(excel, ui, values);
         end = controller.run(cl.input, cl.options);
         out_of_memory = controller.out_of_memory();
     } catch (const std::bad_alloc&) {

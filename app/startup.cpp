@@ -12,8 +12,8 @@ std::filesystem::path MacheDirName(std::string path) {
     return path;
 }
 
-StartupValues startup_values() {
-    StartupValues v;
+workbook::StartupValues startup_values() {
+    workbook::StartupValues v;
     // The locale's separators, read once; the caller has called setlocale(LC_ALL, "").
     const std::lconv* lc = std::localeconv();
     const std::string thousands = lc && lc->thousands_sep ? lc->thousands_sep : "";

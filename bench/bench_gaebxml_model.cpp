@@ -17,10 +17,8 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     workbook::ExcelSession excel;
     workbook::RecordingFrontend ui;
-    app::StartupValues values = app::startup_values();
-    excel.Connect();
-    excel.set_locale_number_formats(values.money_format, values.quantity_format);
-    workbook::PrepareWorkbook(excel, ui);
+    const workbook::StartupValues values = app::startup_values();
+    workbook::open_session(excel, ui, values);
     app::ConversionController controller(excel, ui, values);
     const workbook::RunEnd end = controller.run(argv[1], workbook::ConversionOptions{});
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -54,8 +54,8 @@ std::filesystem::path write_input(std::string_view bytes, const char* name) {
 
 namespace {
 
-app::StartupValues startup() {
-    app::StartupValues values;
+workbook::StartupValues startup() {
+    workbook::StartupValues values;
     values.temp_folder = temp_folder();
     values.money_format = workbook::make_money_format(".", ",");
     values.quantity_format = workbook::make_quantity_format(",");
@@ -69,10 +69,8 @@ void run_controller(const Input& in) {
     workbook::ExcelSession excel;
     workbook::RecordingFrontend ui;
     ui.answers.assign(4, in.answer);
-    const app::StartupValues values = startup();
-    excel.Connect();
-    excel.set_locale_number_formats(values.money_format, values.quantity_format);
-    workbook::PrepareWorkbook(excel, ui);
+    const workbook::StartupValues values = startup();
+    workbook::open_session(excel, ui, values);
     app::ConversionController controller(excel, ui, values);
     controller.run(file, in.options);
 }
@@ -82,18 +80,9 @@ void run_reader(const Input& in, workbook::GaebFormat format, const std::filesys
     workbook::ExcelSession excel;
     workbook::RecordingFrontend ui;
     ui.answers.assign(4, in.answer);
-    const app::StartupValues values = startup();
-    excel.Connect();
-    excel.set_locale_number_formats(values.money_format, values.quantity_format);
-    workbook::PrepareWorkbook(excel, ui);
-    workbook::Conversion c{excel, ui};
-    c.options = in.options;
-    c.format = format;
-    c.file_name = file;
-    c.input_path = file;
-    c.temp_folder = values.temp_folder;
-    c.money_format = values.money_format;
-    c.quantity_format = values.quantity_format;
+    const workbook::StartupValues values = startup();
+    workbook::open_session(excel, ui, values);
+    workbook::Conversion c{excel, ui, values, format, in.options, file};
     reader(c, in.body);
 }
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The holders' lookups, the two cell writers, the driver and the five header sections.
+// The driver, the lookups that report their failure, and the two cell writers.
 #include "gaeb2000/reader.h"
 
 #include <fmt/format.h>
@@ -9,60 +9,51 @@
 #include "gaeb2000/text_ops.h"
 #include "workbook/errors.h"
 #include "workbook/finish.h"
+#include "workbook/guarded.h"
 #include "workbook/layout.h"
+#include "workbook/run_end.h"
 #include "workbook/text.h"
 
 namespace gaeb2000 {
 
-using workbook::step_report;
+using workbook::guarded;
 
-Gaeb2kReader::Gaeb2kReader(workbook::Conversion& conversion) : c(conversion), kinds(conversion, rows) {}
+Reader::Reader(workbook::Conversion& c) : m_c(c), m_kinds(c, m_st.SheetRows) {}
 
-void Gaeb2kReader::set_source(std::string text) {
-    StringList1.clear();
-    m_source = std::move(text);
-    split_lines(m_source, StringList1);
+void Reader::set_source(std::string text) {
+    m_st.StringList1.clear();
+    m_st.source = std::move(text);
+    split_lines(m_st.source, m_st.StringList1);
 }
 
-void Gaeb2kReader::report(std::string_view prefix, const std::exception& e) {
-    c.ui.message(std::string(prefix) + step_report(e));
+void Reader::room_for_row(bool notes) const {
+    if (notes)
+        workbook::require_row(m_st.SheetRows.Notes, workbook::kHinweistext);
+    else
+        workbook::require_row(m_st.SheetRows.Positions, workbook::kPositionsteil);
 }
 
-void Gaeb2kReader::room_for_row(bool notes) const {
-    if ((notes ? rows.Notes : rows.Positions) > workbook::kMaxRow)
-        throw SheetFull{notes ? workbook::kHinweistext : workbook::kPositionsteil};
+void Reader::progress_to_remaining() {
+    m_c.ui.progress_position(m_st.record_count - m_st.StringList1.size());
 }
 
-void Gaeb2kReader::progress_to_remaining() {
-    c.ui.progress_position(record_count - StringList1.size());
+int64_t Reader::FindeKeyStringList2(std::string_view textzeile) {
+    int64_t found = -1;
+    guarded(m_c.ui, "GAEB2000, FindeKeyStringList2\n\n", [&] { found = m_st.StringList2.find(textzeile); });
+    return found;
 }
 
-int64_t Gaeb2kReader::FindeKeyStringList2(std::string_view textzeile) {
-    try {
-        return StringList2.find(textzeile);
-    } catch (const std::exception& e) {
-        report("GAEB2000, FindeKeyStringList2\n\n", e);
-        return -1;
-    }
+int64_t Reader::FindeKeyStringList4(std::string_view textzeile) {
+    int64_t found = -1;
+    guarded(m_c.ui, "GAEB2000, FindeKeyStringList4\n\n", [&] { found = m_st.StringList4.find(textzeile); });
+    return found;
 }
 
-int64_t Gaeb2kReader::FindeKeyStringList4(std::string_view textzeile) {
-    try {
-        return StringList4.find(textzeile);
-    } catch (const std::exception& e) {
-        report("GAEB2000, FindeKeyStringList4\n\n", e);
-        return -1;
-    }
-}
-
-void Gaeb2kReader::STLBBau_weg() {
-    c.ui.busy_cursor(true);
-    try {
-        StringList1.erase_if([](std::string_view l) { return holds_key(l, "[STLBBau"); });
-    } catch (const std::exception&) {
-        c.ui.message("STLB-Check fehlgeschlagen.");
-    }
-    c.ui.busy_cursor(false);
+void Reader::STLBBau_weg() {
+    m_c.ui.busy_cursor(true);
+    guarded([&] { m_st.StringList1.erase_if([](std::string_view l) { return holds_key(l, "[STLBBau"); }); },
+            [&](const std::exception&) { m_c.ui.message("STLB-Check fehlgeschlagen."); });
+    m_c.ui.busy_cursor(false);
 }
 
 namespace {
@@ -78,14 +69,14 @@ size_t cut_length(std::string_view line, size_t width) {
 
 }  // namespace
 
-void Gaeb2kReader::WriteWrapped(const LineList& source, const WrapUse& use) {
-    kinds.select(use.notes ? workbook::kHinweistext : workbook::kPositionsteil);
+void Reader::WriteWrapped(const LineList& source, const WrapUse& use) {
+    m_kinds.select(use.notes ? workbook::kHinweistext : workbook::kPositionsteil);
     auto write = [&](std::string_view text) {
         room_for_row(use.notes);
         if (use.notes)
-            kinds.NotesRow(text, false);
+            m_kinds.NotesRow(text, false);
         else
-            kinds.TextRow(text, true);
+            m_kinds.TextRow(text, true);
     };
     const size_t n = use.width;
     for (int64_t li = 0; li < source.size(); ++li) {
@@ -94,33 +85,27 @@ void Gaeb2kReader::WriteWrapped(const LineList& source, const WrapUse& use) {
         while (length > n) {
             const size_t i = cut_length(rest, n);
             const std::string_view piece = workbook::utf8_prefix(rest, i);
-            try {
-                write(field(workbook::trim_left_ctl(field(piece, n)), n));
-            } catch (const std::exception& e) {
-                report(use.cut_failed, e);  // the piece is dropped, the line goes on after it
-            }
+            // A piece that fails is dropped; the line goes on after it.
+            guarded(m_c.ui, use.cut_failed,
+                    [&] { write(field(workbook::trim_left_ctl(field(piece, n)), n)); });
             rest.remove_prefix(piece.size());
             length -= i;
         }
         if (length == 0) continue;
         const std::string_view last = workbook::trim_left_ctl(rest);
         if (last.empty() && !use.write_empty_last) continue;
-        try {
-            write(last);
-        } catch (const std::exception& e) {
-            report(use.last_failed, e);
-        }
+        guarded(m_c.ui, use.last_failed, [&] { write(last); });
     }
 }
 
-void Gaeb2kReader::WriteChunked() {
+void Reader::WriteChunked(const LineList& source) {
     constexpr size_t kWidth = 140;
     auto write = [&](std::string_view text) {
         room_for_row(false);
-        kinds.TextRow(text, false);
+        m_kinds.TextRow(text, false);
     };
-    for (int64_t li = 0; li < RTFMemo5.size(); ++li) {
-        const std::string_view l = RTFMemo5.line(li);
+    for (int64_t li = 0; li < source.size(); ++li) {
+        const std::string_view l = source.line(li);
         const size_t length = workbook::utf8_length(l);
         if (length == 0) continue;
         if (length <= kWidth) {
@@ -141,7 +126,7 @@ void Gaeb2kReader::WriteChunked() {
 namespace {
 
 // The first line holding "[DP]" exactly in capitals, taken apart as the exchange phase.
-std::string exchange_phase(const LineList& lines) {
+std::string find_exchange_phase(const LineList& lines) {
     for (int64_t i = 0; i < lines.size(); ++i) {
         const std::string_view l = lines.line(i);
         if (l.find("[DP]") == std::string_view::npos) continue;
@@ -150,234 +135,103 @@ std::string exchange_phase(const LineList& lines) {
     return {};
 }
 
-void release_quietly(workbook::Conversion& c, bool show) {
-    try {
-        if (show) c.excel.set_visible(true);
-        c.excel.Release();
-    } catch (const std::exception&) {
-        // the connection is gone already
-    }
-}
-
 }  // namespace
 
-void gaeb2k_start(workbook::Conversion& c) {
-    try {
-        Gaeb2kReader reader(c);
-        reader.Austauschphase.clear();
-        try {
-            workbook::CreateSheets(c);
-        } catch (const std::exception& e) {
-            c.ui.message(step_report(e));
-            release_quietly(c, true);
-            c.end_program(workbook::RunEnd::Aborted);
-            return;
-        }
-        const std::string file = c.file_name.string();
-        std::optional<std::string> text = read_gaeb2000(c.file_name);
-        if (!text) {
-            release_quietly(c, true);
-            c.ui.message("--- GAEB 2000 ---\nKann die Datei " + file + " nicht öffnen.");
-            c.end_program(workbook::RunEnd::Refused);
-            return;
-        }
-        reader.set_source(std::move(*text));
-        reader.STLBBau_weg();
-        reader.record_count = reader.StringList1.size();
-        c.ui.progress_maximum(reader.record_count);
-        reader.Austauschphase = exchange_phase(reader.StringList1);
-
-        const std::string& phase = reader.Austauschphase;
-        if (phase != "81" && phase != "83" && phase != "84") {
-            release_quietly(c, false);
-            c.ui.progress_finish();
-            c.ui.busy_cursor(false);
-            c.ui.error_dialog("--- GAEB 2000 ---\rKann die Austauschphase von " + file +
-                              " nicht ermitteln!\r" + "Programmabbruch.");
-            c.end_program(workbook::RunEnd::Refused);
-            return;
-        }
-        try {
-            workbook::PreparePositionsSheet(c);
-        } catch (const std::exception& e) {
-            c.ui.message(step_report(e));
-        }
-        c.ui.process_events();
-        c.ui.busy_cursor(true);
-        reader.gaeb2k_run();
-    } catch (const SheetFull& full) {
-        c.ui.error_dialog(
-            fmt::format("Das Tabellenblatt \"{}\" ist voll ({} Zeilen).\nDie Konvertierung wird "
-                        "abgebrochen.",
-                        full.sheet, workbook::kMaxRow));
-        try {
-            workbook::FormatNachFehler(c);
-        } catch (const std::exception&) {
-            // the tidying reports its own failures
-        }
-        c.end_program(workbook::RunEnd::Aborted);
-    } catch (const std::exception& e) {
-        // Every step guards itself; this is the last line of defence (out of memory and the like).
-        c.ui.error_dialog("--- GAEB 2000 ---\nUnerwarteter Fehler: " + step_report(e));
-        c.end_program(workbook::RunEnd::Aborted);
+void Reader::gaeb2k_start() {
+    m_st.exchange_phase.clear();
+    if (!workbook::create_sheets_or_end(m_c, "", workbook::RunEnd::Aborted,
+                                        [&] { workbook::CreateSheets(m_c); }))
+        return;
+    const std::string file = m_c.file_name.string();
+    std::optional<std::string> text = read_gaeb2000(m_c.file_name);
+    if (!text) {
+        workbook::release_application(m_c);
+        m_c.ui.message("--- GAEB 2000 ---\nKann die Datei " + file + " nicht öffnen.");
+        m_c.end_program(workbook::RunEnd::Refused);
+        return;
     }
+    set_source(std::move(*text));
+    STLBBau_weg();
+    m_st.record_count = m_st.StringList1.size();
+    m_c.ui.progress_maximum(m_st.record_count);
+    m_st.exchange_phase = find_exchange_phase(m_st.StringList1);
+
+    const std::string& phase = m_st.exchange_phase;
+    if (phase != "81" && phase != "83" && phase != "84") {
+        workbook::release_application(m_c, false);
+        m_c.ui.progress_finish();
+        m_c.ui.busy_cursor(false);
+        m_c.ui.error_dialog("--- GAEB 2000 ---\rKann die Austauschphase von " + file + " nicht ermitteln!\r" +
+                            "Programmabbruch.");
+        m_c.end_program(workbook::RunEnd::Refused);
+        return;
+    }
+    guarded(m_c.ui, "", [&] { workbook::PreparePositionsSheet(m_c); });
+    m_c.ui.process_events();
+    m_c.ui.busy_cursor(true);
+    gaeb2k_run();
 }
 
-void Gaeb2kReader::gaeb2k_run() {
-    rows = workbook::SheetRows{};
-    rows.Positions = 1;
-    rows.Notes = 1;
-    rows.Subtotals = 2;
-    rows.GroupFirstRow = 0;
-    rows.LastItemRow = 0;
-    collected_notes.clear();
-    end_of_ranges = false;
-    end_of_sub_ranges = false;
-    StringList2.clear();
-    StringList4.clear();
-    Memo5.clear();
-    RTFMemo3.clear();
-    RTFMemo5.clear();
-    c.ui.busy_cursor(true);
+void gaeb2k_start(workbook::Conversion& conversion) {
+    // Every step guards itself; this is the last line of defence (out of memory and the like).
+    workbook::run_reader(
+        conversion,
+        [&] {
+            Reader reader(conversion);
+            reader.gaeb2k_start();
+        },
+        [&](const std::exception& e) {
+            conversion.ui.error_dialog("--- GAEB 2000 ---\nUnerwarteter Fehler: " + workbook::step_report(e));
+            conversion.end_program(workbook::RunEnd::Aborted);
+        });
+}
+
+void Reader::gaeb2k_run() {
+    rows() = workbook::SheetRows{};
+    rows().Positions = 1;
+    rows().Notes = 1;
+    rows().Subtotals = 2;
+    rows().GroupFirstRow = 0;
+    rows().LastItemRow = 0;
+    m_st.collected_notes.clear();
+    m_st.end_of_ranges = false;
+    m_st.end_of_sub_ranges = false;
+    m_st.StringList2.clear();
+    m_st.StringList4.clear();
+    m_st.Memo5.clear();
+    m_st.RTFMemo3.clear();
+    m_st.RTFMemo5.clear();
+    m_c.ui.busy_cursor(true);
 
     // A failure that escapes a step is reported with the step's text and the run goes on. (The
     // connection stays: releasing it here would make every later step fail.)
-    auto step = [&](std::string_view message, auto&& body) {
-        try {
-            body();
-        } catch (const std::exception&) {
-            c.ui.busy_cursor(false);
-            c.ui.message(message);
-        }
+    auto step = [&](std::string_view message, workbook::FunctionRef<void()> body) {
+        guarded(body, [&](const std::exception&) {
+            m_c.ui.busy_cursor(false);
+            m_c.ui.message(message);
+        });
     };
     step("Fehler bei GAEBInfo", [&] { GaebInfo(); });
     step("Fehler bei PrjInfo", [&] { PrjInfo(); });
     step("Fehler bei VergabeInfo", [&] { VergabeInfo(); });
     step("Fehler bei Auftraggeber", [&] { Auftraggeber(); });
     step("Fehler bei LVInfo", [&] { LVInfo(); });
-    if (c.options.ExportNotesText)
+    if (m_c.options.ExportNotesText)
         step("Fehler bei Zusatz- oder Haupthinweistext", [&] {
             Zusatztext();
             HauptHinweistext();
         });
-    try {
-        LVBereich();
-    } catch (const std::exception&) {
-        workbook::FormatNachFehler(c);
-        c.ui.busy_cursor(false);
-        c.ui.message("Fehler bei LVBereich");
-    }
+    guarded([&] { LVBereich(); },
+            [&](const std::exception&) {
+                workbook::FormatNachFehler(m_c);
+                m_c.ui.busy_cursor(false);
+                m_c.ui.message("Fehler bei LVBereich");
+            });
 
-    StringList1.clear();
-    c.ui.progress_position(record_count);
-    c.ui.process_events();
-    workbook::FinishWorkbook(c, rows);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Header sections
-
-bool Gaeb2kReader::take_section(std::string_view name) {
-    StringList2.clear();
-    if (StringList1.empty()) return false;
-    const int64_t b = FindeBereich(fmt::format("#begin[{}]", name));
-    const int64_t e = FindeBereich(fmt::format("#end[{}]", name));
-    if (b == -1 || e == -1) return false;
-    MoveBereich(StringList1, b, e, StringList2);
-    progress_to_remaining();
-    return true;
-}
-
-namespace {
-
-void drop_block_lines(LineList& lines) {
-    lines.erase_if([](std::string_view l) { return holds_key(l, "#begin[") || holds_key(l, "#end["); });
-}
-
-}  // namespace
-
-void Gaeb2kReader::GaebInfo() {
-    try {
-        if (take_section("GAEBInfo")) drop_block_lines(StringList2);
-    } catch (const std::exception& e) {
-        report("Verarbeitungsfehler auf GAEB-Info-Ebene\n\n", e);
-    }
-}
-
-void Gaeb2kReader::PrjInfo() {
-    try {
-        if (!take_section("PrjInfo")) return;
-        drop_block_lines(StringList2);
-        const int64_t i = StringList2.find("[Bez]");
-        if (i == -1) return;
-        const std::string value = key_value(StringList2.line(i), "[Bez]");
-        if (!value.empty()) workbook::WriteHeaderBlock(c, 1, "Projektname:", value);
-    } catch (const std::exception& e) {
-        report("Verarbeitungsfehler auf PRJ-Info-Ebene\n\n", e);
-    }
-}
-
-void Gaeb2kReader::VergabeInfo() {
-    try {
-        if (take_section("VergabeInfo")) drop_block_lines(StringList2);
-    } catch (const std::exception& e) {
-        report("Verarbeitungsfehler auf VergabeInfo-Ebene\n\n", e);
-    }
-}
-
-void Gaeb2kReader::Auftraggeber() {
-    try {
-        if (take_section("AG")) {
-            kinds.positions();
-            const int64_t i = StringList2.find("[Name1]");
-            if (i != -1) {
-                const std::string value = key_value(StringList2.line(i), "[Name1]", 150);
-                if (!value.empty()) workbook::WriteHeaderBlock(c, 4, "Auftraggeber:", value);
-            }
-        }
-    } catch (const std::exception& e) {
-        report("GAEB2000-Modul \"Arbeitgeber\", Abschnitt 1\n\n", e);
-    }
-    try {
-        workbook::ColumnHeaderCaptions(c, rows);
-        workbook::ColumnHeaderFormats(c);
-    } catch (const std::exception& e) {
-        report("GAEB2000-Modul sa3, Abschnitt 2\n\n", e);
-    }
-    try {
-        workbook::ColumnHeaderStyles(c, rows);
-    } catch (const std::exception& e) {
-        report("GAEB2000-Modul \"Arbeitgeber\", Abschnitt 2\n\n", e);
-    }
-}
-
-void Gaeb2kReader::LVInfo() {
-    try {
-        if (!take_section("LVInfo")) return;
-        kinds.positions();
-        if (const int64_t i = StringList2.find("[Bez]"); i != -1)
-            workbook::WriteHeaderBlock(c, 2, "LV-Bezeichnung:", key_value(StringList2.line(i), "[Bez]", 250));
-        if (const int64_t i = StringList2.find("[Datum]"); i != -1)
-            workbook::WriteHeaderBlock(c, 3, "LV-Datum:", key_value(StringList2.line(i), "[Datum]", 100));
-
-        // The OZ mask: the length of each level (LVStufe) and of the item number (Position).
-        oz_mask.clear();
-        while (true) {
-            Memo5.clear();
-            const int64_t b = FindeBereichStringList2("#begin[LVGlied]");
-            const int64_t e = FindeBereichStringList2("#end[LVGlied]");
-            if (b == -1 || e == -1 || e < b) break;
-            MoveBereich(StringList2, b, e, Memo5);
-            const int64_t length = FindeKeyMemo5("[Laenge]");
-            if (length == -1) continue;
-            const std::string digits(workbook::trim_right_ctl(key_value(Memo5.line(length), "[Laenge]")));
-            if (FindeKeyMemo5("[Typ]LVStufe") != -1) oz_mask = field(oz_mask + digits, 20);
-            if (FindeKeyMemo5("[Typ]Position") != -1) oz_mask = field(oz_mask + digits, 20);
-        }
-        workbook::WriteHeaderBlock(c, 5, "OZ-Maske:", oz_mask);
-    } catch (const std::exception& e) {
-        report("GAEB2000-Modul \"LVInfo\"\n\n", e);
-    }
+    m_st.StringList1.clear();
+    m_c.ui.progress_position(m_st.record_count);
+    m_c.ui.process_events();
+    workbook::FinishWorkbook(m_c, rows());
 }
 
 }  // namespace gaeb2000

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
-// The GAEB 2000 reader: the text holders, the reader-wide state of one conversion and the
-// operations that cut sections, ranges, items and notes out of the holders and write them.
+// The GAEB 2000 reader: the operations that cut sections, ranges, items and notes out of the
+// text holders and write them. Internal to gaeb2000/; the entry point is gaeb2000.h.
 #pragma once
 
 #include <cstdint>
-#include <exception>
 #include <string>
 #include <string_view>
 
 #include "gaeb2000/line_list.h"
+#include "gaeb2000/state.h"
 #include "workbook/conversion.h"
 #include "workbook/rows.h"
 
@@ -36,91 +36,81 @@ inline constexpr WrapUse kAdditionalTexts{150, true, true, "Positionstexte > 150
                                           "GAEB2k-Haupthinweistext, Textlänge < 150\n\n"};
 inline constexpr WrapUse kMainNotes = kAdditionalTexts;
 
-// Thrown when a sheet has no row left: every further row would fail on its own, so the run ends
-// (not a std::exception: it passes the guards of the single steps).
-struct SheetFull {
-    std::string_view sheet;
-};
-
-// Made fresh for each conversion; every operation works on its holders.
-class Gaeb2kReader {
+// The reader of one conversion: every operation works on the holders of its state.
+class Reader {
 public:
-    explicit Gaeb2kReader(workbook::Conversion& c);
-    Gaeb2kReader(const Gaeb2kReader&) = delete;
-    Gaeb2kReader& operator=(const Gaeb2kReader&) = delete;
+    explicit Reader(workbook::Conversion& c);
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    // The steps of gaeb2k_start: sheets, loading, the STLB-Bau lines, the exchange phase, then
+    // gaeb2k_run. Returns when the run has ended.
+    void gaeb2k_start();
 
     // The decoded file text, cut into StringList1 (its lines view this text).
     void set_source(std::string text);
-
-    // Lookups: the first line from the top holding the text (A-Z ignoring case), or -1.
-    int64_t FindeBereich(std::string_view Textobjekt) const { return StringList1.find(Textobjekt); }
-    int64_t FindeBereichStringList2(std::string_view Textobjekt) const {
-        return StringList2.find(Textobjekt);
-    }
-    int64_t FindeKeyStringList2(std::string_view textzeile);
-    int64_t FindeKeyStringList4(std::string_view textzeile);
-    int64_t FindeKeyMemo4(std::string_view textzeile) const { return Memo4.find(textzeile); }
-    int64_t FindeKeyMemo5(std::string_view textzeile) const { return Memo5.find(textzeile); }
-
     void STLBBau_weg();
-    void WriteWrapped(const LineList& source, const WrapUse& use);
-    // The short text held in RTFMemo5 into column B of "Positionsteil", in pieces of 140.
-    void WriteChunked();
 
-    // Driver and header sections.
+    // The header sections, the additional texts and main notes, the bill ranges with their
+    // items (what gaeb2k_run calls in turn), and the finishing pass.
     void gaeb2k_run();
     void GaebInfo();
     void PrjInfo();
     void VergabeInfo();
     void Auftraggeber();
     void LVInfo();
+    void Zusatztext();
+    void HauptHinweistext();
+    void LVBereich();
+
+    // The lines of `source` into cells, cut as `use` says.
+    void WriteWrapped(const LineList& source, const WrapUse& use);
+    // A short text into column B of "Positionsteil", in pieces of 140 characters.
+    void WriteChunked(const LineList& source);
+
+    const Gaeb2000State& state() const { return m_st; }
+    workbook::SheetRows& rows() { return m_st.SheetRows; }
+
+private:
+    // Lookups: the first line from the top holding the text (A-Z ignoring case), or -1. Those
+    // of StringList2 and StringList4 report a failure and give -1.
+    int64_t FindeBereich(std::string_view Textobjekt) const { return m_st.StringList1.find(Textobjekt); }
+    int64_t FindeBereichStringList2(std::string_view Textobjekt) const {
+        return m_st.StringList2.find(Textobjekt);
+    }
+    int64_t FindeKeyStringList2(std::string_view textzeile);
+    int64_t FindeKeyStringList4(std::string_view textzeile);
+    int64_t FindeKeyMemo4(std::string_view textzeile) const { return m_st.Memo4.find(textzeile); }
+    int64_t FindeKeyMemo5(std::string_view textzeile) const { return m_st.Memo5.find(textzeile); }
+
+    // Header sections: the block "#begin[X]" .. "#end[X]" moved into StringList2.
+    bool take_section(std::string_view name);
 
     // Bill ranges.
-    void LVBereich();
     void LVUnterBereiche();
+    int64_t write_items_before_next_range(int64_t b);
+    void heading_passes();
+    void write_heading();
+    void write_subtotal_label(std::string_view text, size_t capacity);
 
     // Items; `limit`: only item blocks that end before this line of StringList4.
     void Positionen(int64_t limit = INT64_MAX);
     void Unterpositionen();
+    // The short text of the item or sub-item in `holder` into RTFMemo5.
+    void read_short_text(LineList& holder);
 
-    // Notes and additional texts.
-    void Zusatztext();
-    void HauptHinweistext();
+    // Notes of a range, collected under `abschnitt` and written after all ranges.
     void Hinweistext(std::string_view abschnitt);
     void write_collected_notes();
 
-    // The holders.
-    LineList StringList1, StringList2, StringList4;
-    LineList Memo5{LineList::Kind::Memo}, Memo4{LineList::Kind::Memo};
-    LineList RTFMemo5{LineList::Kind::Memo}, RTFMemo3{LineList::Kind::Memo};
-
-    // The reader-wide state.
-    workbook::Conversion& c;
-    workbook::SheetRows rows;
-    workbook::RowKinds kinds;
-    std::string Austauschphase;  // exchange phase, at most 50 characters
-    int64_t record_count = 0;
-    std::string collected_notes;
-    std::string oz_mask;
-    std::string range_oz, range_label, subtotal_oz, subtotal_label;
-    bool end_of_ranges = false;
-    bool end_of_sub_ranges = false;
-
-private:
-    // The begin of a header section: the block "#begin[X]" .. "#end[X]" moved into StringList2.
-    bool take_section(std::string_view name);
-    void report(std::string_view prefix, const std::exception& e);
-    // Throws SheetFull when the next row of "Hinweistext" (notes) or "Positionsteil" does not exist.
+    // Throws workbook::SheetFull when the next row of "Hinweistext" (notes) or "Positionsteil" does
+    // not exist: every further row would fail on its own, so the run ends.
     void room_for_row(bool notes) const;
     void progress_to_remaining();
-    // The short text of the item or sub-item in `holder` into RTFMemo5.
-    void read_short_text(LineList& holder);
-    void write_subtotal_label(std::string_view text, size_t capacity);
-    int64_t write_items_before_next_range(int64_t b);
-    void heading_passes();
-    void write_heading();
 
-    std::string m_source;
+    workbook::Conversion& m_c;
+    Gaeb2000State m_st;
+    workbook::RowKinds m_kinds;
 };
 
 }  // namespace gaeb2000

@@ -66,7 +66,7 @@ void MoveBereich(LineList& source, int64_t b, int64_t e, LineList& target) {
     source.erase(b, e);
 }
 
-void MoveBereichUnchanged(LineList& source, int64_t b, int64_t e, LineList& target) {
+void move_lines_untrimmed(LineList& source, int64_t b, int64_t e, LineList& target) {
     if (e < b) return;
     for (int64_t i = b; i <= e; ++i) target.append(source.line(i));
     source.erase(b, e);

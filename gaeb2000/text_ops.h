@@ -28,7 +28,7 @@ std::string key_value(std::string_view line, std::string_view key, size_t capaci
 // 32, then deleted from `source`. Nothing when e < b.
 void MoveBereich(LineList& source, int64_t b, int64_t e, LineList& target);
 // The same without trimming (sub-descriptions into Memo4).
-void MoveBereichUnchanged(LineList& source, int64_t b, int64_t e, LineList& target);
+void move_lines_untrimmed(LineList& source, int64_t b, int64_t e, LineList& target);
 
 // The dots of a range number / an item number after the OZ mask (one digit per level, the last
 // one the item-number length). Empty when either argument is empty; a mask character that is not

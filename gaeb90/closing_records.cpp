@@ -13,12 +13,12 @@ void Reader::sa31() {
     m_st.ItemContext = false;
     m_st.NotesContext = false;
     if (!m_c.options.SubtotalsSheet || m_st.GroupOz.empty() || m_st.GroupOz != end_oz) return;
-    guarded("Prozedur sa31, Tabelle \"Teilsummen\"\n\n", [&] {
-        m_kinds.SubtotalLabel(rows().Subtotals,
-                              ASCII2ANSI("LV-Gruppe " + m_st.GroupOzDotted + " - " + m_st.GroupTitle));
+    record_step("Prozedur sa31, Tabelle \"Teilsummen\"\n\n", [&] {
+        m_kinds.subtotal_label(rows().Subtotals,
+                               ASCII2ANSI("LV-Gruppe " + m_st.GroupOzDotted + " - " + m_st.GroupTitle));
         if (rows().GroupFirstRow > 0) {
             // The formula needs items in the group; the label row stays in either case.
-            if (!m_kinds.SubtotalFormula()) {
+            if (!m_kinds.subtotal_formula()) {
                 rows().GroupFirstRow = 0;
                 rows().LastItemRow = 0;
                 ++rows().Subtotals;

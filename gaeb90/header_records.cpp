@@ -9,7 +9,7 @@ namespace gaeb90 {
 // Record 01: bill name in columns 3-42, bill date in columns 43-50.
 void Reader::sa1() {
     read_data_part();
-    guarded("", [&] {
+    record_step("", [&] {
         m_kinds.positions();
         workbook::WriteHeaderBlock(m_c, 2, "LV-Bezeichnung:", ASCII2ANSI(col(3, 42)));
         workbook::WriteHeaderBlock(m_c, 3, "LV-Datum:", as_read(col(43, 50)));
@@ -19,7 +19,7 @@ void Reader::sa1() {
 // Record 02: project name in columns 3-62.
 void Reader::sa2() {
     read_data_part();
-    guarded("Prozedur sa2\n\n", [&] {
+    record_step("Prozedur sa2\n\n", [&] {
         m_kinds.positions();
         workbook::WriteHeaderBlock(m_c, 1, "Projektname:", ASCII2ANSI(col(3, 62)));
     });
@@ -29,16 +29,16 @@ void Reader::sa2() {
 // 03 sets the Positions cursor back to 8.
 void Reader::sa3() {
     read_data_part();
-    guarded("Prozedur sa3, Abschnitt 1\n\n", [&] {
+    record_step("Prozedur sa3, Abschnitt 1\n\n", [&] {
         m_kinds.positions();
         workbook::WriteHeaderBlock(m_c, 4, "Auftraggeber:", ASCII2ANSI(col(3, 62)));
         workbook::WriteHeaderBlock(m_c, 5, "OZ-Maske:", as_read(m_st.OzMask));
-        workbook::ColumnHeaderCaptions(m_c, rows());
+        workbook::column_header_captions(m_c, rows());
     });
     events();
-    guarded("Prozedur sa3, Abschnitt 2\n\n", [&] { workbook::ColumnHeaderFormats(m_c); });
+    record_step("Prozedur sa3, Abschnitt 2\n\n", [&] { workbook::column_header_formats(m_c); });
     events();
-    guarded("Prozedur sa3, Abschnitt 3\n\n", [&] { workbook::ColumnHeaderStyles(m_c, rows()); });
+    record_step("Prozedur sa3, Abschnitt 3\n\n", [&] { workbook::column_header_styles(m_c, rows()); });
 }
 
 }  // namespace gaeb90

@@ -2,6 +2,7 @@
 // Records 11 and 12: group start and group title.
 #include "gaeb90/reader.h"
 #include "gaeb90/record_text.h"
+#include "workbook/guarded.h"
 
 namespace gaeb90 {
 
@@ -11,11 +12,8 @@ void Reader::sa11() {
     m_st.GroupOzDotted.clear();
     read_data_part();
     m_st.GroupOz = trim_trailing_blanks(col(3, 11));
-    try {
-        m_kinds.positions();
-    } catch (const std::exception&) {
-        // Selecting the sheet is all this record does to the workbook; it reports nothing.
-    }
+    // Selecting the sheet is all this record does to the workbook; it reports nothing.
+    workbook::guarded([&] { m_kinds.positions(); }, [](const std::exception&) {});
     m_st.GroupOzDotted = group_oz_dotted(m_st.GroupOz, m_st.OzWidths);
 }
 
@@ -27,7 +25,7 @@ void Reader::sa12() {
     m_st.GroupTitle.clear();
     read_data_part();
     m_st.GroupTitle = col(3, 42);
-    guarded("Prozedur sa12\n\n", [&] {
+    record_step("Prozedur sa12\n\n", [&] {
         m_kinds.HierarchyRow(ASCII2ANSI("LV-Gruppe " + m_st.GroupOzDotted + " - " + m_st.GroupTitle));
         if (m_c.options.ExportNotesText)
             m_kinds.NotesRow(ASCII2ANSI("LV-Gruppe " + m_st.GroupOzDotted + " " + m_st.GroupTitle), true);

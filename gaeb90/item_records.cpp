@@ -23,8 +23,8 @@ void Reader::sa21() {
     const std::string_view unit = col(35, 38);
     rows().TextGroupPending = true;
 
-    guarded("Textgruppierung sa21\n\n", [&] { m_kinds.TextGroup(); });
-    guarded("Prozedur sa21\n\n", [&] {
+    record_step("Textgruppierung sa21\n\n", [&] { m_kinds.TextGroup(); });
+    record_step("Prozedur sa21\n\n", [&] {
         const int32_t r = rows().Positions;
         m_kinds.item_oz(r, as_read(format_item_oz(oz, m_st.OzWidths)));
         m_st.CurrentItemRow = r;
@@ -45,7 +45,7 @@ void Reader::sa21() {
 
 // The kind code becomes its label, written in red into column B of the item row.
 void Reader::position() {
-    guarded("Prozedur \"Position\"\n\n", [&] {
+    record_step("Prozedur \"Position\"\n\n", [&] {
         if (const std::string_view label = kind_label(m_st.PositionKind); !label.empty())
             m_st.PositionKind = label;
         if (m_st.PositionKind.size() > 3) m_kinds.item_label(rows().Positions, ASCII2ANSI(m_st.PositionKind));
@@ -59,7 +59,7 @@ void Reader::sa23() {
         sa21();
     else
         read_data_part();
-    guarded("Prozedur sa23\n\n", [&] {
+    record_step("Prozedur sa23\n\n", [&] {
         const std::string unit_price = number_text(col(12, 20), col(21, 23));
         if (unit_price != "." && m_st.CurrentItemRow > 0) {
             if (calculation_phase()) {
@@ -98,7 +98,7 @@ void Reader::sa24() {
         quantity = as_read(quantity);
     }
 
-    guarded("Prozedur sa24\n\n", [&] {
+    record_step("Prozedur sa24\n\n", [&] {
         m_kinds.positions();
         ++rows().Positions;
         const int32_t r = rows().Positions;

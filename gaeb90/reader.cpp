@@ -6,9 +6,12 @@
 
 #include "gaeb90/gaeb90.h"
 #include "gaeb90/record_text.h"
+#include "workbook/errors.h"
 #include "workbook/finish.h"
+#include "workbook/guarded.h"
 #include "workbook/layout.h"
 #include "workbook/numbers.h"
+#include "workbook/run_end.h"
 
 namespace gaeb90 {
 
@@ -39,6 +42,12 @@ std::string_view Reader::col(int first, int last) const {
     return field(m_st.DataPart, first, last);
 }
 
+bool Reader::record_step(std::string_view heading, workbook::FunctionRef<void()> step) {
+    if (workbook::guarded(m_c.ui, heading, step)) return true;
+    note_full_sheet();
+    return false;
+}
+
 void Reader::note_full_sheet() {
     const workbook::SheetRows& r = m_st.SheetRows;
     const std::pair<int32_t, std::string_view> cursors[] = {{r.Positions, workbook::kPositionsteil},
@@ -55,32 +64,21 @@ void Reader::note_full_sheet() {
 bool Reader::end_if_sheet_full() {
     if (m_full_sheet.empty()) return false;
     close_input();
-    m_c.ui.error_dialog(
-        fmt::format("Das Tabellenblatt \"{}\" ist voll ({} Zeilen).\nDie Konvertierung wird "
-                    "abgebrochen.",
-                    m_full_sheet, workbook::kMaxRow));
-    workbook::FormatNachFehler(m_c);
+    workbook::end_with_full_sheet(m_c, m_full_sheet);
     m_stopped = true;
     return true;
 }
 
-// A sheet that cannot be created ends the run: input closed, the failure shown, the
-// application shown and released.
-void Reader::end_after_sheet_failure(const std::exception& e) {
+// A sheet that cannot be created ends the run with what there is.
+bool Reader::create_sheets(workbook::FunctionRef<void()> create) {
+    if (workbook::create_sheets_or_end(m_c, "", RunEnd::Aborted, create)) return true;
     close_input();
-    m_c.ui.message(workbook::step_report(e));
-    try {
-        m_c.excel.set_visible(true);
-        m_c.excel.Release();
-    } catch (const std::exception&) {
-        // The connection is gone already; the run ends either way.
-    }
-    m_c.end_program(RunEnd::Aborted);
     m_stopped = true;
+    return false;
 }
 
 void Reader::sa0() {
-    try {
+    const auto run = [&] {
         m_c.format = workbook::GaebFormat::Gaeb90;
         m_st.RecordTypeText.clear();
         m_st.DataPart.clear();
@@ -91,22 +89,13 @@ void Reader::sa0() {
         m_st.OzWidths = {};
         m_st.OzMask.clear();
 
-        try {
-            workbook::CreateSheets(m_c);
-        } catch (const std::exception& e) {
-            end_after_sheet_failure(e);
-            return;
-        }
+        if (!create_sheets([&] { workbook::CreateSheets(m_c); })) return;
 
         scan_to_opening_record();
         if (m_stopped) return;
         if (m_st.RecordTypeText != "00") {
             close_input();
-            try {
-                m_c.excel.set_visible(true);
-                m_c.excel.Release();
-            } catch (const std::exception&) {
-            }
+            workbook::release_application(m_c);
             m_c.ui.progress_finish();
             m_c.ui.message("Kann den Eröffnungssatz \"00\" nicht finden.\nProgrammabbruch.");
             m_c.end_program(RunEnd::Refused);
@@ -126,12 +115,11 @@ void Reader::sa0() {
             m_c.end_program(RunEnd::Refused);
             return;
         }
-        guarded("Prozedur sa0, NumberFormat\n\n", [&] { workbook::PreparePositionsSheet(m_c); });
+        record_step("Prozedur sa0, NumberFormat\n\n", [&] { workbook::PreparePositionsSheet(m_c); });
         m_c.ui.busy_cursor(true);
         gaeblesen();
-    } catch (const std::exception&) {
-        case_fehler();
-    }
+    };
+    workbook::guarded(run, [&](const std::exception&) { end_after_unexpected_error(); });
 }
 
 void Reader::scan_to_opening_record() {
@@ -147,12 +135,7 @@ void Reader::scan_to_opening_record() {
                 "Sätze mit s.g. vertraglichen Regelungen gefunden.\rSollen sie mit exportiert werden?");
             if (yes) {
                 m_st.ExportRules = true;
-                try {
-                    workbook::AddRulesSheet(m_c);
-                } catch (const std::exception& e) {
-                    end_after_sheet_failure(e);
-                    return;
-                }
+                if (!create_sheets([&] { workbook::AddRulesSheet(m_c); })) return;
             }
             m_c.ui.elapsed_restart();
             m_c.ui.elapsed_resume();
@@ -199,7 +182,8 @@ void Reader::gaeblesen() {
     rows().Faulty = 1;
     rows().Subtotals = 2;
 
-    try {
+    bool read_to_end = false;
+    const auto loop = [&] {
         while (next_line()) {
             m_st.RecordTypeText.assign(std::string_view(m_line).substr(0, 2));
             m_st.RecordMessage = "Satzart <" + ASCII2ANSI(m_st.RecordTypeText) +
@@ -231,10 +215,10 @@ void Reader::gaeblesen() {
             m_st.DataPart.clear();
             if (end_if_sheet_full()) return;
         }
-    } catch (const std::exception&) {
-        case_fehler();
-        return;
-    }
+        read_to_end = true;
+    };
+    workbook::guarded(loop, [&](const std::exception&) { end_after_unexpected_error(); });
+    if (!read_to_end) return;
     // The normalised copy belongs to the conversion controller, which removes it.
     close_input();
     workbook::FinishWorkbook(m_c, rows());
@@ -243,8 +227,8 @@ void Reader::gaeblesen() {
 void Reader::FalscheSatznummer(const std::string& message) {
     if (m_c.options.LogFaultyLines) {
         read_data_part();
-        guarded("Prozedur FalscheSatznummer\n\n",
-                [&] { m_kinds.FaultyLineRow(ASCII2ANSI(m_st.RecordTypeText + m_st.DataPart)); });
+        record_step("Prozedur FalscheSatznummer\n\n",
+                    [&] { m_kinds.FaultyLineRow(ASCII2ANSI(m_st.RecordTypeText + m_st.DataPart)); });
         return;
     }
     close_input();
@@ -253,28 +237,27 @@ void Reader::FalscheSatznummer(const std::string& message) {
     m_stopped = true;
 }
 
-void Reader::case_fehler() {
+void Reader::end_after_unexpected_error() {
     close_input();
     m_stopped = true;
-    try {
-        m_c.excel.set_visible(true);
-        m_c.excel.Release();
-    } catch (const std::exception&) {
-    }
+    workbook::release_application(m_c);
     events();
     m_c.ui.error_dialog("Case-Fehler.\r" + m_st.RecordMessage);
     m_c.end_program(RunEnd::Aborted);
 }
 
 void sa0(workbook::Conversion& c, std::istream& input) {
-    try {
-        Reader reader(c, input);
-        reader.sa0();
-    } catch (const std::exception& e) {
-        // Only a failure to set the reader up gets here.
-        c.ui.error_dialog("Case-Fehler.\r" + workbook::step_report(e));
-        c.end_program(RunEnd::Aborted);
-    }
+    workbook::run_reader(
+        c,
+        [&] {
+            Reader reader(c, input);
+            reader.sa0();
+        },
+        [&](const std::exception& e) {
+            // Only a failure to set the reader up gets here.
+            c.ui.error_dialog("Case-Fehler.\r" + workbook::step_report(e));
+            c.end_program(RunEnd::Aborted);
+        });
 }
 
 }  // namespace gaeb90

@@ -3,14 +3,13 @@
 #pragma once
 
 #include <array>
-#include <exception>
 #include <istream>
 #include <string>
 #include <string_view>
 
 #include "gaeb90/state.h"
 #include "workbook/conversion.h"
-#include "workbook/errors.h"
+#include "workbook/function_ref.h"
 #include "workbook/rows.h"
 
 namespace gaeb90 {
@@ -39,16 +38,18 @@ private:
     void scan_to_opening_record();
     void gaeblesen();
     void FalscheSatznummer(const std::string& message);
-    void case_fehler();
+    // A failure no record step caught (a read error, for one): the run ends with "Case-Fehler".
+    void end_after_unexpected_error();
     void regeltexte();
 
-    // Runs a guarded step: a failure is shown as heading + class + " : " + message.
-    template <class Step>
-    bool guarded(std::string_view heading, Step&& step);
-    // After a failed step: whether a sheet has run out of rows (the run is then ended).
+    // A guarded step of a record (heading + class + " : " + message on failure). After a failure
+    // a sheet that has run out of rows is noted: the run then ends after the current line.
+    bool record_step(std::string_view heading, workbook::FunctionRef<void()> step);
     void note_full_sheet();
     bool end_if_sheet_full();
-    void end_after_sheet_failure(const std::exception& e);
+    // Creates sheets; when that fails the run has ended (nothing more is read). Returns whether
+    // the sheets exist.
+    bool create_sheets(workbook::FunctionRef<void()> create);
 
     workbook::SheetRows& rows() { return m_st.SheetRows; }
     bool calculation_phase() const { return m_st.ExchangePhase == "81" || m_st.ExchangePhase == "83"; }
@@ -81,17 +82,5 @@ private:
     bool m_stopped = false;    // the run ended early; nothing more is read
     std::string m_full_sheet;  // name of a sheet that ran out of rows
 };
-
-template <class Step>
-bool Reader::guarded(std::string_view heading, Step&& step) {
-    try {
-        step();
-        return true;
-    } catch (const std::exception& e) {
-        m_c.ui.message(std::string(heading) + workbook::step_report(e));
-        note_full_sheet();
-        return false;
-    }
-}
 
 }  // namespace gaeb90

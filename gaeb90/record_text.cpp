@@ -53,22 +53,22 @@ MaskWidths count_mask(std::string_view mask) {
     for (char ch : mask) {
         switch (ch) {
             case '1':
-                ++w.Level1;
+                ++w.level1;
                 break;
             case '2':
-                ++w.Level2;
+                ++w.level2;
                 break;
             case '3':
-                ++w.Level3;
+                ++w.level3;
                 break;
             case '4':
-                ++w.Level4;
+                ++w.level4;
                 break;
             case 'P':
-                ++w.Item;
+                ++w.item;
                 break;
             case 'I':
-                ++w.Index;
+                ++w.index;
                 break;
             default:
                 break;
@@ -82,7 +82,7 @@ namespace {
 // The parts of an OZ in mask order: level 1 to 4, item, index; each cut from where the previous
 // one ended, shorter or empty where the text ends early.
 std::array<std::string_view, 6> oz_parts(std::string_view oz, const MaskWidths& w) {
-    const std::array<int, 6> widths{w.Level1, w.Level2, w.Level3, w.Level4, w.Item, w.Index};
+    const std::array<int, 6> widths{w.level1, w.level2, w.level3, w.level4, w.item, w.index};
     std::array<std::string_view, 6> parts;
     size_t pos = 0;
     for (size_t k = 0; k < parts.size(); ++k) {
@@ -98,8 +98,8 @@ std::array<std::string_view, 6> oz_parts(std::string_view oz, const MaskWidths& 
 std::string group_oz_dotted(std::string_view group_oz, const MaskWidths& w) {
     const auto p = oz_parts(group_oz, w);
     const size_t len = group_oz.size();
-    const auto L1 = static_cast<size_t>(w.Level1), L2 = static_cast<size_t>(w.Level2);
-    const auto L3 = static_cast<size_t>(w.Level3), L4 = static_cast<size_t>(w.Level4);
+    const auto L1 = static_cast<size_t>(w.level1), L2 = static_cast<size_t>(w.level2);
+    const auto L3 = static_cast<size_t>(w.level3), L4 = static_cast<size_t>(w.level4);
     std::string dotted;
     auto join = [&](size_t levels) {
         dotted.clear();
@@ -118,7 +118,7 @@ std::string group_oz_dotted(std::string_view group_oz, const MaskWidths& w) {
 
 std::string format_item_oz(std::string_view oz_field, const MaskWidths& w) {
     const auto p = oz_parts(oz_field, w);
-    const int L1 = w.Level1, L2 = w.Level2, L3 = w.Level3, L4 = w.Level4, P = w.Item, X = w.Index;
+    const int L1 = w.level1, L2 = w.level2, L3 = w.level3, L4 = w.level4, P = w.item, X = w.index;
     std::string result;
     auto append = [&result](std::initializer_list<std::string_view> pieces) {
         for (std::string_view piece : pieces) result += piece;
@@ -146,8 +146,8 @@ std::string number_text(std::string_view integer_part, std::string_view decimal_
 }
 
 double to_number(std::string_view text) {
-    if (const auto value = workbook::parse_decimal(text)) return *value;
-    throw workbook::ConvertError("'" + as_read(text) + "' ist kein gültiger Gleitkommawert");
+    // Digits, sign and point are the same in code page 850 and UTF-8.
+    return workbook::require_decimal(as_read(text));
 }
 
 std::string_view kind_label(std::string_view code) {

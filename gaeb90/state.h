@@ -11,12 +11,12 @@ namespace gaeb90 {
 
 // Digit counts of the OZ mask of record 00: "1" to "4" hierarchy levels, "P" item, "I" index.
 struct MaskWidths {
-    int Level1 = 0;
-    int Level2 = 0;
-    int Level3 = 0;
-    int Level4 = 0;
-    int Item = 0;
-    int Index = 0;
+    int level1 = 0;
+    int level2 = 0;
+    int level3 = 0;
+    int level4 = 0;
+    int item = 0;
+    int index = 0;
     bool operator==(const MaskWidths&) const = default;
 };
 

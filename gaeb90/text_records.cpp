@@ -16,7 +16,7 @@ void Reader::sa25() {
     read_data_part();
     std::string text(col(3, 72));
     text_cleanup(text, 70);
-    guarded("Prozedur sa25\n\n", [&] { m_kinds.TextRow(ASCII2ANSI(text), false); });
+    record_step("Prozedur sa25\n\n", [&] { m_kinds.TextRow(ASCII2ANSI(text), false); });
 }
 
 // Record 26: one long-text line, columns 6-60; to the item on Positionsteil and/or to the notes
@@ -27,7 +27,7 @@ void Reader::sa26() {
     text_cleanup(text, 55);
     // A line without content (55 blanks, or blanks cut off at the line end) goes nowhere.
     const bool blank = all_blanks(text);
-    guarded("Prozedur sa26\n\n", [&] {
+    record_step("Prozedur sa26\n\n", [&] {
         if (m_st.ItemContext && !blank && !m_c.options.OnlyShortText) {
             if (bid_phase()) {
                 // The price record moved the cursor below the item already.
@@ -53,7 +53,7 @@ void Reader::regeltexte() {
     std::string text(col(3, 74));
     if (!m_st.RulesFound) return;
     text_cleanup(text, 72);
-    guarded("", [&] { m_kinds.RulesRow(ASCII2ANSI(text)); });
+    record_step("", [&] { m_kinds.RulesRow(ASCII2ANSI(text)); });
 }
 
 }  // namespace gaeb90

@@ -4,9 +4,15 @@
 #include <array>
 
 #include "gaebxml/reader.h"
+#include "workbook/errors.h"
 #include "workbook/finish.h"
+#include "workbook/guarded.h"
+#include "workbook/run_end.h"
 
 namespace gaebxml {
+
+using workbook::guarded;
+
 namespace {
 
 // Per level 2 to 6: the text shown when the range label cannot be read (the run ends), and the
@@ -35,7 +41,7 @@ bool numbered(Node category) {
 }
 
 Node notes_text(Node remark_holder) {
-    return ChildPath(remark_holder, {"Remark", "Description", "CompleteText", "DetailTxt", "Text"});
+    return child_path(remark_holder, {"Remark", "Description", "CompleteText", "DetailTxt", "Text"});
 }
 
 }  // namespace
@@ -43,29 +49,30 @@ Node notes_text(Node remark_holder) {
 void XmlReader::subtotal_label_step() {
     if (!m_c.options.SubtotalsSheet) return;
     if (m_rows.Subtotals == 2) m_rows.Subtotals = 3;
-    m_kinds.SubtotalLabel(m_rows.Subtotals - 1, m_st.SubtotalLabel);
+    m_kinds.subtotal_label(m_rows.Subtotals - 1, m_st.SubtotalLabel);
     m_st.SubtotalLabel.clear();
 }
 
 void XmlReader::Hauptteil(Node body) {
     if (const Node list = FindChild(body, "Itemlist")) {
-        try {
+        guarded(m_c.ui, "Hauptroutine-Itemlist\n\n", [&] {
             m_st.RangeOz.clear();
             PositionNeu(list);
-        } catch (const std::exception& e) {
-            report("Hauptroutine-Itemlist\n\n", e);
-        }
+        });
         return;
     }
 
     std::vector<Node> categories;
     Node child = body.first_child();
-    try {
-        for (; child; child = child.next_sibling())
-            if (NodeName(child) == "BoQCtgy") categories.push_back(child);
-    } catch (const std::exception& e) {
-        report("XML-Modul-Hauptroutine, Fehler in " + std::string(NodeName(child)) + "\n\n", e);
-    }
+    guarded(
+        [&] {
+            for (; child; child = child.next_sibling())
+                if (node_name(child) == "BoQCtgy") categories.push_back(child);
+        },
+        [&](const std::exception& e) {
+            m_c.ui.message("XML-Modul-Hauptroutine, Fehler in " + std::string(node_name(child)) + "\n\n" +
+                           workbook::step_report(e));
+        });
 
     for (const Node category : categories) {
         const Node content = ChildElement(category, "BoQBody");
@@ -76,33 +83,32 @@ void XmlReader::Hauptteil(Node body) {
                 funcFormatBereich(AttributeText(category, "RNoPart"), mask_digit(m_st.OzMask, 1)),
                 kRangeOzCapacity);
             RangeLabel label;
-            try {
-                label = first_span_label(category, m_st.RangeOz);
-            } catch (const std::exception& e) {
-                report(
-                    "Kann die LV-Bezeichnung (BoQCtgy) nicht ermitteln\nLV-Bereich " + m_st.RangeOz + "\n\n",
-                    e);
-            }
+            guarded([&] { label = first_span_label(category, m_st.RangeOz); },
+                    [&](const std::exception& e) {
+                        m_c.ui.message("Kann die LV-Bezeichnung (BoQCtgy) nicht ermitteln\nLV-Bereich " +
+                                       m_st.RangeOz + "\n\n" + workbook::step_report(e));
+                    });
             m_st.SubtotalLabel = label.subtotal;
-            try {
-                m_kinds.HierarchyRow(label.heading);
-                if (m_c.options.ExportNotesText && HasChildren(ChildElement(content, "Remark")))
-                    XMLHinweistext(label.heading, notes_text(content));
-            } catch (const std::exception& e) {
-                report("XML-Modul-Hauptroutine, BoQCtgy-Fehler im LV-Bereich " + m_st.RangeOz + "\n\n", e);
-            }
+            guarded(
+                [&] {
+                    m_kinds.HierarchyRow(label.heading);
+                    if (m_c.options.ExportNotesText && has_children(ChildElement(content, "Remark")))
+                        XMLHinweistext(label.heading, notes_text(content));
+                },
+                [&](const std::exception& e) {
+                    m_c.ui.message("XML-Modul-Hauptroutine, BoQCtgy-Fehler im LV-Bereich " + m_st.RangeOz +
+                                   "\n\n" + workbook::step_report(e));
+                });
         }
-        try {
+        guarded(m_c.ui, "XML-Modul-Hauptroutine, Verarbeitungsfehler im Abschnitt \"Subbereich1\"\n\n", [&] {
             if (FindChild(content, "BoQCtgy")) {
                 SubBereich(2, content);
-            } else if (HasChildren(ChildElement(content, "Itemlist"))) {
+            } else if (has_children(ChildElement(content, "Itemlist"))) {
                 m_st.RangeOz = workbook::utf8_prefix(chkmaske(m_st.RangeOz, m_st, m_c.ui), kRangeOzCapacity);
                 // A list that converts no item leaves the previous range's subtotal row alone.
                 if (PositionNeu(ChildElement(content, "Itemlist"))) subtotal_label_step();
             }
-        } catch (const std::exception& e) {
-            report("XML-Modul-Hauptroutine, Verarbeitungsfehler im Abschnitt \"Subbereich1\"\n\n", e);
-        }
+        });
     }
     m_st.RangeOz.clear();
 }
@@ -113,7 +119,7 @@ void XmlReader::SubBereich(int level, Node body) {
 
     std::vector<Node> categories;
     for (Node child = body.first_child(); child; child = child.next_sibling())
-        if (NodeName(child) == "BoQCtgy") categories.push_back(child);
+        if (node_name(child) == "BoQCtgy") categories.push_back(child);
 
     for (const Node category : categories) {
         const Node content = ChildElement(category, "BoQBody");
@@ -124,20 +130,17 @@ void XmlReader::SubBereich(int level, Node body) {
                 workbook::utf8_prefix(parent + funcFormatBereich(AttributeText(category, "RNoPart"),
                                                                  mask_digit(m_st.OzMask, level)),
                                       kRangeOzCapacity);
-            try {
-                label = all_spans_label(category, m_st.RangeOz);
-            } catch (const std::exception& e) {
-                // A label that cannot be read ends the program with the sheets tidied.
-                m_c.ui.busy_cursor(false);
-                workbook::FormatNachFehler(m_c);
-                try {
-                    m_c.excel.Release();
-                } catch (const std::exception&) {
-                }
-                report(std::string(texts.label_failure) + m_st.RangeOz + "\n\n", e);
-                m_c.end_program(workbook::RunEnd::Aborted);
-                throw RunStopped{};
-            }
+            guarded([&] { label = all_spans_label(category, m_st.RangeOz); },
+                    [&](const std::exception& e) {
+                        // A label that cannot be read ends the program with the sheets tidied.
+                        m_c.ui.busy_cursor(false);
+                        workbook::FormatNachFehler(m_c);
+                        workbook::release_application(m_c, false);
+                        m_c.ui.message(std::string(texts.label_failure) + m_st.RangeOz + "\n\n" +
+                                       workbook::step_report(e));
+                        m_c.end_program(workbook::RunEnd::Aborted);
+                        throw workbook::RunEnded{};
+                    });
             m_st.SubtotalLabel = label.subtotal;
             m_kinds.HierarchyRow(label.heading);
             if (level >= 3 && m_c.options.ExportNotesText) XMLHinweistext(label.heading, notes_text(body));
@@ -145,15 +148,12 @@ void XmlReader::SubBereich(int level, Node body) {
 
         if (FindChild(content, "BoQCtgy")) {
             if (level < kDeepestLevel) {
-                try {
-                    SubBereich(level + 1, content);
-                } catch (const std::exception&) {
-                    m_c.ui.message(texts.change_over);
-                }
+                guarded([&] { SubBereich(level + 1, content); },
+                        [&](const std::exception&) { m_c.ui.message(texts.change_over); });
             } else {
                 m_c.ui.message("6. Bereichstufe B0QCtgy vorhanden\n\nSubbereich6-Prozedur existiert nicht");
             }
-        } else if (HasChildren(ChildElement(content, "Itemlist"))) {
+        } else if (has_children(ChildElement(content, "Itemlist"))) {
             const Node list = ChildElement(content, "Itemlist");
             if (level == 2 && m_c.options.ExportNotesText) XMLHinweistext(label.heading, notes_text(list));
             m_st.RangeOz = workbook::utf8_prefix(chkmaske(m_st.RangeOz, m_st, m_c.ui), kRangeOzCapacity);

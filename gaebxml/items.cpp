@@ -6,7 +6,9 @@
 #include <array>
 
 #include "gaebxml/reader.h"
+#include "workbook/guarded.h"
 #include "workbook/numbers.h"
+#include "workbook/run_end.h"
 
 namespace gaebxml {
 namespace {
@@ -45,27 +47,26 @@ std::optional<double> number_of(std::string_view text) {
 }  // namespace
 
 double XmlReader::price_number(std::string_view text) const {
-    if (const auto n = number_of(text)) return *n;
-    throw workbook::ConvertError(
-        fmt::format("'{}' ist kein gültiger Gleitkommawert", workbook::utf8_prefix(text, 100)));
+    return workbook::require_decimal(workbook::trim_ctl(text), text);
 }
 
 bool XmlReader::PositionNeu(Node itemlist) {
-    if (!HasChildren(itemlist)) return false;
+    if (!has_children(itemlist)) return false;
     for (Node child = itemlist.first_child(); child; child = child.next_sibling())
-        if (NodeName(child) == "Item" && HasAttribute(child, "ID") && HasAttribute(child, "RNoPart"))
+        if (node_name(child) == "Item" && HasAttribute(child, "ID") && HasAttribute(child, "RNoPart"))
             convert_item(child);
     if (!m_c.options.SubtotalsSheet) return false;
-    return m_kinds.SubtotalFormula();
+    return m_kinds.subtotal_formula();
 }
 
 void XmlReader::convert_item(Node item) {
-    if (m_rows.Positions > workbook::kMaxRow) throw SheetFull{workbook::kPositionsteil};
+    using workbook::guarded;
+    workbook::require_row(m_rows.Positions, workbook::kPositionsteil);
     const bool bid = m_st.Phase == "84";
     std::string quantity, unit, unit_price, total;
 
     // Header: ordinal number and the texts of quantity, unit and prices. What fails stays empty.
-    try {
+    const auto header = [&] {
         const std::string item_group =
             funcFormatItem(AttributeText(item, "RNoPart"), length_number(m_st.ItemLength));
         m_st.ItemOz = m_st.RangeOz + item_group;
@@ -75,21 +76,22 @@ void XmlReader::convert_item(Node item) {
             m_st.ItemOz += "." + index_group;
         }
         if (!bid) {
-            quantity = workbook::utf8_prefix(RequireText(ChildText(item, "Qty"), "Qty"), kQuantityCapacity);
-            unit = workbook::utf8_prefix(RequireText(ChildText(item, "QU"), "QU"), kUnitCapacity);
+            quantity = workbook::utf8_prefix(require_text(ChildText(item, "Qty"), "Qty"), kQuantityCapacity);
+            unit = workbook::utf8_prefix(require_text(ChildText(item, "QU"), "QU"), kUnitCapacity);
         }
-        if (const Node up = FindChild(item, "UP")) unit_price = RequireText(ElementText(up), "UP");
+        if (const Node up = FindChild(item, "UP")) unit_price = require_text(ElementText(up), "UP");
         if (bid)
-            if (const Node it = FindChild(item, "IT")) total = RequireText(ElementText(it), "IT");
-    } catch (const std::exception&) {
+            if (const Node it = FindChild(item, "IT")) total = require_text(ElementText(it), "IT");
+    };
+    guarded(header, [&](const std::exception&) {
         m_c.ui.message(std::string("Fehler bei der Ermittlung von\n ItemLength ") +
                        std::string(AttributeText(item, "RNoPart")) + "\n" + "Menge bei ID " +
                        std::string(AttributeText(item, "ID")));
-    }
+    });
 
     std::string kind_label;
     bool without_total = false;
-    try {
+    const auto kind = [&] {
         const Provis provis = provis_of(ChildText(item, "Provis"));
         const auto aln = ChildText(item, "ALNSerNo");
         const bool alternative = aln && *aln != "0";
@@ -99,9 +101,9 @@ void XmlReader::convert_item(Node item) {
             without_total = rule.without_total;
             break;
         }
-    } catch (const std::exception&) {
-        m_c.ui.message("Fehler bei der Ermittlung der Positionsart");
-    }
+    };
+    guarded(kind,
+            [&](const std::exception&) { m_c.ui.message("Fehler bei der Ermittlung der Positionsart"); });
 
     // The item row; a price that is no number leaves the list (the calling level reports it).
     const int32_t r = m_rows.Positions;
@@ -110,14 +112,15 @@ void XmlReader::convert_item(Node item) {
     m_kinds.item_oz(r, m_st.ItemOz);
     std::optional<double> price;
     if (!bid) {
-        try {
-            if (const auto q = number_of(quantity)) {
-                m_kinds.item_quantity(r, *q);
-                if (!unit.empty()) m_kinds.item_unit(r, unit);
-            }
-        } catch (const std::exception&) {
-            // Quantity and unit are written silently or not at all.
-        }
+        // Quantity and unit are written silently or not at all.
+        guarded(
+            [&] {
+                if (const auto q = number_of(quantity)) {
+                    m_kinds.item_quantity(r, *q);
+                    if (!unit.empty()) m_kinds.item_unit(r, unit);
+                }
+            },
+            [](const std::exception&) {});
         if (!unit_price.empty()) price = price_number(unit_price);
     } else {
         if (!unit_price.empty()) price = price_number(unit_price);
@@ -134,10 +137,10 @@ void XmlReader::convert_item(Node item) {
     m_c.ui.process_events();
 
     // Short text: the first of three places that holds a span.
-    const Node complete = ChildPath(item, {"Description", "CompleteText"});
-    const Node outline = ChildPath(complete, {"OutlineText", "OutlTxt", "TextOutlTxt"});
+    const Node complete = child_path(item, {"Description", "CompleteText"});
+    const Node outline = child_path(complete, {"OutlineText", "OutlTxt", "TextOutlTxt"});
     for (const Node source : {ChildElement(outline, "p"), outline,
-                              ChildPath(item, {"Description", "OutlineText", "OutlTxt", "TextOutlTxt"})}) {
+                              child_path(item, {"Description", "OutlineText", "OutlTxt", "TextOutlTxt"})}) {
         if (ChildText(source, "span")) {
             PositionsTexte(source);
             break;
@@ -149,12 +152,12 @@ void XmlReader::convert_item(Node item) {
         m_rows.TextGroupStart = m_rows.Positions;
         for (Node child = ChildElement(complete, "DetailTxt").first_child(); child;
              child = child.next_sibling()) {
-            const std::string_view name = NodeName(child);
+            const std::string_view name = node_name(child);
             if (name == "Text") {
                 for (Node part = child.first_child(); part; part = part.next_sibling()) {
-                    if (NodeName(part) == "p")
+                    if (node_name(part) == "p")
                         PositionsTexte(part);
-                    else if (NodeName(part) == "span")
+                    else if (node_name(part) == "span")
                         SPANtext(part);
                 }
             } else if (name == "TextComplement") {
@@ -164,8 +167,8 @@ void XmlReader::convert_item(Node item) {
     }
 
     // Sub-description: a blue caption, its short text and, with long texts, its long text.
-    const Node sub = ChildPath(item, {"SubDescr", "Description", "CompleteText"});
-    const Node sub_outline = ChildPath(sub, {"OutlineText", "OutlTxt", "TextOutlTxt"});
+    const Node sub = child_path(item, {"SubDescr", "Description", "CompleteText"});
+    const Node sub_outline = child_path(sub, {"OutlineText", "OutlTxt", "TextOutlTxt"});
     Node sub_short;
     if (ChildText(ChildElement(sub_outline, "p"), "span"))
         sub_short = ChildElement(sub_outline, "p");
@@ -178,10 +181,10 @@ void XmlReader::convert_item(Node item) {
         PositionsTexte(sub_short);
     }
     if (long_texts) {
-        const Node sub_text = ChildPath(sub, {"DetailTxt", "Text"});
+        const Node sub_text = child_path(sub, {"DetailTxt", "Text"});
         if (ChildText(ChildElement(sub_text, "p"), "span")) {
             for (Node p = sub_text.first_child(); p; p = p.next_sibling())
-                if (NodeName(p) == "p") PositionsTexte(p);
+                if (node_name(p) == "p") PositionsTexte(p);
         } else if (ChildText(sub_text, "span")) {
             PositionsTexte(sub_text);
         }

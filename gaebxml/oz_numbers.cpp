@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "gaebxml/reader.h"
+#include "workbook/guarded.h"
 #include "workbook/numbers.h"
 
 namespace gaebxml {
@@ -55,7 +56,7 @@ int length_number(std::string_view text) {
 
 std::string chkmaske(std::string_view oz, const XmlReaderState& st, workbook::Frontend& ui) {
     std::string result(oz);
-    try {
+    workbook::guarded(ui, "Funktion chkmaske\n\n", [&] {
         int count = static_cast<int>(std::count(oz.begin(), oz.end(), '.'));
         const int levels = range_levels(st);
         while (count < levels) {
@@ -64,9 +65,7 @@ std::string chkmaske(std::string_view oz, const XmlReaderState& st, workbook::Fr
             result.append(static_cast<size_t>(digits), '0');
             result += '.';
         }
-    } catch (const std::exception& e) {
-        ui.message("Funktion chkmaske\n\n" + workbook::step_report(e));
-    }
+    });
     return result;
 }
 
@@ -93,7 +92,7 @@ RangeLabel all_spans_label(Node category, std::string_view range_oz) {
         return {};
     std::string t, s;
     for (Node child = holder.first_child(); child; child = child.next_sibling()) {
-        if (NodeName(child) != "span") continue;
+        if (node_name(child) != "span") continue;
         const auto text = ElementText(child);
         if (!text) continue;
         t += ' ';

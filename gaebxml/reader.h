@@ -72,15 +72,6 @@ RangeLabel all_spans_label(Node category, std::string_view range_oz);
 template <class F>
 void for_each_line(std::string_view text, F&& line);
 
-// The run has ended inside the walk (the program ends): unwinds to the entry point.
-struct RunStopped {};
-
-// Thrown when a sheet has no row left. Deliberately not a std::exception: it passes the guarded
-// steps, which would otherwise report every further row on its own, and ends the run.
-struct SheetFull {
-    std::string_view sheet;
-};
-
 class XmlReader {
 public:
     explicit XmlReader(workbook::Conversion& c) : m_c(c), m_kinds(c, m_rows) {}
@@ -118,8 +109,6 @@ private:
     void XMLHinweistext(std::string_view label, Node text);
     void XMLHauptHinweistext(Node body);
     void notes_paragraphs(const std::vector<Node>& paragraphs);
-
-    void report(std::string_view prefix, const std::exception& e);
 
     workbook::Conversion& m_c;
     XmlDocument m_doc;

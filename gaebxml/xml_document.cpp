@@ -244,7 +244,7 @@ void XmlDocument::load_file(const std::filesystem::path& path) {
     load(read(), read);
 }
 
-std::string_view NodeName(Node n) {
+std::string_view node_name(Node n) {
     switch (n.type()) {
         case pugi::node_element:
             return n.name();
@@ -259,7 +259,7 @@ std::string_view NodeName(Node n) {
     }
 }
 
-bool HasChildren(Node n) {
+bool has_children(Node n) {
     return static_cast<bool>(n.first_child());
 }
 
@@ -267,7 +267,7 @@ Node ChildElement(Node n, const char* name) {
     return n.child(name);
 }
 
-Node ChildPath(Node n, std::initializer_list<const char*> names) {
+Node child_path(Node n, std::initializer_list<const char*> names) {
     for (const char* name : names) n = n.child(name);
     return n;
 }
@@ -282,7 +282,7 @@ std::optional<std::string_view> ElementText(Node n) {
     const bool text = first.type() == pugi::node_pcdata || first.type() == pugi::node_cdata;
     if (!text || first.next_sibling())
         throw XmlDocError(
-            fmt::format("Das Element \"{}\" enthält keinen einzelnen Textknoten.", NodeName(n)));
+            fmt::format("Das Element \"{}\" enthält keinen einzelnen Textknoten.", node_name(n)));
     std::string_view value = first.value();
     if (value.empty()) return std::nullopt;
     return value;
@@ -306,7 +306,7 @@ Node NextSibling(Node n) {
     return n.next_sibling();
 }
 
-std::string_view RequireText(std::optional<std::string_view> text, std::string_view element) {
+std::string_view require_text(std::optional<std::string_view> text, std::string_view element) {
     if (!text) throw XmlDocError(fmt::format("Das Element \"{}\" fehlt oder ist leer.", element));
     return *text;
 }

@@ -53,12 +53,12 @@ private:
 };
 
 // Name of an element; other nodes carry "#text", "#cdata-section" or "#comment".
-std::string_view NodeName(Node n);
-bool HasChildren(Node n);
+std::string_view node_name(Node n);
+bool has_children(Node n);
 // First child element of that name, or the null node standing in for an empty element.
 Node ChildElement(Node n, const char* name);
-// Same, for a path of names: ChildPath(n, {"Description", "CompleteText"}).
-Node ChildPath(Node n, std::initializer_list<const char*> names);
+// Same, for a path of names: child_path(n, {"Description", "CompleteText"}).
+Node child_path(Node n, std::initializer_list<const char*> names);
 // First child element of that name, or the null node.
 Node FindChild(Node n, const char* name);
 // Text of the element: nullopt when it is empty; throws XmlDocError when it holds anything else
@@ -72,6 +72,6 @@ std::string_view AttributeText(Node n, const char* name);
 Node NextSibling(Node n);
 
 // A value that must be text: throws XmlDocError naming the element when it is null.
-std::string_view RequireText(std::optional<std::string_view> text, std::string_view element);
+std::string_view require_text(std::optional<std::string_view> text, std::string_view element);
 
 }  // namespace gaebxml

@@ -8,10 +8,13 @@
 #include "gaebxml/gaebxml.h"
 #include "gaebxml/reader.h"
 #include "workbook/finish.h"
+#include "workbook/guarded.h"
 #include "workbook/layout.h"
+#include "workbook/run_end.h"
 
 namespace gaebxml {
 
+using workbook::guarded;
 using workbook::RunEnd;
 
 namespace {
@@ -30,27 +33,11 @@ bool readable(const std::filesystem::path& path) {
     return !in.bad();
 }
 
-// After the connection is released every call on the session throws; the run ends regardless.
-void show_and_release(workbook::Conversion& c) {
-    try {
-        c.excel.set_visible(true);
-        c.excel.Release();
-    } catch (const std::exception&) {
-    }
-}
-
 }  // namespace
-
-void XmlReader::report(std::string_view prefix, const std::exception& e) {
-    m_c.ui.message(std::string(prefix) + workbook::step_report(e));
-}
 
 // A document this reader does not convert: nothing is written, the program ends.
 void XmlReader::refuse(std::string_view text) {
-    try {
-        m_c.excel.Release();
-    } catch (const std::exception&) {
-    }
+    workbook::release_application(m_c, false);
     m_c.ui.progress_finish();
     m_c.ui.busy_cursor(false);
     m_c.ui.error_dialog(text);
@@ -60,13 +47,13 @@ void XmlReader::refuse(std::string_view text) {
 
 std::string XmlReader::funcOZMaske(Node root) {
     std::string mask;
-    for (Node node = ChildPath(root, {"Award", "BoQ", "BoQInfo", "BoQBkdn"});
-         node && NodeName(node) == "BoQBkdn"; node = NextSibling(node)) {
+    for (Node node = child_path(root, {"Award", "BoQ", "BoQInfo", "BoQBkdn"});
+         node && node_name(node) == "BoQBkdn"; node = NextSibling(node)) {
         const auto length = ChildText(node, "Length");
         if (!length) continue;
         // Only the first characters of the mask are kept; more entries still set the lengths.
         if (mask.size() < 4 * kOzMaskCapacity) mask += workbook::utf8_prefix(*length, kOzMaskCapacity);
-        const std::string_view type = RequireText(ChildText(node, "Type"), "Type");
+        const std::string_view type = require_text(ChildText(node, "Type"), "Type");
         if (workbook::equals_ci(type, "ITEM")) m_st.ItemLength = *length;
         if (workbook::equals_ci(type, "INDEX")) m_st.IndexLength = *length;
     }
@@ -75,16 +62,14 @@ std::string XmlReader::funcOZMaske(Node root) {
 
 void XmlReader::Kopfdaten(Node root) {
     std::string project, project_label, boq_label, client;
-    try {
+    guarded(m_c.ui, "XML-Modul, Fehler bei der Ermittlung von Kopfdaten\n\n", [&] {
         const Node prj = ChildElement(root, "PrjInfo");
         project = ChildText(prj, "NamePrj").value_or("");
         project_label = ChildText(prj, "LblPrj").value_or("");
-        boq_label = ChildText(ChildPath(root, {"Award", "BoQ", "BoQInfo"}), "LblBoQ").value_or("");
-        client = ChildText(ChildPath(root, {"Award", "OWN", "Address"}), "Name1").value_or("");
-    } catch (const std::exception& e) {
-        report("XML-Modul, Fehler bei der Ermittlung von Kopfdaten\n\n", e);
-    }
-    try {
+        boq_label = ChildText(child_path(root, {"Award", "BoQ", "BoQInfo"}), "LblBoQ").value_or("");
+        client = ChildText(child_path(root, {"Award", "OWN", "Address"}), "Name1").value_or("");
+    });
+    guarded(m_c.ui, "XML-Modul, Fehler bei der Formatierung von Kopfdaten\n\n", [&] {
         workbook::WriteHeaderBlock(m_c, 1, "Projektname:", project);
         workbook::WriteHeaderBlock(m_c, 2, "Projektbezeichnung:", project_label);
         workbook::WriteHeaderBlock(m_c, 3, "LV-Bezeichnung:", boq_label);
@@ -92,9 +77,7 @@ void XmlReader::Kopfdaten(Node root) {
         workbook::WriteHeaderBlock(m_c, 5, "OZ-Maske:", m_st.OzMask);
         m_st.MaskLength = static_cast<int>(workbook::utf8_length(m_st.OzMask));
         workbook::WriteColumnHeaderRow(m_c, m_rows);
-    } catch (const std::exception& e) {
-        report("XML-Modul, Fehler bei der Formatierung von Kopfdaten\n\n", e);
-    }
+    });
 }
 
 void XmlReader::XML_start() {
@@ -103,28 +86,28 @@ void XmlReader::XML_start() {
     const std::string file = m_c.file_name.string();
     bool broken = false;
 
-    try {
-        m_doc.load_file(m_c.file_name);
-    } catch (const std::exception& e) {
-        m_c.ui.busy_cursor(false);
-        show_and_release(m_c);
-        m_c.ui.process_events();
-        m_c.ui.message("GAEB XML, Prozedur \"LoadFromFile\"\n" + workbook::step_report(e));
-        m_c.end_program(RunEnd::Refused);
-        return;
-    }
+    const bool loaded =
+        guarded([&] { m_doc.load_file(m_c.file_name); },
+                [&](const std::exception& e) {
+                    m_c.ui.busy_cursor(false);
+                    workbook::release_application(m_c);
+                    m_c.ui.process_events();
+                    m_c.ui.message("GAEB XML, Prozedur \"LoadFromFile\"\n" + workbook::step_report(e));
+                    m_c.end_program(RunEnd::Refused);
+                });
+    if (!loaded) return;
 
     const Node root = m_doc.root();
     // A document of another kind is refused, not converted into an empty workbook.
-    if (workbook::to_upper_ascii(NodeName(root)) != "GAEB") {
+    if (workbook::to_upper_ascii(node_name(root)) != "GAEB") {
         refuse(fmt::format(
             "--- GAEB XML ---\nDie Datei {} ist keine GAEB-XML-Datei:\nihr Wurzelelement heißt \"{}\", "
             "nicht \"GAEB\".\nProgrammabbruch.",
-            file, workbook::utf8_prefix(NodeName(root), 100)));
+            file, workbook::utf8_prefix(node_name(root), 100)));
         return;
     }
 
-    try {
+    const auto convert = [&] {
         m_st.OzMask = workbook::utf8_prefix(funcOZMaske(root), kOzMaskCapacity);
         if (const auto dp = ChildText(ChildElement(root, "Award"), "DP"))
             m_st.Phase = workbook::utf8_prefix(*dp, kPhaseCapacity);
@@ -139,29 +122,25 @@ void XmlReader::XML_start() {
 
         Kopfdaten(root);
 
-        const Node body = ChildPath(root, {"Award", "BoQ", "BoQBody"});
+        const Node body = child_path(root, {"Award", "BoQ", "BoQBody"});
         if (m_c.options.ExportNotesText) {
-            try {
-                XMLHauptHinweistext(body);
-            } catch (const std::exception&) {
-                m_c.ui.message("XML-Modul/XML_Start\nFehler beim Export des Haupthinweistextes");
-            }
+            guarded([&] { XMLHauptHinweistext(body); },
+                    [&](const std::exception&) {
+                        m_c.ui.message("XML-Modul/XML_Start\nFehler beim Export des Haupthinweistextes");
+                    });
         }
-        try {
-            Hauptteil(body);
-        } catch (const std::exception&) {
-            m_c.ui.message("XML-Modul/XML_Start\nFehler bei der Verarbeitung des Hauptteils");
-        }
-    } catch (const std::exception&) {
+        guarded([&] { Hauptteil(body); },
+                [&](const std::exception&) {
+                    m_c.ui.message("XML-Modul/XML_Start\nFehler bei der Verarbeitung des Hauptteils");
+                });
+    };
+    // A full sheet leaves from here to the entry point, which ends the run.
+    guarded(convert, [&](const std::exception&) {
         m_c.ui.message("Es ist keine GAEB-XML-Datei\nVorgang abgebrochen");
         broken = true;
-    } catch (const SheetFull& full) {
-        m_c.ui.error_dialog(
-            fmt::format("Das Tabellenblatt \"{}\" ist voll ({} Zeilen).\nDie Konvertierung wird abgebrochen.",
-                        full.sheet, workbook::kMaxRow));
-        workbook::FormatNachFehler(m_c);
-        return;
-    }
+    });
+    // A refused document has ended the run: nothing is formatted.
+    if (m_c.ended()) return;
 
     workbook::FinishWorkbook(m_c, m_rows, workbook::FinishInfo{m_st.MaskLength});
     // The workbook is tidied and saved, but a run that was told "Vorgang abgebrochen" did not
@@ -169,44 +148,40 @@ void XmlReader::XML_start() {
     if (broken) m_c.end = RunEnd::Aborted;
 }
 
-void gaebxml_start(workbook::Conversion& c) {
-    try {
-        try {
-            workbook::CreateSheets_Positionsteil(c);
-        } catch (const std::exception& e) {
-            show_and_release(c);
-            c.ui.message("XML-Start\n\n" + workbook::step_report(e));
-            c.end_program(RunEnd::Refused);
-            return;
-        }
-        try {
-            workbook::CreateSheets_Auxiliary(c);
-        } catch (const std::exception& e) {
-            show_and_release(c);
-            c.ui.message(workbook::step_report(e));
-            c.end_program(RunEnd::Refused);
-            return;
-        }
+namespace {
 
-        if (!readable(c.file_name)) {
-            show_and_release(c);
-            c.ui.message("--- GAEB XML ---\nKann die Datei " + c.file_name.string() + " nicht öffnen.");
-            c.end_program(RunEnd::Refused);
-            return;
-        }
+void start(workbook::Conversion& c) {
+    if (!workbook::create_sheets_or_end(c, "XML-Start\n\n", RunEnd::Refused,
+                                        [&] { workbook::create_positions_sheet(c); }))
+        return;
+    if (!workbook::create_sheets_or_end(c, "", RunEnd::Refused,
+                                        [&] { workbook::create_auxiliary_sheets(c); }))
+        return;
 
-        XmlReader reader(c);
-        reader.XML_start();
-    } catch (const RunStopped&) {
-        // The walk has ended the program after its own message.
-    } catch (const std::exception& e) {
-        // Nothing the steps above leave uncaught should get here; if it does, the run ends tidily.
-        c.ui.message("XML-Modul\n\n" + workbook::step_report(e));
-        if (!c.ended()) {
-            if (c.excel.connected()) workbook::FormatNachFehler(c);
-            c.end_program(RunEnd::Aborted);
-        }
+    if (!readable(c.file_name)) {
+        workbook::release_application(c);
+        c.ui.message("--- GAEB XML ---\nKann die Datei " + c.file_name.string() + " nicht öffnen.");
+        c.end_program(RunEnd::Refused);
+        return;
     }
+
+    XmlReader reader(c);
+    reader.XML_start();
+}
+
+}  // namespace
+
+void gaebxml_start(workbook::Conversion& c) {
+    // Nothing the steps leave uncaught should get here; if it does, the run ends tidily.
+    workbook::run_reader(
+        c, [&] { start(c); },
+        [&](const std::exception& e) {
+            c.ui.message("XML-Modul\n\n" + workbook::step_report(e));
+            if (!c.ended()) {
+                if (c.excel.connected()) workbook::FormatNachFehler(c);
+                c.end_program(RunEnd::Aborted);
+            }
+        });
 }
 
 }  // namespace gaebxml

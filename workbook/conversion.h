@@ -29,6 +29,13 @@ enum class GaebFormat : int { None = 0, Gaeb90 = 90, Gaeb2000 = 2000, Xml = 2010
 std::string make_money_format(std::string_view thousands, std::string_view decimal);
 std::string make_quantity_format(std::string_view decimal);
 
+// Program-wide values set up at start-up, which every conversion takes over.
+struct StartupValues {
+    std::filesystem::path temp_folder;  // TempFolder
+    std::string money_format;           // MoneyFormat, the locale's notation
+    std::string quantity_format;        // QuantityFormat
+};
+
 // How a run ended, for the front end: the console's exit status, the window's last message.
 enum class RunEnd {
     Running,    // the reader has not ended the run yet
@@ -38,7 +45,19 @@ enum class RunEnd {
 };
 
 struct Conversion {
-    Conversion(ExcelSession& excel_session, Frontend& frontend) : excel(excel_session), ui(frontend) {}
+    // One run over the user's file `input`, which is also FileName until GAEB 90 reads its copy.
+    Conversion(ExcelSession& excel_session, Frontend& frontend, const StartupValues& values,
+               GaebFormat gaeb_format, const ConversionOptions& conversion_options,
+               const std::filesystem::path& input)
+        : excel(excel_session),
+          ui(frontend),
+          options(conversion_options),
+          format(gaeb_format),
+          file_name(input),
+          input_path(input),
+          temp_folder(values.temp_folder),
+          money_format(values.money_format),
+          quantity_format(values.quantity_format) {}
 
     ExcelSession& excel;
     Frontend& ui;

@@ -1,19 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "workbook/finish.h"
 
-#include <functional>
+#include "workbook/guarded.h"
 
 namespace workbook {
 namespace {
-
-// A guarded block: a failure is reported with the block's text and the pass goes on.
-void guarded(Conversion& c, std::string_view prefix, const std::function<void()>& block) {
-    try {
-        block();
-    } catch (const std::exception& e) {
-        c.ui.message(std::string(prefix) + step_report(e));
-    }
-}
 
 void delete_quietly(Conversion& c, std::string_view name) {
     c.excel.set_display_alerts(false);
@@ -62,10 +53,10 @@ void notes_step(Conversion& c, const SheetRows& rows) {
 void positions_step(Conversion& c, std::string_view inner_prefix, std::string_view outer_prefix,
                     const FinishInfo& info) {
     const bool gaeb90 = c.format == GaebFormat::Gaeb90;
-    guarded(c, outer_prefix, [&] {
+    guarded(c.ui, outer_prefix, [&] {
         Sheet& s = c.book().sheet(kPositionsteil);
         s.Select();
-        guarded(c, inner_prefix, [&] {
+        guarded(c.ui, inner_prefix, [&] {
             if (!gaeb90) c.ui.status("Seitenlayout-Formatierung..");
             c.ui.status("Layout-Formatierung..");
             PageSetup& p = s.page_setup();
@@ -109,9 +100,9 @@ void positions_step(Conversion& c, std::string_view inner_prefix, std::string_vi
 void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
     switch (c.format) {
         case GaebFormat::Gaeb90:
-            guarded(c, "Prozedur \"gaeblesen\", Abschnitt \"checkbox4\"\n\n",
+            guarded(c.ui, "Prozedur \"gaeblesen\", Abschnitt \"checkbox4\"\n\n",
                     [&] { subtotals_step(c, rows); });
-            guarded(c, "Prozedur \"gaeblesen\", Löschen von leeren Tabellen\n\n", [&] {
+            guarded(c.ui, "Prozedur \"gaeblesen\", Löschen von leeren Tabellen\n\n", [&] {
                 if (rows.Faulty > 1) {
                     c.ui.beep();
                     c.ui.message(
@@ -122,7 +113,7 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
                     c.has_faulty_sheet = false;
                 }
             });
-            guarded(c, "Prozedur \"gaeblesen\", 1. Seiten-Layout\n\n", [&] {
+            guarded(c.ui, "Prozedur \"gaeblesen\", 1. Seiten-Layout\n\n", [&] {
                 notes_step(c, rows);
                 if (c.options.LogFaultyLines && rows.Faulty > 1) fit_sheet(c, kFehlerhafteZeilen);
                 if (c.has_rules_sheet) fit_sheet(c, kRegelungen);
@@ -131,7 +122,7 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
                            "Prozedur \"gaeblesen\", 2. Seiten-Layout\n\n", info);
             break;
         case GaebFormat::Gaeb2000:
-            guarded(c, "GAEB2000-Modul \"gaeb2k_run\", 1. Seiten-Layout\n\n", [&] {
+            guarded(c.ui, "GAEB2000-Modul \"gaeb2k_run\", 1. Seiten-Layout\n\n", [&] {
                 notes_step(c, rows);
                 subtotals_step(c, rows);
             });
@@ -140,8 +131,9 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
                            "GAEB2000-Modul \"gaeb2k_run\", 2. Seiten-Layout\n\n", info);
             break;
         default:
-            guarded(c, "XML-Modul, Formatierung der Teilsummentabelle\n\n", [&] { subtotals_step(c, rows); });
-            guarded(c, "XML-Modul, Formatierung der Hinweistexttabelle\n\n", [&] { notes_step(c, rows); });
+            guarded(c.ui, "XML-Modul, Formatierung der Teilsummentabelle\n\n",
+                    [&] { subtotals_step(c, rows); });
+            guarded(c.ui, "XML-Modul, Formatierung der Hinweistexttabelle\n\n", [&] { notes_step(c, rows); });
             c.ui.busy_cursor(false);
             positions_step(c, "GAEB-XML, Layout-Formatierung\n\n", "XML-Modul, Seitenlayout-Formatierung\n\n",
                            info);
@@ -159,9 +151,9 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
                      ? "Konvertierung abgeschlossen.\r\rDas Programm wird jetzt beendet."
                      : "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet.");
     if (c.format == GaebFormat::Gaeb90)
-        guarded(c, "Beenden von Excel\n\n", [&] { c.excel.Release(); });
+        guarded(c.ui, "Beenden von Excel\n\n", [&] { c.excel.release(); });
     else
-        c.excel.Release();
+        c.excel.release();
     c.ui.process_events();
     c.end_program(RunEnd::Completed);
 }
@@ -169,7 +161,7 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
 void FormatNachFehler(Conversion& c) {
     c.ui.progress_finish();
     c.ui.busy_cursor(false);
-    try {
+    guarded(c.ui, "GAEB90-Modul, FormatnachFehler\n\n", [&] {
         Workbook& book = c.book();
         for (std::string_view name : {kHinweistext, kFehlerhafteZeilen, kRegelungen, kPositionsteil})
             if (book.find_sheet(name)) fit_sheet(c, name);
@@ -183,9 +175,7 @@ void FormatNachFehler(Conversion& c) {
             s.select_cell(2, 1);
         }
         c.excel.set_visible(true);
-    } catch (const std::exception& e) {
-        c.ui.message("GAEB90-Modul, FormatnachFehler\n\n" + step_report(e));
-    }
+    });
     c.end_program(RunEnd::Aborted);
 }
 

@@ -1,19 +1,31 @@
 // SPDX-License-Identifier: MIT
 #include "workbook/layout.h"
 
+#include "workbook/guarded.h"
+
 namespace workbook {
 
+namespace {
+constexpr std::string_view kStartFailed = "GAEB90-Modul, Starten von Excel\n\n";
+}
+
 void PrepareWorkbook(ExcelSession& excel, Frontend& ui) {
-    try {
+    guarded(ui, kStartFailed, [&] {
         excel.set_window_state(kWindowMinimized);
         excel.set_sheets_in_new_workbook(1);
         excel.add_workbook();
         if (excel.workbooks_count() > 1) excel.activate_workbook(excel.workbooks_count());
         ui.process_events();
         excel.set_visible(true);
-    } catch (const std::exception& e) {
-        ui.message("GAEB90-Modul, Starten von Excel\n\n" + step_report(e));
-    }
+    });
+}
+
+void open_session(ExcelSession& excel, Frontend& ui, const StartupValues& values) {
+    const bool connected = guarded(ui, kStartFailed, [&] {
+        excel.Connect();
+        excel.set_locale_number_formats(values.money_format, values.quantity_format);
+    });
+    if (connected) PrepareWorkbook(excel, ui);
 }
 
 namespace {
@@ -28,11 +40,11 @@ Sheet& add_named_sheet(Conversion& c, std::string_view name) {
 
 }  // namespace
 
-void CreateSheets_Positionsteil(Conversion& c) {
+void create_positions_sheet(Conversion& c) {
     c.book().sheet(1).set_name(std::string(kPositionsteil));
 }
 
-void CreateSheets_Auxiliary(Conversion& c) {
+void create_auxiliary_sheets(Conversion& c) {
     const bool gaeb90 = c.format == GaebFormat::Gaeb90;
     if (c.options.SubtotalsSheet) {
         Sheet& s = add_named_sheet(c, kTeilsummen);
@@ -58,8 +70,8 @@ void CreateSheets_Auxiliary(Conversion& c) {
 }
 
 void CreateSheets(Conversion& c) {
-    CreateSheets_Positionsteil(c);
-    CreateSheets_Auxiliary(c);
+    create_positions_sheet(c);
+    create_auxiliary_sheets(c);
 }
 
 void AddRulesSheet(Conversion& c) {
@@ -83,7 +95,7 @@ void WriteHeaderBlock(Conversion& c, int row, std::string_view label, std::strin
     s.set_value(row, 2, value);
 }
 
-void ColumnHeaderCaptions(Conversion& c, SheetRows& rows) {
+void column_header_captions(Conversion& c, SheetRows& rows) {
     Sheet& s = c.book().sheet(kPositionsteil);
     s.Select();
     rows.Positions = 7;
@@ -100,7 +112,7 @@ void ColumnHeaderCaptions(Conversion& c, SheetRows& rows) {
     }
 }
 
-void ColumnHeaderFormats(Conversion& c) {
+void column_header_formats(Conversion& c) {
     Sheet& s = c.book().sheet(kPositionsteil);
     c.ui.process_events();
     s.set_halign(Range::columns(3, 3), HAlign::Right);
@@ -111,7 +123,7 @@ void ColumnHeaderFormats(Conversion& c) {
     if (c.format == GaebFormat::Gaeb90) s.set_column_width(6, 6, 12);
 }
 
-void ColumnHeaderStyles(Conversion& c, SheetRows& rows) {
+void column_header_styles(Conversion& c, SheetRows& rows) {
     Sheet& s = c.book().sheet(kPositionsteil);
     c.ui.process_events();
     const int32_t last = c.options.CalcColumns ? 8 : 6;
@@ -126,9 +138,9 @@ void ColumnHeaderStyles(Conversion& c, SheetRows& rows) {
 }
 
 void WriteColumnHeaderRow(Conversion& c, SheetRows& rows) {
-    ColumnHeaderCaptions(c, rows);
-    ColumnHeaderFormats(c);
-    ColumnHeaderStyles(c, rows);
+    column_header_captions(c, rows);
+    column_header_formats(c);
+    column_header_styles(c, rows);
 }
 
 }  // namespace workbook

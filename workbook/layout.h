@@ -12,11 +12,14 @@ namespace workbook {
 // Start-up: minimised application, one-sheet workbook, made visible. Reports its own failure
 // ("GAEB90-Modul, Starten von Excel\n\n" + class + " : " + message).
 void PrepareWorkbook(ExcelSession& excel, Frontend& ui);
+// The session set-up of every front end: connected, given the locale's number formats, then
+// PrepareWorkbook. A failed connection is reported like a failed PrepareWorkbook.
+void open_session(ExcelSession& excel, Frontend& ui, const StartupValues& values);
 
 // Step 1 of CreateSheets: sheet 1 becomes "Positionsteil". Throws; the reader reports.
-void CreateSheets_Positionsteil(Conversion& c);
+void create_positions_sheet(Conversion& c);
 // Steps 2 to 4: "Teilsummen", "Hinweistext", "Fehlerhafte Zeilen" (GAEB 90) as the options say.
-void CreateSheets_Auxiliary(Conversion& c);
+void create_auxiliary_sheets(Conversion& c);
 // Both steps.
 void CreateSheets(Conversion& c);
 void AddRulesSheet(Conversion& c);
@@ -27,11 +30,11 @@ void WriteHeaderBlock(Conversion& c, int row, std::string_view label, std::strin
 
 // WriteColumnHeaderRow in its three steps, which the readers guard separately:
 // captions of row 7 (Positions = 7) and the grey fill of G:H with CalcColumns;
-void ColumnHeaderCaptions(Conversion& c, SheetRows& rows);
+void column_header_captions(Conversion& c, SheetRows& rows);
 // the column formats of C and E to H (and width 12 of F for GAEB 90);
-void ColumnHeaderFormats(Conversion& c);
+void column_header_formats(Conversion& c);
 // the caption cells' fill, border, bold and centring, then Positions = 8.
-void ColumnHeaderStyles(Conversion& c, SheetRows& rows);
+void column_header_styles(Conversion& c, SheetRows& rows);
 void WriteColumnHeaderRow(Conversion& c, SheetRows& rows);
 
 }  // namespace workbook

@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "workbook/errors.h"
+#include "workbook/text.h"
+
 namespace workbook {
 
 namespace {
@@ -75,6 +78,12 @@ std::optional<double> parse_decimal(std::string_view text) {
     auto [ptr, ec] = std::from_chars(clean.data(), clean.data() + clean.size(), value);
     if (ec != std::errc() || ptr != clean.data() + clean.size()) return std::nullopt;
     return value;
+}
+
+double require_decimal(std::string_view text, std::optional<std::string_view> shown) {
+    if (const auto value = parse_decimal(text)) return *value;
+    throw ConvertError(
+        fmt::format("'{}' ist kein gültiger Gleitkommawert", utf8_prefix(shown.value_or(text), 100)));
 }
 
 std::optional<long long> parse_integer(std::string_view text) {

@@ -12,6 +12,10 @@ namespace workbook {
 // No blanks, no exponent, no thousands separators; nullopt on anything else.
 std::optional<double> parse_decimal(std::string_view text);
 
+// The number of `text` by parse_decimal. Throws ConvertError "'...' ist kein gültiger
+// Gleitkommawert" naming the first 100 characters of `shown`, or of `text` when not given.
+double require_decimal(std::string_view text, std::optional<std::string_view> shown = std::nullopt);
+
 // Whole number with optional sign and leading blanks (not trailing): the record-type rule.
 std::optional<long long> parse_integer(std::string_view text);
 

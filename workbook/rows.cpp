@@ -150,13 +150,13 @@ void RowKinds::TextGroup() {
     m_c.ui.process_events();
 }
 
-void RowKinds::SubtotalLabel(int32_t row, std::string_view label) {
+void RowKinds::subtotal_label(int32_t row, std::string_view label) {
     Sheet& s = select(kTeilsummen);
     s.set_value(row, 1, label);
     m_c.ui.process_events();
 }
 
-bool RowKinds::SubtotalFormula() {
+bool RowKinds::subtotal_formula() {
     if (!(m_rows.GroupFirstRow >= 1 && m_rows.LastItemRow >= m_rows.GroupFirstRow)) return false;
     Sheet& s = select(kTeilsummen);
     s.set_formula(m_rows.Subtotals, 2, formula_subtotal(m_rows.GroupFirstRow, m_rows.LastItemRow));

@@ -88,8 +88,8 @@ public:
     // Teilsummen: the label into column A of `row`. The formula into column B of row Subtotals
     // when GroupFirstRow >= 1 and LastItemRow >= GroupFirstRow; then Subtotals is advanced and
     // GroupFirstRow and LastItemRow go back to 0. Returns whether the formula was written.
-    void SubtotalLabel(int32_t row, std::string_view label);
-    bool SubtotalFormula();
+    void subtotal_label(int32_t row, std::string_view label);
+    bool subtotal_formula();
 
     // Column A of Hinweistext / Fehlerhafte Zeilen / Regelungen at their cursors; advanced.
     // FaultyLineRow and RulesRow advance their cursor also when the write fails (and rethrow).

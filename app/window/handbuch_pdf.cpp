@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Renders the Markdown manual into a PDF: handbuch_pdf IN.md OUT.pdf
+// Renders the Markdown manual into a PDF, the version below its title: handbuch_pdf IN.md OUT.pdf
 #include <QFile>
 #include <QGuiApplication>
 #include <QPageLayout>
@@ -7,6 +7,8 @@
 #include <QPdfWriter>
 #include <QTextDocument>
 #include <cstdio>
+
+#include "app/version.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -27,11 +29,16 @@ int main(int argc, char** argv) {
     font.setStyleHint(QFont::SansSerif);
     font.setPointSize(10);
     doc.setDefaultFont(font);
-    doc.setMarkdown(QString::fromUtf8(in.readAll()));
+    // The version goes below the title.
+    QString markdown = QString::fromUtf8(in.readAll());
+    const qsizetype title_end = markdown.indexOf(QLatin1Char('\n'));
+    markdown.insert(title_end < 0 ? markdown.size() : title_end,
+                    QStringLiteral("\n\nVersion %1").arg(QLatin1String(app::kVersion)));
+    doc.setMarkdown(markdown);
 
     QPdfWriter pdf(QString::fromLocal8Bit(argv[2]));
     pdf.setTitle(QStringLiteral("Bremora Kasimo – Handbuch"));
-    pdf.setCreator(QStringLiteral("Bremora 2.20.05"));
+    pdf.setCreator(QStringLiteral("Bremora %1").arg(QLatin1String(app::kVersion)));
     pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(20, 20, 20, 20),
                                   QPageLayout::Millimeter));
     doc.print(&pdf);

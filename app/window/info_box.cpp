@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTextEdit>
 
+#include "app/version.h"
 #include "app/window/desktop.h"
 #include "app/window/documents.h"
 
@@ -38,7 +39,8 @@ TFormInfo::TFormInfo(QWidget* owner, Desktop& desktop)
     m_memo->setGeometry(16, 12, 345, 100);
     m_memo->setReadOnly(true);
     m_memo->setFocusPolicy(Qt::NoFocus);
-    m_memo->setPlainText(QStringLiteral("\nBremora Ver. 2.20.05 Kasimo\n\nfür MS Excel 2003 bis 2019"));
+    m_memo->setPlainText(QStringLiteral("\nBremora Ver. %1 Kasimo\n\nfür MS Excel 2003 bis 2019")
+                             .arg(QLatin1String(app::kVersion)));
     QTextCursor all(m_memo->document());
     all.select(QTextCursor::Document);
     QTextBlockFormat centred;
@@ -69,13 +71,13 @@ TFormInfo::TFormInfo(QWidget* owner, Desktop& desktop)
 
 bool TFormInfo::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_link && event->type() == QEvent::MouseButtonRelease) {
-        LinkClick();
+        open_link();
         return true;
     }
     return QDialog::eventFilter(watched, event);
 }
 
-void TFormInfo::LinkClick() {
+void TFormInfo::open_link() {
     m_desktop.open_url(home_url());
 }
 

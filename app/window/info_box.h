@@ -26,7 +26,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 public slots:
-    void LinkClick();
+    void open_link();
     void InfoClose();
 
 private:

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     // The locale's separators are read once for the number formats; numbers inside the
     // program are written and parsed in the "C" notation.
     std::setlocale(LC_ALL, "");
-    const app::StartupValues values = app::startup_values();
+    const workbook::StartupValues values = app::startup_values();
     std::setlocale(LC_NUMERIC, "C");
 
     QApplication::setApplicationName(QStringLiteral("bremora"));

@@ -119,7 +119,7 @@ QFont window_font() {
 
 }  // namespace
 
-TForm1::TForm1(Desktop& desktop, app::StartupValues values, QWidget* parent)
+TForm1::TForm1(Desktop& desktop, workbook::StartupValues values, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint),
@@ -292,14 +292,7 @@ void TForm1::build_controls() {
 
 void TForm1::connect_session() {
     m_excel = std::make_unique<workbook::ExcelSession>();
-    try {
-        m_excel->Connect();
-        m_excel->set_locale_number_formats(m_values.money_format, m_values.quantity_format);
-    } catch (const std::exception& e) {
-        box(Desktop::Box::Message, "GAEB90-Modul, Starten von Excel\n\n" + workbook::step_report(e));
-        return;
-    }
-    workbook::PrepareWorkbook(*m_excel, *m_ui);
+    workbook::open_session(*m_excel, *m_ui, m_values);
 }
 
 workbook::Frontend& TForm1::frontend() {
@@ -496,7 +489,7 @@ void TForm1::finish_conversion(workbook::RunEnd end, const std::filesystem::path
 void TForm1::Button3Click() {
     if (m_running) return;
     try {
-        if (m_excel && m_excel->connected()) m_excel->Release();
+        if (m_excel && m_excel->connected()) m_excel->release();
     } catch (const std::exception& e) {
         box(Desktop::Box::Message, "Fehler beim Schliessen von Excel\n\n" + workbook::step_report(e));
     }

@@ -43,7 +43,7 @@ public:
 
     // FormCreate: builds the controls, connects the spreadsheet session and prepares its
     // start-up workbook, creates the about box and the wait window.
-    TForm1(Desktop& desktop, app::StartupValues values, QWidget* parent = nullptr);
+    TForm1(Desktop& desktop, workbook::StartupValues values, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // The first command-line argument, when not empty, goes into Edit1.
@@ -97,7 +97,7 @@ private:
     std::optional<std::filesystem::path> save_workbook(const std::filesystem::path& input);
 
     Desktop& m_desktop;
-    app::StartupValues m_values;
+    workbook::StartupValues m_values;
     std::unique_ptr<workbook::ExcelSession> m_excel;
     std::unique_ptr<WindowFrontend> m_ui;
     Clock m_clock;

@@ -4,6 +4,7 @@
 
 #include "app/command_line.h"
 #include "app/console_frontend.h"
+#include "app/version.h"
 #include "tests/support/test_support.h"
 
 using app::parse_command_line;
@@ -75,7 +76,9 @@ TEST(Cli, HelpVersionAndUsageExitStatus) {
     EXPECT_NE(help.out.find("--ueberschreiben"), std::string::npos);
     EXPECT_NE(help.out.find("  4  Konvertierung abgeschlossen, Arbeitsmappe nicht geschrieben"),
               std::string::npos);
-    EXPECT_EQ(testsupport::run_cli({"--version"}).exit_code, 0);
+    const auto version = testsupport::run_cli({"--version"});
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, std::string("bremora-cli ") + app::kVersion + "\n");
     auto bad = testsupport::run_cli({"--unsinn", "x.d83"});
     EXPECT_EQ(bad.exit_code, 2);
     EXPECT_NE(bad.err.find("Unbekannte Option: --unsinn"), std::string::npos);

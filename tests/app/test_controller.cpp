@@ -24,7 +24,7 @@ struct Detection {
         excel.Connect();
         workbook::PrepareWorkbook(excel, ui);
         controller = std::make_unique<app::ConversionController>(
-            excel, ui, app::StartupValues{temp, "#,###,##0.00", "#######0.000"});
+            excel, ui, workbook::StartupValues{temp, "#,###,##0.00", "#######0.000"});
         end = controller->run(dir / "input.gaeb", {});
     }
     bool temp_empty() const { return std::filesystem::is_empty(temp); }

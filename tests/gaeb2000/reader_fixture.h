@@ -7,27 +7,39 @@
 #include <vector>
 
 #include "gaeb2000/reader.h"
+#include "tests/support/test_support.h"
 #include "workbook/conversion.h"
 #include "workbook/excel_session.h"
 #include "workbook/frontend.h"
 #include "workbook/layout.h"
 
 struct ReaderFixture {
+    static workbook::ConversionOptions with_notes(workbook::ConversionOptions options) {
+        options.ExportNotesText = true;
+        return options;
+    }
+
     workbook::ExcelSession excel;
     workbook::RecordingFrontend ui;
-    workbook::Conversion c{excel, ui};
-    std::unique_ptr<gaeb2000::Gaeb2kReader> reader;
+    workbook::Conversion c;
+    std::unique_ptr<gaeb2000::Reader> reader;
 
-    explicit ReaderFixture(workbook::ConversionOptions options = {}) {
+    explicit ReaderFixture(workbook::ConversionOptions options = {})
+        : c(excel, ui, testsupport::startup_values(), workbook::GaebFormat::Gaeb2000, with_notes(options),
+            {}) {
         excel.Connect();
         excel.set_sheets_in_new_workbook(1);
         excel.add_workbook();
-        c.options = options;
-        c.options.ExportNotesText = true;
-        c.format = workbook::GaebFormat::Gaeb2000;
         workbook::CreateSheets(c);
-        reader = std::make_unique<gaeb2000::Gaeb2kReader>(c);
-        reader->rows.Positions = 8;
+        reader = std::make_unique<gaeb2000::Reader>(c);
+        reader->rows().Positions = 8;
+    }
+
+    // A memo holding `text`, for the cell writers.
+    static std::unique_ptr<gaeb2000::LineList> memo(std::string text) {
+        auto list = std::make_unique<gaeb2000::LineList>(gaeb2000::LineList::Kind::Memo);
+        list->assign(std::move(text));
+        return list;
     }
 
     // Column `col` of `sheet` from row `first` down to the last used row ("" for empty cells).

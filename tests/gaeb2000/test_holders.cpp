@@ -157,7 +157,7 @@ TEST(Holders, MoveBereichTrimsAndConsumes) {
     gaeb2000::MoveBereich(source, 1, 0, target);  // e < b: nothing
     EXPECT_EQ(source.size(), 2);
     EXPECT_EQ(target.size(), 2);
-    gaeb2000::MoveBereichUnchanged(target, 0, 1, source);
+    gaeb2000::move_lines_untrimmed(target, 0, 1, source);
     EXPECT_EQ(lines_of(source), (std::vector<std::string>{"a", "d", "b", "c "}));
 }
 

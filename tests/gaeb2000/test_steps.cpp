@@ -39,7 +39,7 @@ TEST(ReaderSteps, StlbBauLinesAreRemoved) {
         ReaderFixture f;
         f.reader->set_source(lines(c.in));
         f.reader->STLBBau_weg();
-        EXPECT_EQ(held(f.reader->StringList1), c.out);
+        EXPECT_EQ(held(f.reader->state().StringList1), c.out);
     }
 }
 
@@ -118,7 +118,7 @@ TEST(ReaderSteps, HeaderSections) {
             for (int32_t col = 1; col <= 2; ++col) header.push_back(s.text(r, col));
         EXPECT_EQ(header, c.header);
         EXPECT_EQ(s.text(7, 2), "Positiontext");  // the caption row comes with or without AG
-        EXPECT_EQ(f.reader->rows.Positions, 8);
+        EXPECT_EQ(f.reader->rows().Positions, 8);
         EXPECT_TRUE(f.ui.messages.empty());
     }
 }
@@ -151,7 +151,7 @@ TEST(ReaderSteps, AdditionalTextsAndMainNotesNeedTheirLimitLines) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ReaderFixture f;
-        f.reader->rows.Notes = 1;
+        f.reader->rows().Notes = 1;
         f.reader->set_source(lines(c.file));
         f.reader->Zusatztext();
         f.reader->HauptHinweistext();
@@ -159,6 +159,6 @@ TEST(ReaderSteps, AdditionalTextsAndMainNotesNeedTheirLimitLines) {
         const workbook::Sheet& s = f.c.book().sheet(workbook::kHinweistext);
         for (int32_t r = 1; r <= s.last_row(); ++r) notes.push_back(s.text(r, 1));
         EXPECT_EQ(notes, c.notes);
-        EXPECT_EQ(f.reader->rows.Notes, c.next_row);
+        EXPECT_EQ(f.reader->rows().Notes, c.next_row);
     }
 }

@@ -7,6 +7,7 @@
 
 #include "reader_fixture.h"
 #include "workbook/rows.h"
+#include "workbook/run_end.h"
 #include "workbook/text.h"
 
 namespace {
@@ -46,11 +47,10 @@ TEST(WriteWrapped, CutsLongLinesAtTheLastBlank) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ReaderFixture f;
-        f.reader->RTFMemo5.assign(c.line);
-        f.reader->WriteWrapped(f.reader->RTFMemo5, gaeb2000::kItemLongText);
+        f.reader->WriteWrapped(*ReaderFixture::memo(c.line), gaeb2000::kItemLongText);
         const auto cells = f.column(workbook::kPositionsteil, 2, 8);
         EXPECT_EQ(lengths(cells), c.cells);
-        EXPECT_EQ(f.reader->rows.Positions, 8 + static_cast<int32_t>(c.cells.size()));
+        EXPECT_EQ(f.reader->rows().Positions, 8 + static_cast<int32_t>(c.cells.size()));
         std::string joined;
         for (const auto& cell : cells) joined += cell;
         if (c.name != "leading blanks of a later piece go") {
@@ -58,44 +58,41 @@ TEST(WriteWrapped, CutsLongLinesAtTheLastBlank) {
         }
     }
     ReaderFixture f;
-    f.reader->RTFMemo5.assign(blank_at_120);
-    f.reader->WriteWrapped(f.reader->RTFMemo5, gaeb2000::kItemLongText);
+    f.reader->WriteWrapped(*ReaderFixture::memo(blank_at_120), gaeb2000::kItemLongText);
     EXPECT_EQ(f.column(workbook::kPositionsteil, 2, 8).front().back(), ' ');  // the blank ends the piece
 }
 
 TEST(WriteWrapped, EmptyAndBlankLinesDependOnTheUse) {
     ReaderFixture f;
-    f.reader->RTFMemo5.assign("eins\r\n\r\n   \r\n  zwei");
-    f.reader->WriteWrapped(f.reader->RTFMemo5, gaeb2000::kItemLongText);
+    f.reader->WriteWrapped(*ReaderFixture::memo("eins\r\n\r\n   \r\n  zwei"), gaeb2000::kItemLongText);
     EXPECT_EQ(f.column(workbook::kPositionsteil, 2, 8), (std::vector<std::string>{"eins", "zwei"}));
 
-    f.reader->RTFMemo3.assign("eins\r\n\r\n   \r\n  zwei");
-    f.reader->rows.Notes = 1;
-    f.reader->WriteWrapped(f.reader->RTFMemo3, gaeb2000::kMainNotes);
+    f.reader->rows().Notes = 1;
+    f.reader->WriteWrapped(*ReaderFixture::memo("eins\r\n\r\n   \r\n  zwei"), gaeb2000::kMainNotes);
     // The empty line takes no row; the blank one is written as an empty cell.
     EXPECT_EQ(f.column(workbook::kHinweistext, 1, 1), (std::vector<std::string>{"eins", "", "zwei"}));
-    EXPECT_EQ(f.reader->rows.Notes, 4);
+    EXPECT_EQ(f.reader->rows().Notes, 4);
 }
 
 TEST(WriteWrapped, AFullSheetEndsTheWritingWithoutAMessagePerRow) {
     ReaderFixture f;
-    f.reader->rows.Positions = workbook::kMaxRow;  // the last row of a sheet
-    f.reader->RTFMemo5.assign(std::string(300, 'x') + "\r\nkurz");
-    EXPECT_THROW(f.reader->WriteWrapped(f.reader->RTFMemo5, gaeb2000::kItemLongText), gaeb2000::SheetFull);
+    f.reader->rows().Positions = workbook::kMaxRow;  // the last row of a sheet
+    const auto text = ReaderFixture::memo(std::string(300, 'x') + "\r\nkurz");
+    EXPECT_THROW(f.reader->WriteWrapped(*text, gaeb2000::kItemLongText), workbook::SheetFull);
     EXPECT_EQ(f.c.book().sheet(workbook::kPositionsteil).text(workbook::kMaxRow, 2), std::string(140, 'x'));
     EXPECT_TRUE(f.ui.messages.empty());
 
-    // The same for items: the run stops at the first one without room.
+    // The same for items (here outside any range): the run stops at the first one without room.
     ReaderFixture g;
-    std::vector<std::string> lines;
+    std::string items;
     for (int i = 1; i <= 3; ++i)
         for (const char* l :
              {"#begin[Position]", "[OZ]0010[end]", "[Menge]1[end]", "[Kurztext]Text[end]", "#end[Position]"})
-            lines.emplace_back(l);
-    for (const auto& l : lines) g.reader->StringList4.append(l);
-    g.reader->rows.Positions = workbook::kMaxRow - 2;
-    EXPECT_THROW(g.reader->Positionen(), gaeb2000::SheetFull);
-    EXPECT_EQ(g.reader->rows.Positions, workbook::kMaxRow + 1);
+            items += std::string(l) + "\r\n";
+    g.reader->set_source(items);
+    g.reader->rows().Positions = workbook::kMaxRow - 2;
+    EXPECT_THROW(g.reader->LVBereich(), workbook::SheetFull);
+    EXPECT_EQ(g.reader->rows().Positions, workbook::kMaxRow + 1);
     EXPECT_TRUE(g.ui.messages.empty());
 }
 
@@ -118,9 +115,8 @@ TEST(WriteChunked, PiecesOf140CharactersTheLastUntrimmed) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ReaderFixture f;
-        f.reader->RTFMemo5.assign(c.line);
-        f.reader->WriteChunked();
+        f.reader->WriteChunked(*ReaderFixture::memo(c.line));
         EXPECT_EQ(f.column(workbook::kPositionsteil, 2, 8), c.cells);
-        EXPECT_EQ(f.reader->rows.Positions, 8 + static_cast<int32_t>(c.cells.size()));
+        EXPECT_EQ(f.reader->rows().Positions, 8 + static_cast<int32_t>(c.cells.size()));
     }
 }

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
 // GAEB 90 through the console program: saved workbooks read back by openpyxl and compared with
-// reviewed dumps, damaged input, the sample files and generated bills.
+// reviewed dumps, damaged input and the sample files.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <random>
 
 #include "tests/gaeb90/records.h"
@@ -18,76 +16,24 @@ std::filesystem::path fixture(const std::string& name) {
     return testsupport::data_dir() / "gaeb90" / name;
 }
 
-bool update_golden() {
-    const char* v = std::getenv("BREMORA_UPDATE_GOLDEN");
-    return v != nullptr && std::string(v) == "1";
-}
-
-// The console's messages followed by the saved workbook, as one text.
-std::string cli_result(const std::filesystem::path& input, const std::vector<std::string>& options,
-                       int& exit_code) {
-    const auto out = testsupport::fresh_dir() / "lv.xlsx";
-    std::vector<std::string> args{input.string()};
-    args.insert(args.end(), options.begin(), options.end());
-    args.insert(args.end(), {"-o", out.string()});
-    const auto run = testsupport::run_cli(args);
-    exit_code = run.exit_code;
-    // The saved file's path depends on the temporary folder.
-    std::string text = "#stderr\n" + workbook::replace_all(run.err, out.string(), "lv.xlsx");
-    if (std::filesystem::exists(out)) text += "#workbook\n" + testsupport::xlsx_dump(out);
-    return text;
-}
-
-// A generated bill; nullopt when the generator cannot run here.
-std::optional<std::filesystem::path> generate(const std::vector<std::string>& args) {
-    const auto path = testsupport::fresh_dir() / "lv.d83";
-    std::string command =
-        std::string("/usr/bin/python3 ") + BREMORA_GAEBGEN + " 90 -q -o '" + path.string() + "'";
-    for (const auto& a : args) command += " " + a;
-    if (std::system(command.c_str()) != 0 || !std::filesystem::exists(path)) return std::nullopt;
-    return path;
-}
-
-int32_t count_items(workbook::Workbook& book) {
-    const workbook::Sheet& s = book.sheet("Positionsteil");
-    int32_t items = 0;
-    for (int32_t row = 8; row <= s.last_row(); ++row)
-        if (!s.text(row, 1).empty()) ++items;
-    return items;
-}
-
 }  // namespace
 
 TEST(Gaeb90Cli, WorkbooksMatchTheReviewedDumps) {
     // Together the cases switch every option that changes a GAEB 90 workbook at least once.
-    struct Case {
-        std::string golden, input;
-        std::vector<std::string> options;
-        int exit_code;
-    };
-    const Case cases[] = {
-        {"kalkulation_standard", "kalkulation.d83", {"--regelungen=nein"}, 0},
-        {"kalkulation_alle_optionen",
-         "kalkulation.d83",
+    testsupport::expect_golden_runs({
+        {"gaeb90/kalkulation_standard", fixture("kalkulation.d83"), {"--regelungen=nein"}, 0},
+        {"gaeb90/kalkulation_alle_optionen",
+         fixture("kalkulation.d83"),
          {"--regelungen=ja", "--nur-kurztexte", "--hinweistext", "--ohne-runden", "--teilsummen",
           "--ohne-kalkulationsspalten"},
          0},
-        {"angebot_teilsummen", "angebot.d84", {"--teilsummen", "--hinweistext"}, 0},
-        {"fehlerhafte_saetze", "fehlerhafte_saetze.d81", {}, 0},
-        {"fehlerhafte_saetze_abbruch", "fehlerhafte_saetze.d81", {"--ohne-fehlerprotokoll"}, 3},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.golden);
-        int exit_code = -1;
-        const std::string actual = cli_result(fixture(c.input), c.options, exit_code);
-        EXPECT_EQ(exit_code, c.exit_code) << actual;
-        const auto golden = fixture(c.golden + ".txt");
-        if (update_golden()) {
-            testsupport::write_file(golden, actual);
-            continue;
-        }
-        EXPECT_EQ(actual, testsupport::read_file(golden)) << "BREMORA_UPDATE_GOLDEN=1 writes " << golden;
-    }
+        {"gaeb90/angebot_teilsummen", fixture("angebot.d84"), {"--teilsummen", "--hinweistext"}, 0},
+        {"gaeb90/fehlerhafte_saetze", fixture("fehlerhafte_saetze.d81"), {}, 0},
+        {"gaeb90/fehlerhafte_saetze_abbruch",
+         fixture("fehlerhafte_saetze.d81"),
+         {"--ohne-fehlerprotokoll"},
+         3},
+    });
 }
 
 TEST(Gaeb90Cli, DamagedInputGetsAClearMessageAndNeverACrash) {
@@ -138,45 +84,4 @@ TEST(Gaeb90Cli, SampleFilesConvertOrAreRefusedWithAReason) {
         if (run.exit_code == 0) ++converted;
     }
     EXPECT_GT(converted, 0);
-}
-
-TEST(Gaeb90Cli, GeneratedBillsConvertCompletely) {
-    struct Case {
-        std::vector<std::string> args;
-        int32_t items;
-    };
-    const Case cases[] = {
-        {{"--items", "120", "--notes", "--subdescr", "--rules", "--index"}, 120},
-        {{"--items", "60", "--levels", "4", "--phase", "81", "--pad", "blank", "--ragged"}, 60},
-        {{"--items", "60", "--levels", "0", "--phase", "82", "--long-lines", "0"}, 60},
-        {{"--items", "60", "--levels", "3", "--phase", "84", "--notes", "--index"}, 60},
-    };
-    for (const auto& c : cases) {
-        std::string name;
-        for (const auto& a : c.args) name += a + " ";
-        SCOPED_TRACE(name);
-        const auto bill = generate(c.args);
-        if (!bill) GTEST_SKIP() << "gaebgen.py cannot run here";
-        workbook::ConversionOptions o;
-        o.ExportNotesText = o.SubtotalsSheet = true;
-        Bill run{testsupport::convert_in_memory(*bill, o, {true})};
-        EXPECT_EQ(run.conv.end, workbook::RunEnd::Completed);
-        EXPECT_EQ(run.messages(), std::vector<std::string>{
-                                      "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."});
-        EXPECT_EQ(count_items(run.book()), c.items);
-    }
-}
-
-TEST(Gaeb90Cli, GeneratedDamageIsLoggedOrRefused) {
-    for (const char* mode : {"badrecord", "truncate", "flip"}) {
-        SCOPED_TRACE(mode);
-        const auto bill = generate({"--items", "200", "--notes", "--corrupt", mode, "--seed", "7"});
-        if (!bill) GTEST_SKIP() << "gaebgen.py cannot run here";
-        Bill run{testsupport::convert_in_memory(*bill)};
-        EXPECT_TRUE(run.conv.end == workbook::RunEnd::Completed || run.conv.end == workbook::RunEnd::Refused);
-        if (std::string(mode) == "badrecord") {
-            EXPECT_TRUE(run.has_sheet("Fehlerhafte Zeilen"));
-            EXPECT_EQ(run.conv.end, workbook::RunEnd::Completed);
-        }
-    }
 }

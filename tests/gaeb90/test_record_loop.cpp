@@ -27,15 +27,12 @@ workbook::ConversionOptions no_log() {
 struct Direct {
     workbook::ExcelSession excel;
     workbook::RecordingFrontend ui;
-    workbook::Conversion c{excel, ui};
+    workbook::Conversion c;
 
-    explicit Direct(workbook::ConversionOptions options = {}) {
+    explicit Direct(workbook::ConversionOptions options = {})
+        : c(excel, ui, testsupport::startup_values(), workbook::GaebFormat::Gaeb90, options, {}) {
         excel.Connect();
         workbook::PrepareWorkbook(excel, ui);
-        c.options = options;
-        c.format = workbook::GaebFormat::Gaeb90;
-        c.money_format = "#,###,##0.00";
-        c.quantity_format = "#######0.000";
     }
     void run(std::istream& in) { gaeb90::sa0(c, in); }
     void run(const std::string& text) {

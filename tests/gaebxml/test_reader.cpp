@@ -282,31 +282,7 @@ TEST(XmlReader, HostileDocumentsEndClearly) {
 
 }  // namespace
 
-namespace {
-
 namespace fs = std::filesystem;
-
-int count_items(const workbook::Workbook& book) {
-    const workbook::Sheet* s = book.find_sheet("Positionsteil");
-    int items = 0;
-    for (int32_t row = 8; s && row <= s->last_row(); ++row)
-        if (!s->text(row, 1).empty() && s->text(row, 2).rfind("*** ", 0) == 0) ++items;
-    return items;
-}
-
-bool only_completion_message(const workbook::RecordingFrontend& ui) {
-    return ui.messages.size() == 1 && ui.messages[0].rfind("Konvertierung abgeschlossen.", 0) == 0;
-}
-
-std::optional<fs::path> generate(const std::string& args) {
-    const fs::path path = testsupport::fresh_dir() / "lv.x83";
-    const std::string command =
-        std::string("/usr/bin/python3 ") + BREMORA_GAEBGEN + " xml -q -o '" + path.string() + "' " + args;
-    if (std::system(command.c_str()) != 0 || !fs::exists(path)) return std::nullopt;
-    return path;
-}
-
-}  // namespace
 
 TEST(XmlSamples, EverySampleConvertsOrIsRefusedWithItsReason) {
     if (!testsupport::have_samples()) GTEST_SKIP() << "no sample folder " << testsupport::samples_dir();
@@ -328,45 +304,4 @@ TEST(XmlSamples, EverySampleConvertsOrIsRefusedWithItsReason) {
         ++converted;
     }
     EXPECT_GT(converted, 20);
-}
-
-TEST(XmlGenerated, EveryItemOfAGeneratedBillIsWritten) {
-    struct Case {
-        std::string args;
-        int items;
-    };
-    for (const Case& c : std::vector<Case>{
-             {"--items 300 --notes --subdescr", 300},
-             {"--items 300 --levels 3 --encoding utf-8-sig", 300},
-             {"--items 200 --levels 0 --long-lines 0", 200},
-             {"--items 200 --levels 6 --phase 84", 200},
-             {"--items 200 --levels 1 --phase 80 --no-prices", 200},
-         }) {
-        SCOPED_TRACE(c.args);
-        const auto bill = generate(c.args);
-        if (!bill) GTEST_SKIP() << "gaebgen.py cannot run here";
-        workbook::ConversionOptions options;
-        options.SubtotalsSheet = true;
-        options.ExportNotesText = true;
-        auto run = testsupport::convert_in_memory(*bill, options);
-        EXPECT_EQ(run.end, RunEnd::Completed);
-        EXPECT_TRUE(only_completion_message(*run.ui)) << run.ui->messages.front();
-        EXPECT_EQ(count_items(run.book()), c.items);
-    }
-}
-
-TEST(XmlGenerated, DamagedBillsNeverCrash) {
-    for (const std::string mode : {"unbalanced", "truncate", "flip", "phase"}) {
-        for (int seed = 1; seed <= 4; ++seed) {
-            SCOPED_TRACE(mode + " " + std::to_string(seed));
-            const auto bill = generate("--items 150 --notes --subdescr --corrupt " + mode + " --seed " +
-                                       std::to_string(seed));
-            if (!bill) GTEST_SKIP() << "gaebgen.py cannot run here";
-            auto run = testsupport::convert_in_memory(*bill, {});
-            EXPECT_NE(run.end, RunEnd::Running);
-            if (mode == "phase" || mode == "unbalanced") {
-                EXPECT_EQ(run.end, RunEnd::Refused);
-            }
-        }
-    }
 }

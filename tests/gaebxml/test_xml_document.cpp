@@ -67,9 +67,9 @@ TEST(XmlDocument, TextLookups) {
 
 TEST(XmlDocument, MissingChildIsAnEmptyElement) {
     Doc d("<a x=\"1\"><b>t</b></a>");
-    const Node missing = gaebxml::ChildPath(d.root(), {"c", "d", "e"});
+    const Node missing = gaebxml::child_path(d.root(), {"c", "d", "e"});
     EXPECT_FALSE(gaebxml::FindChild(d.root(), "c"));
-    EXPECT_FALSE(gaebxml::HasChildren(missing));
+    EXPECT_FALSE(gaebxml::has_children(missing));
     EXPECT_FALSE(gaebxml::HasAttribute(missing, "x"));
     EXPECT_EQ(gaebxml::AttributeText(missing, "x"), "");
     EXPECT_FALSE(gaebxml::ElementText(missing).has_value());
@@ -77,7 +77,7 @@ TEST(XmlDocument, MissingChildIsAnEmptyElement) {
     EXPECT_FALSE(gaebxml::NextSibling(missing));
     EXPECT_TRUE(gaebxml::HasAttribute(d.root(), "x"));
     EXPECT_EQ(gaebxml::AttributeText(d.root(), "x"), "1");
-    EXPECT_THROW(gaebxml::RequireText(gaebxml::ChildText(d.root(), "c"), "c"), gaebxml::XmlDocError);
+    EXPECT_THROW(gaebxml::require_text(gaebxml::ChildText(d.root(), "c"), "c"), gaebxml::XmlDocError);
 }
 
 TEST(XmlDocument, SiblingsOfAPrettyPrintedFile) {
@@ -86,12 +86,12 @@ TEST(XmlDocument, SiblingsOfAPrettyPrintedFile) {
         "-->\n\t<BoQBkdn>3</BoQBkdn>\n</i>");
     Node n = gaebxml::ChildElement(d.root(), "BoQBkdn");
     n = gaebxml::NextSibling(n);
-    EXPECT_EQ(gaebxml::NodeName(n), "BoQBkdn");
+    EXPECT_EQ(gaebxml::node_name(n), "BoQBkdn");
     EXPECT_EQ(*gaebxml::ElementText(n), "2");
     n = gaebxml::NextSibling(n);
-    EXPECT_EQ(gaebxml::NodeName(n), "#comment");  // a comment is a node with a name no element has
+    EXPECT_EQ(gaebxml::node_name(n), "#comment");  // a comment is a node with a name no element has
     Doc text("<p>lose<span>s</span></p>");
-    EXPECT_EQ(gaebxml::NodeName(text.root().first_child()), "#text");
+    EXPECT_EQ(gaebxml::node_name(text.root().first_child()), "#text");
 }
 
 TEST(XmlDocument, Encodings) {
@@ -160,7 +160,7 @@ TEST(XmlDocument, DeepNestingLoadsWithoutRecursion) {
     for (int i = 0; i < depth; ++i) xml += "<a>";
     for (int i = 0; i < depth; ++i) xml += "</a>";
     Doc d(xml);
-    EXPECT_EQ(gaebxml::NodeName(d.root()), "a");
+    EXPECT_EQ(gaebxml::node_name(d.root()), "a");
 }
 
 TEST(XmlDocument, DeclaredEncodingName) {

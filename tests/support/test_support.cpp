@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include "app/controller.h"
 #include "workbook/layout.h"
 #include "workbook/numbers.h"
+#include "workbook/text.h"
 
 namespace testsupport {
 
@@ -158,22 +160,37 @@ std::string dump_workbook(const workbook::Workbook& book) {
     return out;
 }
 
+workbook::StartupValues startup_values() {
+    return {fresh_dir(), workbook::make_money_format(",", "."), workbook::make_quantity_format(".")};
+}
+
 Converted convert_in_memory(const std::filesystem::path& input, const workbook::ConversionOptions& options,
                             std::vector<bool> answers) {
     Converted result;
     result.excel = std::make_unique<workbook::ExcelSession>();
     result.ui = std::make_unique<workbook::RecordingFrontend>();
     result.ui->answers = std::move(answers);
-    app::StartupValues values;
-    values.temp_folder = fresh_dir();
-    values.money_format = workbook::make_money_format(",", ".");
-    values.quantity_format = workbook::make_quantity_format(".");
-    result.excel->Connect();
-    result.excel->set_locale_number_formats(values.money_format, values.quantity_format);
-    workbook::PrepareWorkbook(*result.excel, *result.ui);
+    const workbook::StartupValues values = startup_values();
+    workbook::open_session(*result.excel, *result.ui, values);
     app::ConversionController controller(*result.excel, *result.ui, values);
     result.end = controller.run(input, options);
     return result;
+}
+
+int32_t count_items(const workbook::Workbook& book) {
+    const workbook::Sheet* s = book.find_sheet("Positionsteil");
+    int32_t items = 0;
+    for (int32_t row = 8; s && row <= s->last_row(); ++row)
+        if (!s->text(row, 1).empty()) ++items;
+    return items;
+}
+
+std::optional<std::filesystem::path> generate_bill(const std::string& format, const std::string& args) {
+    const std::filesystem::path path = fresh_dir() / ("lv." + format);
+    const std::string command = std::string("/usr/bin/python3 ") + BREMORA_GAEBGEN + " " + format +
+                                " -q -o '" + path.string() + "' " + args;
+    if (std::system(command.c_str()) != 0 || !std::filesystem::exists(path)) return std::nullopt;
+    return path;
 }
 
 CliRun run_cli(const std::vector<std::string>& args, std::string_view stdin_text) {
@@ -211,6 +228,47 @@ std::string xlsx_dump(const std::filesystem::path& xlsx) {
     std::string text = read_file(dir / "dump.txt");
     if (rc != 0) ADD_FAILURE() << "xlsx_dump failed for " << xlsx << ":\n" << text;
     return text;
+}
+
+std::string cli_result(const std::filesystem::path& input, const std::vector<std::string>& options,
+                       int& exit_code) {
+    const auto out = fresh_dir() / "lv.xlsx";
+    std::vector<std::string> args{input.string()};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {"-o", out.string()});
+    const auto run = run_cli(args);
+    exit_code = run.exit_code;
+    // Paths depend on the temporary folder and on where the project lies.
+    std::string err = workbook::replace_all(run.err, out.string(), "lv.xlsx");
+    err = workbook::replace_all(err, data_dir().string(), "<data>");
+    std::string text = "#stderr\n" + err;
+    if (std::filesystem::exists(out)) text += "#workbook\n" + xlsx_dump(out);
+    return text;
+}
+
+namespace {
+
+bool update_golden() {
+    const char* v = std::getenv("BREMORA_UPDATE_GOLDEN");
+    return v != nullptr && std::string(v) == "1";
+}
+
+}  // namespace
+
+void expect_golden_runs(const std::vector<GoldenRun>& runs) {
+    for (const GoldenRun& r : runs) {
+        SCOPED_TRACE(r.golden);
+        int exit_code = -1;
+        const std::string actual = cli_result(r.input, r.options, exit_code);
+        EXPECT_EQ(exit_code, r.exit_code) << actual;
+        const std::filesystem::path golden = std::filesystem::path(BREMORA_GOLDEN) / (r.golden + ".txt");
+        if (update_golden()) {
+            std::filesystem::create_directories(golden.parent_path());
+            write_file(golden, actual);
+            continue;
+        }
+        EXPECT_EQ(actual, read_file(golden)) << "BREMORA_UPDATE_GOLDEN=1 writes " << golden;
+    }
 }
 
 }  // namespace testsupport

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,9 @@ std::string dump_workbook(const workbook::Workbook& book);
 // Only the cell lines of one sheet, for compact expectations.
 std::vector<std::string> cell_lines(const workbook::Sheet& sheet);
 
+// Start-up values as in the "C" locale, with a fresh temporary folder.
+workbook::StartupValues startup_values();
+
 // A whole conversion in memory through the controller, as the console runs it but unsaved.
 struct Converted {
     std::unique_ptr<workbook::ExcelSession> excel;
@@ -42,6 +46,13 @@ struct Converted {
 };
 Converted convert_in_memory(const std::filesystem::path& input,
                             const workbook::ConversionOptions& options = {}, std::vector<bool> answers = {});
+
+// Item rows of Positionsteil: the rows from 8 on with an ordinal number in column A.
+int32_t count_items(const workbook::Workbook& book);
+
+// A bill written by the generator beside the project (gaebgen.py FORMAT -q -o FILE ARGS...),
+// FORMAT "90", "2000" or "xml"; nullopt when the generator cannot run here.
+std::optional<std::filesystem::path> generate_bill(const std::string& format, const std::string& args);
 
 // The console program.
 struct CliRun {
@@ -53,5 +64,22 @@ CliRun run_cli(const std::vector<std::string>& args, std::string_view stdin_text
 // The saved .xlsx read back by an independent reader (openpyxl), in the format of
 // tests/support/xlsx_dump.py: one line per non-empty cell, "Sheet!A1<TAB>kind<TAB>value..."
 std::string xlsx_dump(const std::filesystem::path& xlsx);
+
+// The console program's messages and its saved workbook as one text: "#stderr" and the messages
+// (the saved file named "lv.xlsx", the test data folder "<data>"), then "#workbook" and the
+// xlsx_dump of the file when one was written.
+std::string cli_result(const std::filesystem::path& input, const std::vector<std::string>& options,
+                       int& exit_code);
+
+// A run through the console program compared with its reviewed dump, the golden file
+// tests/support/golden/<golden>.txt. With BREMORA_UPDATE_GOLDEN=1 in the environment the golden
+// files are written from what the runs give instead: only when a change of a workbook is meant.
+struct GoldenRun {
+    std::string golden;  // "gaeb90/kalkulation_standard"
+    std::filesystem::path input;
+    std::vector<std::string> options;
+    int exit_code = 0;
+};
+void expect_golden_runs(const std::vector<GoldenRun>& runs);
 
 }  // namespace testsupport

@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/version.h"
 #include "app/window/desktop.h"
 #include "app/window/documents.h"
 #include "app/window/gauge.h"
@@ -138,7 +139,7 @@ private:
         m_desktop = TestDesktop();
         m_desktop.documents = path("Dokumente");
         QDir().mkpath(m_desktop.documents);
-        app::StartupValues values;
+        workbook::StartupValues values;
         values.temp_folder = m_dir->path().toStdString();
         values.money_format = workbook::make_money_format(".", ",");
         values.quantity_format = workbook::make_quantity_format(",");
@@ -621,8 +622,9 @@ private slots:
         QVERIFY(info);
         QCOMPARE(info->windowTitle(), QStringLiteral("Bremora Info"));
         const QString memo = info->findChild<QTextEdit*>()->toPlainText();
-        QCOMPARE(memo, QStringLiteral("\nBremora Ver. 2.20.05 Kasimo\n\nfür MS Excel 2003 bis 2019"));
-        info->LinkClick();
+        QCOMPARE(memo, QStringLiteral("\nBremora Ver. %1 Kasimo\n\nfür MS Excel 2003 bis 2019")
+                           .arg(QLatin1String(app::kVersion)));
+        info->open_link();
         QCOMPARE(m_desktop.opened.back(), app::window::TFormInfo::home_url());
 
         QFile pdf(QStringLiteral(BREMORA_MANUAL_PDF));

@@ -85,7 +85,7 @@ TEST(Workbook, MissingSheetAndMissingConnectionThrowWithClassAndMessage) {
     } catch (const std::exception& e) {
         EXPECT_EQ(step_report(e), "EWorkbookError : Die Tabelle \"Teilsummen\" existiert nicht.");
     }
-    excel.Release();
+    excel.release();
     EXPECT_THROW(excel.workbook(), BremoraError);
     EXPECT_THROW(excel.set_visible(true), BremoraError);
     EXPECT_NE(excel.result(), nullptr);  // still there for saving

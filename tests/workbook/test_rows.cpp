@@ -15,16 +15,13 @@ namespace {
 struct Fixture {
     ExcelSession excel;
     RecordingFrontend ui;
-    Conversion c{excel, ui};
+    Conversion c;
     SheetRows rows;
     RowKinds kinds{c, rows};
 
-    explicit Fixture(GaebFormat format, ConversionOptions options = {}, bool prepare_positions = true) {
+    explicit Fixture(GaebFormat format, ConversionOptions options = {}, bool prepare_positions = true)
+        : c(excel, ui, testsupport::startup_values(), format, options, {}) {
         excel.Connect();
-        c.format = format;
-        c.options = options;
-        c.money_format = "#,###,##0.00";
-        c.quantity_format = "#######0.000";
         PrepareWorkbook(excel, ui);
         CreateSheets(c);
         if (prepare_positions) PreparePositionsSheet(c);
@@ -191,15 +188,15 @@ TEST(Rows, SubtotalFormulaNeedsItemsInTheGroup) {
     Fixture fx(GaebFormat::Gaeb2000, all_sheets());
     fx.rows.GroupFirstRow = 20;
     fx.rows.LastItemRow = 35;
-    fx.kinds.SubtotalLabel(fx.rows.Subtotals, "LV-Bereich 01. Rohbau");
-    EXPECT_TRUE(fx.kinds.SubtotalFormula());
+    fx.kinds.subtotal_label(fx.rows.Subtotals, "LV-Bereich 01. Rohbau");
+    EXPECT_TRUE(fx.kinds.subtotal_formula());
     Sheet& t = fx.sheet(kTeilsummen);
     EXPECT_EQ(t.text(2, 1), "LV-Bereich 01. Rohbau");
     EXPECT_EQ(t.text(2, 2), "=SUM(Positionsteil!$F$20:$F$35)");
     EXPECT_EQ(fx.rows.Subtotals, 3);
     EXPECT_EQ(fx.rows.GroupFirstRow, 0);
     fx.rows.GroupFirstRow = 40;  // a group without items
-    EXPECT_FALSE(fx.kinds.SubtotalFormula());
+    EXPECT_FALSE(fx.kinds.subtotal_formula());
     EXPECT_EQ(fx.rows.Subtotals, 3);
 }
 

@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: MIT
+// The header sections: GAEBInfo, PrjInfo, VergabeInfo, AG and LVInfo with the OZ mask, written
+// into the header block and the caption row of Positionsteil.
+#include <fmt/format.h>
+
+#include "gaeb2000/reader.h"
+#include "gaeb2000/text_ops.h"
+#include "workbook/guarded.h"
+#include "workbook/layout.h"
+#include "workbook/text.h"
+
+namespace gaeb2000 {
+
+using workbook::guarded;
+
+bool Reader::take_section(std::string_view name) {
+    m_st.StringList2.clear();
+    if (m_st.StringList1.empty()) return false;
+    const int64_t b = FindeBereich(fmt::format("#begin[{}]", name));
+    const int64_t e = FindeBereich(fmt::format("#end[{}]", name));
+    if (b == -1 || e == -1) return false;
+    MoveBereich(m_st.StringList1, b, e, m_st.StringList2);
+    progress_to_remaining();
+    return true;
+}
+
+namespace {
+
+void drop_block_lines(LineList& lines) {
+    lines.erase_if([](std::string_view l) { return holds_key(l, "#begin[") || holds_key(l, "#end["); });
+}
+
+}  // namespace
+
+void Reader::GaebInfo() {
+    guarded(m_c.ui, "Verarbeitungsfehler auf GAEB-Info-Ebene\n\n", [&] {
+        if (take_section("GAEBInfo")) drop_block_lines(m_st.StringList2);
+    });
+}
+
+void Reader::PrjInfo() {
+    guarded(m_c.ui, "Verarbeitungsfehler auf PRJ-Info-Ebene\n\n", [&] {
+        if (!take_section("PrjInfo")) return;
+        drop_block_lines(m_st.StringList2);
+        const int64_t i = m_st.StringList2.find("[Bez]");
+        if (i == -1) return;
+        const std::string value = key_value(m_st.StringList2.line(i), "[Bez]");
+        if (!value.empty()) workbook::WriteHeaderBlock(m_c, 1, "Projektname:", value);
+    });
+}
+
+void Reader::VergabeInfo() {
+    guarded(m_c.ui, "Verarbeitungsfehler auf VergabeInfo-Ebene\n\n", [&] {
+        if (take_section("VergabeInfo")) drop_block_lines(m_st.StringList2);
+    });
+}
+
+void Reader::Auftraggeber() {
+    guarded(m_c.ui, "GAEB2000-Modul \"Arbeitgeber\", Abschnitt 1\n\n", [&] {
+        if (take_section("AG")) {
+            m_kinds.positions();
+            const int64_t i = m_st.StringList2.find("[Name1]");
+            if (i != -1) {
+                const std::string value = key_value(m_st.StringList2.line(i), "[Name1]", 150);
+                if (!value.empty()) workbook::WriteHeaderBlock(m_c, 4, "Auftraggeber:", value);
+            }
+        }
+    });
+    guarded(m_c.ui, "GAEB2000-Modul sa3, Abschnitt 2\n\n", [&] {
+        workbook::column_header_captions(m_c, rows());
+        workbook::column_header_formats(m_c);
+    });
+    guarded(m_c.ui, "GAEB2000-Modul \"Arbeitgeber\", Abschnitt 2\n\n",
+            [&] { workbook::column_header_styles(m_c, rows()); });
+}
+
+void Reader::LVInfo() {
+    guarded(m_c.ui, "GAEB2000-Modul \"LVInfo\"\n\n", [&] {
+        if (!take_section("LVInfo")) return;
+        m_kinds.positions();
+        if (const int64_t i = m_st.StringList2.find("[Bez]"); i != -1)
+            workbook::WriteHeaderBlock(m_c, 2,
+                                       "LV-Bezeichnung:", key_value(m_st.StringList2.line(i), "[Bez]", 250));
+        if (const int64_t i = m_st.StringList2.find("[Datum]"); i != -1)
+            workbook::WriteHeaderBlock(m_c, 3,
+                                       "LV-Datum:", key_value(m_st.StringList2.line(i), "[Datum]", 100));
+
+        // The OZ mask: the length of each level (LVStufe) and of the item number (Position).
+        m_st.oz_mask.clear();
+        while (true) {
+            m_st.Memo5.clear();
+            const int64_t b = FindeBereichStringList2("#begin[LVGlied]");
+            const int64_t e = FindeBereichStringList2("#end[LVGlied]");
+            if (b == -1 || e == -1 || e < b) break;
+            MoveBereich(m_st.StringList2, b, e, m_st.Memo5);
+            const int64_t length = FindeKeyMemo5("[Laenge]");
+            if (length == -1) continue;
+            const std::string digits(
+                workbook::trim_right_ctl(key_value(m_st.Memo5.line(length), "[Laenge]")));
+            if (FindeKeyMemo5("[Typ]LVStufe") != -1) m_st.oz_mask = field(m_st.oz_mask + digits, 20);
+            if (FindeKeyMemo5("[Typ]Position") != -1) m_st.oz_mask = field(m_st.oz_mask + digits, 20);
+        }
+        workbook::WriteHeaderBlock(m_c, 5, "OZ-Maske:", m_st.oz_mask);
+    });
+}
+
+}  // namespace gaeb2000

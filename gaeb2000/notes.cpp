@@ -1,0 +1,166 @@
+// SPDX-License-Identifier: MIT
+// Additional texts, main notes and the notes of the ranges, for the sheet "Hinweistext".
+#include "gaeb2000/reader.h"
+#include "gaeb2000/rtf_to_text.h"
+#include "gaeb2000/text_ops.h"
+#include "workbook/errors.h"
+#include "workbook/guarded.h"
+#include "workbook/text.h"
+
+namespace gaeb2000 {
+
+using workbook::guarded;
+
+namespace {
+
+// The text from the cut key on, without the key, without the first "[end]" (when the text holds
+// it in small letters) and without tabs.
+std::string cut_note(std::string text, std::string_view cut_key) {
+    if (const size_t at = find_key(text, cut_key); at != std::string::npos)
+        text = DeleteLineKey(cut_key, std::string_view(text).substr(at));
+    if (text.find("[end]") != std::string::npos) text = DeleteLineKey("[end]", text);
+    return delete_all(delete_all(text, "\\tab"), "\t");
+}
+
+bool block_line(std::string_view l) {
+    return holds_key(l, "#begin[") || holds_key(l, "#end[");
+}
+
+}  // namespace
+
+void Reader::Zusatztext() {
+    while (true) {
+        m_st.RTFMemo3.clear();
+        std::string text, title;
+        if (m_st.StringList1.empty()) return;
+        const int64_t b = FindeBereich("#begin[ZusText]");
+        if (b == -1) return;
+        const int64_t e = m_st.StringList1.find("#end[ZusText]", b + 1);
+        const int64_t z = FindeBereich("#begin[LV]");
+        const bool written = e != -1 && b < e && e < z;
+        if (written) {
+            constexpr std::string_view kFailed = "GAEB2000-Modul, Zusatztext\n\n";
+            const bool assembled = guarded(m_c.ui, kFailed, [&] {
+                for (int64_t i = b; i <= e; ++i) {
+                    guarded(m_c.ui, kFailed, [&] {
+                        const std::string_view l = m_st.StringList1.line(i);
+                        if (holds_key(l, "[Text]")) {
+                            title = DeleteLineKey("[end]", DeleteLineKey("[Text]", l)) + "\r\n";
+                        } else if (!block_line(l) && !l.empty()) {
+                            text.append(l);
+                            text.append("\r\n");
+                        }
+                    });
+                }
+                m_st.RTFMemo3.assign(title + RTFtoText(cut_note(std::move(text), "[TextRTF]")));
+            });
+            if (assembled) {
+                guarded(m_c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
+                    m_kinds.select(workbook::kHinweistext);
+                    WriteWrapped(m_st.RTFMemo3, kAdditionalTexts);
+                    m_c.ui.process_events();
+                });
+            }
+            guarded(m_c.ui, "GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1\n\n", [&] {
+                m_st.StringList1.erase(b, e);
+                progress_to_remaining();
+            });
+        }
+        ++rows().Notes;  // an empty row after each block
+        if (!written) return;
+    }
+}
+
+void Reader::HauptHinweistext() {
+    while (true) {
+        m_st.RTFMemo3.clear();
+        std::string text;
+        if (m_st.StringList1.empty()) return;
+        const int64_t b = FindeBereich("#begin[Hinweis]");
+        if (b == -1) return;
+        const int64_t e = m_st.StringList1.find("#end[Hinweis]", b + 1);
+        const int64_t z = FindeBereich("#begin[LVBereich]");
+        const bool written = e != -1 && b < e && e < z;
+        if (written) {
+            guarded(m_c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
+                for (int64_t i = b; i <= e; ++i) {
+                    const std::string_view l = m_st.StringList1.line(i);
+                    if (block_line(l) || holds_key(l, "[Kurztext]") || holds_key(l, "[StLNr]") || l.empty())
+                        continue;
+                    text.append(l);
+                    text.append("\r\n");
+                }
+                m_st.RTFMemo3.assign(RTFtoText(cut_note(std::move(text), "[Langtext]")));
+            });
+            guarded(m_c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
+                m_kinds.select(workbook::kHinweistext);
+                WriteWrapped(m_st.RTFMemo3, kMainNotes);
+                m_c.ui.process_events();
+            });
+            guarded(
+                [&] {
+                    m_st.StringList1.erase(b, e);
+                    progress_to_remaining();
+                },
+                [&](const std::exception&) {
+                    m_c.ui.message("GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1");
+                });
+        }
+        ++rows().Notes;
+        if (!written) return;
+    }
+}
+
+void Reader::Hinweistext(std::string_view abschnitt) {
+    const auto notes = [&] {
+        while (true) {
+            m_st.RTFMemo3.clear();
+            std::string text;
+            if (m_st.StringList2.empty()) return;
+            const int64_t b = FindeBereichStringList2("#begin[Hinweis]");
+            const int64_t e = FindeBereichStringList2("#end[Hinweis]");
+            if (b == -1 || e == -1 || e <= b) return;
+            guarded(
+                [&] {
+                    for (int64_t i = b; i <= e; ++i) {
+                        const std::string_view l = m_st.StringList2.line(i);
+                        if (block_line(l) || holds_key(l, "[Kurztext]") || holds_key(l, "[StLNr]")) continue;
+                        text.append(l);
+                        text.append("\r\n");
+                    }
+                    m_st.RTFMemo3.assign(RTFtoText(cut_note(std::move(text), "[Langtext]")));
+                    m_st.collected_notes.append(abschnitt);
+                    m_st.collected_notes.append(m_st.RTFMemo3.text());
+                },
+                [&](const std::exception&) {
+                    m_c.ui.message("GAEB2k-Modul\nFehler beim Sammeln des Hinweistextes");
+                });
+            guarded(
+                [&] {
+                    m_st.StringList2.erase(b, e);
+                    m_c.ui.progress_step(e - b);
+                },
+                [&](const std::exception&) {
+                    m_c.ui.message("GAEB2k-Modul\nFehler beim Löschen des Hinweistextes in StringList2");
+                });
+        }
+    };
+    guarded(m_c.ui, "Verarbeitungsfehler auf Hinweistext-Ebene, " + std::string(abschnitt) + "\n\n", notes);
+}
+
+void Reader::write_collected_notes() {
+    if (!m_c.options.ExportNotesText || m_st.collected_notes.empty()) return;
+    const auto write = [&] {
+        m_st.RTFMemo3.assign(RTFtoText(m_st.collected_notes));
+        m_kinds.select(workbook::kHinweistext);
+        WriteWrapped(m_st.RTFMemo3, kRangeNotes);
+        workbook::Sheet& s = m_kinds.select(workbook::kHinweistext);
+        s.autofit_used_range();
+        s.select_cell(1, 1);
+        m_c.ui.process_events();
+    };
+    guarded(write,
+            [&](const std::exception&) { m_c.ui.message("Fehler bei der Verarbeitung des Hinweistextes."); });
+}
+
+}  // namespace gaeb2000

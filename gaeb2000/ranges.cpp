@@ -1,0 +1,226 @@
+// SPDX-License-Identifier: MIT
+// Bill ranges: the top-level ranges of StringList1 and the inner ranges of one of them.
+#include "gaeb2000/reader.h"
+#include "gaeb2000/text_ops.h"
+#include "workbook/errors.h"
+#include "workbook/guarded.h"
+#include "workbook/text.h"
+
+namespace gaeb2000 {
+
+namespace {
+constexpr std::string_view kBeginRange = "#begin[LVBereich]";
+constexpr std::string_view kEndRange = "#end[LVBereich]";
+constexpr std::string_view kBeginItem = "#begin[Position]";
+}  // namespace
+
+void Reader::write_subtotal_label(std::string_view text, size_t capacity) {
+    m_kinds.subtotal_label(rows().Subtotals, field(text, capacity));
+    m_st.subtotal_oz.clear();
+    m_st.subtotal_label.clear();
+}
+
+void Reader::write_heading() {
+    const std::string heading = "LV-Bereich " + m_st.range_oz + ", " + m_st.range_label;
+    room_for_row(false);
+    m_kinds.HierarchyRow(heading);
+    Hinweistext(heading + "\r\n");
+}
+
+void Reader::LVBereich() {
+    m_st.StringList2.clear();
+    const auto ranges = [&] {
+        while (!m_st.end_of_ranges) {
+            m_st.range_oz.clear();
+            m_st.range_label.clear();
+            m_st.subtotal_oz.clear();
+            m_st.subtotal_label.clear();
+            const int64_t b = m_st.StringList1.empty() ? -1 : FindeBereich(kBeginRange);
+
+            // The matching end: begins and ends counted from the line after b (one line may be both).
+            int64_t e = -1;
+            int64_t begins = 1, ends = 0;
+            if (b != -1) {
+                for (int64_t i = b + 1; i < m_st.StringList1.size(); ++i) {
+                    const std::string_view l = m_st.StringList1.line(i);
+                    if (holds_key(l, kBeginRange)) ++begins;
+                    if (holds_key(l, kEndRange)) ++ends;
+                    if (begins == ends) {
+                        e = i;
+                        break;
+                    }
+                }
+            }
+            if (b == -1 || e == -1) {
+                // No range left, or one whose end cannot be matched: what remains of the file,
+                // that range included, is written as items outside any range, after all ranges.
+                m_st.end_of_ranges = true;
+                m_st.StringList2.clear();
+                m_st.StringList4.clear();
+                if (!m_st.StringList1.empty()) {
+                    m_st.StringList4.swap(m_st.StringList1);
+                    Positionen();
+                }
+                m_st.StringList4.clear();
+                break;
+            }
+
+            MoveBereich(m_st.StringList1, b, e, m_st.StringList2);
+            m_st.StringList2.erase_line(0);
+            m_st.StringList2.erase_line(m_st.StringList2.size() - 1);
+
+            if (const int64_t f = FindeKeyStringList2("[OZ]"); f != -1) {
+                m_st.range_oz =
+                    std::string(workbook::trim_ctl(key_value(m_st.StringList2.line(f), "[OZ]", 20)));
+                m_st.StringList2.erase_line(f);
+            }
+
+            std::string_view key = "[Bez]";
+            int64_t first = FindeBereichStringList2(key);
+            if (first == -1) {
+                key = "[BezTX]";
+                first = FindeBereichStringList2(key);
+            }
+            if (first != -1) {
+                // The designation may go on over further lines, up to the one that brings "[end]".
+                std::string text;
+                int64_t last = first;
+                while (true) {
+                    const size_t before = text.size();
+                    text.append(m_st.StringList2.line(last));  // past the list's end this throws
+                    if (find_key(text, "[end]", before >= 4 ? before - 4 : 0) != std::string::npos) break;
+                    ++last;
+                }
+                m_st.range_label = key_value(text, key);
+                m_st.StringList2.erase(first, last);
+            }
+
+            if (!m_st.range_oz.empty() && !m_st.range_label.empty()) {
+                m_st.range_label = std::string(workbook::trim_ctl(m_st.range_label));
+                m_st.range_oz = field(FormatBereich(m_st.range_oz, m_st.oz_mask), 20);
+                m_st.subtotal_label = field(m_st.range_label, 150);
+                m_st.subtotal_oz = m_st.range_oz;
+                write_heading();
+            }
+
+            if (begins < 2) {
+                if (m_c.options.SubtotalsSheet && !m_st.subtotal_label.empty())
+                    write_subtotal_label("LV-Bereich " + m_st.subtotal_oz + " " + m_st.subtotal_label, 182);
+                if (!m_st.StringList2.empty()) {
+                    m_st.StringList4.clear();
+                    m_st.StringList4.swap(m_st.StringList2);
+                    m_st.StringList2.clear();
+                    Positionen();
+                }
+            } else {
+                m_st.end_of_sub_ranges = false;
+                LVUnterBereiche();
+            }
+            m_c.ui.process_events();
+        }
+    };
+    workbook::guarded(ranges, [&](const std::exception& ex) {
+        m_c.ui.message("Verarbeitungsfehler auf LV-Hauptbereich-Ebene" + m_st.range_oz + "\n\n" +
+                       workbook::error_class_name(ex) + ": " + ex.what());
+    });
+    write_collected_notes();
+}
+
+// Items that stand in StringList2 beside the inner ranges, before the next inner range (or all
+// that are left when none follows): they are written now, under the last heading, so that none is
+// lost and none is carried into the next top-level range. Returns the number of lines taken.
+int64_t Reader::write_items_before_next_range(int64_t b) {
+    const int64_t p = m_st.StringList2.find(kBeginItem);
+    if (p == -1 || (b != -1 && p > b)) return 0;
+    const int64_t last = b == -1 ? m_st.StringList2.size() - 1 : b - 1;
+    MoveBereich(m_st.StringList2, p, last, m_st.StringList4);
+    if (m_c.options.SubtotalsSheet && !m_st.subtotal_label.empty())
+        write_subtotal_label(m_st.subtotal_oz + " " + m_st.subtotal_label, 171);
+    Positionen();
+    return last - p + 1;
+}
+
+// The headings of one cut: the range it starts with and the ranges opened inside it before the
+// first end. An item that comes before an inner range (the stop mark) is written before that
+// range's heading, with the items around it; then the passes go on.
+void Reader::heading_passes() {
+    while (true) {
+        bool stop = false;
+        int64_t before = -1;  // the items of the stop stand above this line
+        auto deleted = [&](int64_t line) {
+            m_st.StringList4.erase_line(line);
+            if (line < before) --before;
+        };
+        int64_t cut = -1;
+        do {
+            cut = FindeKeyStringList4(kBeginRange);
+            const int64_t p = FindeKeyStringList4(kBeginItem);
+            if (cut != -1) m_st.StringList4.erase_line(cut);
+            if (p != -1 && cut > p) {
+                stop = true;
+                before = cut;
+            }
+            const int64_t f = FindeKeyStringList4("[OZ]");
+            if (f - 1 >= p) continue;
+            if (f != -1) {
+                m_st.range_oz = key_value(m_st.StringList4.line(f), "[OZ]", 20);
+                if (f < p) deleted(f);
+            }
+            if (const int64_t g = FindeKeyStringList4("[Bez]"); g != -1) {
+                m_st.range_label = key_value(m_st.StringList4.line(g), "[Bez]");
+                deleted(g);
+            } else if (const int64_t h = FindeKeyStringList4("[BezTX]"); h != -1) {
+                m_st.range_label = key_value(m_st.StringList4.line(h), "[BezTX]");
+                deleted(h);
+            }
+            if (!m_st.range_oz.empty() && !m_st.range_label.empty()) {
+                m_st.range_label = std::string(workbook::trim_right_ctl(m_st.range_label));
+                m_st.range_oz = field(FormatBereich(m_st.range_oz, m_st.oz_mask), 20);
+                m_st.subtotal_label = field(m_st.range_label, 150);
+                m_st.subtotal_oz = m_st.range_oz;
+                write_heading();
+                m_st.range_oz.clear();
+                m_st.range_label.clear();
+            }
+        } while (cut != -1 && !stop);
+        if (!stop) return;
+        if (m_c.options.SubtotalsSheet && !m_st.subtotal_label.empty())
+            write_subtotal_label(m_st.subtotal_oz + " " + m_st.subtotal_label, 171);
+        Positionen(before);
+    }
+}
+
+void Reader::LVUnterBereiche() {
+    const auto inner_ranges = [&] {
+        m_st.StringList4.clear();
+        m_c.ui.process_events();
+        while (!m_st.end_of_sub_ranges) {
+            m_st.range_oz.clear();
+            m_st.range_label.clear();
+            int64_t b = -1, e = -1;
+            if (!m_st.StringList2.empty()) {
+                b = FindeBereichStringList2(kBeginRange);
+                if (b != -1) e = m_st.StringList2.find(kEndRange, b + 1);
+            }
+            if (const int64_t taken = write_items_before_next_range(b); taken > 0 && b != -1) {
+                b -= taken;
+                if (e != -1) e -= taken;
+            }
+            if (b == -1 || e <= b) {
+                m_st.end_of_sub_ranges = true;
+                continue;
+            }
+            MoveBereich(m_st.StringList2, b, e, m_st.StringList4);
+            heading_passes();
+            if (m_c.options.SubtotalsSheet && !m_st.subtotal_label.empty())
+                write_subtotal_label(m_st.subtotal_oz + " " + m_st.subtotal_label, 171);
+            Positionen();
+        }
+    };
+    workbook::guarded(inner_ranges, [&](const std::exception& ex) {
+        m_c.ui.message("Verarbeitungsfehler auf LV-Unterbereich-Ebene " + m_st.range_oz + "\n\n" +
+                       "Bezeichnung: " + m_st.range_label + "\n\n" + workbook::step_report(ex));
+    });
+}
+
+}  // namespace gaeb2000

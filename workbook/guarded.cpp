@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: MIT
+#include "workbook/guarded.h"
+
+#include <string>
+
+#include "workbook/errors.h"
+
+namespace workbook {
+
+bool guarded(FunctionRef<void()> step, FunctionRef<void(const std::exception&)> failed) {
+    try {
+        step();
+        return true;
+    } catch (const std::exception& e) {
+        failed(e);
+        return false;
+    }
+}
+
+bool guarded(Frontend& ui, std::string_view prefix, FunctionRef<void()> step) {
+    return guarded(step, [&](const std::exception& e) { ui.message(std::string(prefix) + step_report(e)); });
+}
+
+}  // namespace workbook
