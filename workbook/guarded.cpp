@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "workbook/guarded.h"
 
+#include <new>
 #include <string>
 
 #include "workbook/errors.h"
@@ -11,6 +12,9 @@ bool guarded(FunctionRef<void()> step, FunctionRef<void(const std::exception&)> 
     try {
         step();
         return true;
+    } catch (const std::bad_alloc&) {
+        // No step can go on without memory: the run ends at once, wherever it stands.
+        throw;
     } catch (const std::exception& e) {
         failed(e);
         return false;
