@@ -7,33 +7,20 @@
 #include "gaebxml/reader.h"
 #include "workbook/guarded.h"
 #include "workbook/numbers.h"
+#include "workbook/oz.h"
 
 namespace gaebxml {
-namespace {
-
-std::string pad_left(std::string_view part, int length) {
-    const size_t have = workbook::utf8_length(part);
-    const size_t want = static_cast<size_t>(length);
-    std::string out;
-    if (have < want) out.assign(want - have, '0');
-    out += part;
-    return out;
-}
-
-}  // namespace
 
 int range_levels(const XmlReaderState& st) {
     return st.MaskLength - (st.IndexLength == "0" ? 1 : 2);
 }
 
 std::string funcFormatBereich(std::string_view part, int length) {
-    if (length <= 0) return {};
-    return pad_left(part, length) + ".";
+    return workbook::oz_range_part(part, length);
 }
 
 std::string funcFormatItem(std::string_view part, int length) {
-    if (part.empty() || length <= 0) return {};
-    return pad_left(part, length);
+    return workbook::oz_item_part(part, length);
 }
 
 int mask_digit(std::string_view mask, int level) {
