@@ -32,8 +32,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Lengths the DA XML fields hold, in characters.
-constexpr size_t kNamePrj = 20, kLblPrj = 60, kBoQName = 20, kAddressName = 40, kStreet = 40, kPCode = 10,
-                 kCity = 40, kUnit = 20, kCurrency = 3, kCurrencyLabel = 30, kLblBkdn = 20;
+constexpr size_t kNamePrj = 20, kLblPrj = 60, kBoQName = 20, kAddressName = 40, kStreet = 40, kCity = 40,
+                 kUnit = 20, kCurrency = 3, kCurrencyLabel = 30, kLblBkdn = 20;
 constexpr size_t kAddressNames = 4;  // Name1 to Name4
 
 // Text fit for one XML element: valid UTF-8, no control characters (line breaks become blanks),
