@@ -39,7 +39,7 @@ void Reader::sa12() {
         m_title_row = 0;
         m_title_notes_row = 0;
     }
-    const std::string label = cell_text("LV-Gruppe " + m_st.GroupOzDotted + " - " + m_st.GroupTitle);
+    const std::string label = group_label(m_st.GroupOzDotted, m_st.GroupTitle);
     const std::string heading = cell_text("LV-Gruppe " + m_st.GroupOzDotted + " " + m_st.GroupTitle);
     record_step("Prozedur sa12\n\n", [&] {
         if (continued) {

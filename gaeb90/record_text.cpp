@@ -131,6 +131,16 @@ std::string group_oz_dotted(std::string_view group_oz, const MaskWidths& w) {
     return dotted;
 }
 
+std::string group_label(std::string_view group_oz_dotted, std::string_view title) {
+    std::string label = "LV-Gruppe ";
+    label += group_oz_dotted;
+    if (!all_blanks(title)) {
+        label += " - ";
+        label += title;
+    }
+    return cell_text(label);
+}
+
 std::string format_item_oz(std::string_view oz_field, const MaskWidths& w) {
     const auto p = oz_parts(oz_field, w);
     const std::array<int, 4> levels{w.level1, w.level2, w.level3, w.level4};

@@ -40,6 +40,10 @@ MaskWidths count_mask(std::string_view mask);
 // width: " 1 2" -> "01.02".
 std::string group_oz_dotted(std::string_view group_oz, const MaskWidths& w);
 
+// "LV-Gruppe 01.02 - Erdarbeiten", the label of a group's row and of its subtotal, as a cell
+// shows it; a group without title goes by its number alone.
+std::string group_label(std::string_view group_oz_dotted, std::string_view title);
+
 // The item OZ field (columns 3-11) with level separators, e.g. 01020010A -> 01.02.0010.A. The
 // right-aligned fields lose their blanks and get leading zeros instead: " 1 2  10" -> 01.02.0010,
 // as the same item reads in the other formats.

@@ -346,7 +346,7 @@ TEST(Subtotals, OnlyTheInnermostGroupGetsASubtotal) {
     Bill run = convert(input, o);
     // Group 03 has no title record: its items still count, under its number alone.
     EXPECT_EQ(run.column("Teilsummen", 1, 2), (Lines{"LV-Gruppe 01.01 - Erdarbeiten", "LV-Gruppe 02 - Leer",
-                                                     "LV-Gruppe 03 -", "LV-Gruppe 05 - Wand", "", "Gesamt"}));
+                                                     "LV-Gruppe 03", "LV-Gruppe 05 - Wand", "", "Gesamt"}));
     EXPECT_EQ(run.column("Teilsummen", 2, 2),
               (Lines{"=SUM(Positionsteil!$F$11:$F$12)", "", "=SUM(Positionsteil!$F$14:$F$14)",
                      "=SUM(Positionsteil!$F$18:$F$18)", "", "=ROUND(SUM($B$2:$B$5),2)"}));
