@@ -32,7 +32,9 @@ void Reader::sa12() {
     if (continued) {
         // A joined title fills a cell at most; the lines beyond that add nothing one could see.
         if (m_st.GroupTitle.size() >= kMaxTitle) return;
-        m_st.GroupTitle = std::string(trim_trailing_blanks(m_st.GroupTitle)) + " " + std::string(col(3, 42));
+        std::string title(trim_trailing_blanks(m_st.GroupTitle));
+        if (!title.empty()) title += ' ';
+        m_st.GroupTitle = title + std::string(col(3, 42));
         if (m_st.GroupTitle.size() > kMaxTitle) m_st.GroupTitle.resize(kMaxTitle);
     } else {
         m_st.GroupTitle = col(3, 42);

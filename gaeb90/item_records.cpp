@@ -57,7 +57,7 @@ void Reader::item_record(std::string_view oz, std::string_view kind, std::string
 void Reader::bid_item_row(int32_t r, std::string_view oz, std::string_view quantity_integer,
                           std::string_view quantity_decimals, std::string_view unit) {
     m_bid.row = r;
-    m_bid.oz = oz;
+    m_bid.oz = trim_trailing_blanks(oz);
     const std::string quantity = number_text(quantity_integer, quantity_decimals);
     if (quantity != ".")
         record_step("Prozedur sa21\n\n", [&] {
@@ -105,7 +105,8 @@ void Reader::sa23() {
 void Reader::bid_prices() {
     read_data_part();
     const std::string_view oz = col(3, 11);
-    if (!(m_bid.row > 0 && (all_blanks(oz) || oz == m_bid.oz))) item_record(oz, "", "", "", "");
+    const std::string_view number = trim_trailing_blanks(oz);
+    if (!(m_bid.row > 0 && (number.empty() || number == m_bid.oz))) item_record(oz, "", "", "", "");
     const BidItem bid = m_bid;
     m_bid = {};
     const int32_t r = bid.row;

@@ -105,7 +105,7 @@ private:
     // Phase 84: the item whose record 21 came last, until its prices are read.
     struct BidItem {
         int32_t row = 0;
-        std::string oz;  // columns 3-11 as read
+        std::string oz;  // columns 3-11 without trailing blanks
         bool has_quantity = false;
     };
     BidItem m_bid;

@@ -217,7 +217,7 @@ TEST(Gaeb90BidBills, GeneratedBidsKeepEveryItemTextAndTotal) {
         "--items 40 --levels 1 --seed 1",
         "--items 150 --levels 2 --seed 2 --subdescr",
         "--items 300 --levels 3 --seed 3 --per-group 7",
-        "--items 90 --levels 4 --seed 4 --index",
+        "--items 90 --levels 4 --seed 4 --index --pad blank --ragged",
         "--items 120 --levels 0 --seed 5",
     };
     for (const std::string& args : cases) {
