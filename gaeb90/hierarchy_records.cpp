@@ -30,7 +30,7 @@ void Reader::sa12() {
     m_st.NotesContext = true;
     read_data_part();
     if (continued) {
-        // A joined title fills a cell at most; the lines beyond that add nothing one could see.
+        // A joined title ends at kMaxTitle characters: no real title comes near that.
         if (m_st.GroupTitle.size() >= kMaxTitle) return;
         std::string title(trim_trailing_blanks(m_st.GroupTitle));
         if (!title.empty()) title += ' ';
