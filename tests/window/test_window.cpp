@@ -610,6 +610,22 @@ private slots:
                  qPrintable(cells.left(2000)));
     }
 
+    // Notes of a GAEB 90 bill that the notes option leaves out are named once, before the
+    // completion, as on the console.
+    void notesLeftOutAreNamedBeforeTheCompletion() {
+        QVERIFY(QFile::copy(QStringLiteral(BREMORA_SOURCE_DIR "/tests/data/gaeb90/hinweistext_verborgen.d83"),
+                            path("hinweise.d83")));
+        start({QStringLiteral("bremora"), path("hinweise.d83")});
+        QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton);
+        QCOMPARE(m_desktop.ended, 1);
+        QVERIFY2(m_desktop.boxes.size() >= 2, qPrintable(m_desktop.all_texts()));
+        QCOMPARE(m_desktop.boxes[m_desktop.boxes.size() - 2].text,
+                 QStringLiteral("Die Datei enthält 3 Zeilen Hinweistext; sie werden mit der Option "
+                                "„Hinweistext exportieren\" übernommen."));
+        QVERIFY(m_desktop.boxes.back().text.startsWith(QStringLiteral("Konvertierung abgeschlossen.")));
+        QCOMPARE(m_desktop.all_texts().count(QStringLiteral("Zeilen Hinweistext")), 1);
+    }
+
     void helpAndAbout() {
         start();
         control<QAction>("Hilfe1")->trigger();
