@@ -201,9 +201,19 @@ struct Entry {
     uint64_t packed = 0, size = 0, header = 0;
 };
 
+// Bytes of packed data read, for whoever shows the progress.
+struct ReadMeter {
+    const ZipProgress* progress = nullptr;
+    uint64_t done = 0, total = 0;
+    void add(size_t n) {
+        done += n;
+        if (progress) (*progress)(done, total);
+    }
+};
+
 // Inflates (or copies) one part, checks its CRC and size and scans it when it is XML.
 std::string check_entry(const ReadOnlyFile& file, const Entry& e, uint64_t directory, int& read_error,
-                        int64_t& cells) {
+                        int64_t& cells, ReadMeter& meter) {
     unsigned char local[30];
     if (!file.read(e.header, local, sizeof local)) {
         read_error = errno;
@@ -235,6 +245,7 @@ std::string check_entry(const ReadOnlyFile& file, const Entry& e, uint64_t direc
                 return "Daten fehlen";
             }
             take(in.data(), n);
+            meter.add(n);
             offset += n;
             left -= n;
         }
@@ -250,6 +261,7 @@ std::string check_entry(const ReadOnlyFile& file, const Entry& e, uint64_t direc
                     read_error = errno;
                     break;
                 }
+                meter.add(n);
                 offset += n;
                 left -= n;
                 z.next_in = in.data();
@@ -279,7 +291,10 @@ std::string check_entry(const ReadOnlyFile& file, const Entry& e, uint64_t direc
 
 }  // namespace
 
-ZipCheck check_zip(const std::filesystem::path& path, const ZipExpectation& expected) {
+namespace {
+
+ZipCheck check(const std::filesystem::path& path, const ZipExpectation& expected,
+               const ZipProgress* progress) {
     ZipCheck result;
     auto fault = [&](std::string what) {
         result.fault = std::move(what);
@@ -319,6 +334,7 @@ ZipCheck check_zip(const std::filesystem::path& path, const ZipExpectation& expe
         return fault("Verzeichnis nicht lesbar");
     }
     std::set<std::string> seen;
+    ReadMeter meter{progress, 0, directory};
     size_t at = 0;
     for (uint16_t i = 0; i < entries; ++i) {
         if (at + 46 > dir.size() || le32(&dir[at]) != kDirectoryEntry) return fault("Verzeichnis beschädigt");
@@ -336,7 +352,7 @@ ZipCheck check_zip(const std::filesystem::path& path, const ZipExpectation& expe
         at += 46 + name_length + extra + comment;
 
         int64_t cells = -1;
-        const std::string problem = check_entry(file, e, directory, result.read_error, cells);
+        const std::string problem = check_entry(file, e, directory, result.read_error, cells, meter);
         if (!problem.empty()) return fault(e.name + ": " + problem);
         const auto wanted = expected.parts.find(e.name);
         if (wanted != expected.parts.end() && wanted->second >= 0 && wanted->second != cells)
@@ -348,6 +364,16 @@ ZipCheck check_zip(const std::filesystem::path& path, const ZipExpectation& expe
         if (!seen.count(name)) return fault(name + " fehlt");
     result.ok = true;
     return result;
+}
+
+}  // namespace
+
+ZipCheck check_zip(const std::filesystem::path& path, const ZipExpectation& expected) {
+    return check(path, expected, nullptr);
+}
+
+ZipCheck check_zip(const std::filesystem::path& path, const ZipExpectation& expected, ZipProgress progress) {
+    return check(path, expected, &progress);
 }
 
 }  // namespace workbook::xlsx
