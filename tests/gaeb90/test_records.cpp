@@ -43,11 +43,11 @@ TEST(HeaderRecords, FillTheHeaderBlockAndTheCaptionRow) {
                        item("01010010", "NNN"));
     EXPECT_EQ(run.column("Positionsteil", 1, 1),
               (Lines{"Projektname:", "LV-Bezeichnung:", "LV-Datum:", "Auftraggeber:", "OZ-Maske:", "",
-                     "Ordnungszahl", "01.01.0010"}));
+                     "Ordnungszahl", "01.01.0010", "", ""}));
     EXPECT_EQ(run.column("Positionsteil", 2, 1),
               (Lines{padded("Neubau Bauhof", 60), padded("LV 06 Ausbau", 40), "01.02.09",
                      padded("Stadt Oberbrück", 60), "1122PPPPI", "", "Positionstext",
-                     "*** Normalposition, Typ NNN"}));
+                     "*** Normalposition, Typ NNN", "", "Summe Leistungsverzeichnis"}));
     EXPECT_EQ(run.cell("Positionsteil", "B3"), "t 01.02.09");  // the date stays text
     EXPECT_EQ(run.cell("Positionsteil", "H7"), "t Faktor");
     EXPECT_EQ(run.style("Positionsteil", "A7"), "bold fill=36 border align=center");
@@ -185,9 +185,10 @@ TEST(ItemRecords, SubDescriptionsStandBelowAnEmptyRowInPurple) {
     Bill run = convert(header() + item("01010010", "NNN") + rec("24", {{3, "01"}}) + short_text("Teil a") +
                        rec("24", {{3, "02"}, {6, "00000003"}, {14, "250"}, {17, "m"}}) +
                        rec("24", {{3, "03"}, {6, "3       "}, {14, "250"}, {17, "m"}}));
-    EXPECT_EQ(run.column("Positionsteil", 2, 9), (Lines{"", "Unterbeschreibung 01:", padded("Teil a", 70), "",
-                                                        "Unterposition 02, Menge: 3,250 m   :", "",
-                                                        "Unterposition 03, Menge: 3       250 m   :"}));
+    EXPECT_EQ(run.column("Positionsteil", 2, 9),
+              (Lines{"", "Unterbeschreibung 01:", padded("Teil a", 70), "",
+                     "Unterposition 02, Menge: 3,250 m   :", "",
+                     "Unterposition 03, Menge: 3       250 m   :", "", "Summe Leistungsverzeichnis"}));
     EXPECT_EQ(run.style("Positionsteil", "B10"), "color=8388736");
     EXPECT_EQ(run.messages().front(), "Ungültiges Umwandlungsformat bei der Unterbeschreibung.");
 }
@@ -200,7 +201,8 @@ TEST(TextRecords, ContextsDecideWhereLongTextLinesGo) {
                        with_notes());
     const std::string group = "LV-Gruppe 01 - " + padded("Rohbau", 40);
     EXPECT_EQ(run.column("Positionsteil", 2, 8),
-              (Lines{group, "*** Normalposition, Typ NNN", padded("Langtext", 55), padded("beides", 55)}));
+              (Lines{group, "*** Normalposition, Typ NNN", padded("Langtext", 55), padded("beides", 55), "",
+                     "Summe Leistungsverzeichnis"}));
     EXPECT_EQ(run.column("Hinweistext", 1, 1),
               (Lines{padded("Vorbemerkung", 55), "LV-Gruppe 01 " + padded("Rohbau", 40),
                      padded("Gruppenhinweis", 55), padded("beides", 55)}));
@@ -215,7 +217,7 @@ TEST(TextRecords, ShortTextCleanUpAndOnlyShortTexts) {
                 only_short);
     EXPECT_EQ(run.column("Positionsteil", 2, 8),
               (Lines{"*** Normalposition, Typ NNN", padded("Rohr 1'' verzinkt DN 25", 70),
-                     "*** Normalposition, Typ NNN"}));
+                     "*** Normalposition, Typ NNN", "", "Summe Leistungsverzeichnis"}));
     EXPECT_EQ(run.column("Hinweistext", 1, 1), Lines{padded("Hinweis", 55)});
     for (int32_t row = 1; row <= 10; ++row)
         EXPECT_EQ(run.book().sheet("Positionsteil").outline_level(row), 0);
@@ -225,7 +227,8 @@ TEST(TextRecords, Phase84LongTextStartsInTheItemRow) {
     Bill run = convert(header("84") + item("01010010", "NNN") +
                        prices("01010010", "000000001", "000", " ", "0000000001", "00") + long_text("eins") +
                        long_text("zwei") + item("01010020", "NNN"));
-    EXPECT_EQ(run.column("Positionsteil", 2, 8), (Lines{padded("eins", 55), padded("zwei", 55), "", ""}));
+    EXPECT_EQ(run.column("Positionsteil", 2, 8),
+              (Lines{padded("eins", 55), padded("zwei", 55), "", "", "", "Summe Leistungsverzeichnis"}));
     EXPECT_EQ(run.cell("Positionsteil", "A11"), "t 01.01.0020");
 }
 
