@@ -13,6 +13,9 @@ constexpr std::string_view kBillSubject = "Leistungsverzeichnis";
 
 // The first row below the caption row 7.
 constexpr int32_t kFirstBodyRow = 8;
+// Column F as wide as the total column of Teilsummen: a bill's total runs to millions, which the
+// item totals' width of 10 or 12 would show as "###".
+constexpr double kTotalColumnWidth = 15;
 // Enough for any bill name; the footer holds at most 255 characters in all.
 constexpr size_t kMaxBillNameCharacters = 100;
 
@@ -68,6 +71,7 @@ void grand_total_step(Conversion& c) {
     s.set_formula(total_row, 6, fmt::format("=SUM($F${}:$F${})", kFirstBodyRow, last));
     s.set_bold(total_row, 2, true);
     s.set_bold(total_row, 6, true);
+    if (s.column_width(6).value_or(0) < kTotalColumnWidth) s.set_column_width(6, 6, kTotalColumnWidth);
     c.ui.process_events();
 }
 

@@ -374,6 +374,7 @@ TEST(Finish, GrandTotalBelowTheLastRowWhereItemsCarryTotals) {
         const Sheet& p = fx.sheet(kPositionsteil);
         if (k.total_row == 0) {
             EXPECT_EQ(p.last_row(), last);
+            EXPECT_EQ(p.column_width(6), k.format == GaebFormat::Gaeb90 ? 12 : 10);
             continue;
         }
         ASSERT_EQ(k.total_row, last + 2);
@@ -384,6 +385,7 @@ TEST(Finish, GrandTotalBelowTheLastRowWhereItemsCarryTotals) {
         EXPECT_EQ(p.effective_format(k.total_row, 2).bold, true);
         EXPECT_EQ(p.effective_format(k.total_row, 6).bold, true);
         EXPECT_EQ(p.effective_format(k.total_row, 6).number_format, fx.c.money_format);
+        EXPECT_EQ(p.column_width(6), 15);  // room for millions, as the total column of Teilsummen
         FormulaEvaluator eval(*fx.excel.result());
         EXPECT_DOUBLE_EQ(eval.evaluate(p, k.total_row, 6).value, k.total);
     }
