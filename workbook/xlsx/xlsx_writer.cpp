@@ -808,7 +808,9 @@ ZipExpectation write_file(const ExcelSession& excel, const Workbook& book, const
     }
     if (active) worksheet_activate(active);
     library_files.meter = &meter;
-    library_files.packing_total = library_files.written;
+    // The library reads what it wrote twice: the rows' data is copied into the sheet's part,
+    // which is then read again to be packed.
+    library_files.packing_total = 2 * library_files.written;
     library_files.read = 0;
     errno = 0;
     const lxw_error closed = lxw.close();
