@@ -64,9 +64,10 @@ void grand_total_step(Conversion& c) {
     bool totals = false;
     for (int32_t row = kFirstBodyRow; row <= last && !totals; ++row)
         totals = !s.value(row, 1).is_empty() && !s.value(row, 6).is_empty();
-    if (!totals) return;
-    s.Select();
     const int32_t total_row = last + 2;
+    // A sheet filled to its last rows has no room left for the total.
+    if (!totals || total_row > kMaxRow) return;
+    s.Select();
     s.set_value(total_row, 2, kGrandTotalLabel);
     s.set_formula(total_row, 6, fmt::format("=SUM($F${}:$F${})", kFirstBodyRow, last));
     s.set_bold(total_row, 2, true);
