@@ -250,8 +250,17 @@ std::string check_entry(const ReadOnlyFile& file, const Entry& e, uint64_t direc
             left -= n;
         }
     } else {
-        z_stream z{};
+        // Ended also when the progress display or the scanner throws.
+        struct Inflater {
+            z_stream z{};
+            bool open = false;
+            ~Inflater() {
+                if (open) inflateEnd(&z);
+            }
+        } inflater;
+        z_stream& z = inflater.z;
         if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return "zlib";
+        inflater.open = true;
         int status = Z_OK;
         while (status != Z_STREAM_END) {
             if (z.avail_in == 0) {
@@ -274,7 +283,6 @@ std::string check_entry(const ReadOnlyFile& file, const Entry& e, uint64_t direc
             if (status != Z_OK && status != Z_STREAM_END) break;
         }
         const bool ended = status == Z_STREAM_END && z.avail_in == 0 && left == 0;
-        inflateEnd(&z);
         if (read_error) return "Daten fehlen";
         if (status == Z_MEM_ERROR) throw std::bad_alloc();
         if (!ended) return "Kompression unvollständig";
