@@ -3,6 +3,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <iostream>
 
 #include "app/memory.h"
@@ -96,6 +97,8 @@ void ConsoleFrontend::beep() {
 }
 
 void ConsoleFrontend::progress_start(workbook::ProgressKind kind, int64_t maximum) {
+    // The save after the conversion: the clock goes on, so that the line is seen to be alive.
+    if (kind == workbook::ProgressKind::Percent) m_stopped_at.reset();
     m_kind = kind;
     m_max = maximum;
     m_pos = 0;
@@ -147,7 +150,9 @@ void ConsoleFrontend::draw(bool force) {
         m_stopped_at ? *m_stopped_at
                      : std::chrono::duration_cast<std::chrono::milliseconds>(now - m_start) - m_paused_total;
     std::string what;
-    if (m_kind == workbook::ProgressKind::Bar && m_max > 0) {
+    if (m_kind == workbook::ProgressKind::Percent) {
+        what = fmt::format("… {} %", m_max > 0 ? std::clamp<int64_t>(m_pos, 0, m_max) * 100 / m_max : 0);
+    } else if (m_kind == workbook::ProgressKind::Bar && m_max > 0) {
         const int64_t pos = std::min(m_pos, m_max);
         what = fmt::format("{} von {} Zeilen ({} %)", pos, m_max, pos * 100 / m_max);
     } else if (m_kind == workbook::ProgressKind::Bar) {

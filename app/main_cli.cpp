@@ -141,9 +141,10 @@ int main(int argc, char** argv) {
     // Without -o a name may have been taken meanwhile: the next free one.
     if (!cl.output) output = app::derived_output(cl.input);
     try {
+        workbook::SaveDisplay shown(ui);
         workbook::xlsx::save(
             excel, *excel.result(), output,
-            cl.overwrite ? workbook::xlsx::Existing::Replace : workbook::xlsx::Existing::Keep);
+            cl.overwrite ? workbook::xlsx::Existing::Replace : workbook::xlsx::Existing::Keep, shown);
     } catch (const std::bad_alloc&) {
         app::release_memory_reserve();
         ui.closing_message(std::string(kOutOfMemory) + " Es wurde keine Arbeitsmappe geschrieben.");

@@ -31,9 +31,10 @@ std::string make_quantity_format(std::string_view decimal);
 
 // Program-wide values set up at start-up, which every conversion takes over.
 struct StartupValues {
-    std::filesystem::path temp_folder;  // TempFolder
-    std::string money_format;           // MoneyFormat, the locale's notation
-    std::string quantity_format;        // QuantityFormat
+    std::filesystem::path temp_folder;    // TempFolder
+    std::string money_format;             // MoneyFormat, the locale's notation
+    std::string quantity_format;          // QuantityFormat
+    std::string application = "Bremora";  // the program and its version, as the saved files name it
 };
 
 // How a run ended, for the front end: the console's exit status, the window's last message.

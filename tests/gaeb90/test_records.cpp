@@ -36,10 +36,10 @@ TEST(HeaderRecords, FillTheHeaderBlockAndTheCaptionRow) {
                        item("01010010", "NNN"));
     EXPECT_EQ(run.column("Positionsteil", 1, 1),
               (Lines{"Projektname:", "LV-Bezeichnung:", "LV-Datum:", "Auftraggeber:", "OZ-Maske:", "",
-                     "Ordnungszahl", "01.01.0010"}));
+                     "Ordnungszahl", "01.01.0010", "", ""}));
     EXPECT_EQ(run.column("Positionsteil", 2, 1),
               (Lines{"Neubau Bauhof", "LV 06 Ausbau", "01.02.09", "Stadt Oberbrück", "1122PPPPI", "",
-                     "Positionstext", "*** Normalposition, Typ NNN"}));
+                     "Positionstext", "*** Normalposition, Typ NNN", "", "Summe Leistungsverzeichnis"}));
     EXPECT_EQ(run.cell("Positionsteil", "B3"), "t 01.02.09");  // the date stays text
     EXPECT_EQ(run.cell("Positionsteil", "H7"), "t Faktor");
     EXPECT_EQ(run.style("Positionsteil", "A7"), "bold fill=36 border align=center");
@@ -49,8 +49,9 @@ TEST(HeaderRecords, WithoutRecord03TheBodyStillStartsBelowTheCaptionRow) {
     Bill no03 = convert(opening("81", "1122PPP") + rec("02", {{3, "Projekt"}}) + item("0101001", "NNN") +
                         short_text("Kurztext"));
     EXPECT_EQ(no03.column("Positionsteil", 1, 1),
-              (Lines{"Projektname:", "", "", "", "OZ-Maske:", "", "Ordnungszahl", "01.01.001", ""}));
-    EXPECT_EQ(no03.column("Positionsteil", 2, 8), (Lines{"*** Normalposition, Typ NNN", "Kurztext"}));
+              (Lines{"Projektname:", "", "", "", "OZ-Maske:", "", "Ordnungszahl", "01.01.001", "", "", ""}));
+    EXPECT_EQ(no03.column("Positionsteil", 2, 8),
+              (Lines{"*** Normalposition, Typ NNN", "Kurztext", "", "Summe Leistungsverzeichnis"}));
     EXPECT_EQ(no03.style("Positionsteil", "A7"), "bold fill=36 border align=center");
 
     // A record 03 once the body has begun writes the header again and leaves the body's rows.
@@ -87,10 +88,10 @@ TEST(HierarchyRecords, ConsecutiveTitleRecordsMakeOneRowWithTheWholeTitle) {
                     rec("11", {{3, "03"}}) + endless + item("03000010", "NNN"),
                 o);
     const std::string whole = "Vorbereitung und Durchführung der Messungen";
-    EXPECT_EQ(
-        run.column("Positionsteil", 2, 8),
-        (Lines{"LV-Gruppe 02 - " + whole, "LV-Gruppe 02 - Nach dem Hinweis", "*** Normalposition, Typ NNN",
-               run.book().sheet("Positionsteil").text(11, 2), "*** Normalposition, Typ NNN"}));
+    EXPECT_EQ(run.column("Positionsteil", 2, 8),
+              (Lines{"LV-Gruppe 02 - " + whole, "LV-Gruppe 02 - Nach dem Hinweis",
+                     "*** Normalposition, Typ NNN", run.book().sheet("Positionsteil").text(11, 2),
+                     "*** Normalposition, Typ NNN", "", "Summe Leistungsverzeichnis"}));
     EXPECT_EQ(run.column("Hinweistext", 1, 1),
               (Lines{"LV-Gruppe 02 " + whole, "Hinweis", "LV-Gruppe 02 Nach dem Hinweis",
                      run.book().sheet("Hinweistext").text(4, 1)}));
@@ -228,8 +229,8 @@ TEST(ItemRecords, Phase84ItemsKeepTheirRowsWithQuantityUnitAndPrices) {
                      "B16	t	*** Bedarfsposition mit G-Preis, Typ NMN	color=255",
                      "C16	f	=ROUND($F$16/$E$16,3)	", "D16	t	St	",
                      "E16	n	4	", "F16	n	8	"}));
-    EXPECT_EQ(run.book().sheet("Positionsteil").last_row(), 16);
-    EXPECT_EQ(run.messages().size(), 1u);  // only the completion
+    EXPECT_EQ(run.book().sheet("Positionsteil").last_row(), 18);  // the total row below an empty one
+    EXPECT_EQ(run.messages().size(), 1u);                         // only the completion
 }
 
 TEST(ItemRecords, Phase84PriceThatIsNoNumberIsReportedAndTheItemKeepsItsRow) {
@@ -249,7 +250,7 @@ TEST(ItemRecords, SubDescriptionsStandBelowAnEmptyRowInPurple) {
                        rec("24", {{3, "03"}, {6, "3       "}, {14, "250"}, {17, "m"}}));
     EXPECT_EQ(run.column("Positionsteil", 2, 9),
               (Lines{"", "Unterbeschreibung 01:", "Teil a", "", "Unterposition 02, Menge: 3,250 m:", "",
-                     "Unterposition 03, Menge: 3       250 m:"}));
+                     "Unterposition 03, Menge: 3       250 m:", "", "Summe Leistungsverzeichnis"}));
     EXPECT_EQ(run.style("Positionsteil", "B10"), "color=8388736");
     EXPECT_EQ(run.messages().front(), "Ungültiges Umwandlungsformat bei der Unterbeschreibung.");
 }
@@ -261,8 +262,8 @@ TEST(TextRecords, ContextsDecideWhereLongTextLinesGo) {
                            long_text("beides") + rec("31", {{3, "01"}}) + long_text("verworfen"),
                        with_notes());
     const std::string group = "LV-Gruppe 01 - Rohbau";
-    EXPECT_EQ(run.column("Positionsteil", 2, 8),
-              (Lines{group, "*** Normalposition, Typ NNN", "Langtext", "beides"}));
+    EXPECT_EQ(run.column("Positionsteil", 2, 8), (Lines{group, "*** Normalposition, Typ NNN", "Langtext",
+                                                        "beides", "", "Summe Leistungsverzeichnis"}));
     EXPECT_EQ(run.column("Hinweistext", 1, 1),
               (Lines{"Vorbemerkung", "LV-Gruppe 01 Rohbau", "Gruppenhinweis", "beides"}));
 }
@@ -274,9 +275,9 @@ TEST(TextRecords, ShortTextCleanUpAndOnlyShortTexts) {
         convert(header() + rec("20") + long_text("Hinweis") + item("01010010", "NNN") +
                     short_text("Rohr 1\" verzinkt\tDN 25") + long_text("Langtext") + item("01010020", "NNN"),
                 only_short);
-    EXPECT_EQ(
-        run.column("Positionsteil", 2, 8),
-        (Lines{"*** Normalposition, Typ NNN", "Rohr 1'' verzinkt DN 25", "*** Normalposition, Typ NNN"}));
+    EXPECT_EQ(run.column("Positionsteil", 2, 8),
+              (Lines{"*** Normalposition, Typ NNN", "Rohr 1'' verzinkt DN 25", "*** Normalposition, Typ NNN",
+                     "", "Summe Leistungsverzeichnis"}));
     EXPECT_EQ(run.column("Hinweistext", 1, 1), Lines{"Hinweis"});
     for (int32_t row = 1; row <= 10; ++row)
         EXPECT_EQ(run.book().sheet("Positionsteil").outline_level(row), 0);
@@ -288,9 +289,10 @@ TEST(TextRecords, Phase84TextsStandBelowTheItemAsInTheOtherPhases) {
                 prices("01010010", "000000001", "000", " ", "0000000001", "00") + short_text("Kurz") +
                 long_text("eins") + long_text("zwei") + item("01010020", "NNN") +
                 prices("01010020", "000000001", "000", " ", "0000000001", "00") + short_text("Kurz 2"));
-    EXPECT_EQ(run.column("Positionsteil", 2, 8), (Lines{"*** Normalposition, Typ NNN", "Kurz", "eins", "zwei",
-                                                        "*** Normalposition, Typ NNN", "Kurz 2"}));
-    EXPECT_EQ(run.column("Positionsteil", 1, 8), (Lines{"01.01.0010", "", "", "", "01.01.0020", ""}));
+    EXPECT_EQ(run.column("Positionsteil", 2, 8),
+              (Lines{"*** Normalposition, Typ NNN", "Kurz", "eins", "zwei", "*** Normalposition, Typ NNN",
+                     "Kurz 2", "", "Summe Leistungsverzeichnis"}));
+    EXPECT_EQ(run.column("Positionsteil", 1, 8), (Lines{"01.01.0010", "", "", "", "01.01.0020", "", "", ""}));
     const workbook::Sheet& s = run.book().sheet("Positionsteil");
     std::vector<int> grouped;
     for (int32_t row = 1; row <= s.last_row(); ++row)

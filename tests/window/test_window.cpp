@@ -581,6 +581,15 @@ private slots:
         const QString working = QDir::currentPath();
         QDir::setCurrent(m_dir->path());
         start({QStringLiteral("bremora"), QStringLiteral("beispiel.d83")});
+        // The save shows on the bar as a phase of its own, with its own status text.
+        auto* bar = control<QProgressBar>("ProgressBar1");
+        auto* status = control<QLabel>("Label4");
+        bool save_shown = false, save_ended = false;
+        connect(bar, &QProgressBar::valueChanged, this, [&](int value) {
+            if (status->text() != QStringLiteral("Arbeitsmappe wird gespeichert")) return;
+            save_shown = save_shown || (bar->isVisible() && bar->maximum() == 1000);
+            save_ended = save_ended || value == bar->maximum();
+        });
         QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton);
         QDir::setCurrent(working);
         const QString texts = m_desktop.all_texts();
@@ -593,6 +602,10 @@ private slots:
         QVERIFY(!m_form->running());
         QVERIFY(m_form->close());  // ending the program closes the window
         QVERIFY2(QFile::exists(saved), qPrintable(texts));
+        QVERIFY(save_shown);
+        QVERIFY(save_ended);
+        QVERIFY(!bar->isVisible());
+        QCOMPARE(status->text(), QStringLiteral("Konvertierung abgeschlossen.."));
         QCOMPARE(m_desktop.opened, std::vector<QUrl>{QUrl::fromLocalFile(saved)});
         const QString last = m_desktop.boxes.back().text;
         QCOMPARE(last, QStringLiteral("Konvertierung abgeschlossen.\nArbeitsmappe gespeichert: ") + saved +
