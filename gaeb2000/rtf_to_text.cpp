@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "workbook/text.h"
@@ -21,6 +23,8 @@ constexpr size_t kMaxDepth = 512;
 constexpr int kMaxFallback = 16;
 // Empty cells in a row beyond this many give no further separators.
 constexpr int kMaxPendingCells = 64;
+// Code pages a document may switch between before the oldest converter is closed again.
+constexpr size_t kMaxConverters = 8;
 
 // What a control word does to the text.
 enum class Word : uint8_t {
@@ -432,7 +436,9 @@ std::string plain_text(std::string_view text) {
 class CodePage {
 public:
     explicit CodePage(int number) {
-        const std::string names[] = {number == 10000 ? "MACINTOSH" : "CP" + std::to_string(number),
+        const std::string names[] = {number == 10000   ? "MACINTOSH"
+                                     : number == 65001 ? "UTF-8"
+                                                       : "CP" + std::to_string(number),
                                      "WINDOWS-" + std::to_string(number)};
         for (const std::string& name : names) {
             m_cd = iconv_open("UTF-8", name.c_str());
@@ -458,11 +464,11 @@ public:
             char* dst = buffer.data();
             size_t room = buffer.size();
             const size_t r = iconv(m_cd, &src, &left, &dst, &room);
+            const int error = r == static_cast<size_t>(-1) ? errno : 0;
             out.append(buffer.data(), static_cast<size_t>(dst - buffer.data()));
-            if (r != static_cast<size_t>(-1)) continue;
-            if (errno == E2BIG) continue;
+            if (error == 0 || error == E2BIG) continue;
             out += "\uFFFD";
-            if (errno == EINVAL) break;
+            if (error == EINVAL) break;
             ++src;
             --left;
         }
@@ -700,7 +706,15 @@ private:
     void set_code_page(int number) {
         flush_bytes();
         m_code_page = number;
-        m_converter.reset();
+    }
+
+    // The converter of the current code page, opened once per code page and document.
+    CodePage& converter() {
+        for (auto& [number, page] : m_converters)
+            if (number == m_code_page) return *page;
+        if (m_converters.size() >= kMaxConverters) m_converters.erase(m_converters.begin());
+        m_converters.emplace_back(m_code_page, std::make_unique<CodePage>(m_code_page));
+        return *m_converters.back().second;
     }
 
     void unicode(long param) {
@@ -765,9 +779,9 @@ private:
         } else if (m_code_page == 850) {
             m_out += workbook::cp850_to_utf8(m_bytes);
         } else {
-            if (!m_converter) m_converter = std::make_unique<CodePage>(m_code_page);
-            if (m_converter->ok())
-                m_converter->decode(m_bytes, m_out);
+            CodePage& page = converter();
+            if (page.ok())
+                page.decode(m_bytes, m_out);
             else
                 m_out += workbook::cp1252_to_utf8(m_bytes);  // a code page nobody here knows
         }
@@ -800,7 +814,7 @@ private:
     uint32_t m_high_surrogate = 0;
     int m_code_page = 1252;
     bool m_code_page_given = false;
-    std::unique_ptr<CodePage> m_converter;
+    std::vector<std::pair<int, std::unique_ptr<CodePage>>> m_converters;
     std::string m_bytes;
     std::string m_out;
 };

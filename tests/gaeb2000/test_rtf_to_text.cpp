@@ -127,6 +127,7 @@ TEST(RtfToText, HexEscapesAreBytesOfTheDocumentsCodePage) {
         {"Cyrillic", "{\\rtf1\\ansi\\ansicpg1251 \\'c0\\'e1}", "Аб"},
         {"\\ansi after \\ansicpg keeps the code page", "{\\rtf1\\ansicpg1250\\ansi \\'9a}", "š"},
         {"DOS code page 850", "{\\rtf1\\pca \\'81\\'e1}", "üß"},
+        {"UTF-8 as code page", "{\\rtf1\\ansicpg65001 \\'c3\\'a4}", "ä"},
         {"two bytes for one character", "{\\rtf1\\ansicpg932 \\'82\\'a0!}", "あ!"},
         {"unknown code page read as Windows-1252", "{\\rtf1\\ansicpg4242 \\'e4}", "ä"},
         {"a byte that does not convert", "{\\rtf1\\ansicpg932 \\'82}", "\uFFFD"},
