@@ -38,8 +38,9 @@ struct Job {
     bool decided = false;                         // the entry is known without a conversion
     ReportEntry entry;
     pid_t pid = -1;
-    int report_fd = -1;    // the conversion's standard output: its report
-    int messages_fd = -1;  // its standard error: its messages
+    int report_fd = -1;          // the conversion's standard output: its report
+    int messages_fd = -1;        // its standard error: its messages
+    std::filesystem::path temp;  // its own temporary folder, its TMPDIR
 };
 
 std::string lower(std::string text) {
@@ -203,7 +204,11 @@ public:
     // the conversions start with.
     Runner(const CommandLine& cl, const char* self, std::vector<Job>& jobs, const sigset_t& watched,
            const sigset_t& original_mask)
-        : m_cl(cl), m_self(self), m_jobs(jobs), m_watched(watched), m_original_mask(original_mask) {}
+        : m_cl(cl), m_self(self), m_jobs(jobs), m_watched(watched), m_original_mask(original_mask) {
+        std::error_code ec;
+        m_temp_root = std::filesystem::temp_directory_path(ec);
+        if (ec) m_temp_root = "/tmp";
+    }
 
     size_t finished() const { return m_finished; }
     bool shown_any() const { return m_shown_any; }
@@ -214,6 +219,18 @@ public:
         std::vector<char*> argv;
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
+
+        // A folder of its own for the conversion's temporary files, removed with whatever a
+        // conversion that died left in it. Without one it uses the common folder.
+        std::string folder = (m_temp_root / "bremora-stapel-XXXXXX").string();
+        if (::mkdtemp(folder.data())) job.temp = folder;
+        std::vector<std::string> environment;
+        for (char** e = environ; *e; ++e)
+            if (job.temp.empty() || std::strncmp(*e, "TMPDIR=", 7) != 0) environment.emplace_back(*e);
+        if (!job.temp.empty()) environment.push_back("TMPDIR=" + job.temp.string());
+        std::vector<char*> envp;
+        for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
 
         job.report_fd = ::memfd_create("bremora-bericht", MFD_CLOEXEC);
         job.messages_fd = ::memfd_create("bremora-meldungen", MFD_CLOEXEC);
@@ -228,19 +245,20 @@ public:
             posix_spawnattr_init(&attributes);
             posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
             posix_spawnattr_setsigmask(&attributes, &m_original_mask);
-            error = ::posix_spawn(&job.pid, "/proc/self/exe", &actions, &attributes, argv.data(), environ);
+            error =
+                ::posix_spawn(&job.pid, "/proc/self/exe", &actions, &attributes, argv.data(), envp.data());
             if (error == ENOENT || error == EACCES) {
                 // Without /proc: the program as it was called.
-                error = std::strchr(m_self, '/')
-                            ? ::posix_spawn(&job.pid, m_self, &actions, &attributes, argv.data(), environ)
-                            : ::posix_spawnp(&job.pid, m_self, &actions, &attributes, argv.data(), environ);
+                error =
+                    std::strchr(m_self, '/')
+                        ? ::posix_spawn(&job.pid, m_self, &actions, &attributes, argv.data(), envp.data())
+                        : ::posix_spawnp(&job.pid, m_self, &actions, &attributes, argv.data(), envp.data());
             }
             posix_spawnattr_destroy(&attributes);
             posix_spawn_file_actions_destroy(&actions);
         }
         if (error == 0) return true;
-        close_fd(job.report_fd);
-        close_fd(job.messages_fd);
+        release(job);
         job.pid = -1;
         job.entry.input = job.input.string();
         job.entry.status = kExitUnexpected;
@@ -255,9 +273,7 @@ public:
     void finish(Job& job, int wait_status) {
         const std::string report = read_all(job.report_fd);
         const std::string messages = read_all(job.messages_fd);
-        close_fd(job.report_fd);
-        close_fd(job.messages_fd);
-        job.pid = -1;
+        release(job);
 
         const bool exited = WIFEXITED(wait_status);
         int status = exited ? WEXITSTATUS(wait_status) : kExitUnexpected;
@@ -342,8 +358,19 @@ private:
             int wait_status = 0;
             while (::waitpid(job->pid, &wait_status, 0) < 0 && errno == EINTR) {
             }
-            close_fd(job->report_fd);
-            close_fd(job->messages_fd);
+            release(*job);
+        }
+    }
+
+    // The ended conversion's descriptors and temporary folder.
+    static void release(Job& job) {
+        close_fd(job.report_fd);
+        close_fd(job.messages_fd);
+        job.pid = -1;
+        if (!job.temp.empty()) {
+            std::error_code ec;
+            std::filesystem::remove_all(job.temp, ec);
+            job.temp.clear();
         }
     }
 
@@ -352,6 +379,7 @@ private:
     std::vector<Job>& m_jobs;
     const sigset_t& m_watched;
     const sigset_t& m_original_mask;
+    std::filesystem::path m_temp_root;
     bool m_shown_any = false;
     size_t m_finished = 0;
 };

@@ -98,9 +98,9 @@ bool write_all(int fd, std::string_view text) {
 
 WorkbookFigures workbook_figures(const workbook::Workbook& book) {
     WorkbookFigures figures;
+    // One row for each faulty line, also for an empty one.
     if (const workbook::Sheet* faulty = book.find_sheet(workbook::kFehlerhafteZeilen))
-        for (int32_t row = 1; row <= faulty->last_row(); ++row)
-            if (!faulty->value(row, 1).is_empty()) ++figures.faulty_lines;
+        figures.faulty_lines = faulty->last_row();
     const workbook::Sheet* positions = book.find_sheet(workbook::kPositionsteil);
     if (!positions) return figures;
     workbook::FormulaEvaluator evaluator(book);

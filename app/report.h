@@ -32,7 +32,7 @@ struct ReportEntry {
 // What a conversion's workbook holds: the item rows of "Positionsteil" (from row 8 on, with an
 // ordinal number in column A), the sum of their totals in column F as the workbook computes them,
 // rounded to cents (empty when one of them is an error value), and the rows of "Fehlerhafte
-// Zeilen" (0 without that sheet).
+// Zeilen", one for each faulty line (0 without that sheet).
 struct WorkbookFigures {
     int64_t items = 0;
     std::optional<double> total;
