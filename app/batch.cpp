@@ -340,8 +340,10 @@ public:
             }
             for (auto it = running.begin(); it != running.end();) {
                 int wait_status = 0;
-                if (::waitpid((*it)->pid, &wait_status, WNOHANG) == (*it)->pid) {
-                    finish(**it, wait_status);
+                const pid_t ended = ::waitpid((*it)->pid, &wait_status, WNOHANG);
+                if (ended == (*it)->pid || (ended < 0 && errno == ECHILD)) {
+                    // A conversion reaped by someone else has left no status: it counts as died.
+                    finish(**it, ended < 0 ? SIGKILL : wait_status);
                     it = running.erase(it);
                 } else {
                     ++it;
@@ -498,6 +500,8 @@ int run_batch(const CommandLine& cl, const char* self) {
 
     // The signals are taken in turn by the loop below rather than by a handler; a signal ignored
     // at the start (nohup) stays ignored, also in the conversions.
+    // The conversions are waited for here, whatever SIGCHLD was set to by whoever started us.
+    std::signal(SIGCHLD, SIG_DFL);
     sigset_t watched, original;
     sigemptyset(&watched);
     sigaddset(&watched, SIGCHLD);

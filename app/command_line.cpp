@@ -92,9 +92,8 @@ std::string help_text() {
            "B.\n"
            "     kein Speicherplatz oder keine Schreibberechtigung); eine vorhandene Datei bleibt "
            "unverändert.\n"
-           "     Ebenso nach einer abgebrochenen Konvertierung, deren Arbeitsmappe nicht gespeichert werden "
-           "konnte,\n"
-           "     und wenn der Bericht (--bericht) nicht geschrieben werden konnte\n"
+           "     Ebenso nach einer abgebrochenen Konvertierung, deren Arbeitsmappe nicht gespeichert werden\n"
+           "     konnte, und wenn der Bericht (--bericht) nicht geschrieben werden konnte\n"
            "  5  nur bei mehreren Eingaben: eine Konvertierung endete unerwartet (Absturz, Signal, vom "
            "System\n"
            "     beendet)\n"
@@ -220,7 +219,7 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
         else if (cl.output && cl.batch())
             fail("-o gilt nur für eine einzige Eingabedatei; für mehrere Eingaben --ausgabeordner angeben.");
         else if (cl.batch() && std::find(cl.inputs.begin(), cl.inputs.end(), "-") != cl.inputs.end())
-            fail("Die Standardeingabe (-) kann nur als einzige Eingabe gelesen werden.");
+            fail("Die Standardeingabe (-) geht nur als einzige Eingabe und ohne --rekursiv.");
     }
     return cl;
 }

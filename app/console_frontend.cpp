@@ -53,7 +53,7 @@ void ConsoleFrontend::show(ShownMessage::Kind kind, std::string_view text) {
         print_block(message);
         message.printed = true;
     }
-    m_shown.push_back(std::move(message));
+    if (m_keep || m_quiet) m_shown.push_back(std::move(message));
 }
 
 void ConsoleFrontend::show_quiet(bool failed) {
@@ -112,8 +112,9 @@ bool ConsoleFrontend::ask_yes_no(std::string_view text) {
         } else if (!(reply == "n" || reply == "N" || reply == "nein" || reply == "Nein")) {
             continue;
         }
-        m_shown.push_back(
-            {ShownMessage::Kind::Question, console_text(text) + (answer ? "\n-> ja" : "\n-> nein"), true});
+        if (m_keep || m_quiet)
+            m_shown.push_back({ShownMessage::Kind::Question,
+                               console_text(text) + (answer ? "\n-> ja" : "\n-> nein"), true});
         return answer;
     }
 }

@@ -53,11 +53,12 @@ public:
     // "\n" and "\r" become line breaks (a CR LF pair one break).
     static std::string console_text(std::string_view text);
 
-    // Every message shown so far, in order.
+    // Every message shown so far, in order, kept only when asked for (a run may show millions).
+    void keep_messages(bool keep) { m_keep = keep; }
     const std::vector<ShownMessage>& shown() const { return m_shown; }
-    // --leise: messages are only kept, no progress line is drawn, and show_quiet() prints at the
-    // end what is due: every message of a run that failed, else only the errors. A question at
-    // the terminal is still asked.
+    // --leise: messages are only kept (keep_messages), no progress line is drawn, and show_quiet() prints at
+    // the end what is due: every message of a run that failed, else only the errors. A question at the
+    // terminal is still asked.
     void set_quiet(bool quiet) { m_quiet = quiet; }
     void show_quiet(bool failed);
 
@@ -72,6 +73,7 @@ private:
     bool m_interactive;
     bool m_progress_line;
     bool m_quiet = false;
+    bool m_keep = false;
     std::vector<ShownMessage> m_shown;
     bool m_line_shown = false;
     bool m_active = false;

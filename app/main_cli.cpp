@@ -196,6 +196,7 @@ int main(int argc, char** argv) {
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
     app::ConsoleFrontend ui(stderr, cl.rules_answer, ::isatty(STDIN_FILENO) != 0 && terminal, terminal);
     ui.set_quiet(cl.quiet);
+    ui.keep_messages(cl.report.has_value());
     if (cl.report) {
         if (const auto refusal = app::refuse_report(*cl.report, cl.inputs)) {
             ui.usage_error(*refusal);

@@ -57,7 +57,7 @@ TEST(CommandLine, UsageErrorsAreToldInGerman) {
           Case{{"a", "-o", "x.xlsx", "--ausgabeordner", "aus"},
                "-o und --ausgabeordner schließen einander aus."},
           Case{{"a", "-", "--ausgabeordner", "aus"},
-               "Die Standardeingabe (-) kann nur als einzige Eingabe gelesen werden."},
+               "Die Standardeingabe (-) geht nur als einzige Eingabe und ohne --rekursiv."},
           Case{{"-j", "0", "a", "b"}, "-j erwartet eine Zahl von 1 bis 256, nicht \"0\"."},
           Case{{"-jx", "a", "b"}, "-j erwartet eine Zahl von 1 bis 256, nicht \"x\"."},
           Case{{"a", "b", "--parallel=257"}, "-j erwartet eine Zahl von 1 bis 256, nicht \"257\"."},
