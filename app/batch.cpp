@@ -539,7 +539,12 @@ int run_batch(const CommandLine& cl, const char* self) {
         std::fflush(table);
     }
     if (cl.report) {
-        if (const auto failure = write_report(*cl.report, report_json(entries, status))) {
+        std::vector<std::filesystem::path> keep;
+        for (const Job& job : jobs) {
+            keep.push_back(job.input);
+            if (job.entry.workbook) keep.emplace_back(*job.entry.workbook);
+        }
+        if (const auto failure = write_report(*cl.report, report_json(entries, status), keep)) {
             std::fprintf(stderr, "Fehler: %s\n", failure->c_str());
             status = std::max(status, kExitNotSaved);
         }

@@ -220,7 +220,9 @@ int main(int argc, char** argv) {
         entry.messages = ui.shown();
         if (outcome.written) entry.workbook = outcome.written->string();
         entry.status = status;
-        if (const auto failure = app::write_report(*cl.report, app::report_json({entry}, status))) {
+        std::vector<std::filesystem::path> keep{cl.input};
+        if (outcome.written) keep.push_back(*outcome.written);
+        if (const auto failure = app::write_report(*cl.report, app::report_json({entry}, status), keep)) {
             ui.closing_error(*failure);
             status = std::max(status, kExitNotSaved);
         }

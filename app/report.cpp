@@ -213,7 +213,8 @@ std::optional<std::string> refuse_report(const std::filesystem::path& path,
     return std::nullopt;
 }
 
-std::optional<std::string> write_report(const std::filesystem::path& path, std::string_view text) {
+std::optional<std::string> write_report(const std::filesystem::path& path, std::string_view text,
+                                        const std::vector<std::filesystem::path>& keep) {
     if (path == "-") {
         if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
             return fmt::format("Der Bericht kann nicht auf die Standardausgabe geschrieben werden: {}.",
@@ -224,6 +225,17 @@ std::optional<std::string> write_report(const std::filesystem::path& path, std::
         return fmt::format("Der Bericht {} kann nicht geschrieben werden: {}.", path.string(),
                            workbook::errno_text(error));
     };
+    struct stat target {};
+    if (::stat(path.c_str(), &target) == 0)
+        for (const std::filesystem::path& file : keep) {
+            struct stat st {};
+            if (file != "-" && ::stat(file.c_str(), &st) == 0 && st.st_dev == target.st_dev &&
+                st.st_ino == target.st_ino)
+                return fmt::format(
+                    "Der Bericht {} wird nicht geschrieben: Unter diesem Namen steht eine "
+                    "Eingabe oder Arbeitsmappe dieses Aufrufs.",
+                    path.string());
+        }
     std::filesystem::path folder = path.parent_path();
     if (folder.empty()) folder = ".";
     workbook::TempFile temp;

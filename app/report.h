@@ -56,8 +56,10 @@ std::optional<ReportEntry> parse_report_entry(std::string_view json);
 std::optional<std::string> refuse_report(const std::filesystem::path& path,
                                          const std::vector<std::filesystem::path>& inputs);
 // Writes `text` to `path` through a temporary file in the same folder, renamed into place once it
-// is complete (an existing report is replaced); "-" writes to standard output. Returns the German
-// message of a failure, or nothing.
-std::optional<std::string> write_report(const std::filesystem::path& path, std::string_view text);
+// is complete (an existing report is replaced, never one of the files in `keep`: the inputs and
+// the workbooks just written); "-" writes to standard output. Returns the German message of a
+// failure, or nothing.
+std::optional<std::string> write_report(const std::filesystem::path& path, std::string_view text,
+                                        const std::vector<std::filesystem::path>& keep);
 
 }  // namespace app

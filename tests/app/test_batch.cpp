@@ -396,4 +396,12 @@ TEST(Report, RefusedInputsAndReportsThatMustNotBeWritten) {
     }
     EXPECT_EQ(testsupport::read_file(input), testsupport::read_file(bundled_samples() / "beispiel.d83"));
     EXPECT_EQ(names_in(dir), (std::vector<std::string>{"lv.d83", "ordner", "phase85.d83", "verweis.json"}));
+
+    // Nor the workbook the run has just written under the report's name: the report fails (4).
+    const auto clash = testsupport::run_cli({input.string(), "--bericht", (dir / "lv.xlsx").string()});
+    EXPECT_EQ(clash.exit_code, 4);
+    EXPECT_NE(clash.err.find("Unter diesem Namen steht eine Eingabe oder Arbeitsmappe dieses Aufrufs."),
+              std::string::npos)
+        << clash.err;
+    EXPECT_NE(testsupport::xlsx_dump(dir / "lv.xlsx").find("#sheets Positionsteil"), std::string::npos);
 }
