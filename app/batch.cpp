@@ -59,9 +59,9 @@ public:
     void add(const std::filesystem::path& input, bool recursive) {
         std::error_code ec;
         if (recursive && std::filesystem::is_directory(input, ec)) {
-            const size_t before = m_jobs.size();
+            const size_t before = m_found;
             walk(input);
-            if (m_jobs.size() == before && !m_quiet)
+            if (m_found == before && !m_quiet)
                 std::fprintf(stderr, "In %s wurde keine GAEB-Datei gefunden.\n", input.c_str());
         } else {
             add_file(input);
@@ -71,7 +71,8 @@ public:
 
 private:
     // The same file named twice (or found again through another name) is converted once.
-    void add_file(const std::filesystem::path& file) {
+    void add_file(const std::filesystem::path& file, bool found = false) {
+        if (found) ++m_found;
         struct stat st {};
         const std::string key = ::stat(file.c_str(), &st) == 0 ? fmt::format("{}:{}", st.st_dev, st.st_ino)
                                                                : "?" + file.lexically_normal().string();
@@ -98,6 +99,7 @@ private:
                 {ShownKind::Error, fmt::format("Der Ordner {} kann nicht gelesen werden: {}.",
                                                folder.string(), workbook::errno_text(ec.value()))});
             m_jobs.push_back(std::move(job));
+            ++m_found;
             if (entries.empty()) return;
         }
         std::sort(entries.begin(), entries.end(),
@@ -108,11 +110,12 @@ private:
             if (!link && entry.is_directory(ignored))
                 walk(entry.path());
             else if (entry.is_regular_file(ignored) && gaeb_file_name(entry.path()))
-                add_file(entry.path());
+                add_file(entry.path(), true);
         }
     }
 
     bool m_quiet;
+    size_t m_found = 0;  // files (and unreadable folders) met in folders, duplicates included
     std::vector<Job> m_jobs;
     std::set<std::string> m_seen;
 };
