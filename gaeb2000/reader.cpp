@@ -160,6 +160,7 @@ void Reader::gaeb2k_start() {
     m_st.record_count = m_st.StringList1.size();
     m_c.ui.progress_maximum(m_st.record_count);
     m_st.exchange_phase = find_exchange_phase(m_st.StringList1);
+    m_c.exchange_phase = m_st.exchange_phase;
 
     const std::string& phase = m_st.exchange_phase;
     if (phase != "81" && phase != "83" && phase != "84") {
