@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "workbook/excel_session.h"
@@ -69,6 +70,8 @@ struct Conversion {
     std::string money_format;           // MoneyFormat, in the locale's notation
     std::string quantity_format;        // QuantityFormat
     RunEnd end = RunEnd::Running;
+    // The bill's total as the input declares it (GAEB DA XML: BoQInfo/Totals/Total), if it does.
+    std::optional<double> declared_total;
 
     // Sheets created by CreateSheets/AddRulesSheet in this run.
     bool has_subtotals_sheet = false;
