@@ -107,7 +107,8 @@ void XmlReader::enter_range(Range& range, Range& parent) {
     const bool numbered = HasAttribute(category, "RNoPart");
     RangeLabel label;
     if (numbered) {
-        const int digits = range_digits(m_st, range.level);
+        int digits = 0;  // a mask character that is no digit: the number as it stands
+        guarded(m_c.ui, "Funktion chkmaske\n\n", [&] { digits = range_digits(m_st, range.level); });
         range.oz = workbook::utf8_prefix(
             range.oz + funcFormatBereich(AttributeText(category, "RNoPart"), digits), kRangeOzCapacity);
         guarded(
@@ -198,9 +199,8 @@ void XmlReader::item_list(Range& range, Node list) {
 }
 
 void XmlReader::compare_totals(std::string_view label, Node totals_holder, int64_t cents) {
-    const auto declared_text = ChildText(ChildElement(totals_holder, "Totals"), "Total");
-    if (!declared_text) return;
-    const auto declared = workbook::parse_decimal(workbook::trim_ctl(*declared_text));
+    const std::string declared_text = inline_text(child_path(totals_holder, {"Totals", "Total"}));
+    const auto declared = workbook::parse_decimal(workbook::trim_ctl(declared_text));
     if (!declared || !std::isfinite(*declared) || std::fabs(*declared) >= 1e15) return;
     const int64_t declared_cents = std::llround(*declared * 100.0);
     const int64_t difference = declared_cents - cents;

@@ -74,6 +74,8 @@ int shown_decimals(std::string_view text) {
 std::string money_format_with(int decimals) {
     return "#,###,##0." + std::string(static_cast<size_t>(std::min(decimals, 10)), '0');
 }
+// A surcharge rate shows a third decimal when it has one.
+constexpr const char* kRateFormat = "#,###,##0.00#";
 
 std::string shown_oz(std::string_view oz) {
     return oz.empty() ? std::string("ohne Nummer") : std::string(oz);
@@ -173,8 +175,9 @@ int64_t XmlReader::convert_item(Node item) {
 }
 
 // Surcharge row: A the OZ, B "*** Zuschlagsposition", C the base the percentage applies to, D
-// "%", E the percentage (with calculation columns G the percentage and H 1, E their product), F
-// the surcharge: C x E / 100, or in the bid layout the file's IT.
+// "%", E the percentage (with calculation columns G the percentage and H 1 as input cells, E
+// their product rounded to three decimals; else E the input cell), F the surcharge: C x E / 100,
+// or in the bid layout C the file's ITMarkup, E its Markup and F its IT.
 int64_t XmlReader::convert_markup(Node item) {
     workbook::require_row(m_rows.Positions, workbook::kPositionsteil);
     const bool bid = m_st.bid;
@@ -203,6 +206,11 @@ int64_t XmlReader::convert_markup(Node item) {
     m_kinds.item_price_cells(r, rate);
     const int32_t price_col = m_c.options.CalcColumns ? 7 : 5;
     if (!rate && !rate_text.empty()) sheet.clear(r, price_col);
+    // A rate keeps three decimals, as a bid can carry them.
+    if (m_c.options.CalcColumns && m_c.options.RoundPrices)
+        sheet.set_formula(r, 5, fmt::format("=ROUND($G${0}*$H${0},3)", r));
+    sheet.set_number_format(workbook::Range::cell(r, 5), kRateFormat);
+    sheet.set_number_format(workbook::Range::cell(r, price_col), kRateFormat);
     int64_t cents = 0;
     if (!bid) {
         sheet.set_formula(r, 6,

@@ -22,7 +22,6 @@ inline constexpr size_t kPhaseCapacity = 50;
 inline constexpr size_t kOzMaskCapacity = 100;
 inline constexpr size_t kRangeOzCapacity = 100;
 inline constexpr size_t kSubtotalLabelCapacity = 140;
-inline constexpr size_t kQuantityCapacity = 50;
 inline constexpr size_t kUnitCapacity = 50;
 // Texts are cut into rows of at most this many characters.
 inline constexpr size_t kLineLength = 140;
@@ -38,7 +37,6 @@ struct XmlReaderState {
     int MaskLength = 0;
     std::string RangeOz;  // "01.02."
     std::string ItemOz;
-    std::string SubtotalLabel;
     bool bid = false;      // phases 84 and 86: the bid layout with the file's prices
     int item_digits = 0;   // ItemLength as a number; 0 writes the item number as it stands
     int index_digits = 0;  // IndexLength as a number
