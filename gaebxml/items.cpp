@@ -91,8 +91,7 @@ std::string XmlReader::item_number(Node item) {
 }
 
 // A number of the item, or nullopt; a text that is no number is reported with the item's OZ.
-std::optional<double> XmlReader::value_of(Node holder, const char* name, const char* what) {
-    const std::string text = value_text(holder, name);
+std::optional<double> XmlReader::number_of(std::string_view text, const char* what) {
     if (text.empty()) return std::nullopt;
     const auto value = workbook::parse_decimal(text);
     if (value && std::isfinite(*value)) return value;
@@ -111,12 +110,12 @@ int64_t XmlReader::convert_item(Node item) {
             m_st.RangeOz.empty() ? std::string("der Datei") : "LV-Bereich " + m_st.RangeOz,
             shown_oz(m_st.ItemOz)));
 
-    const std::optional<double> quantity = value_of(item, "Qty", "die Menge");
+    const std::optional<double> quantity = number_of(value_text(item, "Qty"), "die Menge");
     const std::string unit = std::string(workbook::utf8_prefix(value_text(item, "QU"), kUnitCapacity));
     const std::string price_text = value_text(item, "UP");
-    const std::optional<double> price = value_of(item, "UP", "der Einheitspreis");
+    const std::optional<double> price = number_of(price_text, "der Einheitspreis");
     std::optional<double> total;
-    if (bid) total = value_of(item, "IT", "der Gesamtbetrag");
+    if (bid) total = number_of(value_text(item, "IT"), "der Gesamtbetrag");
 
     std::string kind_label;
     bool without_total = false;
@@ -166,7 +165,7 @@ int64_t XmlReader::convert_item(Node item) {
     }
     m_kinds.item_label(r, kind_label);
     if (HasAttribute(item, "ID")) m_item_rows.push_back({AttributeText(item, "ID"), r});
-    m_list_rows.push_back({r, false, is_yes(item, "MarkupIt")});
+    m_list_rows.push_back({r, item});
     ++m_rows.Positions;
     m_c.ui.process_events();
 
@@ -183,11 +182,11 @@ int64_t XmlReader::convert_markup(Node item) {
     const bool bid = m_st.bid;
     m_st.ItemOz = item_number(item);
     const std::string rate_text = value_text(item, "Markup");
-    const std::optional<double> rate = value_of(item, "Markup", "der Zuschlagssatz");
+    const std::optional<double> rate = number_of(rate_text, "der Zuschlagssatz");
     std::optional<double> base;
-    if (bid) base = value_of(item, "ITMarkup", "die Bemessungsgrundlage");
+    if (bid) base = number_of(value_text(item, "ITMarkup"), "die Bemessungsgrundlage");
     std::optional<double> total;
-    if (bid) total = value_of(item, "IT", "der Gesamtbetrag");
+    if (bid) total = number_of(value_text(item, "IT"), "der Gesamtbetrag");
 
     const int32_t r = m_rows.Positions;
     m_rows.LastItemRow = r;
@@ -224,7 +223,7 @@ int64_t XmlReader::convert_markup(Node item) {
         }
     }
     m_kinds.item_label(r, kSurchargeLabel);
-    m_list_rows.push_back({r, true, false});
+    m_list_rows.push_back({r, Node(), true});
     ++m_rows.Positions;
     m_c.ui.process_events();
 
@@ -244,7 +243,7 @@ void XmlReader::base_formula(int32_t row, bool marked_only) {
             break;
         }
         own_run = false;
-        if (!marked_only || at->marked) rows.push_back(at->row);
+        if (!marked_only || is_yes(at->item, "MarkupIt")) rows.push_back(at->row);
     }
     if (rows.empty()) return;
     std::string f;
@@ -347,7 +346,7 @@ void XmlReader::sub_descriptions(Node item) {
         workbook::require_row(m_rows.Positions, workbook::kPositionsteil);
         const int32_t r = m_rows.Positions;
         m_kinds.item_sub_label(r, "Unterbeschreibung:", workbook::kColorBlue);
-        if (const auto quantity = value_of(sub, "Qty", "die Menge der Unterbeschreibung"))
+        if (const auto quantity = number_of(quantity_text, "die Menge der Unterbeschreibung"))
             m_kinds.item_quantity(r, *quantity);
         if (!unit.empty()) m_kinds.item_unit(r, unit);
         ++m_rows.Positions;

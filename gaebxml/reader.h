@@ -135,7 +135,8 @@ private:
     std::string item_number(Node item);
     void item_texts(Node item);
     void sub_descriptions(Node item);
-    std::optional<double> value_of(Node holder, const char* name, const char* what);
+    // The number of a value text, or nullopt; a text that is no number is reported with the OZ.
+    std::optional<double> number_of(std::string_view text, const char* what);
     void resolve_markup_references();
 
     // Texts (texts.cpp).
@@ -146,6 +147,7 @@ private:
     };
     void SplitText(std::string_view text, Target target, const LineMessages* messages);
     void write_line(std::string_view line, Target target);
+    void item_text_line(std::string_view line);
     // Every line of `holder` on Positionsteil; returns the rows written.
     void PositionsTexte(Node holder);
     void note_text(Node note);
@@ -156,6 +158,8 @@ private:
     XmlReaderState m_st;
     workbook::SheetRows m_rows;
     workbook::RowKinds m_kinds;
+    // The text rows of items on Positionsteil, one flow for the whole run.
+    TextFlow m_text_rows{[this](std::string_view line) { item_text_line(line); }};
 
     // Totals that differ from what the file declares: one line each for the closing message.
     std::vector<std::string> m_total_differences;
@@ -174,8 +178,8 @@ private:
     // The item and surcharge rows of the item list being converted.
     struct ListRow {
         int32_t row = 0;
+        Node item;  // MarkupIt in it: an IdentAsMark surcharge applies to it
         bool surcharge = false;
-        bool marked = false;  // MarkupIt: an IdentAsMark surcharge applies to it
     };
     std::vector<ListRow> m_list_rows;
 };

@@ -16,8 +16,10 @@ struct ElementKind {
 
 // GAEB DA XML texts use a small set of XHTML elements; anything not named here is a block of its
 // own (Text, TextOutlTxt, DetailAddText and the like hold paragraphs or spans).
-constexpr std::array<ElementKind, 30> kKinds{{
+constexpr std::array<ElementKind, 35> kKinds{{
+    // The most frequent first: spans in paragraphs, and the elements holding them.
     {"span", Kind::Inline},       {"p", Kind::Block},           {"br", Kind::Break},
+    {"Text", Kind::Block},        {"OutlTxt", Kind::Block},     {"TextOutlTxt", Kind::Block},
     {"b", Kind::Inline},          {"i", Kind::Inline},          {"u", Kind::Inline},
     {"s", Kind::Inline},          {"strong", Kind::Inline},     {"em", Kind::Inline},
     {"sup", Kind::Inline},        {"sub", Kind::Inline},        {"font", Kind::Inline},
@@ -27,6 +29,7 @@ constexpr std::array<ElementKind, 30> kKinds{{
     {"ol", Kind::List},           {"li", Kind::ListItem},       {"tr", Kind::Row},
     {"td", Kind::Cell},           {"th", Kind::Cell},           {"TextComplement", Kind::Complement},
     {"ComplCaption", Kind::Part}, {"ComplBody", Kind::Part},    {"ComplTail", Kind::Part},
+    {"DetailTxt", Kind::Block},   {"OutlineText", Kind::Block},
 }};
 
 Kind kind_of(Node element) {
@@ -76,11 +79,8 @@ TextFlow::Kind TextFlow::kind_for(Node element, bool inline_only) const {
 }
 
 void TextFlow::walk(Node holder, bool inline_only) {
-    struct Open {
-        Node node;
-        Kind kind;
-    };
-    std::vector<Open> open;
+    std::vector<Open>& open = m_open;
+    open.clear();
     Node n = holder.first_child();
     while (n) {
         const pugi::xml_node_type type = n.type();
@@ -238,23 +238,22 @@ void TextFlow::begin_content(bool visible) {
 void TextFlow::text(std::string_view raw) {
     size_t i = 0;
     while (i < raw.size()) {
-        size_t j = i;
-        if (is_space(raw[i])) {
-            bool collapse = false;
-            while (j < raw.size() && is_space(raw[j])) collapse |= raw[j++] != ' ';
-            if (collapse) {
-                m_blank_pending = true;
-            } else {
-                begin_content(false);
-                m_line.append(raw.substr(i, j - i));
-            }
-        } else {
-            while (j < raw.size() && !is_space(raw[j])) ++j;
-            begin_content(true);
-            m_line.append(raw.substr(i, j - i));
-            m_visible = true;
+        // A run of white space with a line break or a tab in it, blanks before it included,
+        // collapses; everything up to it is written as it stands.
+        const size_t run = raw.find_first_of("\t\r\n", i);
+        size_t end = run == std::string_view::npos ? raw.size() : run;
+        if (run != std::string_view::npos)
+            while (end > i && raw[end - 1] == ' ') --end;
+        if (end > i) {
+            const std::string_view part = raw.substr(i, end - i);
+            begin_content(part.front() != ' ');
+            m_line.append(part);
+            if (part.find_first_not_of(' ') != std::string_view::npos) m_visible = true;
         }
-        i = j;
+        if (run == std::string_view::npos) break;
+        i = run;
+        while (i < raw.size() && is_space(raw[i])) ++i;
+        m_blank_pending = true;
     }
 }
 
@@ -265,6 +264,17 @@ void TextFlow::flush() {
     m_break = Break::None;
     m_blank_pending = false;
     m_separator_pending = false;
+}
+
+void TextFlow::clear() {
+    m_line.clear();
+    m_prefix.clear();
+    m_break = Break::None;
+    m_glued = m_blank_pending = m_separator_pending = m_visible = false;
+    m_cells = 0;
+    m_list_numbers.clear();
+    m_row_cells.clear();
+    m_open.clear();
 }
 
 std::vector<std::string> text_lines(Node holder) {

@@ -32,6 +32,8 @@ public:
     void text(std::string_view raw);
     // Passes on the line in progress, if it holds visible text, and starts a new one.
     void flush();
+    // Forgets everything of the texts added before, the line in progress too.
+    void clear();
 
     // How an element shapes the text; public for the table in the source.
     enum class Kind : unsigned char {
@@ -67,6 +69,11 @@ private:
     int m_cells = 0;                   // open table cells: inside one, a block boundary is a blank
     std::vector<int> m_list_numbers;   // per open list: -1 for a bullet list, else the last number
     std::vector<int> m_row_cells;      // per open table row: the cells begun so far
+    struct Open {
+        Node node;
+        Kind kind;
+    };
+    std::vector<Open> m_open;  // the elements walk() is inside; kept for the next walk
 };
 
 // The lines of `holder` (tests, label paragraphs).

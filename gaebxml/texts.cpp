@@ -30,12 +30,16 @@ void XmlReader::SplitText(std::string_view text, Target target, const LineMessag
     });
 }
 
-void XmlReader::PositionsTexte(Node holder) {
+void XmlReader::item_text_line(std::string_view line) {
     static constexpr LineMessages kMessages{"Positionstexte > 140\n\n", "Positionstexte < 140\n\n"};
+    SplitText(line, Target::Positions, &kMessages);
+}
+
+void XmlReader::PositionsTexte(Node holder) {
     if (!has_children(holder)) return;
-    TextFlow flow([&](std::string_view line) { SplitText(line, Target::Positions, &kMessages); });
-    flow.add(holder);
-    flow.flush();
+    m_text_rows.clear();
+    m_text_rows.add(holder);
+    m_text_rows.flush();
 }
 
 void XmlReader::notes_line(std::string_view line) {
