@@ -148,7 +148,7 @@ private:
     void SplitText(std::string_view text, Target target, const LineMessages* messages);
     void write_line(std::string_view line, Target target);
     void item_text_line(std::string_view line);
-    // Every line of `holder` on Positionsteil; returns the rows written.
+    // Every line of `holder` on Positionsteil, cut into rows.
     void PositionsTexte(Node holder);
     void note_text(Node note);
     void notes_line(std::string_view line);

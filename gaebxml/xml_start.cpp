@@ -90,16 +90,16 @@ std::string XmlReader::funcOZMaske(Node root) {
 // once, and the numbers are then taken as the file writes them.
 void XmlReader::item_lengths() {
     const auto digits = [&](const std::string& length, const char* what) {
-        if (length.empty()) return 0;
-        try {
-            return length_number(length);
-        } catch (const workbook::ConvertError&) {
-            m_c.ui.message(
-                fmt::format("Die Stellenzahl \"{}\" der {} in der OZ-Maske ist ungültig; die Nummern "
-                            "werden so übernommen, wie sie in der Datei stehen.",
-                            workbook::utf8_prefix(length, 40), what));
-            return 0;
-        }
+        int n = 0;
+        if (length.empty()) return n;
+        guarded([&] { n = length_number(length); },
+                [&](const std::exception&) {
+                    m_c.ui.message(
+                        fmt::format("Die Stellenzahl \"{}\" der {} in der OZ-Maske ist ungültig; die Nummern "
+                                    "werden so übernommen, wie sie in der Datei stehen.",
+                                    workbook::utf8_prefix(length, 40), what));
+                });
+        return n;
     };
     m_st.item_digits = digits(m_st.ItemLength, "Positionsnummer");
     m_st.index_digits = digits(m_st.IndexLength, "Indexnummer");
