@@ -90,6 +90,31 @@ std::string first_line_for_detection(std::FILE* f) {
     return head;
 }
 
+// An XML bill without the optional "<?xml ...?>" declaration: its root element <GAEB comes
+// first, after a byte-order mark and white space. UTF-16 is read by its ASCII characters.
+bool gaeb_root_first(std::FILE* f) {
+    std::rewind(f);
+    std::string head(1 << 16, '\0');
+    head.resize(std::fread(head.data(), 1, head.size(), f));
+    std::string_view h = head;
+    if (h.starts_with("\xEF\xBB\xBF")) h.remove_prefix(3);
+    std::string ascii;
+    if (h.starts_with("\xFF\xFE") || h.starts_with("\xFE\xFF")) {
+        const bool le = h[0] == '\xFF';
+        for (size_t i = 2; i + 1 < h.size(); i += 2) {
+            const char lo = h[le ? i : i + 1], hi = h[le ? i + 1 : i];
+            ascii.push_back(hi == 0 && static_cast<unsigned char>(lo) < 0x80 ? lo : '?');
+        }
+        h = ascii;
+    }
+    const size_t start = h.find_first_not_of(" \t\r\n");
+    if (start == std::string_view::npos) return false;
+    h.remove_prefix(start);
+    if (h.size() < 6 || !workbook::equals_ci(h.substr(0, 5), "<GAEB")) return false;
+    const char next = h[5];
+    return next == ' ' || next == '\t' || next == '\r' || next == '\n' || next == '>' || next == '/';
+}
+
 // Tells nothing: the tidying after memory ran out, whose own failures change nothing.
 class SilentFrontend : public workbook::Frontend {
 public:
@@ -142,6 +167,7 @@ bool ConversionController::struktur_pruefen(const std::filesystem::path& input, 
     const std::string first = first_line_for_detection(in.get());
     if (workbook::contains_ci(first, "#begin[GAEB]")) m_format = GaebFormat::Gaeb2000;
     if (workbook::contains_ci(first, "<?xml version=")) m_format = GaebFormat::Xml;
+    if (m_format == GaebFormat::None && gaeb_root_first(in.get())) m_format = GaebFormat::Xml;
     if (m_format != GaebFormat::None) return true;
 
     // A GAEB 90 candidate: copy it record by record (2 + 78 characters, CR LF) and check every

@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: MIT
-// The range walk: BoQCtgy elements nested in BoQBody down to six levels. Level 1 (Hauptteil)
-// reports its own failures and goes on; levels 2 to 6 (SubBereich) share one algorithm.
-#include <array>
+// The range walk: BoQCtgy elements nested in BoQBody to any depth, in document order, with the
+// item lists wherever they stand. Level 1 labels a range by its first span, deeper levels by all
+// spans of the first paragraph; the rest of a label follows as text rows.
+#include <fmt/format.h>
+
+#include <cmath>
 
 #include "gaebxml/reader.h"
 #include "workbook/errors.h"
-#include "workbook/finish.h"
 #include "workbook/guarded.h"
-#include "workbook/run_end.h"
+#include "workbook/numbers.h"
 
 namespace gaebxml {
 
@@ -15,152 +17,201 @@ using workbook::guarded;
 
 namespace {
 
-// Per level 2 to 6: the text shown when the range label cannot be read (the run ends), and the
-// text shown when a failure leaves the level below.
-struct LevelTexts {
-    const char* label_failure;
-    const char* change_over;
-};
-constexpr std::array<LevelTexts, 7> kLevelTexts{{
-    {nullptr, nullptr},
-    {nullptr, nullptr},
-    {"Kann die Sub1-LV-Bezeichnung (BoQCtgy) nicht ermitteln\nSubbereich1 ",
-     "Fehler beim Wechsel in die 2. Bereichstufe B0QCtgy"},
-    {"Kann die Sub2-LV-Bezeichnung (BoQCtgy) nicht ermitteln\nSubbereich2 ",
-     "Fehler beim Wechsel in die 3. Bereichstufe B0QCtgy"},
-    {"Kann die Sub3-LV-Bezeichnung (BoQCtgy) nicht ermitteln\nSubbereich3 ",
-     "Fehler beim Wechsel in die 4. Bereichstufe B0QCtgy"},
-    {"Kann die Sub4-LV-Bezeichnung (BoQCtgy) nicht ermitteln\nSubbereich4 ",
-     "Fehler beim Wechsel in die 4. Bereichstufe B0QCtgy"},
-    {"Kann die Sub2-LV-Bezeichnung (BoQCtgy) nicht ermitteln\nSubbereich2 ", nullptr},
-}};
-constexpr int kDeepestLevel = 6;
+constexpr const char* kLooseItems = "Positionen ohne LV-Bereich";
 
-bool numbered(Node category) {
-    return HasAttribute(category, "ID") && HasAttribute(category, "RNoPart");
+// "1.234,56" for 1234.56.
+std::string german_money(int64_t cents) {
+    const bool negative = cents < 0;
+    const uint64_t v = negative ? 0 - static_cast<uint64_t>(cents) : static_cast<uint64_t>(cents);
+    std::string whole = std::to_string(v / 100);
+    for (int at = static_cast<int>(whole.size()) - 3; at > 0; at -= 3)
+        whole.insert(static_cast<size_t>(at), ".");
+    return fmt::format("{}{},{:02}", negative ? "-" : "", whole, v % 100);
 }
 
-Node notes_text(Node remark_holder) {
-    return child_path(remark_holder, {"Remark", "Description", "CompleteText", "DetailTxt", "Text"});
+std::string change_over_text(int level) {
+    return fmt::format("Fehler beim Wechsel in die {}. Bereichstufe BoQCtgy", level);
+}
+
+std::string label_failure_text(int level) {
+    if (level <= 1) return "Kann die LV-Bezeichnung (BoQCtgy) nicht ermitteln\nLV-Bereich ";
+    return fmt::format("Kann die Sub{0}-LV-Bezeichnung (BoQCtgy) nicht ermitteln\nSubbereich{0} ", level - 1);
 }
 
 }  // namespace
 
-void XmlReader::subtotal_label_step() {
+void XmlReader::subtotal_label_step(std::string_view label) {
     if (!m_c.options.SubtotalsSheet) return;
     if (m_rows.Subtotals == 2) m_rows.Subtotals = 3;
-    m_kinds.subtotal_label(m_rows.Subtotals - 1, m_st.SubtotalLabel);
-    m_st.SubtotalLabel.clear();
+    m_kinds.subtotal_label(m_rows.Subtotals - 1, workbook::utf8_prefix(label, kSubtotalLabelCapacity));
 }
 
 void XmlReader::Hauptteil(Node body) {
-    if (const Node list = FindChild(body, "Itemlist")) {
-        guarded(m_c.ui, "Hauptroutine-Itemlist\n\n", [&] {
-            m_st.RangeOz.clear();
-            PositionNeu(list);
-        });
-        return;
-    }
+    std::vector<Range> open;
+    Range bill;
+    bill.body = body;
+    bill.next = body.first_child();
+    bill.subtotal_label = kLooseItems;
+    open.push_back(std::move(bill));
+    const bool has_ranges = static_cast<bool>(FindChild(body, "BoQCtgy"));
+    std::string previous_top;
 
-    std::vector<Node> categories;
-    Node child = body.first_child();
-    guarded(
-        [&] {
-            for (; child; child = child.next_sibling())
-                if (node_name(child) == "BoQCtgy") categories.push_back(child);
-        },
-        [&](const std::exception& e) {
-            m_c.ui.message("XML-Modul-Hauptroutine, Fehler in " + std::string(node_name(child)) + "\n\n" +
-                           workbook::step_report(e));
-        });
-
-    for (const Node category : categories) {
-        const Node content = ChildElement(category, "BoQBody");
-        // A category without number gets no row; its content is walked under the number before.
-        if (numbered(category)) {
-            m_st.SubtotalLabel.clear();
-            m_st.RangeOz = workbook::utf8_prefix(
-                funcFormatBereich(AttributeText(category, "RNoPart"), mask_digit(m_st.OzMask, 1)),
-                kRangeOzCapacity);
-            RangeLabel label;
-            guarded([&] { label = first_span_label(category, m_st.RangeOz); },
-                    [&](const std::exception& e) {
-                        m_c.ui.message("Kann die LV-Bezeichnung (BoQCtgy) nicht ermitteln\nLV-Bereich " +
-                                       m_st.RangeOz + "\n\n" + workbook::step_report(e));
-                    });
-            m_st.SubtotalLabel = label.subtotal;
-            guarded(
-                [&] {
-                    m_kinds.HierarchyRow(label.heading);
-                    if (m_c.options.ExportNotesText && has_children(ChildElement(content, "Remark")))
-                        XMLHinweistext(label.heading, notes_text(content));
-                },
-                [&](const std::exception& e) {
-                    m_c.ui.message("XML-Modul-Hauptroutine, BoQCtgy-Fehler im LV-Bereich " + m_st.RangeOz +
-                                   "\n\n" + workbook::step_report(e));
-                });
+    while (true) {
+        Range& range = open.back();
+        const Node child = range.next;
+        if (!child) {
+            if (open.size() == 1) break;
+            Range done = std::move(open.back());
+            open.pop_back();
+            leave_range(done, open.back());
+            continue;
         }
-        guarded(m_c.ui, "XML-Modul-Hauptroutine, Verarbeitungsfehler im Abschnitt \"Subbereich1\"\n\n", [&] {
-            if (FindChild(content, "BoQCtgy")) {
-                SubBereich(2, content);
-            } else if (has_children(ChildElement(content, "Itemlist"))) {
-                m_st.RangeOz = workbook::utf8_prefix(chkmaske(m_st.RangeOz, m_st, m_c.ui), kRangeOzCapacity);
-                // A list that converts no item leaves the previous range's subtotal row alone.
-                if (PositionNeu(ChildElement(content, "Itemlist"))) subtotal_label_step();
+        range.next = child.next_sibling();
+        const std::string_view name = node_name(child);
+        if (name == "BoQCtgy") {
+            Range sub;
+            sub.category = child;
+            sub.body = ChildElement(child, "BoQBody");
+            sub.next = sub.body.first_child();
+            sub.level = range.level + 1;
+            // A top range without number stands under the number of the top range before it.
+            sub.oz = range.level == 0 ? previous_top : range.oz;
+            if (HasAttribute(child, "RNoPart") && sub.level == 1) sub.oz.clear();
+            enter_range(sub, range);
+            if (sub.level == 1 && HasAttribute(child, "RNoPart")) previous_top = sub.oz;
+            open.push_back(std::move(sub));
+        } else if (name == "Itemlist") {
+            // Items standing directly in the bill's body get a subtotal only beside ranges.
+            if (range.level > 0 || has_ranges) {
+                if (m_rows.GroupFirstRow == 0) m_rows.GroupFirstRow = m_rows.Positions;
             }
-        });
+            const std::string failure = range.level == 0 ? std::string("Hauptroutine-Itemlist\n\n")
+                                        : range.level == 1
+                                            ? std::string(
+                                                  "XML-Modul-Hauptroutine, Verarbeitungsfehler im "
+                                                  "Abschnitt \"Subbereich1\"\n\n")
+                                            : change_over_text(range.level) + "\n\n";
+            guarded(m_c.ui, failure, [&] { item_list(range, child); });
+        }
     }
+
+    const Range& whole = open.front();
+    resolve_markup_references();
+    if (m_st.bid)
+        compare_totals("Gesamtsumme", child_path(m_doc.root(), {"Award", "BoQ", "BoQInfo"}), whole.cents);
     m_st.RangeOz.clear();
 }
 
-void XmlReader::SubBereich(int level, Node body) {
-    const std::string parent = m_st.RangeOz;
-    const LevelTexts& texts = kLevelTexts[static_cast<size_t>(level)];
-
-    std::vector<Node> categories;
-    for (Node child = body.first_child(); child; child = child.next_sibling())
-        if (node_name(child) == "BoQCtgy") categories.push_back(child);
-
-    for (const Node category : categories) {
-        const Node content = ChildElement(category, "BoQBody");
-        RangeLabel label;
-        if (numbered(category)) {
-            m_st.SubtotalLabel.clear();
-            m_st.RangeOz =
-                workbook::utf8_prefix(parent + funcFormatBereich(AttributeText(category, "RNoPart"),
-                                                                 mask_digit(m_st.OzMask, level)),
-                                      kRangeOzCapacity);
-            guarded([&] { label = all_spans_label(category, m_st.RangeOz); },
-                    [&](const std::exception& e) {
-                        // A label that cannot be read ends the program with the sheets tidied.
-                        m_c.ui.busy_cursor(false);
-                        workbook::FormatNachFehler(m_c);
-                        workbook::release_application(m_c, false);
-                        m_c.ui.message(std::string(texts.label_failure) + m_st.RangeOz + "\n\n" +
-                                       workbook::step_report(e));
-                        m_c.end_program(workbook::RunEnd::Aborted);
-                        throw workbook::RunEnded{};
-                    });
-            m_st.SubtotalLabel = label.subtotal;
-            m_kinds.HierarchyRow(label.heading);
-            if (level >= 3 && m_c.options.ExportNotesText) XMLHinweistext(label.heading, notes_text(body));
+void XmlReader::enter_range(Range& range, Range& parent) {
+    const Node category = range.category;
+    const bool numbered = HasAttribute(category, "RNoPart");
+    RangeLabel label;
+    if (numbered) {
+        int digits = 0;  // a mask character that is no digit: the number as it stands
+        guarded(m_c.ui, "Funktion chkmaske\n\n", [&] { digits = range_digits(m_st, range.level); });
+        range.oz = workbook::utf8_prefix(
+            range.oz + funcFormatBereich(AttributeText(category, "RNoPart"), digits), kRangeOzCapacity);
+        guarded(
+            [&] {
+                label = range.level == 1 ? first_span_label(category, range.oz)
+                                         : all_spans_label(category, range.oz);
+            },
+            [&](const std::exception& e) {
+                m_c.ui.message(label_failure_text(range.level) + range.oz + "\n\n" +
+                               workbook::step_report(e));
+            });
+        // A range without label text still shows its number, on both sheets.
+        if (label.heading.empty()) {
+            label.heading = "LV-Bereich " + range.oz;
+            label.subtotal = workbook::utf8_prefix(range.oz, kSubtotalLabelCapacity);
         }
-
-        if (FindChild(content, "BoQCtgy")) {
-            if (level < kDeepestLevel) {
-                guarded([&] { SubBereich(level + 1, content); },
-                        [&](const std::exception&) { m_c.ui.message(texts.change_over); });
-            } else {
-                m_c.ui.message("6. Bereichstufe B0QCtgy vorhanden\n\nSubbereich6-Prozedur existiert nicht");
-            }
-        } else if (has_children(ChildElement(content, "Itemlist"))) {
-            const Node list = ChildElement(content, "Itemlist");
-            if (level == 2 && m_c.options.ExportNotesText) XMLHinweistext(label.heading, notes_text(list));
-            m_st.RangeOz = workbook::utf8_prefix(chkmaske(m_st.RangeOz, m_st, m_c.ui), kRangeOzCapacity);
-            if (PositionNeu(list)) subtotal_label_step();
-        }
-        m_st.RangeOz = parent;
+        range.heading = label.heading;
+        range.subtotal_label = label.subtotal;
+    } else {
+        // No number: no range heading of its own; a label it has is shown as it stands.
+        label = all_spans_label(category, "");
+        label.heading = label.text;
+        range.heading = label.heading.empty() ? parent.heading : label.heading;
+        range.subtotal_label = label.text.empty() ? parent.subtotal_label : label.text;
     }
+
+    const std::string failure = range.level == 1
+                                    ? "XML-Modul-Hauptroutine, BoQCtgy-Fehler im LV-Bereich " + range.oz
+                                    : change_over_text(range.level);
+    guarded(
+        [&] {
+            if (!label.heading.empty()) m_kinds.HierarchyRow(label.heading);
+            label_text_rows(label, category);
+            if (m_c.options.ExportNotesText) range_notes(range, range.heading);
+        },
+        [&](const std::exception& e) { m_c.ui.message(failure + "\n\n" + workbook::step_report(e)); });
+}
+
+void XmlReader::leave_range(Range& range, Range& parent) {
+    if (m_st.bid && HasAttribute(range.category, "RNoPart"))
+        compare_totals(range.subtotal_label, range.category, range.cents);
+    parent.cents += range.cents;
+}
+
+// The text of LblTx that the heading does not show: the further paragraphs, and at level 1 the
+// spans after the first; grouped under the heading like an item's long text.
+void XmlReader::label_text_rows(const RangeLabel& label, Node category) {
+    const Node lbl = ChildElement(category, "LblTx");
+    if (!has_children(lbl)) return;
+    const int32_t first = m_rows.Positions;
+    TextFlow flow([&](std::string_view line) { SplitText(line, Target::Positions, nullptr); });
+    for (Node child = lbl.first_child(); child; child = child.next_sibling()) {
+        if (label.holder && child == label.holder) {
+            if (label.first_span)
+                for (Node rest = label.first_span.next_sibling(); rest; rest = rest.next_sibling())
+                    flow.add_node(rest);
+            flow.flush();
+            continue;
+        }
+        // Spans straight in LblTx are the label when it was taken from LblTx itself.
+        if (label.holder == lbl && node_name(child) == "span" &&
+            (!label.first_span || child == label.first_span))
+            continue;
+        flow.add_node(child);
+    }
+    flow.flush();
+    const int32_t last = m_rows.Positions - 1;
+    if (last >= first) m_kinds.positions().group_rows(first, last);
+}
+
+void XmlReader::item_list(Range& range, Node list) {
+    if (!has_children(list)) return;
+    // Items straight in the bill's body carry no range number at all.
+    m_st.RangeOz = range.level == 0
+                       ? std::string()
+                       : workbook::utf8_prefix(chkmaske(range.oz, m_st, m_c.ui), kRangeOzCapacity);
+    m_list_rows.clear();
+    for (Node child = list.first_child(); child; child = child.next_sibling()) {
+        const std::string_view name = node_name(child);
+        if (name == "Item")
+            range.cents += convert_item(child);
+        else if (name == "MarkupItem")
+            range.cents += convert_markup(child);
+        else if (name == "PerfDescr")
+            performance_description(child);
+    }
+    if (m_c.options.SubtotalsSheet && m_kinds.subtotal_formula()) subtotal_label_step(range.subtotal_label);
+}
+
+void XmlReader::compare_totals(std::string_view label, Node totals_holder, int64_t cents) {
+    const std::string declared_text = inline_text(child_path(totals_holder, {"Totals", "Total"}));
+    const auto declared = workbook::parse_decimal(workbook::trim_ctl(declared_text));
+    if (!declared || !std::isfinite(*declared) || std::fabs(*declared) >= 1e15) return;
+    const int64_t declared_cents = std::llround(*declared * 100.0);
+    const int64_t difference = declared_cents - cents;
+    if (difference >= -1 && difference <= 1) return;
+    const std::string line = fmt::format("{}: laut Datei {}, berechnet {}", label,
+                                         german_money(declared_cents), german_money(cents));
+    m_total_differences.push_back(line);
+    // On Teilsummen below the range's subtotals, or above the grand total.
+    if (!m_c.options.SubtotalsSheet || m_rows.Subtotals < 3) return;
+    m_kinds.subtotal_label(m_rows.Subtotals, "Abweichung " + line);
+    ++m_rows.Subtotals;
 }
 
 }  // namespace gaebxml

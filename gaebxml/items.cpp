@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
-// Item lists: one item row per Item with its kind, quantity, unit, prices and formulas, then its
-// short text, long text, text complements and sub-description, and the list's subtotal formula.
+// Item lists: one item row per Item and per surcharge item (MarkupItem) with its kind, quantity,
+// unit, prices and formulas, then its short text, long text and sub-descriptions; performance
+// descriptions (PerfDescr) as captioned text where they stand.
 #include <fmt/format.h>
 
 #include <array>
+#include <cmath>
+#include <unordered_map>
 
 #include "gaebxml/reader.h"
 #include "workbook/guarded.h"
@@ -30,165 +33,352 @@ constexpr std::array<KindRule, 5> kKinds{{
     {Provis::WithTotal, false, true, "*** Bedarfsposition mit G-Preis (Alternative)", true},
     {Provis::WithoutTotal, true, false, "*** Bedarfsposition ohne G-Preis", true},
 }};
+constexpr const char* kSurchargeLabel = "*** Zuschlagsposition";
+// A surcharge row shows its percentage in E; D marks the row as one.
+constexpr const char* kPercentUnit = "%";
+// A formula of more than this many characters is not written (the spreadsheet takes 8192).
+constexpr size_t kMaxFormula = 8000;
 
 // A Provis text other than the two the format knows counts as none: the item is then a normal
 // item or an alternative, as its ALNSerNo says.
-Provis provis_of(std::optional<std::string_view> text) {
-    if (!text) return Provis::None;
-    if (workbook::equals_ci(*text, "WithTotal")) return Provis::WithTotal;
-    if (workbook::equals_ci(*text, "WithoutTotal")) return Provis::WithoutTotal;
+Provis provis_of(std::string_view text) {
+    if (workbook::equals_ci(text, "WithTotal")) return Provis::WithTotal;
+    if (workbook::equals_ci(text, "WithoutTotal")) return Provis::WithoutTotal;
     return Provis::None;
 }
 
-std::optional<double> number_of(std::string_view text) {
-    return workbook::parse_decimal(workbook::trim_ctl(text));
+// The text of a value element without the blanks around it; empty when it is missing or empty.
+std::string value_text(Node holder, const char* name) {
+    const Node n = holder.child(name);
+    const Node first = n.first_child();
+    if (!first) return {};
+    if ((first.type() == pugi::node_pcdata || first.type() == pugi::node_cdata) && !first.next_sibling())
+        return std::string(workbook::trim_ctl(first.value()));
+    return std::string(workbook::trim_ctl(inline_text(n)));
+}
+
+bool is_yes(Node holder, const char* name) {
+    return workbook::equals_ci(value_text(holder, name), "Yes");
+}
+
+// Number of decimals a price text shows, trailing zeros not counted.
+int shown_decimals(std::string_view text) {
+    const size_t dot = text.find('.');
+    if (dot == std::string_view::npos) return 0;
+    size_t end = text.size();
+    while (end > dot + 1 && text[end - 1] == '0') --end;
+    return static_cast<int>(end - dot - 1);
+}
+
+// Money with more than two decimals keeps them visible: "#,###,##0.000".
+std::string money_format_with(int decimals) {
+    return "#,###,##0." + std::string(static_cast<size_t>(std::min(decimals, 10)), '0');
+}
+// A surcharge rate shows a third decimal when it has one.
+constexpr const char* kRateFormat = "#,###,##0.00#";
+
+std::string shown_oz(std::string_view oz) {
+    return oz.empty() ? std::string("ohne Nummer") : std::string(oz);
 }
 
 }  // namespace
 
-double XmlReader::price_number(std::string_view text) const {
-    return workbook::require_decimal(workbook::trim_ctl(text), text);
+std::string XmlReader::item_number(Node item) {
+    std::string oz = m_st.RangeOz + funcFormatItem(AttributeText(item, "RNoPart"), m_st.item_digits);
+    if (HasAttribute(item, "RNoIndex"))
+        oz += "." + funcFormatItem(AttributeText(item, "RNoIndex"), m_st.index_digits);
+    return oz;
 }
 
-bool XmlReader::PositionNeu(Node itemlist) {
-    if (!has_children(itemlist)) return false;
-    for (Node child = itemlist.first_child(); child; child = child.next_sibling())
-        if (node_name(child) == "Item" && HasAttribute(child, "ID") && HasAttribute(child, "RNoPart"))
-            convert_item(child);
-    if (!m_c.options.SubtotalsSheet) return false;
-    return m_kinds.subtotal_formula();
+// A number of the item, or nullopt; a text that is no number is reported with the item's OZ.
+std::optional<double> XmlReader::number_of(std::string_view text, const char* what) {
+    if (text.empty()) return std::nullopt;
+    const auto value = workbook::parse_decimal(text);
+    if (value && std::isfinite(*value)) return value;
+    m_c.ui.message(fmt::format("Position {}: {} \"{}\" ist keine Zahl; die Zelle bleibt leer.",
+                               shown_oz(m_st.ItemOz), what, workbook::utf8_prefix(text, 40)));
+    return std::nullopt;
 }
 
-void XmlReader::convert_item(Node item) {
-    using workbook::guarded;
+int64_t XmlReader::convert_item(Node item) {
     workbook::require_row(m_rows.Positions, workbook::kPositionsteil);
-    const bool bid = m_st.Phase == "84";
-    std::string quantity, unit, unit_price, total;
+    const bool bid = m_st.bid;
+    m_st.ItemOz = item_number(item);
+    if (!HasAttribute(item, "RNoPart"))
+        m_c.ui.message(fmt::format(
+            "Eine Position in {} hat keine Nummer (RNoPart); sie steht als {} in der Arbeitsmappe.",
+            m_st.RangeOz.empty() ? std::string("der Datei") : "LV-Bereich " + m_st.RangeOz,
+            shown_oz(m_st.ItemOz)));
 
-    // Header: ordinal number and the texts of quantity, unit and prices. What fails stays empty.
-    const auto header = [&] {
-        const std::string item_group =
-            funcFormatItem(AttributeText(item, "RNoPart"), length_number(m_st.ItemLength));
-        m_st.ItemOz = m_st.RangeOz + item_group;
-        if (HasAttribute(item, "RNoIndex")) {
-            const std::string index_group =
-                funcFormatItem(AttributeText(item, "RNoIndex"), length_number(m_st.IndexLength));
-            m_st.ItemOz += "." + index_group;
-        }
-        if (!bid) {
-            quantity = workbook::utf8_prefix(require_text(ChildText(item, "Qty"), "Qty"), kQuantityCapacity);
-            unit = workbook::utf8_prefix(require_text(ChildText(item, "QU"), "QU"), kUnitCapacity);
-        }
-        if (const Node up = FindChild(item, "UP")) unit_price = require_text(ElementText(up), "UP");
-        if (bid)
-            if (const Node it = FindChild(item, "IT")) total = require_text(ElementText(it), "IT");
-    };
-    guarded(header, [&](const std::exception&) {
-        m_c.ui.message(std::string("Fehler bei der Ermittlung von\n ItemLength ") +
-                       std::string(AttributeText(item, "RNoPart")) + "\n" + "Menge bei ID " +
-                       std::string(AttributeText(item, "ID")));
-    });
+    const std::optional<double> quantity = number_of(value_text(item, "Qty"), "die Menge");
+    const std::string unit = std::string(workbook::utf8_prefix(value_text(item, "QU"), kUnitCapacity));
+    const std::string price_text = value_text(item, "UP");
+    const std::optional<double> price = number_of(price_text, "der Einheitspreis");
+    std::optional<double> total;
+    if (bid) total = number_of(value_text(item, "IT"), "der Gesamtbetrag");
 
     std::string kind_label;
     bool without_total = false;
-    const auto kind = [&] {
-        const Provis provis = provis_of(ChildText(item, "Provis"));
-        const auto aln = ChildText(item, "ALNSerNo");
-        const bool alternative = aln && *aln != "0";
+    {
+        const Provis provis = provis_of(value_text(item, "Provis"));
+        const std::string aln = value_text(item, "ALNSerNo");
+        const bool alternative = !aln.empty() && aln != "0";
         for (const KindRule& rule : kKinds) {
             if (rule.provis != provis || (!rule.any_alternative && rule.alternative != alternative)) continue;
             kind_label = rule.label ? rule.label : (bid ? "*** Angebotsposition" : "*** Normalposition");
             without_total = rule.without_total;
             break;
         }
-    };
-    guarded(kind,
-            [&](const std::exception&) { m_c.ui.message("Fehler bei der Ermittlung der Positionsart"); });
+    }
 
-    // The item row; a price that is no number leaves the list (the calling level reports it).
     const int32_t r = m_rows.Positions;
     m_rows.LastItemRow = r;
-    m_kinds.positions();
+    workbook::Sheet& sheet = m_kinds.positions();
     m_kinds.item_oz(r, m_st.ItemOz);
-    std::optional<double> price;
-    if (!bid) {
-        // Quantity and unit are written silently or not at all.
-        guarded(
-            [&] {
-                if (const auto q = number_of(quantity)) {
-                    m_kinds.item_quantity(r, *q);
-                    if (!unit.empty()) m_kinds.item_unit(r, unit);
-                }
-            },
-            [](const std::exception&) {});
-        if (!unit_price.empty()) price = price_number(unit_price);
-    } else {
-        if (!unit_price.empty()) price = price_number(unit_price);
-        if (price && *price > 0) m_kinds.item_quantity_from_total(r);
-    }
+    if (quantity)
+        m_kinds.item_quantity(r, *quantity);
+    else if (bid && price && *price > 0)
+        m_kinds.item_quantity_from_total(r);
+    if (!unit.empty()) m_kinds.item_unit(r, unit);
     m_kinds.item_price_cells(r, price);
+    const int32_t price_col = m_c.options.CalcColumns ? 7 : 5;
+    // A price that is no number leaves its cell empty, not 0.
+    if (!price && !price_text.empty()) sheet.clear(r, price_col);
+    int64_t cents = 0;
     if (!bid) {
         if (!without_total) m_kinds.item_total_formula(r);
-    } else if (!total.empty()) {
-        m_kinds.item_number(r, 6, price_number(total));
+    } else {
+        if (price) {
+            // The bid shows the file's unit price with all its decimals.
+            m_kinds.item_number(r, 5, *price);
+            const int decimals = shown_decimals(price_text);
+            if (decimals > 2) {
+                sheet.set_number_format(workbook::Range::cell(r, 5), money_format_with(decimals));
+                if (price_col != 5)
+                    sheet.set_number_format(workbook::Range::cell(r, price_col), money_format_with(decimals));
+            }
+        }
+        if (total) {
+            m_kinds.item_number(r, 6, *total);
+            cents = std::llround(*total * 100.0);
+        }
     }
     m_kinds.item_label(r, kind_label);
+    if (HasAttribute(item, "ID")) m_item_rows.push_back({AttributeText(item, "ID"), r});
+    m_list_rows.push_back({r, item});
     ++m_rows.Positions;
     m_c.ui.process_events();
 
-    // Short text: the first of three places that holds a span.
-    const Node complete = child_path(item, {"Description", "CompleteText"});
-    const Node outline = child_path(complete, {"OutlineText", "OutlTxt", "TextOutlTxt"});
-    for (const Node source : {ChildElement(outline, "p"), outline,
-                              child_path(item, {"Description", "OutlineText", "OutlTxt", "TextOutlTxt"})}) {
-        if (ChildText(source, "span")) {
-            PositionsTexte(source);
-            break;
+    item_texts(item);
+    return cents;
+}
+
+// Surcharge row: A the OZ, B "*** Zuschlagsposition", C the base the percentage applies to, D
+// "%", E the percentage (with calculation columns G the percentage and H 1 as input cells, E
+// their product rounded to three decimals; else E the input cell), F the surcharge: C x E / 100,
+// or in the bid layout C the file's ITMarkup, E its Markup and F its IT.
+int64_t XmlReader::convert_markup(Node item) {
+    workbook::require_row(m_rows.Positions, workbook::kPositionsteil);
+    const bool bid = m_st.bid;
+    m_st.ItemOz = item_number(item);
+    const std::string rate_text = value_text(item, "Markup");
+    const std::optional<double> rate = number_of(rate_text, "der Zuschlagssatz");
+    std::optional<double> base;
+    if (bid) base = number_of(value_text(item, "ITMarkup"), "die Bemessungsgrundlage");
+    std::optional<double> total;
+    if (bid) total = number_of(value_text(item, "IT"), "der Gesamtbetrag");
+
+    const int32_t r = m_rows.Positions;
+    m_rows.LastItemRow = r;
+    workbook::Sheet& sheet = m_kinds.positions();
+    m_kinds.item_oz(r, m_st.ItemOz);
+    m_kinds.item_unit(r, kPercentUnit);
+    sheet.set_number_format(workbook::Range::cell(r, 3), m_c.money_format);
+    const std::string type = value_text(item, "MarkupType");
+    if (base)
+        m_kinds.item_number(r, 3, *base);
+    else if (workbook::equals_ci(type, "ListInSubQty"))
+        m_pending_markups.push_back({item, r, m_st.ItemOz});
+    else
+        base_formula(r, workbook::equals_ci(type, "IdentAsMark"));
+
+    m_kinds.item_price_cells(r, rate);
+    const int32_t price_col = m_c.options.CalcColumns ? 7 : 5;
+    if (!rate && !rate_text.empty()) sheet.clear(r, price_col);
+    // A rate keeps three decimals, as a bid can carry them.
+    if (m_c.options.CalcColumns && m_c.options.RoundPrices)
+        sheet.set_formula(r, 5, fmt::format("=ROUND($G${0}*$H${0},3)", r));
+    sheet.set_number_format(workbook::Range::cell(r, 5), kRateFormat);
+    sheet.set_number_format(workbook::Range::cell(r, price_col), kRateFormat);
+    int64_t cents = 0;
+    if (!bid) {
+        sheet.set_formula(r, 6,
+                          m_c.options.RoundPrices ? fmt::format("=ROUND($C${0}*$E${0}/100,2)", r)
+                                                  : fmt::format("=$C${0}*$E${0}/100", r));
+    } else {
+        if (rate) m_kinds.item_number(r, 5, *rate);
+        if (total) {
+            m_kinds.item_number(r, 6, *total);
+            cents = std::llround(*total * 100.0);
         }
     }
+    m_kinds.item_label(r, kSurchargeLabel);
+    m_list_rows.push_back({r, Node(), true});
+    ++m_rows.Positions;
+    m_c.ui.process_events();
+
+    item_texts(item);
+    return cents;
+}
+
+// The base of a surcharge from the rows of its list: the items before it, back to the surcharges
+// before those (the surcharges just before it are passed over); with `marked_only` only the
+// items marked MarkupIt.
+void XmlReader::base_formula(int32_t row, bool marked_only) {
+    std::vector<int32_t> rows;
+    bool own_run = true;
+    for (auto at = m_list_rows.rbegin(); at != m_list_rows.rend(); ++at) {
+        if (at->surcharge) {
+            if (own_run) continue;
+            break;
+        }
+        own_run = false;
+        if (!marked_only || is_yes(at->item, "MarkupIt")) rows.push_back(at->row);
+    }
+    if (rows.empty()) return;
+    std::string f;
+    if (!marked_only) {
+        // Between the first and the last of them stand only their own rows and texts.
+        f = fmt::format("=SUM($F${}:$F${})", rows.back(), rows.front());
+    } else {
+        f = "=";
+        for (size_t i = rows.size(); i-- > 0;) {
+            const size_t n = rows.size() - 1 - i;
+            if (n % 255 == 0)
+                f += n == 0 ? "SUM(" : ")+SUM(";
+            else
+                f += ',';
+            f += fmt::format("$F${}", rows[i]);
+        }
+        f += ')';
+    }
+    write_base(row, f);
+}
+
+void XmlReader::write_base(int32_t row, const std::string& formula) {
+    if (formula.size() > kMaxFormula) {
+        m_c.ui.message(
+            fmt::format("Position {}: die Bemessungsgrundlage des Zuschlags umfasst zu viele Positionen "
+                        "für eine Formel; die Zelle bleibt leer.",
+                        m_kinds.positions().text(row, 1)));
+        return;
+    }
+    m_kinds.positions().set_formula(row, 3, formula);
+}
+
+// ListInSubQty: the items a surcharge names by ID, each with its total or a part quantity of it
+// (SubQty x unit price). Items may stand after the surcharge, so this runs after the walk.
+void XmlReader::resolve_markup_references() {
+    if (m_pending_markups.empty()) return;
+    std::unordered_map<std::string_view, int32_t> rows;
+    rows.reserve(m_item_rows.size());
+    for (const ItemRowRef& ref : m_item_rows) rows.emplace(ref.id, ref.row);
+    for (const PendingMarkup& markup : m_pending_markups) {
+        std::string f;
+        auto add = [&](Node ref, Node holder) {
+            const std::string_view id = AttributeText(ref, "IDRef");
+            const auto found = rows.find(id);
+            if (found == rows.end()) {
+                m_c.ui.message(
+                    fmt::format("Position {}: der Zuschlag bezieht sich auf die Position mit der ID "
+                                "\"{}\", die es im Leistungsverzeichnis nicht gibt.",
+                                shown_oz(markup.oz), workbook::utf8_prefix(id, 40)));
+                return;
+            }
+            const std::string sub = value_text(holder, "SubQty");
+            const auto sub_quantity = workbook::parse_decimal(sub);
+            f += f.empty() ? "=" : "+";
+            if (sub_quantity)
+                f += fmt::format("ROUND({}*$E${},2)", workbook::format_number(*sub_quantity), found->second);
+            else
+                f += fmt::format("$F${}", found->second);
+        };
+        for (Node child = markup.item.first_child(); child; child = child.next_sibling()) {
+            const std::string_view name = node_name(child);
+            if (name == "RefItem") add(child, markup.item);
+            if (name != "MarkupSubQty") continue;
+            for (Node ref = child.child("RefItem"); ref; ref = ref.next_sibling("RefItem")) add(ref, child);
+        }
+        if (!f.empty()) write_base(markup.row, f);
+    }
+}
+
+// The texts below an item row: short text, long text (grouped), sub-descriptions.
+void XmlReader::item_texts(Node item) {
+    const Node description = ChildElement(item, "Description");
+    const Node complete = ChildElement(description, "CompleteText");
+    const Node outline = ChildElement(complete, "OutlineText");
+    PositionsTexte(has_children(outline) ? outline : ChildElement(description, "OutlineText"));
 
     const bool long_texts = !m_c.options.OnlyShortText;
     if (long_texts) {
         m_rows.TextGroupStart = m_rows.Positions;
-        for (Node child = ChildElement(complete, "DetailTxt").first_child(); child;
-             child = child.next_sibling()) {
-            const std::string_view name = node_name(child);
-            if (name == "Text") {
-                for (Node part = child.first_child(); part; part = part.next_sibling()) {
-                    if (node_name(part) == "p")
-                        PositionsTexte(part);
-                    else if (node_name(part) == "span")
-                        SPANtext(part);
-                }
-            } else if (name == "TextComplement") {
-                ZusatzTexte(child);
-            }
-        }
+        PositionsTexte(ChildElement(complete, "DetailTxt"));
     }
+    sub_descriptions(item);
+    if (long_texts) m_kinds.TextGroup();
+}
 
-    // Sub-description: a blue caption, its short text and, with long texts, its long text.
-    const Node sub = child_path(item, {"SubDescr", "Description", "CompleteText"});
-    const Node sub_outline = child_path(sub, {"OutlineText", "OutlTxt", "TextOutlTxt"});
-    Node sub_short;
-    if (ChildText(ChildElement(sub_outline, "p"), "span"))
-        sub_short = ChildElement(sub_outline, "p");
-    else if (ChildText(sub_outline, "span"))
-        sub_short = sub_outline;
-    if (sub_short) {
-        m_kinds.item_sub_label(m_rows.Positions, "Unterbeschreibung:", workbook::kColorBlue);
+// Every sub-description: a blue caption with its quantity and unit, its short text and, with
+// long texts, its long text.
+void XmlReader::sub_descriptions(Node item) {
+    for (Node sub = item.child("SubDescr"); sub; sub = sub.next_sibling("SubDescr")) {
+        const Node description = ChildElement(sub, "Description");
+        const Node complete = ChildElement(description, "CompleteText");
+        Node outline = ChildElement(complete, "OutlineText");
+        if (!has_children(outline)) outline = ChildElement(description, "OutlineText");
+        const Node detail = ChildElement(complete, "DetailTxt");
+        const std::string quantity_text = value_text(sub, "Qty");
+        const std::string unit = std::string(workbook::utf8_prefix(value_text(sub, "QU"), kUnitCapacity));
+        if (!has_children(outline) && !has_children(detail) && quantity_text.empty() && unit.empty())
+            continue;
+
+        workbook::require_row(m_rows.Positions, workbook::kPositionsteil);
+        const int32_t r = m_rows.Positions;
+        m_kinds.item_sub_label(r, "Unterbeschreibung:", workbook::kColorBlue);
+        if (const auto quantity = number_of(quantity_text, "die Menge der Unterbeschreibung"))
+            m_kinds.item_quantity(r, *quantity);
+        if (!unit.empty()) m_kinds.item_unit(r, unit);
         ++m_rows.Positions;
         m_c.ui.process_events();
-        PositionsTexte(sub_short);
+        PositionsTexte(outline);
+        if (!m_c.options.OnlyShortText) PositionsTexte(detail);
     }
-    if (long_texts) {
-        const Node sub_text = child_path(sub, {"DetailTxt", "Text"});
-        if (ChildText(ChildElement(sub_text, "p"), "span")) {
-            for (Node p = sub_text.first_child(); p; p = p.next_sibling())
-                if (node_name(p) == "p") PositionsTexte(p);
-        } else if (ChildText(sub_text, "span")) {
-            PositionsTexte(sub_text);
-        }
-        m_kinds.TextGroup();
+}
+
+// A performance description stands between the items it serves: a blue caption with its number
+// and label, its short text, and its long text grouped like an item's.
+void XmlReader::performance_description(Node perf) {
+    workbook::require_row(m_rows.Positions, workbook::kPositionsteil);
+    std::string caption = "Leistungsbeschreibung";
+    if (const std::string number = value_text(perf, "PerfNo"); !number.empty()) caption += " " + number;
+    caption += ":";
+    if (const std::string label = value_text(perf, "PerfLbl"); !label.empty()) caption += " " + label;
+    m_kinds.item_sub_label(m_rows.Positions, workbook::utf8_prefix(caption, kLineLength),
+                           workbook::kColorBlue);
+    ++m_rows.Positions;
+    m_c.ui.process_events();
+
+    // A performance description may hold several descriptions, one after the other.
+    for (Node description = perf.child("Description"); description;
+         description = description.next_sibling("Description")) {
+        const Node complete = ChildElement(description, "CompleteText");
+        const Node outline = ChildElement(complete, "OutlineText");
+        PositionsTexte(has_children(outline) ? outline : ChildElement(description, "OutlineText"));
+        if (m_c.options.OnlyShortText) continue;
+        const int32_t first = m_rows.Positions;
+        PositionsTexte(ChildElement(complete, "DetailTxt"));
+        if (m_rows.Positions - 1 >= first) m_kinds.positions().group_rows(first, m_rows.Positions - 1);
     }
 }
 

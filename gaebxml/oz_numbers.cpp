@@ -12,15 +12,22 @@
 namespace gaebxml {
 
 int range_levels(const XmlReaderState& st) {
-    return st.MaskLength - (st.IndexLength == "0" ? 1 : 2);
+    // A breakdown without an item entry has no mask digit for the item.
+    return st.MaskLength - (st.ItemLength.empty() ? 0 : 1) - (st.IndexLength == "0" ? 0 : 1);
 }
 
 std::string funcFormatBereich(std::string_view part, int length) {
+    if (length <= 0) return std::string(part) + ".";
     return workbook::oz_range_part(part, length);
 }
 
 std::string funcFormatItem(std::string_view part, int length) {
+    if (length <= 0) return std::string(part);
     return workbook::oz_item_part(part, length);
+}
+
+int range_digits(const XmlReaderState& st, int level) {
+    return level <= range_levels(st) ? mask_digit(st.OzMask, level) : 0;
 }
 
 int mask_digit(std::string_view mask, int level) {
@@ -58,41 +65,47 @@ std::string chkmaske(std::string_view oz, const XmlReaderState& st, workbook::Fr
 
 RangeLabel first_span_label(Node category, std::string_view range_oz) {
     const Node lbl = ChildElement(category, "LblTx");
-    std::optional<std::string_view> v = ChildText(ChildElement(lbl, "p"), "span");
-    if (!v) v = ChildText(lbl, "span");
     RangeLabel label;
-    if (v) {
-        label.heading = fmt::format("LV-Bereich {} -  {}", range_oz, *v);
-        label.subtotal = workbook::utf8_prefix(fmt::format("{} -  {}", range_oz, *v), kSubtotalLabelCapacity);
+    for (const Node holder : {ChildElement(lbl, "p"), lbl}) {
+        const Node span = ChildElement(holder, "span");
+        std::string v = inline_text(span);
+        if (v.empty()) continue;
+        label.heading = fmt::format("LV-Bereich {} -  {}", range_oz, v);
+        label.subtotal = workbook::utf8_prefix(fmt::format("{} -  {}", range_oz, v), kSubtotalLabelCapacity);
+        label.text = std::move(v);
+        label.holder = holder;
+        label.first_span = span;
+        break;
     }
     return label;
 }
 
 RangeLabel all_spans_label(Node category, std::string_view range_oz) {
     const Node lbl = ChildElement(category, "LblTx");
-    Node holder;
-    if (ChildText(ChildElement(lbl, "p"), "span"))
-        holder = ChildElement(lbl, "p");
-    else if (ChildText(lbl, "span"))
-        holder = lbl;
+    RangeLabel label;
+    const Node p = ChildElement(lbl, "p");
+    if (!inline_text(ChildElement(p, "span")).empty())
+        label.holder = p;
+    else if (!inline_text(ChildElement(lbl, "span")).empty())
+        label.holder = lbl;
     else
-        return {};
+        return label;
     std::string t, s;
-    for (Node child = holder.first_child(); child; child = child.next_sibling()) {
+    for (Node child = label.holder.first_child(); child; child = child.next_sibling()) {
         if (node_name(child) != "span") continue;
-        const auto text = ElementText(child);
-        if (!text) continue;
+        const std::string text = inline_text(child);
+        if (text.empty()) continue;
         t += ' ';
-        t += *text;
+        t += text;
         // The subtotal label is a field of 140 characters: what does not fit is dropped.
         if (workbook::utf8_length(s) < kSubtotalLabelCapacity) {
-            s += *text;
+            s += text;
             s.resize(workbook::utf8_offset(s, kSubtotalLabelCapacity));
         }
     }
-    RangeLabel label;
     label.heading = fmt::format("LV-Bereich {} -  {}", range_oz, t);
     label.subtotal = workbook::utf8_prefix(fmt::format("{} {}", range_oz, s), kSubtotalLabelCapacity);
+    label.text = t.empty() ? t : t.substr(1);
     return label;
 }
 

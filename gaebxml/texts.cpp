@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Texts: spans of paragraphs cut into rows of at most 140 characters, on Positionsteil (column B)
-// for item texts and on Hinweistext (column A) for notes.
+// Texts: the lines of formatted text cut into rows of at most 140 characters, on Positionsteil
+// (column B) for item and range texts and on Hinweistext (column A) for notes.
 #include "gaebxml/reader.h"
 #include "workbook/guarded.h"
 #include "workbook/run_end.h"
@@ -8,20 +8,6 @@
 namespace gaebxml {
 
 using workbook::guarded;
-
-namespace {
-
-constexpr const char* kSpanName = "span";
-
-// The children named "p" of a text element; every one of them, however many.
-std::vector<Node> paragraphs_of(Node text) {
-    std::vector<Node> paragraphs;
-    for (Node child = text.first_child(); child; child = child.next_sibling())
-        if (node_name(child) == "p") paragraphs.push_back(child);
-    return paragraphs;
-}
-
-}  // namespace
 
 void XmlReader::write_line(std::string_view line, Target target) {
     workbook::require_row(m_rows.Positions, workbook::kPositionsteil);
@@ -44,88 +30,108 @@ void XmlReader::SplitText(std::string_view text, Target target, const LineMessag
     });
 }
 
-void XmlReader::PositionsTexte(Node holder) {
+void XmlReader::item_text_line(std::string_view line) {
     static constexpr LineMessages kMessages{"Positionstexte > 140\n\n", "Positionstexte < 140\n\n"};
+    SplitText(line, Target::Positions, &kMessages);
+}
+
+void XmlReader::PositionsTexte(Node holder) {
     if (!has_children(holder)) return;
-    for (Node child = holder.first_child(); child; child = child.next_sibling()) {
-        guarded(
-            [&] {
-                if (node_name(child) != kSpanName) return;
-                const auto text = ElementText(child);
-                if (!text) return;
-                guarded(m_c.ui, "Positionstexte\n\n",
-                        [&] { SplitText(*text, Target::Positions, &kMessages); });
-            },
-            [&](const std::exception&) { m_c.ui.message("Fehler bei der Ermittlung des Positionstextes"); });
+    m_text_rows.clear();
+    m_text_rows.add(holder);
+    m_text_rows.flush();
+}
+
+void XmlReader::notes_line(std::string_view line) {
+    guarded(m_c.ui, "Fehler beim Export des Haupthinweistextes.\n\n",
+            [&] { SplitText(line, Target::Notes, nullptr); });
+}
+
+// A Remark: its short text, then its long text; an additional text (AddText) as it stands.
+void XmlReader::note_text(Node note) {
+    TextFlow flow([&](std::string_view line) { notes_line(line); });
+    const Node description = ChildElement(note, "Description");
+    const Node complete = ChildElement(description, "CompleteText");
+    if (complete) {
+        flow.add(ChildElement(complete, "OutlineText"));
+        flow.flush();
+        flow.add(ChildElement(complete, "DetailTxt"));
+    } else {
+        flow.add(description ? description : note);
     }
+    flow.flush();
 }
 
-void XmlReader::SPANtext(Node span) {
-    static constexpr LineMessages kMessages{"SPAN-Text > 140\n\n", "SPAN-Text < 140\n\n"};
-    std::optional<std::string> text;
-    const bool read = guarded(m_c.ui, "SPAN-Text-Ermittlung\n\n", [&] {
-        const auto value = ElementText(span);
-        if (!value) return;
-        text = *value;
-        // A span standing directly in a long text keeps no line breaks: each becomes a blank.
-        for (char& ch : *text)
-            if (ch == '\r' || ch == '\n') ch = ' ';
-    });
-    if (!read || !text) return;
-    guarded(m_c.ui, "SPAN-Text\n\n", [&] { SplitText(*text, Target::Positions, &kMessages); });
-}
-
-void XmlReader::ZusatzTexte(Node complement) {
-    if (!has_children(complement)) return;
-    // Caption, body and tail share one run of lines, each part after a blank.
-    std::string text;
-    for (Node child = complement.first_child(); child; child = child.next_sibling()) {
+// The notes of one range under its heading: additional texts of the category, remarks and
+// additional texts of its body and of its item lists, and those of its items ("Zu Position").
+void XmlReader::range_notes(const Range& range, std::string_view heading) {
+    std::vector<std::pair<Node, Node>> notes;  // the note, and the item it belongs to
+    auto collect = [&](Node holder) {
+        for (Node child = holder.first_child(); child; child = child.next_sibling()) {
+            const std::string_view name = node_name(child);
+            if (name == "Remark" || name == "AddText") notes.emplace_back(child, Node());
+        }
+    };
+    if (range.category) collect(range.category);
+    for (Node child = range.body.first_child(); child; child = child.next_sibling()) {
         const std::string_view name = node_name(child);
-        if (name != "ComplCaption" && name != "ComplBody" && name != "ComplTail") continue;
-        guarded(m_c.ui, "Zusatztext-Fehler bei der Verarbeitung von Compl-Abschnitten\n\n", [&] {
-            if (const auto part = ElementText(ChildElement(child, kSpanName))) {
-                text += ' ';
-                text += *part;
+        if (name == "Remark" || name == "AddText") {
+            notes.emplace_back(child, Node());
+        } else if (name == "Itemlist") {
+            for (Node entry = child.first_child(); entry; entry = entry.next_sibling()) {
+                const std::string_view kind = node_name(entry);
+                if (kind == "Remark" || kind == "AddText")
+                    notes.emplace_back(entry, Node());
+                else if (kind == "Item" || kind == "MarkupItem")
+                    for (Node add = entry.child("AddText"); add; add = add.next_sibling("AddText"))
+                        notes.emplace_back(add, entry);
             }
-        });
-    }
-    guarded(m_c.ui, "Zusatztext-Fehler beim Schreiben von Compl-Abschnitten in die Tabelle\n\n",
-            [&] { SplitText(text, Target::Positions, nullptr); });
-}
-
-void XmlReader::notes_paragraphs(const std::vector<Node>& paragraphs) {
-    for (const Node p : paragraphs) {
-        for (Node span = p.first_child(); span; span = span.next_sibling()) {
-            if (node_name(span) != kSpanName) continue;
-            guarded(m_c.ui, "Fehler beim Export des Haupthinweistextes.\n\n", [&] {
-                if (const auto text = ElementText(span)) SplitText(*text, Target::Notes, nullptr);
-            });
         }
     }
-}
+    if (notes.empty()) return;
 
-void XmlReader::XMLHinweistext(std::string_view label, Node text) {
-    // A failing heading is left to the calling level.
     m_kinds.select(workbook::kHinweistext);
-    if (!label.empty()) m_kinds.NotesRow(label, true);
-    guarded(m_c.ui, "XMLHinweistext-Fehler bei der Ermittlung von p-Abschnitten\n\n",
-            [&] { notes_paragraphs(paragraphs_of(text)); });
+    workbook::require_row(m_rows.Notes, workbook::kHinweistext);
+    if (!heading.empty()) m_kinds.NotesRow(heading, true);
+    const std::string range_oz = m_st.RangeOz;
+    m_st.RangeOz = range.level == 0
+                       ? std::string()
+                       : workbook::utf8_prefix(chkmaske(range.oz, m_st, m_c.ui), kRangeOzCapacity);
+    for (const auto& [note, item] : notes) {
+        if (item) notes_line("Zu Position " + item_number(item) + ":");
+        note_text(note);
+    }
+    m_st.RangeOz = range_oz;
 }
 
-void XmlReader::XMLHauptHinweistext(Node body) {
-    if (!has_children(body)) return;
-    for (Node remark = body.first_child(); remark; remark = remark.next_sibling()) {
-        if (node_name(remark) != "Remark") continue;
-        std::vector<Node> paragraphs;
-        const bool found =
-            guarded(m_c.ui, "XMLHaupthinweistext-Fehler bei der Ermittlung von p-Abschnitten\n\n", [&] {
-                paragraphs =
-                    paragraphs_of(child_path(remark, {"Description", "CompleteText", "DetailTxt", "Text"}));
-            });
-        if (!found) continue;
-        m_kinds.select(workbook::kHinweistext);
-        notes_paragraphs(paragraphs);
+// The bill's own notes, before those of any range: additional texts outside its body (of the
+// document, the award, the client, the site, the bill's info), then what stands in the body.
+void XmlReader::bill_notes(Node root, Node body) {
+    std::vector<Node> outside;
+    Node n = root.first_child();
+    while (n) {
+        bool descend = false;
+        if (n.type() == pugi::node_element) {
+            const std::string_view name = n.name();
+            if (name == "AddText")
+                outside.push_back(n);
+            else
+                descend = name != "BoQBody";
+        }
+        if (descend && n.first_child()) {
+            n = n.first_child();
+            continue;
+        }
+        while (n != root && !n.next_sibling()) n = n.parent();
+        n = n == root ? Node() : n.next_sibling();
     }
+    if (!outside.empty()) {
+        m_kinds.select(workbook::kHinweistext);
+        for (const Node note : outside) note_text(note);
+    }
+    Range bill;
+    bill.body = body;
+    range_notes(bill, "");
 }
 
 }  // namespace gaebxml

@@ -3,6 +3,7 @@
 // header block, then the notes and the range walk, and the finishing pass.
 #include <fmt/format.h>
 
+#include <cmath>
 #include <fstream>
 
 #include "gaebxml/gaebxml.h"
@@ -10,6 +11,7 @@
 #include "workbook/finish.h"
 #include "workbook/guarded.h"
 #include "workbook/layout.h"
+#include "workbook/numbers.h"
 #include "workbook/run_end.h"
 
 namespace gaebxml {
@@ -19,8 +21,12 @@ using workbook::RunEnd;
 
 namespace {
 
-bool accepted_phase(std::string_view phase) {
-    return phase == "80" || phase == "81" || phase == "82" || phase == "83" || phase == "84";
+// The bill's total as the file declares it (BoQInfo/Totals/Total).
+std::optional<double> declared_total(Node root) {
+    const Node totals = child_path(root, {"Award", "BoQ", "BoQInfo", "Totals", "Total"});
+    const auto value = workbook::parse_decimal(workbook::trim_ctl(inline_text(totals)));
+    if (!value || !std::isfinite(*value)) return std::nullopt;
+    return value;
 }
 
 // The open check: the file exists and its bytes can be read.
@@ -34,6 +40,26 @@ bool readable(const std::filesystem::path& path) {
 }
 
 }  // namespace
+
+std::string exchange_phase(Node root) {
+    Node dp = child_path(root, {"Award", "DP"});
+    // An invoice and the like keep the phase in their own part of the document.
+    for (Node part = root.first_child(); !dp && part; part = part.next_sibling())
+        dp = ChildElement(part, "DP");
+    return std::string(workbook::trim_ctl(inline_text(dp)));
+}
+
+bool accepted_phase(std::string_view phase) {
+    return phase == "80" || phase == "81" || phase == "82" || phase == "83" || phase == "84" || phase == "86";
+}
+
+bool known_unconverted_phase(std::string_view phase) {
+    if (accepted_phase(phase)) return false;
+    if (phase.size() < 2 || phase[0] != '8' || phase[1] < '5' || phase[1] > '9') return false;
+    for (const char c : phase.substr(2))
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return false;
+    return true;
+}
 
 // A document this reader does not convert: nothing is written, the program ends.
 void XmlReader::refuse(std::string_view text) {
@@ -58,6 +84,25 @@ std::string XmlReader::funcOZMaske(Node root) {
         if (workbook::equals_ci(type, "INDEX")) m_st.IndexLength = *length;
     }
     return mask;
+}
+
+// The digit counts of item and index numbers. A length that is no usable number is reported
+// once, and the numbers are then taken as the file writes them.
+void XmlReader::item_lengths() {
+    const auto digits = [&](const std::string& length, const char* what) {
+        int n = 0;
+        if (length.empty()) return n;
+        guarded([&] { n = length_number(length); },
+                [&](const std::exception&) {
+                    m_c.ui.message(
+                        fmt::format("Die Stellenzahl \"{}\" der {} in der OZ-Maske ist ungültig; die Nummern "
+                                    "werden so übernommen, wie sie in der Datei stehen.",
+                                    workbook::utf8_prefix(length, 40), what));
+                });
+        return n;
+    };
+    m_st.item_digits = digits(m_st.ItemLength, "Positionsnummer");
+    m_st.index_digits = digits(m_st.IndexLength, "Indexnummer");
 }
 
 void XmlReader::Kopfdaten(Node root) {
@@ -109,23 +154,30 @@ void XmlReader::XML_start() {
 
     const auto convert = [&] {
         m_st.OzMask = workbook::utf8_prefix(funcOZMaske(root), kOzMaskCapacity);
-        if (const auto dp = ChildText(ChildElement(root, "Award"), "DP"))
-            m_st.Phase = workbook::utf8_prefix(*dp, kPhaseCapacity);
+        m_st.Phase = workbook::utf8_prefix(exchange_phase(root), kPhaseCapacity);
         m_c.exchange_phase = m_st.Phase;
+        if (known_unconverted_phase(m_st.Phase)) {
+            refuse("--- GAEB XML ---\nDie Austauschphase " + m_st.Phase + " von " + file +
+                   " wird nicht unterstützt!\nProgrammabbruch.");
+            return;
+        }
         if (!accepted_phase(m_st.Phase)) {
             refuse("--- GAEB XML ---\nKann die Austauschphase von " + file + " nicht ermitteln!" + "\n" +
                    "Programmabbruch.");
             return;
         }
+        m_st.bid = m_st.Phase == "84" || m_st.Phase == "86";
+        m_c.declared_total = declared_total(root);
         workbook::PreparePositionsSheet(m_c);
         m_c.ui.busy_cursor(true);
         m_c.ui.elapsed_resume();
 
         Kopfdaten(root);
+        item_lengths();
 
         const Node body = child_path(root, {"Award", "BoQ", "BoQBody"});
         if (m_c.options.ExportNotesText) {
-            guarded([&] { XMLHauptHinweistext(body); },
+            guarded([&] { bill_notes(root, body); },
                     [&](const std::exception&) {
                         m_c.ui.message("XML-Modul/XML_Start\nFehler beim Export des Haupthinweistextes");
                     });
@@ -134,6 +186,14 @@ void XmlReader::XML_start() {
                 [&](const std::exception&) {
                     m_c.ui.message("XML-Modul/XML_Start\nFehler bei der Verarbeitung des Hauptteils");
                 });
+        if (!m_total_differences.empty()) {
+            std::string text = "Die Summen der Arbeitsmappe weichen von den Summen der Datei ab:";
+            for (const std::string& line : m_total_differences) text += "\n" + line;
+            text +=
+                "\nNachlässe, Zuschläge und Alternativen, die die Datei einrechnet, erklären solche "
+                "Abweichungen.";
+            m_c.ui.message(text);
+        }
     };
     // A full sheet leaves from here to the entry point, which ends the run.
     guarded(convert, [&](const std::exception&) {

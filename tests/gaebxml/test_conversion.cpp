@@ -12,15 +12,15 @@ std::filesystem::path fixture(const char* name) {
 
 TEST(XmlConversion, WorkbooksMatchTheReviewedDumps) {
     testsupport::expect_golden_runs({
-        // Levels 1 to 6 with a seventh that is not converted: one message per level-6 range that
-        // holds one. Notes of the top body, of level 1 with a remark, of level 2 with items and of
-        // levels 3 to 6 always. A mask of seven characters widens column A to 23.
+        // Levels 1 to 7, the seventh deeper than the mask: its number as it stands. Notes under the
+        // heading of the range they stand in. A mask of seven characters widens column A to 23.
         {"gaebxml/ebenen_1_bis_7", fixture("ebenen_1_bis_7.x83"), {"--teilsummen", "--hinweistext"}},
-        // A range without number gets no row; its content is walked under the number before.
+        // A range without number gets no heading (its label is shown as it stands); its content
+        // is walked under the number before. A range without ID keeps its number.
         {"gaebxml/bereich_ohne_rnopart", fixture("bereich_ohne_rnopart.x83"), {"--teilsummen"}},
-        // Every item kind; a Provis the format does not know counts as none. An item without
-        // quantity is reported and gets no quantity, unit or unit price; a quantity that is no
-        // number leaves C and D empty without a message.
+        // Every item kind; a Provis the format does not know counts as none; a surcharge item. An
+        // item without quantity keeps its unit price; a quantity that is no number is reported
+        // with the OZ and leaves C empty.
         {"gaebxml/positionsarten", fixture("positionsarten.x83"), {}},
         // Without calculation columns and rounding: E is the input cell, F multiplies plainly.
         {"gaebxml/positionsarten_ohne_kalkulation",
@@ -29,16 +29,42 @@ TEST(XmlConversion, WorkbooksMatchTheReviewedDumps) {
         // The bid layout: prices from the file, the quantity from the total; no Qty is no fault.
         {"gaebxml/angebot", fixture("angebot.x84"), {"--teilsummen"}},
         {"gaebxml/angebot_ohne_kalkulation", fixture("angebot.x84"), {"--ohne-kalkulationsspalten"}},
-        // Texts cut at 140 characters, spans, text complements and the sub-description; a span that
-        // holds an element is reported and the others of its paragraph are written. The long text
-        // is grouped from its first row to the item's last, sub-description included.
+        // Texts cut at 140 characters, spans joined into their paragraph's line, text complements
+        // and the sub-description; a span holding an element is read whole. The long text is
+        // grouped from its first row to the item's last, sub-description included.
         {"gaebxml/texte", fixture("texte.x83"), {}},
         {"gaebxml/texte_nur_kurztexte", fixture("texte.x83"), {"--nur-kurztexte"}},
         // A range without items leaves the subtotal rows of the others alone.
         {"gaebxml/teilsummen", fixture("teilsummen.x83"), {"--teilsummen"}},
-        // A range label that is no text: level 1 reports and goes on, level 2 ends the run with
-        // the partial workbook.
-        {"gaebxml/bezeichnung_kein_text", fixture("bezeichnung_kein_text.x83"), {"--teilsummen"}, 3},
+        // A range label whose span holds formatting is read whole, at every level.
+        {"gaebxml/bezeichnung_kein_text", fixture("bezeichnung_kein_text.x83"), {"--teilsummen"}},
+        // Nothing in the bill is lost, one fixture per way it was: every text of a complement in
+        // its place in the sentence; lists, tables (an image is no text); the spans of a
+        // paragraph as one line; every paragraph of the short text and every sub-description with
+        // its quantity; the paragraphs of a range label after the first; every note once, under
+        // its range; items beside sub-ranges; surcharge items; items without ID or quantity, an
+        // index without length, a mask without range levels; the bid's own quantities, unit prices
+        // with their decimals and totals compared with the file's; bid ranges without label;
+        // values that are no numbers; a bill without XML declaration; the phase 86.
+        {"gaebxml/zusatztexte", fixture("zusatztexte.x83"), {}},
+        {"gaebxml/langtext_listen_tabellen", fixture("langtext_listen_tabellen.x83"), {}},
+        {"gaebxml/ein_satz_eine_zeile", fixture("ein_satz_eine_zeile.x83"), {}},
+        {"gaebxml/kurztext_unterbeschreibungen", fixture("kurztext_unterbeschreibungen.x83"), {}},
+        {"gaebxml/bereichsbezeichnung_absaetze",
+         fixture("bereichsbezeichnung_absaetze.x83"),
+         {"--teilsummen"}},
+        {"gaebxml/hinweise", fixture("hinweise.x83"), {"--hinweistext"}},
+        {"gaebxml/positionen_neben_bereichen", fixture("positionen_neben_bereichen.x83"), {"--teilsummen"}},
+        {"gaebxml/zuschlaege", fixture("zuschlaege.x83"), {"--teilsummen"}},
+        {"gaebxml/zuschlaege_angebot", fixture("zuschlaege.x84"), {"--teilsummen"}},
+        {"gaebxml/positionen_ohne_id_und_menge", fixture("positionen_ohne_id_und_menge.x83"), {}},
+        {"gaebxml/maske_ohne_bereiche", fixture("maske_ohne_bereiche.x83"), {"--teilsummen"}},
+        {"gaebxml/angebot_preise", fixture("angebot_preise.x84"), {"--teilsummen"}},
+        {"gaebxml/angebot_ohne_bezeichnung", fixture("angebot_ohne_bezeichnung.x84"), {"--teilsummen"}},
+        {"gaebxml/ungueltige_werte", fixture("ungueltige_werte.x83"), {}},
+        {"gaebxml/ungueltige_werte_angebot", fixture("ungueltige_werte.x84"), {"--ohne-kalkulationsspalten"}},
+        {"gaebxml/ohne_deklaration", fixture("ohne_deklaration.x83"), {}},
+        {"gaebxml/auftrag", fixture("auftrag.x86"), {}},
     });
 }
 
@@ -58,6 +84,11 @@ TEST(XmlConversion, RefusedDocumentsWriteNothing) {
                   "Fehler: --- GAEB XML ---\nDie Datei " + dir +
                       "kein_gaeb_wurzel.x83 ist keine GAEB-XML-Datei:\nihr Wurzelelement "
                       "heißt \"GAEBX\", nicht \"GAEB\".\nProgrammabbruch.\n"},
+             // Phases the program knows but does not convert are named.
+             Case{"nebenangebot.x85", "Fehler: --- GAEB XML ---\nDie Austauschphase 85 von " + dir +
+                                          "nebenangebot.x85 wird nicht unterstützt!\nProgrammabbruch.\n"},
+             Case{"rechnung.x89", "Fehler: --- GAEB XML ---\nDie Austauschphase 89 von " + dir +
+                                      "rechnung.x89 wird nicht unterstützt!\nProgrammabbruch.\n"},
              Case{"xml_kaputt.x83",
                   "GAEB XML, Prozedur \"LoadFromFile\"\nEDOMParseError : Start- und End-Tag passen "
                   "nicht zusammen (Zeile 15, Spalte 8)\n"},

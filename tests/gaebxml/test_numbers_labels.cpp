@@ -17,7 +17,9 @@ TEST(XmlNumbers, FormatBereichAndItem) {
     };
     for (const Case& c :
          {Case{"3", 2, "03.", "03"}, Case{"10", 4, "0010.", "0010"}, Case{"123", 2, "123.", "123"},
-          Case{"3", 0, "", ""}, Case{"3", -1, "", ""}, Case{"", 2, "00.", ""}, Case{"ä", 3, "00ä.", "00ä"}}) {
+          // A level the mask gives no digits keeps its number as it stands.
+          Case{"3", 0, "3.", "3"}, Case{"3", -1, "3.", "3"}, Case{"", 2, "00.", ""},
+          Case{"ä", 3, "00ä.", "00ä"}}) {
         SCOPED_TRACE(std::string(c.part) + " / " + std::to_string(c.length));
         EXPECT_EQ(gaebxml::funcFormatBereich(c.part, c.length), c.range);
         EXPECT_EQ(gaebxml::funcFormatItem(c.part, c.length), c.item);
@@ -26,12 +28,24 @@ TEST(XmlNumbers, FormatBereichAndItem) {
 
 TEST(XmlNumbers, RangeLevelsAndLengths) {
     XmlReaderState st;
+    st.OzMask = "2241";
     st.MaskLength = 4;
+    st.ItemLength = "4";
     st.IndexLength = "1";
     EXPECT_EQ(gaebxml::range_levels(st), 2);  // 2241: two ranges, item, index
+    EXPECT_EQ(gaebxml::range_digits(st, 2), 2);
+    EXPECT_EQ(gaebxml::range_digits(st, 3), 0);  // deeper than the mask: the number as it stands
     st.MaskLength = 3;
     st.IndexLength = "0";
     EXPECT_EQ(gaebxml::range_levels(st), 2);  // 224
+    st.OzMask = "4";
+    st.MaskLength = 1;
+    EXPECT_EQ(gaebxml::range_levels(st), 0);  // only the item: ranges keep their numbers
+    EXPECT_EQ(gaebxml::range_digits(st, 1), 0);
+    st.OzMask = "22";
+    st.MaskLength = 2;
+    st.ItemLength.clear();
+    EXPECT_EQ(gaebxml::range_levels(st), 2);  // no item entry: every digit is a range level
 
     EXPECT_EQ(gaebxml::length_number("4"), 4);
     EXPECT_EQ(gaebxml::length_number("0"), 0);
@@ -62,6 +76,7 @@ TEST(XmlNumbers, ChkmaskeFillsUpToAllRangeLevels) {
         XmlReaderState st;
         st.OzMask = c.mask;
         st.MaskLength = static_cast<int>(st.OzMask.size());
+        st.ItemLength = "4";
         st.IndexLength = c.index_length;
         workbook::RecordingFrontend ui;
         EXPECT_EQ(gaebxml::chkmaske(c.oz, st, ui), c.expected);
@@ -128,10 +143,11 @@ TEST(XmlLabels, SubtotalLabelIsCutAt140Characters) {
     EXPECT_EQ(first.subtotal, ("01. -  " + word).substr(0, 140));
 }
 
-TEST(XmlLabels, SpanHoldingAnElementFails) {
-    Category cat("<BoQCtgy><LblTx><p><span>a<b>x</b></span></p></LblTx></BoQCtgy>");
-    EXPECT_THROW(gaebxml::first_span_label(cat.node(), "01."), gaebxml::XmlDocError);
-    EXPECT_THROW(gaebxml::all_spans_label(cat.node(), "01.01."), gaebxml::XmlDocError);
+// A span with formatting inside is read as the text it shows.
+TEST(XmlLabels, SpanHoldingAnElementIsReadWhole) {
+    Category cat("<BoQCtgy><LblTx><p><span>a<b>x</b>\n   y</span></p></LblTx></BoQCtgy>");
+    EXPECT_EQ(gaebxml::first_span_label(cat.node(), "01.").heading, "LV-Bereich 01. -  ax y");
+    EXPECT_EQ(gaebxml::all_spans_label(cat.node(), "01.01.").subtotal, "01.01. ax y");
 }
 
 std::vector<std::string> lines_of(std::string_view text) {

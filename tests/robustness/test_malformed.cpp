@@ -384,7 +384,8 @@ std::vector<Case> cases() {
          kComplete, kDone},
         {"xml_corrupt_truncate", "x83", corrupted("xml_truncate.x83"), kRefused, kXmlLoad},
         {"xml_corrupt_flip", "x83", corrupted("xml_flip.x83"), kRefused, kXmlLoad},
-        {"xml_corrupt_phase", "x85", corrupted("xml_phase.x85"), kRefused, kPhaseUnknown},
+        {"xml_corrupt_phase", "x85", corrupted("xml_phase.x85"), kRefused,
+         "--- GAEB XML ---\nDie Austauschphase 85 von "},
         {"xml_corrupt_unbalanced", "x83", corrupted("xml_unbalanced.x83"), kRefused, kXmlLoad},
     };
 }
