@@ -19,6 +19,7 @@ bool Reader::take_section(std::string_view name) {
     const int64_t b = FindeBereich(fmt::format("#begin[{}]", name));
     const int64_t e = FindeBereich(fmt::format("#end[{}]", name));
     if (b == -1 || e == -1) return false;
+    at(m_st.StringList1.line(b));
     MoveBereich(m_st.StringList1, b, e, m_st.StringList2);
     progress_to_remaining();
     return true;
@@ -50,13 +51,13 @@ int64_t own_line(const LineList& section, std::string_view key) {
 }  // namespace
 
 void Reader::GaebInfo() {
-    guarded(m_c.ui, "Verarbeitungsfehler auf GAEB-Info-Ebene\n\n", [&] {
+    guarded(m_c, "Verarbeitungsfehler auf GAEB-Info-Ebene\n\n", [&] {
         if (take_section("GAEBInfo")) drop_block_lines(m_st.StringList2);
     });
 }
 
 void Reader::PrjInfo() {
-    guarded(m_c.ui, "Verarbeitungsfehler auf PRJ-Info-Ebene\n\n", [&] {
+    guarded(m_c, "Verarbeitungsfehler auf PRJ-Info-Ebene\n\n", [&] {
         if (!take_section("PrjInfo")) return;
         drop_block_lines(m_st.StringList2);
         const int64_t i = m_st.StringList2.find("[Bez]");
@@ -67,13 +68,13 @@ void Reader::PrjInfo() {
 }
 
 void Reader::VergabeInfo() {
-    guarded(m_c.ui, "Verarbeitungsfehler auf VergabeInfo-Ebene\n\n", [&] {
+    guarded(m_c, "Verarbeitungsfehler auf VergabeInfo-Ebene\n\n", [&] {
         if (take_section("VergabeInfo")) drop_block_lines(m_st.StringList2);
     });
 }
 
 void Reader::Auftraggeber() {
-    guarded(m_c.ui, "GAEB2000-Modul \"Arbeitgeber\", Abschnitt 1\n\n", [&] {
+    guarded(m_c, "GAEB2000-Modul \"Arbeitgeber\", Abschnitt 1\n\n", [&] {
         if (take_section("AG")) {
             m_kinds.positions();
             const int64_t i = m_st.StringList2.find("[Name1]");
@@ -83,16 +84,16 @@ void Reader::Auftraggeber() {
             }
         }
     });
-    guarded(m_c.ui, "GAEB2000-Modul sa3, Abschnitt 2\n\n", [&] {
+    guarded(m_c, "GAEB2000-Modul sa3, Abschnitt 2\n\n", [&] {
         workbook::column_header_captions(m_c, rows());
         workbook::column_header_formats(m_c);
     });
-    guarded(m_c.ui, "GAEB2000-Modul \"Arbeitgeber\", Abschnitt 2\n\n",
+    guarded(m_c, "GAEB2000-Modul \"Arbeitgeber\", Abschnitt 2\n\n",
             [&] { workbook::column_header_styles(m_c, rows()); });
 }
 
 void Reader::LVInfo() {
-    guarded(m_c.ui, "GAEB2000-Modul \"LVInfo\"\n\n", [&] {
+    guarded(m_c, "GAEB2000-Modul \"LVInfo\"\n\n", [&] {
         if (!take_section("LVInfo")) return;
         m_kinds.positions();
         if (const int64_t i = own_line(m_st.StringList2, "[Bez]"); i != -1)

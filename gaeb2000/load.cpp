@@ -14,31 +14,6 @@ constexpr std::string_view kBomUtf8 = "\xEF\xBB\xBF";
 constexpr std::string_view kBomUtf16Le = "\xFF\xFE";
 constexpr std::string_view kBomUtf16Be = "\xFE\xFF";
 
-std::string utf16_to_utf8(std::string_view bytes, bool big_endian) {
-    std::string out;
-    out.reserve(bytes.size());
-    const size_t units = bytes.size() / 2;
-    auto unit = [&](size_t i) -> uint32_t {
-        const auto a = static_cast<unsigned char>(bytes[2 * i]);
-        const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
-        return big_endian ? (uint32_t{a} << 8 | b) : (uint32_t{b} << 8 | a);
-    };
-    for (size_t i = 0; i < units; ++i) {
-        const uint32_t u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-            const uint32_t low = unit(i + 1);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                workbook::append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        workbook::append_utf8(out, (u >= 0xD800 && u <= 0xDFFF) ? 0xFFFD : u);
-    }
-    if (bytes.size() % 2 != 0) workbook::append_utf8(out, 0xFFFD);  // a dangling byte at the end
-    return out;
-}
-
 std::string decode_utf8(std::string bytes) {
     if (workbook::is_valid_utf8(bytes)) return bytes;
     return workbook::repair_utf8(bytes);
@@ -48,8 +23,8 @@ std::string decode_utf8(std::string bytes) {
 
 std::string decode_gaeb2000(std::string_view bytes) {
     if (bytes.substr(0, 3) == kBomUtf8) return decode_utf8(std::string(bytes.substr(3)));
-    if (bytes.substr(0, 2) == kBomUtf16Le) return utf16_to_utf8(bytes.substr(2), false);
-    if (bytes.substr(0, 2) == kBomUtf16Be) return utf16_to_utf8(bytes.substr(2), true);
+    if (bytes.substr(0, 2) == kBomUtf16Le) return workbook::utf16_to_utf8(bytes.substr(2), false);
+    if (bytes.substr(0, 2) == kBomUtf16Be) return workbook::utf16_to_utf8(bytes.substr(2), true);
     return workbook::cp1252_to_utf8(bytes);
 }
 

@@ -44,10 +44,11 @@ void Reader::Zusatztext() {
         const int64_t z = FindeBereich("#begin[LV]");
         const bool written = e != -1 && b < e && e < z;
         if (written) {
+            at(m_st.StringList1.line(b));
             constexpr std::string_view kFailed = "GAEB2000-Modul, Zusatztext\n\n";
-            const bool assembled = guarded(m_c.ui, kFailed, [&] {
+            const bool assembled = guarded(m_c, kFailed, [&] {
                 for (int64_t i = b; i <= e; ++i) {
-                    guarded(m_c.ui, kFailed, [&] {
+                    guarded(m_c, kFailed, [&] {
                         const std::string_view l = m_st.StringList1.line(i);
                         if (holds_key(l, "[Text]")) {
                             title = cell_text(DeleteLineKey("[end]", DeleteLineKey("[Text]", l))) + "\r\n";
@@ -60,13 +61,13 @@ void Reader::Zusatztext() {
                 m_st.RTFMemo3.assign(title + note_text(std::move(text), "[TextRTF]"));
             });
             if (assembled) {
-                guarded(m_c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
+                guarded(m_c, "GAEB2k-Haupthinweistext\n\n", [&] {
                     m_kinds.select(workbook::kHinweistext);
                     WriteWrapped(m_st.RTFMemo3, kAdditionalTexts);
                     m_c.ui.process_events();
                 });
             }
-            guarded(m_c.ui, "GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1\n\n", [&] {
+            guarded(m_c, "GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1\n\n", [&] {
                 m_st.StringList1.erase(b, e);
                 progress_to_remaining();
             });
@@ -87,7 +88,8 @@ void Reader::HauptHinweistext() {
         const int64_t z = FindeBereich("#begin[LVBereich]");
         const bool written = e != -1 && b < e && e < z;
         if (written) {
-            guarded(m_c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
+            at(m_st.StringList1.line(b));
+            guarded(m_c, "GAEB2k-Haupthinweistext\n\n", [&] {
                 for (int64_t i = b; i <= e; ++i) {
                     const std::string_view l = m_st.StringList1.line(i);
                     if (block_line(l) || holds_key(l, "[Kurztext]") || holds_key(l, "[StLNr]") || l.empty())
@@ -97,7 +99,7 @@ void Reader::HauptHinweistext() {
                 }
                 m_st.RTFMemo3.assign(note_text(std::move(text), "[Langtext]"));
             });
-            guarded(m_c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
+            guarded(m_c, "GAEB2k-Haupthinweistext\n\n", [&] {
                 m_kinds.select(workbook::kHinweistext);
                 WriteWrapped(m_st.RTFMemo3, kMainNotes);
                 m_c.ui.process_events();
@@ -125,6 +127,7 @@ void Reader::Hinweistext(std::string_view abschnitt) {
             const int64_t b = FindeBereichStringList2("#begin[Hinweis]");
             const int64_t e = FindeBereichStringList2("#end[Hinweis]");
             if (b == -1 || e == -1 || e <= b) return;
+            at(m_st.StringList2.line(b));
             guarded(
                 [&] {
                     for (int64_t i = b; i <= e; ++i) {
@@ -153,7 +156,7 @@ void Reader::Hinweistext(std::string_view abschnitt) {
                 });
         }
     };
-    guarded(m_c.ui, "Verarbeitungsfehler auf Hinweistext-Ebene, " + std::string(abschnitt) + "\n\n", notes);
+    guarded(m_c, "Verarbeitungsfehler auf Hinweistext-Ebene, " + std::string(abschnitt) + "\n\n", notes);
 }
 
 void Reader::write_collected_notes() {

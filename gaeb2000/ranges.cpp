@@ -65,6 +65,8 @@ void Reader::LVBereich() {
                 break;
             }
 
+            at(m_st.StringList1.line(b));
+            m_c.place.leave_item();
             MoveBereich(m_st.StringList1, b, e, m_st.StringList2);
             m_st.StringList2.erase_line(0);
             m_st.StringList2.erase_line(m_st.StringList2.size() - 1);
@@ -121,8 +123,11 @@ void Reader::LVBereich() {
     };
     workbook::guarded(ranges, [&](const std::exception& ex) {
         m_c.ui.message("Verarbeitungsfehler auf LV-Hauptbereich-Ebene" + m_st.range_oz + "\n\n" +
-                       workbook::error_class_name(ex) + ": " + ex.what());
+                       m_c.place.prefix(ex) + workbook::error_class_name(ex) + ": " + ex.what());
     });
+    // The notes of all ranges together stand at no one place of the file.
+    m_c.place.at_offset(-1);
+    m_c.place.leave_item();
     write_collected_notes();
 }
 
@@ -212,6 +217,8 @@ void Reader::LVUnterBereiche() {
                 m_st.end_of_sub_ranges = true;
                 continue;
             }
+            at(m_st.StringList2.line(b));
+            m_c.place.leave_item();
             MoveBereich(m_st.StringList2, b, e, m_st.StringList4);
             heading_passes();
             if (m_c.options.SubtotalsSheet && !m_st.subtotal_label.empty())
@@ -221,7 +228,7 @@ void Reader::LVUnterBereiche() {
     };
     workbook::guarded(inner_ranges, [&](const std::exception& ex) {
         m_c.ui.message("Verarbeitungsfehler auf LV-Unterbereich-Ebene " + m_st.range_oz + "\n\n" +
-                       "Bezeichnung: " + m_st.range_label + "\n\n" + workbook::step_report(ex));
+                       "Bezeichnung: " + m_st.range_label + "\n\n" + workbook::step_report(m_c.place, ex));
     });
 }
 

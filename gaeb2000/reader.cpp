@@ -18,11 +18,37 @@ namespace gaeb2000 {
 
 using workbook::guarded;
 
-Reader::Reader(workbook::Conversion& c) : m_c(c), m_kinds(c, m_st.SheetRows) {}
+Reader::Reader(workbook::Conversion& c) : m_c(c), m_kinds(c, m_st.SheetRows) {
+    m_c.place.set_locator(&m_lines);
+}
+
+Reader::~Reader() {
+    m_c.place.clear();
+}
+
+workbook::LineColumn SourceLines::locate(int64_t offset) noexcept {
+    try {
+        if (!m_lines.built()) m_lines.build(m_source);
+    } catch (const std::exception&) {
+        m_lines.clear();
+    }
+    return m_lines.locate(offset);
+}
+
+int64_t Reader::offset_of(std::string_view line) const {
+    const char* begin = m_st.source.data();
+    if (line.data() < begin || line.data() > begin + m_st.source.size()) return -1;
+    return line.data() - begin;
+}
+
+void Reader::at(std::string_view line) {
+    if (const int64_t offset = offset_of(line); offset >= 0) m_c.place.at_offset(offset);
+}
 
 void Reader::set_source(std::string text) {
     m_st.StringList1.clear();
     m_st.source = std::move(text);
+    m_lines.reset();
     split_lines(m_st.source, m_st.StringList1);
 }
 
@@ -39,13 +65,13 @@ void Reader::progress_to_remaining() {
 
 int64_t Reader::FindeKeyStringList2(std::string_view textzeile) {
     int64_t found = -1;
-    guarded(m_c.ui, "GAEB2000, FindeKeyStringList2\n\n", [&] { found = m_st.StringList2.find(textzeile); });
+    guarded(m_c, "GAEB2000, FindeKeyStringList2\n\n", [&] { found = m_st.StringList2.find(textzeile); });
     return found;
 }
 
 int64_t Reader::FindeKeyStringList4(std::string_view textzeile) {
     int64_t found = -1;
-    guarded(m_c.ui, "GAEB2000, FindeKeyStringList4\n\n", [&] { found = m_st.StringList4.find(textzeile); });
+    guarded(m_c, "GAEB2000, FindeKeyStringList4\n\n", [&] { found = m_st.StringList4.find(textzeile); });
     return found;
 }
 
@@ -69,7 +95,7 @@ size_t cut_length(std::string_view line, size_t width) {
 
 }  // namespace
 
-void Reader::WriteWrapped(const LineList& source, const WrapUse& use, std::string_view oz) {
+void Reader::WriteWrapped(const LineList& source, const WrapUse& use) {
     m_kinds.select(use.notes ? workbook::kHinweistext : workbook::kPositionsteil);
     auto write = [&](std::string_view text) {
         room_for_row(use.notes);
@@ -78,12 +104,6 @@ void Reader::WriteWrapped(const LineList& source, const WrapUse& use, std::strin
         else
             m_kinds.TextRow(text, true);
     };
-    auto message = [&](std::string_view text) {
-        if (use.notes) return std::string(text);
-        return about_item(text.substr(0, text.size() - 2), oz) + "\n\n";
-    };
-    const std::string cut_failed = message(use.cut_failed);
-    const std::string last_failed = message(use.last_failed);
     const size_t n = use.width;
     for (int64_t li = 0; li < source.size(); ++li) {
         std::string_view rest = source.line(li);
@@ -92,14 +112,14 @@ void Reader::WriteWrapped(const LineList& source, const WrapUse& use, std::strin
             const size_t i = cut_length(rest, n);
             const std::string_view piece = workbook::utf8_prefix(rest, i);
             // A piece that fails is dropped; the line goes on after it.
-            guarded(m_c.ui, cut_failed, [&] { write(field(workbook::trim_left_ctl(field(piece, n)), n)); });
+            guarded(m_c, use.cut_failed, [&] { write(field(workbook::trim_left_ctl(field(piece, n)), n)); });
             rest.remove_prefix(piece.size());
             length -= i;
         }
         if (length == 0) continue;
         const std::string_view last = workbook::trim_left_ctl(rest);
         if (last.empty() && !use.write_empty_last) continue;
-        guarded(m_c.ui, last_failed, [&] { write(last); });
+        guarded(m_c, use.last_failed, [&] { write(last); });
     }
 }
 
@@ -172,7 +192,7 @@ void Reader::gaeb2k_start() {
         m_c.end_program(workbook::RunEnd::Refused);
         return;
     }
-    guarded(m_c.ui, "", [&] { workbook::PreparePositionsSheet(m_c); });
+    guarded(m_c, "", [&] { workbook::PreparePositionsSheet(m_c); });
     m_c.ui.process_events();
     m_c.ui.busy_cursor(true);
     gaeb2k_run();

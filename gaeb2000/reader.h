@@ -36,14 +36,26 @@ inline constexpr WrapUse kAdditionalTexts{150, true, true, "Positionstexte > 150
                                           "GAEB2k-Haupthinweistext, Textlänge < 150\n\n"};
 inline constexpr WrapUse kMainNotes = kAdditionalTexts;
 
-// A message about one item: `message` followed by ", Position: " and the item's OZ as column A
-// shows it.
-std::string about_item(std::string_view message, std::string_view oz);
+// The lines of the decoded file, for the place in messages: a byte offset into it becomes its
+// line (a line ends at CR LF, LF or CR, as the file is cut into lines). The lines are counted
+// when the first message needs them.
+class SourceLines : public workbook::InputPlace::Locator {
+public:
+    explicit SourceLines(const std::string& source) : m_source(source) {}
+    workbook::LineColumn locate(int64_t offset) noexcept override;
+    // The source has changed: count again when asked.
+    void reset() { m_lines.clear(); }
+
+private:
+    const std::string& m_source;
+    workbook::LineIndex m_lines;
+};
 
 // The reader of one conversion: every operation works on the holders of its state.
 class Reader {
 public:
     explicit Reader(workbook::Conversion& c);
+    ~Reader();
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
@@ -67,9 +79,8 @@ public:
     void HauptHinweistext();
     void LVBereich();
 
-    // The lines of `source` into cells, cut as `use` says; the messages of an item's text name
-    // the item's `oz`.
-    void WriteWrapped(const LineList& source, const WrapUse& use, std::string_view oz = {});
+    // The lines of `source` into cells, cut as `use` says.
+    void WriteWrapped(const LineList& source, const WrapUse& use);
     // A short text into column B of "Positionsteil", in pieces of 140 characters.
     void WriteChunked(const LineList& source);
 
@@ -100,7 +111,7 @@ private:
 
     // Items; `limit`: only item blocks that end before this line of StringList4.
     void Positionen(int64_t limit = INT64_MAX);
-    void Unterpositionen(std::string_view oz);
+    void Unterpositionen();
     // The short text of the item or sub-item in `holder` into RTFMemo5.
     void read_short_text(LineList& holder);
 
@@ -112,10 +123,15 @@ private:
     // not exist: every further row would fail on its own, so the run ends.
     void room_for_row(bool notes) const;
     void progress_to_remaining();
+    // The reader stands at this line of a holder, when the line is one of the file's own.
+    void at(std::string_view line);
+    // The same place's offset, or -1.
+    int64_t offset_of(std::string_view line) const;
 
     workbook::Conversion& m_c;
     Gaeb2000State m_st;
     workbook::RowKinds m_kinds;
+    SourceLines m_lines{m_st.source};
 };
 
 }  // namespace gaeb2000

@@ -27,10 +27,12 @@ void Reader::item_record(std::string_view oz, std::string_view kind, std::string
     rows().TextGroupPending = true;
 
     record_step("Textgruppierung sa21\n\n", [&] { m_kinds.TextGroup(); });
+    const std::string shown_oz = as_read(format_item_oz(oz, m_st.OzWidths));
+    m_c.place.enter_item(shown_oz);
     record_step("Prozedur sa21\n\n", [&] {
         start_body();
         const int32_t r = rows().Positions;
-        m_kinds.item_oz(r, as_read(format_item_oz(oz, m_st.OzWidths)));
+        m_kinds.item_oz(r, shown_oz);
         m_st.CurrentItemRow = r;
         if (bid_phase()) {
             bid_item_row(r, oz, quantity_integer, quantity_decimals, unit);
@@ -145,7 +147,7 @@ void Reader::sa24() {
     } else if (const auto whole = workbook::parse_integer(quantity_integer)) {
         quantity = std::to_string(*whole) + "," + as_read(quantity_decimals);
     } else {
-        m_c.ui.message("Ungültiges Umwandlungsformat bei der Unterbeschreibung.");
+        m_c.ui.message(m_c.place.prefix() + "Ungültiges Umwandlungsformat bei der Unterbeschreibung.");
         quantity = as_read(quantity);
     }
 

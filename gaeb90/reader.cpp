@@ -31,6 +31,7 @@ bool Reader::next_line() {
         if (ch != '\r' && m_line.size() < 80) m_line.push_back(Traits::to_char_type(ch));
         ch = m_input->sbumpc();
     }
+    m_c.place.at_line(++m_line_number);
     return true;
 }
 
@@ -43,7 +44,7 @@ std::string_view Reader::col(int first, int last) const {
 }
 
 bool Reader::record_step(std::string_view heading, workbook::FunctionRef<void()> step) {
-    if (workbook::guarded(m_c.ui, heading, step)) return true;
+    if (workbook::guarded(m_c, heading, step)) return true;
     note_full_sheet();
     return false;
 }
@@ -190,13 +191,16 @@ void Reader::gaeblesen() {
                                  "> nicht im gültigen Bereich.\rDas Programm wird abgebrochen.";
             const std::string& type = m_st.RecordTypeText;
             int record = -1;
+            const auto number = workbook::parse_integer(type);
+            // Records 21 to 26 belong to the item before them; any other ends it for the messages.
+            if (!number || *number < 21 || *number > 26) m_c.place.leave_item();
             if (type == "T0" || type == "T1" || type == "T9") {
                 // Contractual rules after record 00: only T1 lines, and only when they are exported.
                 if (type == "T1" && m_st.ExportRules) {
                     read_data_part();
                     regeltexte();
                 }
-            } else if (const auto number = workbook::parse_integer(type)) {
+            } else if (number) {
                 m_st.RecordNumber = static_cast<int>(*number);
                 const Handler handler =
                     *number >= 0 && *number < 100 ? handlers()[static_cast<size_t>(*number)] : nullptr;
@@ -225,6 +229,7 @@ void Reader::gaeblesen() {
     if (!read_to_end) return;
     // The normalised copy belongs to the conversion controller, which removes it.
     close_input();
+    m_c.place.clear();
     // Real bills carry up to half of their text lines as notes: say where they are to be had.
     if (m_notes_lines > 0 && !m_c.options.ExportNotesText)
         m_c.ui.message(
@@ -242,7 +247,7 @@ void Reader::FalscheSatznummer(const std::string& message) {
         return;
     }
     close_input();
-    m_c.ui.message("OrdForCase-Fehler.\n" + message);
+    m_c.ui.message("OrdForCase-Fehler.\n" + m_c.place.prefix() + message);
     workbook::FormatNachFehler(m_c);
     m_stopped = true;
 }
@@ -252,7 +257,9 @@ void Reader::end_after_unexpected_error() {
     m_stopped = true;
     workbook::release_application(m_c);
     events();
-    m_c.ui.error_dialog("Case-Fehler.\r" + m_st.RecordMessage);
+    m_c.ui.error_dialog("Case-Fehler.\r" + (m_st.RecordMessage.empty()
+                                                ? std::string()
+                                                : m_c.place.prefix() + m_st.RecordMessage));
     m_c.end_program(RunEnd::Aborted);
 }
 

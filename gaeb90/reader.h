@@ -90,6 +90,7 @@ private:
     std::streambuf* m_input;
     bool m_input_open = true;
     std::string m_line;
+    int64_t m_line_number = 0;  // of m_line in the input, which the normalised copy keeps
     Gaeb90State m_st;
     workbook::RowKinds m_kinds;
     bool m_stopped = false;    // the run ended early; nothing more is read

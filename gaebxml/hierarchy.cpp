@@ -91,7 +91,7 @@ void XmlReader::Hauptteil(Node body) {
                                                   "XML-Modul-Hauptroutine, Verarbeitungsfehler im "
                                                   "Abschnitt \"Subbereich1\"\n\n")
                                             : change_over_text(range.level) + "\n\n";
-            guarded(m_c.ui, failure, [&] { item_list(range, child); });
+            guarded(m_c, failure, [&] { item_list(range, child); });
         }
     }
 
@@ -105,10 +105,12 @@ void XmlReader::Hauptteil(Node body) {
 void XmlReader::enter_range(Range& range, Range& parent) {
     const Node category = range.category;
     const bool numbered = HasAttribute(category, "RNoPart");
+    at(category);
+    m_c.place.leave_item();
     RangeLabel label;
     if (numbered) {
         int digits = 0;  // a mask character that is no digit: the number as it stands
-        guarded(m_c.ui, "Funktion chkmaske\n\n", [&] { digits = range_digits(m_st, range.level); });
+        guarded(m_c, "Funktion chkmaske\n\n", [&] { digits = range_digits(m_st, range.level); });
         range.oz = workbook::utf8_prefix(
             range.oz + funcFormatBereich(AttributeText(category, "RNoPart"), digits), kRangeOzCapacity);
         guarded(
@@ -118,7 +120,7 @@ void XmlReader::enter_range(Range& range, Range& parent) {
             },
             [&](const std::exception& e) {
                 m_c.ui.message(label_failure_text(range.level) + range.oz + "\n\n" +
-                               workbook::step_report(e));
+                               workbook::step_report(m_c.place, e));
             });
         // A range without label text still shows its number, on both sheets.
         if (label.heading.empty()) {
@@ -144,7 +146,9 @@ void XmlReader::enter_range(Range& range, Range& parent) {
             label_text_rows(label, category);
             if (m_c.options.ExportNotesText) range_notes(range, range.heading);
         },
-        [&](const std::exception& e) { m_c.ui.message(failure + "\n\n" + workbook::step_report(e)); });
+        [&](const std::exception& e) {
+            m_c.ui.message(failure + "\n\n" + workbook::step_report(m_c.place, e));
+        });
 }
 
 void XmlReader::leave_range(Range& range, Range& parent) {
@@ -195,6 +199,7 @@ void XmlReader::item_list(Range& range, Node list) {
         else if (name == "PerfDescr")
             performance_description(child);
     }
+    m_c.place.leave_item();
     if (m_c.options.SubtotalsSheet && m_kinds.subtotal_formula()) subtotal_label_step(range.subtotal_label);
 }
 

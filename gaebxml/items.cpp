@@ -90,13 +90,14 @@ std::string XmlReader::item_number(Node item) {
     return oz;
 }
 
-// A number of the item, or nullopt; a text that is no number is reported with the item's OZ.
-std::optional<double> XmlReader::number_of(std::string_view text, const char* what) {
+// A number of the item, or nullopt; a text that is no number is reported with its place.
+std::optional<double> XmlReader::number_of(std::string_view text, const char* what, Node element) {
     if (text.empty()) return std::nullopt;
     const auto value = workbook::parse_decimal(text);
     if (value && std::isfinite(*value)) return value;
-    m_c.ui.message(fmt::format("Position {}: {} \"{}\" ist keine Zahl; die Zelle bleibt leer.",
-                               shown_oz(m_st.ItemOz), what, workbook::utf8_prefix(text, 40)));
+    m_c.ui.message(m_c.place.prefix_at(XmlDocument::offset_of(element)) +
+                   fmt::format("{} \"{}\" ist keine Zahl; die Zelle bleibt leer.", what,
+                               workbook::utf8_prefix(text, 40)));
     return std::nullopt;
 }
 
@@ -104,18 +105,23 @@ int64_t XmlReader::convert_item(Node item) {
     workbook::require_row(m_rows.Positions, workbook::kPositionsteil);
     const bool bid = m_st.bid;
     m_st.ItemOz = item_number(item);
+    at(item);
+    m_c.place.leave_item();
     if (!HasAttribute(item, "RNoPart"))
-        m_c.ui.message(fmt::format(
-            "Eine Position in {} hat keine Nummer (RNoPart); sie steht als {} in der Arbeitsmappe.",
-            m_st.RangeOz.empty() ? std::string("der Datei") : "LV-Bereich " + m_st.RangeOz,
-            shown_oz(m_st.ItemOz)));
+        m_c.ui.message(
+            m_c.place.prefix() +
+            fmt::format("Eine Position in {} hat keine Nummer (RNoPart); sie steht als {} in der "
+                        "Arbeitsmappe.",
+                        m_st.RangeOz.empty() ? std::string("der Datei") : "LV-Bereich " + m_st.RangeOz,
+                        shown_oz(m_st.ItemOz)));
+    m_c.place.enter_item(m_st.ItemOz);
 
-    const std::optional<double> quantity = number_of(value_text(item, "Qty"), "die Menge");
+    const std::optional<double> quantity = number_of(value_text(item, "Qty"), "die Menge", item.child("Qty"));
     const std::string unit = std::string(workbook::utf8_prefix(value_text(item, "QU"), kUnitCapacity));
     const std::string price_text = value_text(item, "UP");
-    const std::optional<double> price = number_of(price_text, "der Einheitspreis");
+    const std::optional<double> price = number_of(price_text, "der Einheitspreis", item.child("UP"));
     std::optional<double> total;
-    if (bid) total = number_of(value_text(item, "IT"), "der Gesamtbetrag");
+    if (bid) total = number_of(value_text(item, "IT"), "der Gesamtbetrag", item.child("IT"));
 
     std::string kind_label;
     bool without_total = false;
@@ -181,12 +187,15 @@ int64_t XmlReader::convert_markup(Node item) {
     workbook::require_row(m_rows.Positions, workbook::kPositionsteil);
     const bool bid = m_st.bid;
     m_st.ItemOz = item_number(item);
+    at(item);
+    m_c.place.enter_item(m_st.ItemOz);
     const std::string rate_text = value_text(item, "Markup");
-    const std::optional<double> rate = number_of(rate_text, "der Zuschlagssatz");
+    const std::optional<double> rate = number_of(rate_text, "der Zuschlagssatz", item.child("Markup"));
     std::optional<double> base;
-    if (bid) base = number_of(value_text(item, "ITMarkup"), "die Bemessungsgrundlage");
+    if (bid)
+        base = number_of(value_text(item, "ITMarkup"), "die Bemessungsgrundlage", item.child("ITMarkup"));
     std::optional<double> total;
-    if (bid) total = number_of(value_text(item, "IT"), "der Gesamtbetrag");
+    if (bid) total = number_of(value_text(item, "IT"), "der Gesamtbetrag", item.child("IT"));
 
     const int32_t r = m_rows.Positions;
     m_rows.LastItemRow = r;
@@ -268,9 +277,9 @@ void XmlReader::base_formula(int32_t row, bool marked_only) {
 void XmlReader::write_base(int32_t row, const std::string& formula) {
     if (formula.size() > kMaxFormula) {
         m_c.ui.message(
-            fmt::format("Position {}: die Bemessungsgrundlage des Zuschlags umfasst zu viele Positionen "
-                        "für eine Formel; die Zelle bleibt leer.",
-                        m_kinds.positions().text(row, 1)));
+            m_c.place.prefix() +
+            "die Bemessungsgrundlage des Zuschlags umfasst zu viele Positionen für eine Formel; die "
+            "Zelle bleibt leer.");
         return;
     }
     m_kinds.positions().set_formula(row, 3, formula);
@@ -284,15 +293,18 @@ void XmlReader::resolve_markup_references() {
     rows.reserve(m_item_rows.size());
     for (const ItemRowRef& ref : m_item_rows) rows.emplace(ref.id, ref.row);
     for (const PendingMarkup& markup : m_pending_markups) {
+        at(markup.item);
+        m_c.place.enter_item(markup.oz);
         std::string f;
         auto add = [&](Node ref, Node holder) {
             const std::string_view id = AttributeText(ref, "IDRef");
             const auto found = rows.find(id);
             if (found == rows.end()) {
                 m_c.ui.message(
-                    fmt::format("Position {}: der Zuschlag bezieht sich auf die Position mit der ID "
-                                "\"{}\", die es im Leistungsverzeichnis nicht gibt.",
-                                shown_oz(markup.oz), workbook::utf8_prefix(id, 40)));
+                    m_c.place.prefix_at(XmlDocument::offset_of(ref)) +
+                    fmt::format("der Zuschlag bezieht sich auf die Position mit der ID \"{}\", die "
+                                "es im Leistungsverzeichnis nicht gibt.",
+                                workbook::utf8_prefix(id, 40)));
                 return;
             }
             const std::string sub = value_text(holder, "SubQty");
@@ -311,6 +323,7 @@ void XmlReader::resolve_markup_references() {
         }
         if (!f.empty()) write_base(markup.row, f);
     }
+    m_c.place.leave_item();
 }
 
 // The texts below an item row: short text, long text (grouped), sub-descriptions.
@@ -346,7 +359,8 @@ void XmlReader::sub_descriptions(Node item) {
         workbook::require_row(m_rows.Positions, workbook::kPositionsteil);
         const int32_t r = m_rows.Positions;
         m_kinds.item_sub_label(r, "Unterbeschreibung:", workbook::kColorBlue);
-        if (const auto quantity = number_of(quantity_text, "die Menge der Unterbeschreibung"))
+        if (const auto quantity =
+                number_of(quantity_text, "die Menge der Unterbeschreibung", sub.child("Qty")))
             m_kinds.item_quantity(r, *quantity);
         if (!unit.empty()) m_kinds.item_unit(r, unit);
         ++m_rows.Positions;
@@ -359,6 +373,8 @@ void XmlReader::sub_descriptions(Node item) {
 // A performance description stands between the items it serves: a blue caption with its number
 // and label, its short text, and its long text grouped like an item's.
 void XmlReader::performance_description(Node perf) {
+    at(perf);
+    m_c.place.leave_item();
     workbook::require_row(m_rows.Positions, workbook::kPositionsteil);
     std::string caption = "Leistungsbeschreibung";
     if (const std::string number = value_text(perf, "PerfNo"); !number.empty()) caption += " " + number;

@@ -93,7 +93,12 @@ void for_each_line(std::string_view text, F&& line);
 
 class XmlReader {
 public:
-    explicit XmlReader(workbook::Conversion& c) : m_c(c), m_kinds(c, m_rows) {}
+    explicit XmlReader(workbook::Conversion& c) : m_c(c), m_kinds(c, m_rows) {
+        m_c.place.set_locator(&m_doc);
+    }
+    ~XmlReader() { m_c.place.clear(); }
+    XmlReader(const XmlReader&) = delete;
+    XmlReader& operator=(const XmlReader&) = delete;
 
     // Steps after the open check: load, root, mask, phase, header, notes, walk, finishing pass.
     void XML_start();
@@ -135,8 +140,11 @@ private:
     std::string item_number(Node item);
     void item_texts(Node item);
     void sub_descriptions(Node item);
-    // The number of a value text, or nullopt; a text that is no number is reported with the OZ.
-    std::optional<double> number_of(std::string_view text, const char* what);
+    // The number of a value text, or nullopt; a text that is no number is reported with the
+    // place of `element`, the value's element, and the OZ.
+    std::optional<double> number_of(std::string_view text, const char* what, Node element);
+    // The reader stands at this node.
+    void at(Node n) { m_c.place.at_offset(XmlDocument::offset_of(n)); }
     void resolve_markup_references();
 
     // Texts (texts.cpp).

@@ -26,7 +26,7 @@ void XmlReader::SplitText(std::string_view text, Target target, const LineMessag
             return;
         }
         // A line that fails is reported and counts as done; the text goes on with its next line.
-        guarded(m_c.ui, last ? messages->last_line : messages->long_line, [&] { write_line(line, target); });
+        guarded(m_c, last ? messages->last_line : messages->long_line, [&] { write_line(line, target); });
     });
 }
 
@@ -43,12 +43,13 @@ void XmlReader::PositionsTexte(Node holder) {
 }
 
 void XmlReader::notes_line(std::string_view line) {
-    guarded(m_c.ui, "Fehler beim Export des Haupthinweistextes.\n\n",
+    guarded(m_c, "Fehler beim Export des Haupthinweistextes.\n\n",
             [&] { SplitText(line, Target::Notes, nullptr); });
 }
 
 // A Remark: its short text, then its long text; an additional text (AddText) as it stands.
 void XmlReader::note_text(Node note) {
+    at(note);
     TextFlow flow([&](std::string_view line) { notes_line(line); });
     const Node description = ChildElement(note, "Description");
     const Node complete = ChildElement(description, "CompleteText");
@@ -90,6 +91,7 @@ void XmlReader::range_notes(const Range& range, std::string_view heading) {
     }
     if (notes.empty()) return;
 
+    m_c.place.leave_item();
     m_kinds.select(workbook::kHinweistext);
     workbook::require_row(m_rows.Notes, workbook::kHinweistext);
     if (!heading.empty()) m_kinds.NotesRow(heading, true);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <optional>
 
 #include "workbook/text.h"
 
@@ -14,9 +15,24 @@ namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
-bool starts_with_utf16_or_32_bom(std::string_view b) {
-    return b.starts_with("\xFF\xFE") || b.starts_with("\xFE\xFF") ||
-           b.starts_with(std::string_view("\0\0\xFE\xFF", 4));
+// UTF-16 or UTF-32: the byte-order mark's length and the form, found as the XML parser finds
+// them: by the mark, or without one by the "<" (and "?") the document begins with.
+struct WideForm {
+    size_t mark = 0;
+    bool utf32 = false;
+    bool big_endian = false;
+};
+std::optional<WideForm> wide_form(std::string_view b) {
+    using namespace std::string_view_literals;
+    if (b.starts_with("\0\0\xFE\xFF"sv)) return WideForm{4, true, true};
+    if (b.starts_with("\xFF\xFE\0\0"sv)) return WideForm{4, true, false};
+    if (b.starts_with("\xFE\xFF"sv)) return WideForm{2, false, true};
+    if (b.starts_with("\xFF\xFE"sv)) return WideForm{2, false, false};
+    if (b.starts_with("\0\0\0<"sv)) return WideForm{0, true, true};
+    if (b.starts_with("<\0\0\0"sv)) return WideForm{0, true, false};
+    if (b.starts_with("\0<\0?"sv)) return WideForm{0, false, true};
+    if (b.starts_with("<\0?\0"sv)) return WideForm{0, false, false};
+    return std::nullopt;
 }
 
 void append_code_point(std::string& out, char32_t cp) {
@@ -88,7 +104,12 @@ std::string decode(std::string bytes, SourceEncoding encoding) {
         case SourceEncoding::Cp1252:
             return workbook::cp1252_to_utf8(bytes);
         case SourceEncoding::Utf16or32:
-            return bytes;
+            if (const auto form = wide_form(bytes)) {
+                const std::string_view units = std::string_view(bytes).substr(form->mark);
+                return form->utf32 ? workbook::utf32_to_utf8(units, form->big_endian)
+                                   : workbook::utf16_to_utf8(units, form->big_endian);
+            }
+            return decode(std::move(bytes), SourceEncoding::Utf8);
     }
     return bytes;
 }
@@ -133,20 +154,6 @@ std::string_view status_text(pugi::xml_parse_status status) {
     return "Unbekannter Fehler";
 }
 
-// "Zeile 3, Spalte 7" of a character offset into the parsed text.
-std::string position_text(std::string_view text, ptrdiff_t offset) {
-    const size_t end = offset < 0 ? 0 : std::min(text.size(), static_cast<size_t>(offset));
-    size_t line = 1, line_start = 0;
-    for (size_t i = 0; i < end; ++i) {
-        if (text[i] == '\n') {
-            ++line;
-            line_start = i + 1;
-        }
-    }
-    const size_t column = workbook::utf8_length(text.substr(line_start, end - line_start)) + 1;
-    return fmt::format("Zeile {}, Spalte {}", line, column);
-}
-
 // Comments are kept as nodes; a DOCTYPE is parsed only to be refused afterwards.
 constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments | pugi::parse_doctype;
 
@@ -177,9 +184,11 @@ std::string declared_encoding(std::string_view bytes) {
 }
 
 SourceEncoding source_encoding(std::string_view bytes) {
-    if (starts_with_utf16_or_32_bom(bytes)) return SourceEncoding::Utf16or32;
+    if (wide_form(bytes)) return SourceEncoding::Utf16or32;
     const std::string name = declared_encoding(bytes);
-    if (name.empty() || name == "UTF-8" || name == "UTF8" || name == "US-ASCII" || name == "ASCII")
+    // UTF-16 or UTF-32 named in bytes of 8 bits: the declaration is wrong, the bytes are UTF-8.
+    if (name.empty() || name == "UTF-8" || name == "UTF8" || name == "US-ASCII" || name == "ASCII" ||
+        name.starts_with("UTF-16") || name.starts_with("UTF-32"))
         return SourceEncoding::Utf8;
     if (name == "ISO-8859-1" || name == "ISO8859-1" || name == "ISO_8859-1" || name == "LATIN1" ||
         name == "LATIN-1" || name == "L1" || name == "CP819" || name == "IBM819")
@@ -188,45 +197,47 @@ SourceEncoding source_encoding(std::string_view bytes) {
         name == "LATIN9")
         return SourceEncoding::Latin9;
     if (name == "WINDOWS-1252" || name == "CP1252" || name == "X-CP1252") return SourceEncoding::Cp1252;
-    if (name.starts_with("UTF-16") || name.starts_with("UTF-32")) return SourceEncoding::Utf16or32;
     throw DomParseError(fmt::format(
         "Die Zeichenkodierung \"{}\" wird nicht unterstützt (lesbar sind UTF-8, ISO-8859-1, ISO-8859-15 und "
         "Windows-1252).",
         name));
 }
 
-void XmlDocument::load(std::string bytes, const std::function<std::string()>& original) {
+void XmlDocument::load(std::string bytes, std::function<std::string()> original) {
     m_doc.reset();
-    const SourceEncoding encoding = source_encoding(bytes);
-    m_text = decode(std::move(bytes), encoding);
-    pugi::xml_parse_result result;
-    if (encoding == SourceEncoding::Utf16or32)
-        result = m_doc.load_buffer(m_text.data(), m_text.size(), kParseOptions, pugi::encoding_auto);
-    else
-        result = m_doc.load_buffer_inplace(m_text.data(), m_text.size(), kParseOptions, pugi::encoding_utf8);
+    m_original = std::move(original);
+    m_located = false;
+    m_fresh.clear();
+    m_lines.clear();
+    m_encoding = source_encoding(bytes);
+    m_text = decode(std::move(bytes), m_encoding);
+    const pugi::xml_parse_result result =
+        m_doc.load_buffer_inplace(m_text.data(), m_text.size(), kParseOptions, pugi::encoding_utf8);
     if (!result) {
         m_doc.reset();
-        std::string where = fmt::format("Zeichen {}", result.offset + 1);
-        // Parsing in place has changed the text: the line is counted in a fresh decoding.
-        if (encoding != SourceEncoding::Utf16or32 && original)
-            where = position_text(decode(original(), encoding), result.offset);
         m_text.clear();
         m_text.shrink_to_fit();
-        throw DomParseError(fmt::format("{} ({})", status_text(result.status), where));
+        DomParseError error{std::string(status_text(result.status))};
+        const workbook::LineColumn where = locate(result.offset);
+        error.at(where.line, where.column);
+        // Nothing of the document is left to locate.
+        m_fresh.clear();
+        m_fresh.shrink_to_fit();
+        m_lines.clear();
+        throw error;
     }
     for (Node n = m_doc.first_child(); n; n = n.next_sibling()) {
         if (n.type() == pugi::node_doctype) {
             m_doc.reset();
             throw DomParseError(
                 "Das Dokument enthält eine Dokumenttypdeklaration (DOCTYPE); sie wird aus Sicherheitsgründen "
-                "nicht "
-                "verarbeitet.");
+                "nicht verarbeitet.");
         }
     }
 }
 
 void XmlDocument::load_file(const std::filesystem::path& path) {
-    auto read = [&path] {
+    auto read = [path] {
         std::ifstream in(path, std::ios::binary);
         if (!in) throw DomParseError("Die Datei kann nicht gelesen werden.");
         std::string bytes;
@@ -242,6 +253,30 @@ void XmlDocument::load_file(const std::filesystem::path& path) {
         return bytes;
     };
     load(read(), read);
+}
+
+int64_t XmlDocument::offset_of(Node n) {
+    const ptrdiff_t at = n.offset_debug();
+    if (at < 0) return -1;
+    // An element's offset is that of its name, right after the "<".
+    return n.type() == pugi::node_element && at > 0 ? at - 1 : at;
+}
+
+workbook::LineColumn XmlDocument::locate(int64_t offset) noexcept {
+    if (offset < 0) return {};
+    if (!m_located) {
+        m_located = true;
+        try {
+            if (m_original) {
+                m_fresh = decode(m_original(), m_encoding);
+                m_lines.build(m_fresh);
+            }
+        } catch (const std::exception&) {
+            m_fresh.clear();
+            m_lines.clear();
+        }
+    }
+    return m_lines.locate(offset, m_fresh);
 }
 
 std::string_view node_name(Node n) {

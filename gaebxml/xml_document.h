@@ -13,6 +13,7 @@
 #include <pugixml.hpp>
 
 #include "workbook/errors.h"
+#include "workbook/input_place.h"
 
 namespace gaebxml {
 
@@ -26,12 +27,14 @@ public:
 };
 
 // The file is no well-formed XML document, or one the reader does not take (DOCTYPE, encoding).
+// A fault of the XML carries its line and column (BremoraError::line, column).
 class DomParseError : public workbook::BremoraError {
 public:
     explicit DomParseError(const std::string& message) : BremoraError("EDOMParseError", message) {}
 };
 
-// How the bytes of a file are turned into the UTF-8 text that is parsed.
+// How the bytes of a file are turned into the UTF-8 text that is parsed. Utf16or32: bytes that
+// begin with the byte-order mark of UTF-16 or UTF-32, or without one with "<" in one of them.
 enum class SourceEncoding { Utf8, Latin1, Latin9, Cp1252, Utf16or32 };
 
 // The encoding named in the XML declaration, upper-cased; empty when there is none.
@@ -39,17 +42,30 @@ std::string declared_encoding(std::string_view bytes);
 // The encoding to decode with; throws DomParseError for an encoding the reader does not know.
 SourceEncoding source_encoding(std::string_view bytes);
 
-class XmlDocument {
+// The document, and the locator of its places for the messages: parsing in place changes the
+// text, so the first message that needs a line reads the file once more (`original`) and keeps
+// that text and its line starts until the next load.
+class XmlDocument : public workbook::InputPlace::Locator {
 public:
-    // Parses the bytes of a file; `original` gives them again for the line and column of a fault.
-    // Throws DomParseError with a German message.
-    void load(std::string bytes, const std::function<std::string()>& original);
+    // Parses the bytes of a file; `original` gives them again for the line and column of a fault
+    // (none: faults without them). Throws DomParseError with a German message.
+    void load(std::string bytes, std::function<std::string()> original);
     void load_file(const std::filesystem::path& path);
     Node root() const { return m_doc.document_element(); }
+
+    // Byte offset of a node in the parsed text: of an element its "<", of a text its first
+    // character; -1 for the null node.
+    static int64_t offset_of(Node n);
+    workbook::LineColumn locate(int64_t offset) noexcept override;
 
 private:
     std::string m_text;  // the parsed text; pugixml points into it
     pugi::xml_document m_doc;
+    std::function<std::string()> m_original;
+    SourceEncoding m_encoding = SourceEncoding::Utf8;
+    bool m_located = false;  // the text below has been made (or could not be)
+    std::string m_fresh;     // the text as parsed, before parsing changed it
+    workbook::LineIndex m_lines;
 };
 
 // Name of an element; other nodes carry "#text", "#cdata-section" or "#comment".

@@ -107,14 +107,14 @@ void XmlReader::item_lengths() {
 
 void XmlReader::Kopfdaten(Node root) {
     std::string project, project_label, boq_label, client;
-    guarded(m_c.ui, "XML-Modul, Fehler bei der Ermittlung von Kopfdaten\n\n", [&] {
+    guarded(m_c, "XML-Modul, Fehler bei der Ermittlung von Kopfdaten\n\n", [&] {
         const Node prj = ChildElement(root, "PrjInfo");
         project = ChildText(prj, "NamePrj").value_or("");
         project_label = ChildText(prj, "LblPrj").value_or("");
         boq_label = ChildText(child_path(root, {"Award", "BoQ", "BoQInfo"}), "LblBoQ").value_or("");
         client = ChildText(child_path(root, {"Award", "OWN", "Address"}), "Name1").value_or("");
     });
-    guarded(m_c.ui, "XML-Modul, Fehler bei der Formatierung von Kopfdaten\n\n", [&] {
+    guarded(m_c, "XML-Modul, Fehler bei der Formatierung von Kopfdaten\n\n", [&] {
         workbook::WriteHeaderBlock(m_c, 1, "Projektname:", project);
         workbook::WriteHeaderBlock(m_c, 2, "Projektbezeichnung:", project_label);
         workbook::WriteHeaderBlock(m_c, 3, "LV-Bezeichnung:", boq_label);
@@ -131,15 +131,15 @@ void XmlReader::XML_start() {
     const std::string file = m_c.file_name.string();
     bool broken = false;
 
-    const bool loaded =
-        guarded([&] { m_doc.load_file(m_c.file_name); },
-                [&](const std::exception& e) {
-                    m_c.ui.busy_cursor(false);
-                    workbook::release_application(m_c);
-                    m_c.ui.process_events();
-                    m_c.ui.message("GAEB XML, Prozedur \"LoadFromFile\"\n" + workbook::step_report(e));
-                    m_c.end_program(RunEnd::Refused);
-                });
+    const bool loaded = guarded(
+        [&] { m_doc.load_file(m_c.file_name); },
+        [&](const std::exception& e) {
+            m_c.ui.busy_cursor(false);
+            workbook::release_application(m_c);
+            m_c.ui.process_events();
+            m_c.ui.message("GAEB XML, Prozedur \"LoadFromFile\"\n" + workbook::step_report(m_c.place, e));
+            m_c.end_program(RunEnd::Refused);
+        });
     if (!loaded) return;
 
     const Node root = m_doc.root();

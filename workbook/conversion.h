@@ -9,6 +9,7 @@
 
 #include "workbook/excel_session.h"
 #include "workbook/frontend.h"
+#include "workbook/input_place.h"
 
 namespace workbook {
 
@@ -71,6 +72,8 @@ struct Conversion {
     std::string money_format;           // MoneyFormat, in the locale's notation
     std::string quantity_format;        // QuantityFormat
     RunEnd end = RunEnd::Running;
+    // Where the reader stands in the input, put in front of the reports of failed steps.
+    InputPlace place;
 
     // What the bill says of itself, for the run's report: its exchange phase as the reader read
     // it ("83"), and the total it states, where it states one (GAEB DA XML: the bill's Totals).

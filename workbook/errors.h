@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -15,8 +16,19 @@ public:
         : std::runtime_error(message), m_class_name(std::move(class_name)) {}
     const std::string& class_name() const noexcept { return m_class_name; }
 
+    // Where in the input the failure lies, when the code that throws knows it exactly (a parse
+    // error): line and column, 1-based; 0 when unknown.
+    void at(int64_t line, int64_t column) {
+        m_line = line;
+        m_column = column;
+    }
+    int64_t line() const noexcept { return m_line; }
+    int64_t column() const noexcept { return m_column; }
+
 private:
     std::string m_class_name;
+    int64_t m_line = 0;
+    int64_t m_column = 0;
 };
 
 // A failure of the spreadsheet layer: missing sheet, call without connection, bad address.

@@ -183,6 +183,8 @@ std::string bill_name(Conversion& c) {
 }
 
 void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
+    // Reading has ended: what fails from here on lies in no line of the input.
+    c.place.clear();
     const std::string name = bill_name(c);
     set_document_properties(c, name);
     switch (c.format) {
@@ -192,9 +194,10 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
             guarded(c.ui, "Prozedur \"gaeblesen\", Löschen von leeren Tabellen\n\n", [&] {
                 if (rows.Faulty > 1) {
                     c.ui.beep();
+                    // The completion message that follows says that the program ends.
                     c.ui.message(
                         "Es wurden fehlerhafte Sätze in der Quelldatei gefunden.\rSie sind in der Tabelle "
-                        "\"Fehlerhafte Zeilen\" aufgelistet.\rDas Programm wird jetzt beendet.");
+                        "\"Fehlerhafte Zeilen\" aufgelistet.");
                 } else if (c.options.LogFaultyLines && c.has_faulty_sheet) {
                     delete_quietly(c, kFehlerhafteZeilen);
                     c.has_faulty_sheet = false;
@@ -246,6 +249,7 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
 }
 
 void FormatNachFehler(Conversion& c) {
+    c.place.clear();
     c.ui.progress_finish();
     c.ui.busy_cursor(false);
     guarded(c.ui, "GAEB90-Modul, FormatnachFehler\n\n", [&] {

@@ -25,4 +25,9 @@ bool guarded(Frontend& ui, std::string_view prefix, FunctionRef<void()> step) {
     return guarded(step, [&](const std::exception& e) { ui.message(std::string(prefix) + step_report(e)); });
 }
 
+bool guarded(Conversion& c, std::string_view prefix, FunctionRef<void()> step) {
+    return guarded(
+        step, [&](const std::exception& e) { c.ui.message(std::string(prefix) + step_report(c.place, e)); });
+}
+
 }  // namespace workbook

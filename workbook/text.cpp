@@ -4,6 +4,7 @@
 #include <iconv.h>
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -140,6 +141,44 @@ std::string repair_utf8(std::string_view bytes) {
             i += n;
         }
     }
+    return out;
+}
+
+std::string utf16_to_utf8(std::string_view bytes, bool big_endian) {
+    std::string out;
+    out.reserve(bytes.size());
+    const size_t units = bytes.size() / 2;
+    auto unit = [&](size_t i) -> uint32_t {
+        const auto a = static_cast<unsigned char>(bytes[2 * i]);
+        const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
+        return big_endian ? (uint32_t{a} << 8 | b) : (uint32_t{b} << 8 | a);
+    };
+    for (size_t i = 0; i < units; ++i) {
+        const uint32_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
+            const uint32_t low = unit(i + 1);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        append_utf8(out, (u >= 0xD800 && u <= 0xDFFF) ? 0xFFFD : u);
+    }
+    if (bytes.size() % 2 != 0) append_utf8(out, 0xFFFD);  // a dangling byte at the end
+    return out;
+}
+
+std::string utf32_to_utf8(std::string_view bytes, bool big_endian) {
+    std::string out;
+    out.reserve(bytes.size() / 2);
+    for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
+        uint32_t cp = 0;
+        for (size_t k = 0; k < 4; ++k)
+            cp |= uint32_t{static_cast<unsigned char>(bytes[i + k])} << (big_endian ? 8 * (3 - k) : 8 * k);
+        append_utf8(out, cp);
+    }
+    if (bytes.size() % 4 != 0) append_utf8(out, 0xFFFD);
     return out;
 }
 

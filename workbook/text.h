@@ -20,6 +20,10 @@ bool is_valid_utf8(std::string_view bytes);
 
 // Appends one code point as UTF-8; surrogates and values past U+10FFFF become U+FFFD.
 void append_utf8(std::string& out, char32_t cp);
+// UTF-16 and UTF-32 (without byte-order mark) to UTF-8: unpaired surrogates and code units cut off
+// at the end become U+FFFD.
+std::string utf16_to_utf8(std::string_view bytes, bool big_endian);
+std::string utf32_to_utf8(std::string_view bytes, bool big_endian);
 
 // Number of characters (code points) of UTF-8 text.
 size_t utf8_length(std::string_view s);

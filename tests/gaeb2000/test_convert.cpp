@@ -240,13 +240,14 @@ TEST(Gaeb2000BadInput, DamagedFilesEndWithAClearMessage) {
         {"missing #end[Beschreibung]", workbook::replace_all(clean, "#end[Beschreibung]", ""),
          workbook::RunEnd::Completed, ""},
         {"range designation without [end]", unended, workbook::RunEnd::Completed,
-         "Verarbeitungsfehler auf LV-Hauptbereich-Ebene02\n\nEStringListError: "},
+         "Verarbeitungsfehler auf LV-Hauptbereich-Ebene02\n\nZeile 99: EStringListError: "},
         {"binary data", binary, workbook::RunEnd::Refused, "--- GAEB 2000 ---\rKann die Austauschphase"},
         {"a 10 MB line in a long text", huge_line, workbook::RunEnd::Completed, ""},
         {"a 10 MB line and nothing else", "#begin[GAEB][DP]83[end]" + std::string(10'000'000, 'z'),
          workbook::RunEnd::Refused, "--- GAEB 2000 ---\rKann die Austauschphase"},
         {"bad mask digit", workbook::replace_all(ranges, "[Laenge]2[end]", "[Laenge]X[end]"),
-         workbook::RunEnd::Completed, "Verarbeitungsfehler auf LV-Hauptbereich-Ebene01\n\nEConvertError: "},
+         workbook::RunEnd::Completed,
+         "Verarbeitungsfehler auf LV-Hauptbereich-Ebene01\n\nZeile 40: EConvertError: "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

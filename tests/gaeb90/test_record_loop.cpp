@@ -93,7 +93,7 @@ TEST(RecordLoop, TypesWithoutHandlerAreLoggedAndTheNextLineIsReadNormally) {
     EXPECT_EQ(
         run.messages()[run.messages().size() - 2],
         "Es wurden fehlerhafte Sätze in der Quelldatei gefunden.\rSie sind in der Tabelle \"Fehlerhafte "
-        "Zeilen\" aufgelistet.\rDas Programm wird jetzt beendet.");
+        "Zeilen\" aufgelistet.");
 }
 
 TEST(RecordLoop, SkippedTypesAndLeadingBlankTypeNumbers) {
@@ -116,7 +116,8 @@ TEST(RecordLoop, FaultyRecordWithoutLoggingAbortsAndKeepsWhatWasWritten) {
         convert(kHeader + short_text("vorher") + rec("22", {{3, "0101"}}) + short_text("nachher"), no_log());
     EXPECT_EQ(run.conv.end, RunEnd::Aborted);
     EXPECT_EQ(run.messages().front(),
-              "OrdForCase-Fehler.\nSatzart <22> nicht im gültigen Bereich.\rDas Programm wird abgebrochen.");
+              "OrdForCase-Fehler.\nZeile 4: Satzart <22> nicht im gültigen Bereich.\rDas Programm wird "
+              "abgebrochen.");
     EXPECT_EQ(run.column("Positionsteil", 2, 8), std::vector<std::string>{"vorher"});
     EXPECT_FALSE(run.has_sheet("Fehlerhafte Zeilen"));
 }
@@ -128,8 +129,9 @@ TEST(RecordLoop, ReadErrorEndsTheRunWithCaseFehler) {
     d.run(in);
     EXPECT_EQ(d.c.end, RunEnd::Aborted);
     ASSERT_FALSE(d.ui.messages.empty());
-    EXPECT_EQ(d.ui.messages.back(),
-              "Case-Fehler.\rSatzart <25> nicht im gültigen Bereich.\rDas Programm wird abgebrochen.");
+    EXPECT_EQ(
+        d.ui.messages.back(),
+        "Case-Fehler.\rZeile 3: Satzart <25> nicht im gültigen Bereich.\rDas Programm wird abgebrochen.");
     EXPECT_FALSE(d.excel.connected());
     EXPECT_EQ(d.excel.result()->sheet("Positionsteil").text(8, 2), "gelesen");
 }
@@ -217,7 +219,8 @@ TEST(RecordLoop, FullPositionsSheetEndsTheRunOnce) {
     EXPECT_EQ(d.c.end, RunEnd::Aborted);
     EXPECT_EQ(d.ui.messages,
               (std::vector<std::string>{
-                  "Prozedur sa25\n\nEWorkbookError : Ungültige Zellposition: Zeile 1048577, Spalte 2",
+                  "Prozedur sa25\n\nZeile 1048571: EWorkbookError : Ungültige Zellposition: Zeile 1048577, "
+                  "Spalte 2",
                   "Das Tabellenblatt \"Positionsteil\" ist voll (1048576 Zeilen).\nDie Konvertierung wird "
                   "abgebrochen."}));
     EXPECT_EQ(d.excel.result()->sheet("Positionsteil").text(workbook::kMaxRow, 2), "x");

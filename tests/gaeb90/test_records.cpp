@@ -175,7 +175,8 @@ TEST(ItemRecords, QuantityThatDoesNotConvertLeavesOnlyTheOz) {
                        item("01010020", "NNN"));
     EXPECT_EQ(run.conv.end, RunEnd::Completed);
     EXPECT_EQ(run.messages().front(),
-              "Prozedur sa21\n\nEConvertError : '.' ist kein gültiger Gleitkommawert");
+              "Prozedur sa21\n\nZeile 3, Position 01.01.0010: EConvertError : '.' ist kein gültiger "
+              "Gleitkommawert");
     EXPECT_EQ(run.row("Positionsteil", 8), (Lines{"A8\tt\t01.01.0010\t", "B8\tt\tKurztext\t"}));
     EXPECT_EQ(run.cell("Positionsteil", "A9"), "t 01.01.0020");
 }
@@ -237,9 +238,11 @@ TEST(ItemRecords, Phase84PriceThatIsNoNumberIsReportedAndTheItemKeepsItsRow) {
     Bill run = convert(header("84") + item("01010010", "NNN") + prices("01010010", "00000001x", "000") +
                        item("01010020", "NNN", "0000000x", "000"));
     EXPECT_EQ(run.messages().at(0),
-              "Prozedur sa23\n\nEConvertError : '00000001x.000' ist kein gültiger Gleitkommawert");
+              "Prozedur sa23\n\nZeile 4, Position 01.01.0010: EConvertError : '00000001x.000' ist kein "
+              "gültiger Gleitkommawert");
     EXPECT_EQ(run.messages().at(1),
-              "Prozedur sa21\n\nEConvertError : '0000000x.000' ist kein gültiger Gleitkommawert");
+              "Prozedur sa21\n\nZeile 5, Position 01.01.0020: EConvertError : '0000000x.000' ist kein "
+              "gültiger Gleitkommawert");
     EXPECT_EQ(run.column("Positionsteil", 1, 8), (Lines{"01.01.0010", "01.01.0020"}));
     EXPECT_EQ(run.cell("Positionsteil", "E8"), "n 0");
 }
@@ -252,7 +255,8 @@ TEST(ItemRecords, SubDescriptionsStandBelowAnEmptyRowInPurple) {
               (Lines{"", "Unterbeschreibung 01:", "Teil a", "", "Unterposition 02, Menge: 3,250 m:", "",
                      "Unterposition 03, Menge: 3       250 m:", "", "Summe Leistungsverzeichnis"}));
     EXPECT_EQ(run.style("Positionsteil", "B10"), "color=8388736");
-    EXPECT_EQ(run.messages().front(), "Ungültiges Umwandlungsformat bei der Unterbeschreibung.");
+    EXPECT_EQ(run.messages().front(),
+              "Zeile 7, Position 01.01.0010: Ungültiges Umwandlungsformat bei der Unterbeschreibung.");
 }
 
 TEST(TextRecords, ContextsDecideWhereLongTextLinesGo) {

@@ -90,8 +90,8 @@ TEST(XmlConversion, RefusedDocumentsWriteNothing) {
              Case{"rechnung.x89", "Fehler: --- GAEB XML ---\nDie Austauschphase 89 von " + dir +
                                       "rechnung.x89 wird nicht unterstützt!\nProgrammabbruch.\n"},
              Case{"xml_kaputt.x83",
-                  "GAEB XML, Prozedur \"LoadFromFile\"\nEDOMParseError : Start- und End-Tag passen "
-                  "nicht zusammen (Zeile 15, Spalte 8)\n"},
+                  "GAEB XML, Prozedur \"LoadFromFile\"\nZeile 15, Spalte 8: EDOMParseError : Start- und "
+                  "End-Tag passen nicht zusammen\n"},
          }) {
         SCOPED_TRACE(c.file);
         const auto out = testsupport::fresh_dir() / "out.xlsx";

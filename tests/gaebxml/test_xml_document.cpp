@@ -17,15 +17,27 @@ struct Doc {
     Node root() const { return doc.root(); }
 };
 
-// The load failure's message, or "" when the document loads.
+// The load failure's message and, where it knows them, " | Zeile L, Spalte C"; "" when the
+// document loads.
 std::string load_failure(const std::string& bytes) {
     try {
         Doc d(bytes);
     } catch (const gaebxml::DomParseError& e) {
         EXPECT_EQ(e.class_name(), "EDOMParseError");
-        return e.what();
+        std::string text = e.what();
+        if (e.line() > 0)
+            text += " | Zeile " + std::to_string(e.line()) + ", Spalte " + std::to_string(e.column());
+        return text;
     }
     return "";
+}
+
+std::string utf16(const std::string& ascii, bool big_endian) {
+    std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char c : ascii) {
+        out += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+    }
+    return out;
 }
 
 TEST(XmlDocument, TextLookups) {
@@ -132,8 +144,14 @@ TEST(XmlDocument, BrokenDocumentsNameTheirFault) {
     };
     for (const Case& c : {
              Case{"<?xml version=\"1.0\"?>\n<GAEB>\n  <a>\n</GAEB>",
-                  "Start- und End-Tag passen nicht zusammen (Zeile 4, Spalte 3)"},
-             Case{"<GAEB>\r\n<Straße>\r\n<b x=1/>", "Fehlerhaftes Attribut (Zeile 3, Spalte 6)"},
+                  "Start- und End-Tag passen nicht zusammen | Zeile 4, Spalte 3"},
+             Case{"<GAEB>\r\n<Straße>\r\n<b x=1/>", "Fehlerhaftes Attribut | Zeile 3, Spalte 6"},
+             // A lone CR ends a line as well; UTF-16 is counted in its characters.
+             Case{"<GAEB>\r<a>\r</b>", "Start- und End-Tag passen nicht zusammen | Zeile 3, Spalte 3"},
+             Case{utf16("<GAEB>\r\n<a>\r\n</b>", false),
+                  "Start- und End-Tag passen nicht zusammen | Zeile 3, Spalte 3"},
+             Case{utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<GAEB>\n <b x=1/>", true),
+                  "Fehlerhaftes Attribut | Zeile 3, Spalte 7"},
              Case{"<GAEB><a>", "Start- und End-Tag passen nicht zusammen"},
              Case{"", "Das Dokument enthält kein Element"},
              Case{"<?xml version=\"1.0\"?>", "Das Dokument enthält kein Element"},

@@ -250,7 +250,9 @@ TEST(Finish, EmptyAuxiliarySheetsByFormat) {
     EXPECT_EQ(
         faulty.ui.messages[0],
         "Es wurden fehlerhafte Sätze in der Quelldatei gefunden.\rSie sind in der Tabelle \"Fehlerhafte "
-        "Zeilen\" aufgelistet.\rDas Programm wird jetzt beendet.");
+        "Zeilen\" aufgelistet.");
+    // Only the completion message, the last one, says that the program ends.
+    EXPECT_EQ(faulty.ui.messages[1], "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet.");
     EXPECT_NE(std::find(faulty.ui.events.begin(), faulty.ui.events.end(), "beep"), faulty.ui.events.end());
     EXPECT_NE(faulty.excel.result()->find_sheet(kFehlerhafteZeilen), nullptr);
 }
