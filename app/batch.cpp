@@ -451,7 +451,7 @@ std::string table_text(const std::vector<Job>& jobs, int status) {
 
 bool gaeb_file_name(const std::filesystem::path& file) {
     static const std::set<std::string> extensions{".d81", ".d82", ".d83", ".d84", ".p81", ".p83", ".p84",
-                                                  ".x80", ".x81", ".x82", ".x83", ".x84", ".off"};
+                                                  ".x80", ".x81", ".x82", ".x83", ".x84", ".x86", ".off"};
     return extensions.count(lower(file.extension().string())) > 0;
 }
 

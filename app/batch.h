@@ -14,7 +14,8 @@
 namespace app {
 
 // A name a folder search (--rekursiv) takes: the extensions of the exchange phases the readers
-// take, GAEB 90 d81-d84, GAEB 2000 p81, p83, p84, GAEB DA XML x80-x84, and "off", in any case.
+// take, GAEB 90 d81-d84, GAEB 2000 p81, p83, p84, GAEB DA XML x80-x84 and x86, and "off", in
+// any case.
 bool gaeb_file_name(const std::filesystem::path& file);
 
 // The number of processors this process may run on; at least 1, at most kMaxJobs.

@@ -65,15 +65,15 @@ void set_text_color(QWidget* w, const QColor& color) {
 }
 
 // The open dialog's filter: the extensions of every exchange phase the readers take, GAEB 90
-// d81-d84, GAEB 2000 p81, p83, p84, GAEB DA XML x80-x84, and "off". Files from Windows often carry
+// d81-d84, GAEB 2000 p81, p83, p84, GAEB DA XML x80-x84 and x86, and "off". Files from Windows often carry
 // upper-case extensions, which a Linux file dialog tells apart, so both spellings are listed.
 QString open_filter() {
     const char* extensions[] = {"d81", "d82", "d83", "d84", "p81", "p83", "p84",
-                                "x80", "x81", "x82", "x83", "x84", "off"};
+                                "x80", "x81", "x82", "x83", "x84", "x86", "off"};
     QStringList patterns;
     for (const char* e : extensions) patterns << QStringLiteral("*.") + QLatin1String(e);
     for (const char* e : extensions) patterns << QStringLiteral("*.") + QString::fromLatin1(e).toUpper();
-    return QStringLiteral("GAEB-Dateien (d81-d84, p81, p83, p84, x80-84, off) (") +
+    return QStringLiteral("GAEB-Dateien (d81-d84, p81, p83, p84, x80-x84, x86, off) (") +
            patterns.join(QLatin1Char(' ')) + QStringLiteral(");;Alle Dateien (*.*) (*)");
 }
 

@@ -18,6 +18,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/batch.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -404,4 +405,12 @@ TEST(Report, RefusedInputsAndReportsThatMustNotBeWritten) {
               std::string::npos)
         << clash.err;
     EXPECT_NE(testsupport::xlsx_dump(dir / "lv.xlsx").find("#sheets Positionsteil"), std::string::npos);
+}
+
+TEST(Batch, FolderSearchTakesTheExtensionsOfEveryPhaseRead) {
+    for (const char* name : {"lv.d81", "LV.D84", "lv.p81", "lv.P84", "lv.x80", "lv.X84", "lv.x86", "lv.OFF"})
+        EXPECT_TRUE(app::gaeb_file_name(name)) << name;
+    // Phases no reader converts, and files of other kinds.
+    for (const char* name : {"lv.d85", "lv.p82", "lv.x85", "lv.x87", "lv.x89", "lv.xlsx", "d83", "lv"})
+        EXPECT_FALSE(app::gaeb_file_name(name)) << name;
 }

@@ -43,7 +43,7 @@ man_status=$(sed -n '/^\.SH RÜCKGABEWERT/,/^\.SH /p' "$man_cli" | grep -E '^\.B
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/ordner"
-touch "$work"/{lv.d83,LV.D84,b.p84,c.p82,x.X80,d.d85,e.off,notiz.txt,mappe.xlsx,bericht.json}
+touch "$work"/{lv.d83,LV.D84,b.p84,c.p82,x.X80,y.x86,z.x85,d.d85,e.off,notiz.txt,mappe.xlsx,bericht.json}
 complete_words() {
     (cd "$work" && bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
         _bremora_cli; printf "%s\n" "${COMPREPLY[@]}" | sort | paste -sd " "' _ "$completion" "$@")
@@ -55,7 +55,7 @@ check_completion() {
     got=$(complete_words "$@")
     [[ "$got" == "$expected" ]] || fail "Vervollständigung von '$*': erwartet '$expected', erhalten '$got'"
 }
-check_completion "LV.D84 b.p84 e.off lv.d83 ordner x.X80" bremora-cli --teilsummen ""
+check_completion "LV.D84 b.p84 e.off lv.d83 ordner x.X80 y.x86" bremora-cli --teilsummen ""
 check_completion "--teilsummen" bremora-cli --teil
 check_completion "--regelungen=" bremora-cli --reg
 check_completion "ja nein" bremora-cli --regelungen "=" ""

@@ -373,7 +373,7 @@ private slots:
             return false;
         };
         const QStringList read = {"d81", "d82", "d83", "d84", "p81", "p83", "p84",
-                                  "x80", "x81", "x82", "x83", "x84", "off"};
+                                  "x80", "x81", "x82", "x83", "x84", "x86", "off"};
         for (const QString& e : read) {
             for (const QString& name : {QStringLiteral("lv.") + e, QStringLiteral("LV.") + e.toUpper()})
                 QVERIFY2(listed(name), qPrintable(name + QStringLiteral(" not in ") + gaeb));
