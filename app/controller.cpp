@@ -214,7 +214,8 @@ bool ConversionController::struktur_pruefen(const std::filesystem::path& input, 
         m_ui.error_dialog(fmt::format(
             "Die Datei {} ist keine GAEB-Datei.\nErkannt werden GAEB 90 (Satz \"00\" mit der "
             "Austauschphase), "
-            "GAEB 2000 (erste Zeile \"#begin[GAEB]\") und GAEB DA XML (erste Zeile \"<?xml version=\").",
+            "GAEB 2000 (erste Zeile \"#begin[GAEB]\") und GAEB DA XML (erste Zeile \"<?xml version=\" oder "
+            "Wurzelelement <GAEB>).",
             name));
         copy.remove();
         return false;

@@ -4,6 +4,8 @@
 
 #include <fmt/format.h>
 
+#include <functional>
+
 #include "gaeb2000/gaeb2000.h"
 #include "gaeb2000/load.h"
 #include "gaeb2000/text_ops.h"
@@ -36,8 +38,10 @@ workbook::LineColumn SourceLines::locate(int64_t offset) noexcept {
 }
 
 int64_t Reader::offset_of(std::string_view line) const {
+    // A memo's own text lies elsewhere: std::less orders pointers into different objects too.
     const char* begin = m_st.source.data();
-    if (line.data() < begin || line.data() > begin + m_st.source.size()) return -1;
+    const std::less<const char*> before;
+    if (before(line.data(), begin) || before(begin + m_st.source.size(), line.data())) return -1;
     return line.data() - begin;
 }
 

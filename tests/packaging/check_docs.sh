@@ -13,6 +13,10 @@ fail() {
 
 help=$("$cli" --help)
 
+# The help fits a terminal of 100 columns, counted in characters.
+too_long=$(LC_ALL=C.UTF-8 bash -c 'while IFS= read -r l; do ((${#l} <= 100)) || echo "${#l}: $l"; done' <<<"$help")
+[[ -z "$too_long" ]] || fail "--help hat Zeilen über 100 Zeichen: $too_long"
+
 # Options: the first column of the help's option lines ("  -o, --ausgabe DATEI  ...").
 mapfile -t options < <(grep -E '^  +-' <<<"$help" | sed -E 's/   +.*//' |
     grep -oE '(^|[ ,])--?[a-z][a-z-]*' | sed -E 's/^[ ,]+//')
