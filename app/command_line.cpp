@@ -132,8 +132,19 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
         else
             fail(fmt::format("-j erwartet eine Zahl von 1 bis {}, nicht \"{}\".", kMaxJobs, value));
     };
+    // Options of a conversion into a workbook, which a bid does not take.
+    std::string conversion_option;
+    std::string bid_option;  // an option of the bid
+    auto bid_only = [&](const std::string& name) {
+        if (bid_option.empty()) bid_option = name;
+    };
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
+        if (conversion_option.empty() &&
+            (a == "--nur-kurztexte" || a == "--hinweistext" || a == "--ohne-fehlerprotokoll" ||
+             a == "--ohne-runden" || a == "--teilsummen" || a == "--ohne-kalkulationsspalten" ||
+             a.rfind("--regelungen", 0) == 0))
+            conversion_option = a.substr(0, a.find('='));
         if (only_positional || a.empty() || a[0] != '-' || a == "-") {
             if (a.empty())
                 fail("Der Name der Eingabedatei ist leer.");
@@ -202,6 +213,35 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
             cl.recursive = true;
         } else if (a == "--leise") {
             cl.quiet = true;
+        } else if (a == "--angebot") {
+            cl.bid = true;
+        } else if (a == "--unvollstaendig") {
+            cl.incomplete = true;
+            bid_only(a);
+        } else if (is_option(a, "--bieter-name")) {
+            const auto value = value_of(i, "--bieter-name");
+            if (!value || value->empty())
+                fail("--bieter-name erwartet den Namen des Bieters.");
+            else
+                cl.bidder_name = *value;
+            bid_only("--bieter-name");
+        } else if (is_option(a, "--bieter-anschrift")) {
+            const auto value = value_of(i, "--bieter-anschrift");
+            if (!value || value->empty()) {
+                fail("--bieter-anschrift erwartet eine Zeile der Anschrift.");
+            } else {
+                // A value with line breaks gives several lines at once.
+                size_t start = 0;
+                while (start <= value->size()) {
+                    size_t end = value->find('\n', start);
+                    if (end == std::string::npos) end = value->size();
+                    std::string line = value->substr(start, end - start);
+                    if (!line.empty() && line.back() == '\r') line.pop_back();
+                    if (!line.empty()) cl.bidder_address.push_back(std::move(line));
+                    start = end + 1;
+                }
+            }
+            bid_only("--bieter-anschrift");
         } else if (a == "--help" || a == "-h") {
             cl.help = true;
         } else if (a == "--version") {
@@ -211,7 +251,36 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
         }
     }
     if (!cl.inputs.empty()) cl.input = cl.inputs.front();
-    if (!cl.help && !cl.version && cl.error.empty()) {
+    if (!cl.help && !cl.version && cl.error.empty() && cl.bid) {
+        // A bid is one call of its own: two named files, no batch, no workbook options.
+        const char* batch_option = cl.folder      ? "--ausgabeordner"
+                                   : cl.report    ? "--bericht"
+                                   : cl.recursive ? "--rekursiv"
+                                   : cl.jobs      ? "--parallel"
+                                                  : nullptr;
+        if (cl.inputs.size() != 2)
+            fail(
+                "--angebot erwartet zwei Dateien: das Leistungsverzeichnis und die bepreiste Arbeitsmappe "
+                "(.xlsx), in dieser Reihenfolge.");
+        else if (batch_option)
+            fail(
+                fmt::format("{} gilt nicht zusammen mit --angebot: ein Angebot entsteht aus genau einem "
+                            "Leistungsverzeichnis und seiner Arbeitsmappe.",
+                            batch_option));
+        else if (!conversion_option.empty())
+            fail(fmt::format(
+                "{} gilt nur für die Umwandlung in eine Arbeitsmappe, nicht zusammen mit --angebot.",
+                conversion_option));
+        else if (std::find(cl.inputs.begin(), cl.inputs.end(), "-") != cl.inputs.end())
+            fail(
+                "Die Standardeingabe (-) geht nicht mit --angebot: beide Dateien werden mit Namen "
+                "angegeben.");
+        else if (!cl.bidder_address.empty() && cl.bidder_name.empty())
+            fail("--bieter-anschrift braucht --bieter-name: die Anschrift gehört zum Namen des Bieters.");
+    } else if (!cl.help && !cl.version && cl.error.empty() && !bid_option.empty()) {
+        fail(fmt::format("{} gilt nur zusammen mit --angebot.", bid_option));
+    }
+    if (!cl.help && !cl.version && cl.error.empty() && !cl.bid) {
         if (cl.inputs.empty())
             fail("Es wurde keine Eingabedatei angegeben.");
         else if (cl.output && cl.folder)

@@ -222,6 +222,7 @@ void Reader::gaeb2k_run() {
     step("Fehler bei VergabeInfo", [&] { VergabeInfo(); });
     step("Fehler bei Auftraggeber", [&] { Auftraggeber(); });
     step("Fehler bei LVInfo", [&] { LVInfo(); });
+    bid_info();
     if (m_c.options.ExportNotesText)
         step("Fehler bei Zusatz- oder Haupthinweistext", [&] {
             Zusatztext();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -103,6 +104,11 @@ private:
     void Unterpositionen(std::string_view oz);
     // The short text of the item or sub-item in `holder` into RTFMemo5.
     void read_short_text(LineList& holder);
+
+    // The bill model of a bid, when one is being made (bid_model.cpp); no-ops otherwise.
+    void bid_info();
+    void bid_item(int32_t row, const std::string& oz, std::string_view quantity, const std::string& unit,
+                  const std::optional<std::string>& bedarf);
 
     // Notes of a range, collected under `abschnitt` and written after all ranges.
     void Hinweistext(std::string_view abschnitt);
