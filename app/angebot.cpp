@@ -95,11 +95,12 @@ bool read_tender(const BidOrder& order, workbook::Frontend& ui, const workbook::
     workbook::ExcelSession excel;
     ConversionController controller(excel, tender_ui, values);
     controller.set_bid(&builder);
+    const workbook::ConversionOptions options = tender_options();
     workbook::RunEnd end = workbook::RunEnd::Refused;
     bool out_of_memory = false;
     try {
         workbook::open_session(excel, tender_ui, values);
-        end = controller.run(order.tender, {});
+        end = controller.run(order.tender, options);
         out_of_memory = controller.out_of_memory();
     } catch (const std::bad_alloc&) {
         out_of_memory = true;
@@ -215,6 +216,13 @@ BidOutcome make_bid_guarded(const BidOrder& order, workbook::Frontend& ui,
 }
 
 }  // namespace
+
+workbook::ConversionOptions tender_options() {
+    workbook::ConversionOptions options;
+    options.OnlyShortText = true;
+    options.ExportNotesText = true;
+    return options;
+}
 
 BidOutcome make_bid(const BidOrder& order, workbook::Frontend& ui, const workbook::StartupValues& values) {
     try {

@@ -235,7 +235,7 @@ std::string worksheet(const std::string& rows) {
            rows + "</sheetData></worksheet>";
 }
 
-std::unique_ptr<Tender> read_tender(const fs::path& path) {
+std::unique_ptr<Tender> read_tender(const fs::path& path, const workbook::ConversionOptions& options) {
     auto tender = std::make_unique<Tender>();
     tender->excel = std::make_unique<workbook::ExcelSession>();
     const workbook::StartupValues values = testsupport::startup_values();
@@ -243,7 +243,7 @@ std::unique_ptr<Tender> read_tender(const fs::path& path) {
     ModelBuilder builder(tender->model);
     app::ConversionController controller(*tender->excel, tender->ui, values);
     controller.set_bid(&builder);
-    tender->end = controller.run(path, {});
+    tender->end = controller.run(path, options);
     if (tender->excel->result())
         if (const workbook::Sheet* s = tender->excel->result()->find_sheet("Positionsteil"))
             tender->unmatched = angebot::take_totals_from_workbook(tender->model, *s);

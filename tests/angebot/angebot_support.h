@@ -70,7 +70,8 @@ struct Tender {
     std::vector<std::string> unmatched;  // OZs of items whose row does not show them
     const workbook::Sheet& positions() const { return *excel->result()->find_sheet("Positionsteil"); }
 };
-std::unique_ptr<Tender> read_tender(const std::filesystem::path& path);
+std::unique_ptr<Tender> read_tender(const std::filesystem::path& path,
+                                    const workbook::ConversionOptions& options = {});
 
 // A PricedWorkbook made in memory: rows (OZ, unit price) from row 8 on.
 angebot::PricedWorkbook priced(const std::vector<std::pair<std::string, angebot::CellContent>>& rows);
