@@ -12,6 +12,17 @@
 
 namespace gaeb2000 {
 
+// After the section VergabeInfo, which StringList2 still holds: "[Wae]" the currency, "[WaeBez]"
+// its name.
+void Reader::bid_currency() {
+    if (!m_c.bid) return;
+    angebot::BillInfo& info = m_c.bid->model().info;
+    if (const int64_t i = m_st.StringList2.find("[Wae]"); i != -1)
+        info.currency = cell_text(workbook::trim_ctl(key_value(m_st.StringList2.line(i), "[Wae]")));
+    if (const int64_t i = m_st.StringList2.find("[WaeBez]"); i != -1)
+        info.currency_label = cell_text(workbook::trim_ctl(key_value(m_st.StringList2.line(i), "[WaeBez]")));
+}
+
 // After the header sections: project (row 1), bill name (row 2) and date (row 3) of the header
 // block; the mask holds one digit per range level and one for the item number.
 void Reader::bid_info() {

@@ -106,6 +106,7 @@ private:
     void read_short_text(LineList& holder);
 
     // The bill model of a bid, when one is being made (bid_model.cpp); no-ops otherwise.
+    void bid_currency();
     void bid_info();
     void bid_item(int32_t row, const std::string& oz, std::string_view quantity, const std::string& unit,
                   const std::optional<std::string>& bedarf);

@@ -56,7 +56,7 @@ TEST(AngebotTender, EachReaderFillsTheModel) {
          "  02\n"
          "    0010 01.02.0010 100 m2 F row=20\n"},
         // GAEB 2000 writes none for the basic item G, nor for a kind it does not know ("e").
-        {"gaeb2000/bereiche_zwei_ebenen.p83", "Testprojekt Schule | LV Rohbau | 2024-02-01 |  | R2 R2 I4",
+        {"gaeb2000/bereiche_zwei_ebenen.p83", "Testprojekt Schule | LV Rohbau | 2024-02-01 | EUR | R2 R2 I4",
          "01\n"
          "  01\n"
          "    0010 01.01.0010 12.5 m3 F row=10\n"
