@@ -172,11 +172,6 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
     };
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (conversion_option.empty() &&
-            (a == "--nur-kurztexte" || a == "--hinweistext" || a == "--ohne-fehlerprotokoll" ||
-             a == "--ohne-runden" || a == "--teilsummen" || a == "--ohne-kalkulationsspalten" ||
-             a.rfind("--regelungen", 0) == 0))
-            conversion_option = a.substr(0, a.find('='));
         if (only_positional || a.empty() || a[0] != '-' || a == "-") {
             if (a.empty())
                 fail("Der Name der Eingabedatei ist leer.");
@@ -184,6 +179,11 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
                 cl.inputs.emplace_back(a);
             continue;
         }
+        if (conversion_option.empty() &&
+            (a == "--nur-kurztexte" || a == "--hinweistext" || a == "--ohne-fehlerprotokoll" ||
+             a == "--ohne-runden" || a == "--teilsummen" || a == "--ohne-kalkulationsspalten" ||
+             a.rfind("--regelungen", 0) == 0))
+            conversion_option = a.substr(0, a.find('='));
         if (a == "--") {
             only_positional = true;
         } else if (a == "--nur-kurztexte") {
