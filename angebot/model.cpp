@@ -3,6 +3,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 namespace angebot {
 
 std::vector<Breakdown> breakdown_from_mask(std::string_view mask) {
@@ -77,7 +79,10 @@ int range_levels(const std::vector<Breakdown>& breakdown) {
     return n;
 }
 
-OzParts oz_parts(std::string_view oz, int range_levels) {
+namespace {
+
+// "01.02.0010" -> "01", "02", "0010".
+std::vector<std::string_view> oz_groups(std::string_view oz) {
     std::vector<std::string_view> groups;
     size_t start = 0;
     while (start <= oz.size()) {
@@ -89,6 +94,13 @@ OzParts oz_parts(std::string_view oz, int range_levels) {
         groups.push_back(oz.substr(start, dot - start));
         start = dot + 1;
     }
+    return groups;
+}
+
+}  // namespace
+
+OzParts oz_parts(std::string_view oz, int range_levels) {
+    const std::vector<std::string_view> groups = oz_groups(oz);
     OzParts parts;
     const size_t at = range_levels < 0 ? 0 : static_cast<size_t>(range_levels);
     if (at < groups.size()) parts.rno_part = std::string(groups[at]);
@@ -125,6 +137,25 @@ Item& ModelBuilder::add_item(Item item) {
     m_model.m_items.push_back(std::move(item));
     m_model.m_ranges[m_current].children.push_back({false, index});
     return m_model.m_items.back();
+}
+
+Item& ModelBuilder::place_item(Item item) {
+    const std::vector<std::string_view> groups = oz_groups(item.oz);
+    const size_t levels = static_cast<size_t>(std::max(range_levels(m_model.info.breakdown), 0));
+    const size_t ranges = std::min(levels, groups.size() - 1);
+
+    std::vector<uint32_t> open;  // the ranges from the bill down to the current one
+    for (uint32_t r = m_current; r != 0; r = m_model.m_ranges[r].parent) open.push_back(r);
+    std::reverse(open.begin(), open.end());
+    size_t same = 0;
+    while (same < open.size() && same < ranges && m_model.m_ranges[open[same]].rno_part == groups[same])
+        ++same;
+    for (size_t n = open.size(); n > same; --n) leave_range();
+    for (size_t k = same; k < ranges; ++k) enter_range(std::string(groups[k]), {});
+
+    item.rno_part = std::string(groups[ranges]);
+    item.rno_index = ranges + 1 < groups.size() ? std::string(groups[ranges + 1]) : std::string();
+    return add_item(std::move(item));
 }
 
 }  // namespace angebot

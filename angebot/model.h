@@ -69,6 +69,7 @@ struct MarkupRef {
 struct Item {
     std::string id;         // the tender's ID; empty: the writer makes one
     std::string oz;         // as column A of the workbook shows it, "01.02.0010"
+    int32_t row = 0;        // its row in the workbook the reader made of the tender; 0: none
     std::string rno_part;   // "0010"
     std::string rno_index;  // "a", may be empty
     std::optional<double> quantity;
@@ -79,6 +80,9 @@ struct Item {
     bool surcharge = false;       // a surcharge item: its price is a percentage
     MarkupType markup_type = MarkupType::AllInCat;
     std::vector<MarkupRef> markup_refs;
+    // Whether the workbook made of the tender gives the item a total (column F); unknown: as its
+    // kind says. See take_totals_from_workbook.
+    std::optional<bool> total_in_workbook;
 
     // Set by pricing.
     std::optional<double> unit_price;     // UP; a surcharge's percentage (Markup)
@@ -86,8 +90,12 @@ struct Item {
     std::optional<double> markup_base;    // ITMarkup
     std::optional<int64_t> total_cents;   // IT in cents
 
-    // Alternatives and contingencies without total keep their unit price but no total.
-    bool counts_in_total() const { return !alternative && provis != Provis::WithoutTotal; }
+    // An item without total keeps its unit price but gets no total and is not summed: as the
+    // tender's workbook has it where that is known, else alternatives and contingencies without
+    // total.
+    bool counts_in_total() const {
+        return total_in_workbook.value_or(!alternative && provis != Provis::WithoutTotal);
+    }
 };
 
 // A child of a range: another range or an item, by its index in the model's lists.
@@ -138,8 +146,14 @@ public:
     // Adds an item to the current range. An empty rno_part (and rno_index) is taken from the OZ
     // by the breakdown in info (see oz_parts). Returns the stored item, valid until the next call.
     Item& add_item(Item item);
+    // Adds an item under the ranges its OZ names, for bills that give their ranges only through
+    // the OZ (GAEB 90, GAEB 2000): the OZ's first groups, as many as the breakdown in info has
+    // range levels but never its last group, are the range numbers; ranges are left and entered
+    // as they change from item to item. rno_part and rno_index come from the groups after them.
+    Item& place_item(Item item);
     // Nesting depth: 0 at the bill itself.
     int depth() const { return m_depth; }
+    BillModel& model() { return m_model; }
 
 private:
     BillModel& m_model;

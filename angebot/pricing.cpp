@@ -198,6 +198,7 @@ private:
         ++m_result.priced_count;
         if (item.surcharge) {
             price_surcharge(index);
+            check_total(item, *row);
             return;
         }
         quantity(item, *row);
@@ -213,12 +214,18 @@ private:
             return;
         }
         item.total_cents = to_cents(total);
-        if (row->total.type == CellType::Number && std::fabs(row->total.number - total) > 0.005)
-            add(m_current, ProblemKind::TotalDiffers, false, row->oz,
-                m_book.address(row->row, m_book.total_col),
-                fmt::format("{}, OZ {}: G-Preis {} weicht vom berechneten Gesamtbetrag {} ab",
-                            m_book.address(row->row, m_book.total_col), row->oz,
-                            german_number(row->total.number), german_number(total)));
+        check_total(item, *row);
+    }
+
+    // Column F as the workbook stored it against the total of the bid.
+    void check_total(const Item& item, const PricedRow& row) {
+        if (!item.total_cents || row.total.type != CellType::Number) return;
+        const double total = static_cast<double>(*item.total_cents) / 100.0;
+        if (std::fabs(row.total.number - total) <= 0.005) return;
+        const std::string cell = m_book.address(row.row, m_book.total_col);
+        add(m_current, ProblemKind::TotalDiffers, false, row.oz, cell,
+            fmt::format("{}, OZ {}: G-Preis {} weicht vom berechneten Gesamtbetrag {} ab", cell, row.oz,
+                        german_number(row.total.number), german_number(total)));
     }
 
     // The tender's quantity; the bidder's from the workbook where the tender has none.

@@ -23,6 +23,7 @@
 
 #include "angebot/pricing.h"
 #include "app/version.h"
+#include "workbook/temp_files.h"
 #include "workbook/text.h"
 
 namespace angebot {
@@ -388,21 +389,19 @@ std::string reason_of_errno(int error) {
         fmt::format("Das Angebot kann nicht gespeichert werden: {} ({})", target.string(), reason));
 }
 
-// The file being written beside the target; removed unless it was renamed into place.
+// The file being written beside the target; removed unless it was renamed into place, also when
+// a signal ends the program meanwhile (it is one of the program's listed temporary files).
 class TempFile {
 public:
     explicit TempFile(const fs::path& target) : m_target(target) {
         const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-        std::string pattern = target.filename().string() + ".XXXXXX.tmp";
-        if (pattern.size() > 255) pattern = ".bremora.XXXXXX.tmp";
-        std::string path = (folder / pattern).string();
-        m_fd = ::mkstemps(path.data(), 4);
+        std::string prefix = target.filename().string() + ".";
+        if (prefix.size() > 240) prefix = ".bremora.";
+        m_fd = m_file.create(folder, prefix, ".tmp");
         if (m_fd < 0) save_failed(target, reason_of_errno(errno));
-        m_path = path;
     }
     ~TempFile() {
         if (m_fd >= 0) ::close(m_fd);
-        if (!m_path.empty()) ::unlink(m_path.c_str());
     }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
@@ -416,7 +415,7 @@ public:
             }
             bytes.remove_prefix(static_cast<size_t>(n));
         }
-        // The file a new file would be: mkstemp makes it readable by its owner only.
+        // The file a new file would be: it was made readable by its owner only.
         const mode_t mask = ::umask(0);
         ::umask(mask);
         ::fchmod(m_fd, 0666 & ~mask);
@@ -428,24 +427,28 @@ public:
 
     // Into place; without `overwrite` only when the target does not exist, checked atomically.
     void commit(bool overwrite) {
+        const fs::path& path = m_file.path();
         int result;
         if (overwrite) {
-            result = std::rename(m_path.c_str(), m_target.c_str());
+            result = std::rename(path.c_str(), m_target.c_str());
         } else {
-            result = ::renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, m_target.c_str(), RENAME_NOREPLACE);
+            result = ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, m_target.c_str(), RENAME_NOREPLACE);
             if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
                 // File systems without RENAME_NOREPLACE: a hard link fails just as atomically.
-                result = ::link(m_path.c_str(), m_target.c_str());
-                if (result == 0) ::unlink(m_path.c_str());
+                result = ::link(path.c_str(), m_target.c_str());
+                if (result == 0) {
+                    m_file.remove();
+                    return;
+                }
             }
         }
         if (result != 0) save_failed(m_target, reason_of_errno(errno));
-        m_path.clear();
+        m_file.release();
     }
 
 private:
     fs::path m_target;
-    fs::path m_path;
+    workbook::TempFile m_file;
     int m_fd = -1;
 };
 

@@ -15,6 +15,7 @@ std::string help_text() {
     return usage_line() +
            "\n"
            "        bremora-cli [OPTIONEN] EINGABE... [--ausgabeordner ORDNER]\n"
+           "        bremora-cli --angebot LV ARBEITSMAPPE.xlsx [-o ANGEBOT.x84] [ANGEBOTSOPTIONEN]\n"
            "\n"
            "Wandelt ein Leistungsverzeichnis im Format GAEB 90 (d81-d84), GAEB 2000 (p81, p83, p84)\n"
            "oder GAEB DA XML (x80-x84, x86) in eine Excel-Arbeitsmappe (.xlsx) zum Kalkulieren um.\n"
@@ -32,6 +33,9 @@ std::string help_text() {
            "A4,\n"
            "eine Seite breit, mit dem Namen des Leistungsverzeichnisses und \"Seite N von M\" in der "
            "Fußzeile.\n"
+           "\n"
+           "Mit --angebot entsteht aus dem Leistungsverzeichnis und der damit kalkulierten Arbeitsmappe\n"
+           "das Angebot als GAEB DA XML 3.3 der Austauschphase 84 (.x84).\n"
            "\n"
            "Textoptionen:\n"
            "  --nur-kurztexte             nur Kurztexte exportieren (keine Langtexte)\n"
@@ -72,6 +76,29 @@ std::string help_text() {
            "  --help                      diese Hilfe anzeigen\n"
            "  --version                   die Programmversion anzeigen\n"
            "\n"
+           "Angebot (Austauschphase 84):\n"
+           "  --angebot                   aus dem Leistungsverzeichnis LV (GAEB 90, GAEB 2000 oder GAEB DA "
+           "XML,\n"
+           "                              Austauschphase 81 oder 83) und der daraus erstellten, "
+           "kalkulierten\n"
+           "                              ARBEITSMAPPE das Angebot schreiben: je Position der Einheitspreis\n"
+           "                              aus Spalte E-Preis (mit allen Nachkommastellen, bei Formeln ihr\n"
+           "                              gespeichertes Ergebnis) und der Gesamtbetrag. Ohne -o: LV mit der\n"
+           "                              Endung .x84 bzw. der nächste freie Name \"Name (2).x84\"\n"
+           "  --bieter-name NAME          Name des Bieters im Angebot\n"
+           "  --bieter-anschrift ZEILE    eine Zeile der Anschrift des Bieters; je Zeile einmal angeben "
+           "(oder\n"
+           "                              eine Angabe mit Zeilenumbrüchen), die letzte als \"PLZ Ort\", die\n"
+           "                              vorletzte als Straße\n"
+           "  --unvollstaendig            das Angebot auch schreiben, wenn Positionen ohne gültigen Preis "
+           "sind\n"
+           "                              oder in der Arbeitsmappe fehlen (Rückgabewert 3); sonst wird es\n"
+           "                              nicht geschrieben\n"
+           "\n"
+           "Alle Fehler der Arbeitsmappe werden auf einmal genannt, mit Zelle und OZ. Eine Arbeitsmappe\n"
+           "ohne Tabellenblatt \"Positionsteil\" oder aus einem anderen Leistungsverzeichnis wird\n"
+           "abgewiesen. --angebot geht nur mit -o, --ueberschreiben, --leise und den Angebotsoptionen.\n"
+           "\n"
            "Mehrere Eingaben:\n"
            "  --rekursiv                  Ordner samt Unterordnern nach GAEB-Dateien durchsuchen (Endungen\n"
            "                              d81-d84, p81, p83, p84, x80-x84, x86 und off in beliebiger\n"
@@ -97,19 +124,25 @@ std::string help_text() {
            "2 GiB) und braucht -o.\n"
            "\n"
            "Rückgabewerte:\n"
-           "  0  Konvertierung abgeschlossen, Arbeitsmappe geschrieben\n"
+           "  0  Konvertierung abgeschlossen, Arbeitsmappe geschrieben (--angebot: Angebot vollständig\n"
+           "     geschrieben)\n"
            "  1  Eingabedatei abgewiesen (nicht lesbar, nicht erkannt, Austauschphase nicht unterstützt,\n"
            "     kein Eröffnungssatz, größer als 2 GiB), oder nicht genügend Arbeitsspeicher, um die\n"
-           "     Arbeitsmappe zu speichern; nichts geschrieben\n"
+           "     Arbeitsmappe zu speichern; nichts geschrieben. --angebot: Leistungsverzeichnis oder\n"
+           "     Arbeitsmappe abgewiesen, Preise fehlen oder sind ungültig (ohne --unvollstaendig); kein\n"
+           "     Angebot geschrieben\n"
            "  2  Aufruffehler (auch: eine Ausgabedatei, die nicht ersetzt werden darf)\n"
            "  3  Konvertierung abgebrochen (auch: nicht genügend Arbeitsspeicher); die bis dahin erstellte\n"
-           "     Arbeitsmappe wurde geschrieben\n"
+           "     Arbeitsmappe wurde geschrieben. --angebot mit --unvollstaendig: Angebot geschrieben, aber\n"
+           "     Positionen ohne Preis\n"
            "  4  Konvertierung abgeschlossen, Arbeitsmappe nicht geschrieben (Speichern fehlgeschlagen, z. "
            "B.\n"
            "     kein Speicherplatz oder keine Schreibberechtigung); eine vorhandene Datei bleibt "
            "unverändert.\n"
            "     Ebenso nach einer abgebrochenen Konvertierung, deren Arbeitsmappe nicht gespeichert werden\n"
-           "     konnte, und wenn der Bericht (--bericht) nicht geschrieben werden konnte\n"
+           "     konnte, und wenn der Bericht (--bericht) nicht geschrieben werden konnte. --angebot: "
+           "Angebot\n"
+           "     nicht gespeichert\n"
            "  5  nur bei mehreren Eingaben: eine Konvertierung endete unerwartet (Absturz, Signal, vom "
            "System\n"
            "     beendet)\n"
@@ -151,6 +184,12 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
         else
             fail(fmt::format("-j erwartet eine Zahl von 1 bis {}, nicht \"{}\".", kMaxJobs, value));
     };
+    // Options of a conversion into a workbook, which a bid does not take.
+    std::string conversion_option;
+    std::string bid_option;  // an option of the bid
+    auto bid_only = [&](const std::string& name) {
+        if (bid_option.empty()) bid_option = name;
+    };
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (only_positional || a.empty() || a[0] != '-' || a == "-") {
@@ -160,6 +199,11 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
                 cl.inputs.emplace_back(a);
             continue;
         }
+        if (conversion_option.empty() &&
+            (a == "--nur-kurztexte" || a == "--hinweistext" || a == "--ohne-fehlerprotokoll" ||
+             a == "--ohne-runden" || a == "--teilsummen" || a == "--ohne-kalkulationsspalten" ||
+             a.rfind("--regelungen", 0) == 0))
+            conversion_option = a.substr(0, a.find('='));
         if (a == "--") {
             only_positional = true;
         } else if (a == "--nur-kurztexte") {
@@ -221,6 +265,35 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
             cl.recursive = true;
         } else if (a == "--leise") {
             cl.quiet = true;
+        } else if (a == "--angebot") {
+            cl.bid = true;
+        } else if (a == "--unvollstaendig") {
+            cl.incomplete = true;
+            bid_only(a);
+        } else if (is_option(a, "--bieter-name")) {
+            const auto value = value_of(i, "--bieter-name");
+            if (!value || value->empty())
+                fail("--bieter-name erwartet den Namen des Bieters.");
+            else
+                cl.bidder_name = *value;
+            bid_only("--bieter-name");
+        } else if (is_option(a, "--bieter-anschrift")) {
+            const auto value = value_of(i, "--bieter-anschrift");
+            if (!value || value->empty()) {
+                fail("--bieter-anschrift erwartet eine Zeile der Anschrift.");
+            } else {
+                // A value with line breaks gives several lines at once.
+                size_t start = 0;
+                while (start <= value->size()) {
+                    size_t end = value->find('\n', start);
+                    if (end == std::string::npos) end = value->size();
+                    std::string line = value->substr(start, end - start);
+                    if (!line.empty() && line.back() == '\r') line.pop_back();
+                    if (!line.empty()) cl.bidder_address.push_back(std::move(line));
+                    start = end + 1;
+                }
+            }
+            bid_only("--bieter-anschrift");
         } else if (a == "--help" || a == "-h") {
             cl.help = true;
         } else if (a == "--version") {
@@ -230,7 +303,36 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
         }
     }
     if (!cl.inputs.empty()) cl.input = cl.inputs.front();
-    if (!cl.help && !cl.version && cl.error.empty()) {
+    if (!cl.help && !cl.version && cl.error.empty() && cl.bid) {
+        // A bid is one call of its own: two named files, no batch, no workbook options.
+        const char* batch_option = cl.folder      ? "--ausgabeordner"
+                                   : cl.report    ? "--bericht"
+                                   : cl.recursive ? "--rekursiv"
+                                   : cl.jobs      ? "--parallel"
+                                                  : nullptr;
+        if (cl.inputs.size() != 2)
+            fail(
+                "--angebot erwartet zwei Dateien: das Leistungsverzeichnis und die bepreiste Arbeitsmappe "
+                "(.xlsx), in dieser Reihenfolge.");
+        else if (batch_option)
+            fail(
+                fmt::format("{} gilt nicht zusammen mit --angebot: ein Angebot entsteht aus genau einem "
+                            "Leistungsverzeichnis und seiner Arbeitsmappe.",
+                            batch_option));
+        else if (!conversion_option.empty())
+            fail(fmt::format(
+                "{} gilt nur für die Umwandlung in eine Arbeitsmappe, nicht zusammen mit --angebot.",
+                conversion_option));
+        else if (std::find(cl.inputs.begin(), cl.inputs.end(), "-") != cl.inputs.end())
+            fail(
+                "Die Standardeingabe (-) geht nicht mit --angebot: beide Dateien werden mit Namen "
+                "angegeben.");
+        else if (!cl.bidder_address.empty() && cl.bidder_name.empty())
+            fail("--bieter-anschrift braucht --bieter-name: die Anschrift gehört zum Namen des Bieters.");
+    } else if (!cl.help && !cl.version && cl.error.empty() && !bid_option.empty()) {
+        fail(fmt::format("{} gilt nur zusammen mit --angebot.", bid_option));
+    }
+    if (!cl.help && !cl.version && cl.error.empty() && !cl.bid) {
         if (cl.inputs.empty())
             fail("Es wurde keine Eingabedatei angegeben.");
         else if (cl.output && cl.folder)

@@ -34,12 +34,18 @@ struct CommandLine {
     bool recursive = false;                       // --rekursiv
     bool quiet = false;                           // --leise
     bool overwrite = false;                       // --ueberschreiben: -o may replace a regular file
+    // --angebot TENDER PRICED.xlsx: the bid of phase 84 from the tender and its priced workbook,
+    // the two inputs in this order.
+    bool bid = false;
+    bool incomplete = false;                  // --unvollstaendig: a bid with items lacking a price
+    std::string bidder_name;                  // --bieter-name
+    std::vector<std::string> bidder_address;  // --bieter-anschrift, one line each time it is given
     bool help = false;
     bool version = false;
     std::string error;  // a usage error, in German; empty when the line is fine
 
     // Several inputs, or folders to search: each input is converted on its own.
-    bool batch() const { return inputs.size() > 1 || recursive; }
+    bool batch() const { return !bid && (inputs.size() > 1 || recursive); }
 };
 
 CommandLine parse_command_line(const std::vector<std::string>& args);

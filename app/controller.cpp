@@ -322,6 +322,7 @@ RunEnd ConversionController::run_reader(const std::filesystem::path& input,
 
     workbook::Conversion c{m_excel, m_ui, m_values, m_format, options, input};
     c.file_name = source;
+    c.bid = m_bid;
 
     const char* no_connection = m_format == GaebFormat::Gaeb90     ? "GAEB90, keine Verbindung mit Excel"
                                 : m_format == GaebFormat::Gaeb2000 ? "GAEB2000, keine Verbindung mit Excel."

@@ -44,6 +44,10 @@ public:
     // and without a message of its own: see out_of_memory().
     workbook::RunEnd run(const std::filesystem::path& input, const workbook::ConversionOptions& options);
 
+    // The runs that follow read the tender of a bid: the reader fills `builder` besides the
+    // workbook (see Conversion::bid). Null: plain conversions.
+    void set_bid(angebot::ModelBuilder* builder) { m_bid = builder; }
+
     // An allocation failed during the last run (noticed even where a reader caught and reported it).
     bool out_of_memory() const { return m_out_of_memory; }
 
@@ -77,6 +81,7 @@ private:
     std::optional<double> m_declared_total;
     int64_t m_record_count = 0;
     int64_t m_lines_copied = 0;
+    angebot::ModelBuilder* m_bid = nullptr;
 };
 
 }  // namespace app

@@ -11,11 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "angebot/x84_writer.h"
+#include "app/angebot.h"
 #include "app/batch.h"
 #include "app/command_line.h"
 #include "app/console_frontend.h"
 #include "app/controller.h"
 #include "app/memory.h"
+#include "app/output_file.h"
 #include "app/report.h"
 #include "app/temp_file.h"
 #include "app/version.h"
@@ -32,37 +35,6 @@ using app::kExitUsage;
 
 // Set aside for the way out when memory runs out: tidying and saving the partial workbook.
 constexpr size_t kMemoryReserve = size_t{32} << 20;
-
-bool folder_writable(const std::filesystem::path& file) {
-    std::filesystem::path folder = file.parent_path();
-    if (folder.empty()) folder = ".";
-    std::error_code ec;
-    return std::filesystem::is_directory(folder, ec) && ::access(folder.c_str(), W_OK | X_OK) == 0;
-}
-
-// Why `output` must not be written, or nothing. `input` is what the user named ("-": standard
-// input); the same file under another name or through a link counts as the input too.
-std::optional<std::string> refuse_output(const std::filesystem::path& output,
-                                         const std::filesystem::path& input, bool overwrite) {
-    const std::string name = output.string();
-    struct stat out {};
-    if (::lstat(output.c_str(), &out) != 0) return std::nullopt;  // a new file
-    struct stat in {
-    }, target{};
-    const bool have_input = input == "-" ? ::fstat(STDIN_FILENO, &in) == 0 : ::stat(input.c_str(), &in) == 0;
-    if (have_input && ::stat(output.c_str(), &target) == 0 && target.st_dev == in.st_dev &&
-        target.st_ino == in.st_ino)
-        return "Die Ausgabedatei " + name + " ist die Eingabedatei selbst; sie wird nicht überschrieben.";
-    if (S_ISDIR(out.st_mode)) return "Die Ausgabedatei " + name + " ist ein Verzeichnis.";
-    if (!S_ISREG(out.st_mode))
-        return "Die Ausgabedatei " + name + " ist " + app::file_kind_text(out.st_mode) +
-               " und wird nicht ersetzt.";
-    if (!overwrite)
-        return "Die Ausgabedatei " + name + " ist schon vorhanden. Mit --ueberschreiben wird sie ersetzt.";
-    if ((out.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(output.c_str(), W_OK) != 0)
-        return "Die Ausgabedatei " + name + " ist schreibgeschützt und wird nicht ersetzt.";
-    return std::nullopt;
-}
 
 // What a run leaves for its report besides its messages.
 struct Outcome {
@@ -99,8 +71,9 @@ int convert(const app::CommandLine& cl, const workbook::StartupValues& values, a
     };
     std::filesystem::path output = cl.output ? *cl.output : derived();
     if (cl.output)
-        if (const auto refusal = refuse_output(output, cl.input, cl.overwrite)) return usage_error(*refusal);
-    if (!folder_writable(output))
+        if (const auto refusal = app::refuse_output(output, {cl.input}, cl.overwrite))
+            return usage_error(*refusal);
+    if (!app::folder_writable(output))
         return usage_error("In den Ordner der Ausgabedatei " + output.string() +
                            " kann nicht geschrieben werden.");
 
@@ -171,6 +144,63 @@ int convert(const app::CommandLine& cl, const workbook::StartupValues& values, a
     return kExitComplete;
 }
 
+// --angebot: the bid of phase 84 from the tender and its priced workbook; returns the exit status.
+int make_bid(const app::CommandLine& cl, const workbook::StartupValues& values, app::ConsoleFrontend& ui) {
+    const std::filesystem::path& tender = cl.inputs[0];
+    const std::filesystem::path& priced = cl.inputs[1];
+    auto usage_error = [&](const std::string& text) {
+        ui.usage_error(text);
+        return kExitUsage;
+    };
+    std::error_code ec;
+    for (const std::filesystem::path& input : {tender, priced})
+        if (std::filesystem::is_directory(input, ec)) {
+            ui.error_dialog(input.string() + " ist ein Verzeichnis, keine Datei.");
+            return kExitRefused;
+        }
+    if (!cl.output && app::read_once(tender))
+        return usage_error("Die Eingabe " + tender.string() +
+                           " ist keine gewöhnliche Datei: Bitte das Angebot mit -o angeben.");
+    app::BidOrder order;
+    order.tender = tender;
+    order.workbook = priced;
+    if (cl.output) {
+        order.output = *cl.output;
+        if (const auto refusal = app::refuse_output(order.output, {tender, priced}, cl.overwrite))
+            return usage_error(*refusal);
+        order.overwrite = cl.overwrite;
+    } else {
+        // The next free name when the bid is written: a name taken meanwhile is passed over.
+        order.output = angebot::default_bid_path(tender);
+        order.choose_output = [&tender] { return angebot::default_bid_path(tender); };
+    }
+    if (!app::folder_writable(order.output))
+        return usage_error("In den Ordner der Ausgabedatei " + order.output.string() +
+                           " kann nicht geschrieben werden.");
+    order.incomplete = cl.incomplete ? app::IncompleteBid::Write : app::IncompleteBid::Refuse;
+    order.refusal_hint =
+        "Mit --unvollstaendig wird es trotzdem geschrieben, ohne Preis bei diesen Positionen.";
+    order.bidder.name = cl.bidder_name;
+    order.bidder.address = cl.bidder_address;
+
+    app::install_temp_cleanup_handlers();
+    app::install_memory_guard(kMemoryReserve);
+    const app::BidOutcome outcome = app::make_bid(order, ui, values);
+    switch (outcome.end) {
+        case app::BidEnd::Written:
+            ui.closing_message(outcome.closing);
+            return kExitComplete;
+        case app::BidEnd::Incomplete:
+            ui.closing_message(outcome.closing);
+            return kExitAborted;
+        case app::BidEnd::NotSaved:
+            return kExitNotSaved;
+        case app::BidEnd::Refused:
+            break;
+    }
+    return kExitRefused;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -193,6 +223,13 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (cl.batch()) return app::run_batch(cl, argv[0]);
+    if (cl.bid) {
+        app::ConsoleFrontend ui(stderr, false, false, ::isatty(STDERR_FILENO) != 0);
+        ui.set_quiet(cl.quiet);
+        const int status = make_bid(cl, values, ui);
+        ui.show_quiet(status != kExitComplete);
+        return status;
+    }
 
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
     app::ConsoleFrontend ui(stderr, cl.rules_answer, ::isatty(STDIN_FILENO) != 0 && terminal, terminal);

@@ -140,6 +140,7 @@ void Reader::Positionen(int64_t limit) {
                 m_kinds.positions();
                 m_kinds.item_oz(r, oz);
                 if (m_st.exchange_phase != "84") {
+                    bid_item(r, oz, quantity, unit, bedarf);
                     if (const auto q = number("Menge", quantity, quantity_line)) m_kinds.item_quantity(r, *q);
                     m_kinds.item_unit(r, unit);
                     std::optional<double> price;

@@ -244,8 +244,10 @@ void Reader::gaeb2k_run() {
     step("Fehler bei GAEBInfo", [&] { GaebInfo(); });
     step("Fehler bei PrjInfo", [&] { PrjInfo(); });
     step("Fehler bei VergabeInfo", [&] { VergabeInfo(); });
+    bid_currency();
     step("Fehler bei Auftraggeber", [&] { Auftraggeber(); });
     step("Fehler bei LVInfo", [&] { LVInfo(); });
+    bid_info();
     if (m_c.options.ExportNotesText)
         step("Fehler bei Zusatz- oder Haupthinweistext", [&] {
             Zusatztext();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -114,6 +115,12 @@ private:
     void Unterpositionen();
     // The short text of the item or sub-item in `holder` into RTFMemo5.
     void read_short_text(LineList& holder);
+
+    // The bill model of a bid, when one is being made (bid_model.cpp); no-ops otherwise.
+    void bid_currency();
+    void bid_info();
+    void bid_item(int32_t row, const std::string& oz, std::string_view quantity, const std::string& unit,
+                  const std::optional<std::string>& bedarf);
 
     // Notes of a range, collected under `abschnitt` and written after all ranges.
     void Hinweistext(std::string_view abschnitt);

@@ -9,6 +9,7 @@ namespace gaeb90 {
 // Record 01: bill name in columns 3-42, bill date in columns 43-50.
 void Reader::sa1() {
     read_data_part();
+    bid_bill_name();
     record_step("", [&] {
         m_kinds.positions();
         workbook::WriteHeaderBlock(m_c, 2, "LV-Bezeichnung:", cell_text(col(3, 42)));
@@ -19,6 +20,7 @@ void Reader::sa1() {
 // Record 02: project name in columns 3-62.
 void Reader::sa2() {
     read_data_part();
+    bid_project_name();
     record_step("Prozedur sa2\n\n", [&] {
         m_kinds.positions();
         workbook::WriteHeaderBlock(m_c, 1, "Projektname:", cell_text(col(3, 62)));

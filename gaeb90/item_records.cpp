@@ -39,6 +39,7 @@ void Reader::item_record(std::string_view oz, std::string_view kind, std::string
             return;
         }
         if (!calculation_phase()) return;
+        bid_item(r, oz, kind, quantity_integer, quantity_decimals, unit);
         m_kinds.item_quantity(r, to_number(number_text(quantity_integer, quantity_decimals)));
         m_kinds.item_unit(r, cell_text(unit));
         events();

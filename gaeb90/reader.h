@@ -78,6 +78,12 @@ private:
                      std::string_view quantity_decimals, std::string_view unit);
     void bid_item_row(int32_t r, std::string_view oz, std::string_view quantity_integer,
                       std::string_view quantity_decimals, std::string_view unit);
+
+    // The bill model of a bid, when one is being made (bid_model.cpp); no-ops otherwise.
+    void bid_bill_name();
+    void bid_project_name();
+    void bid_item(int32_t row, std::string_view oz, std::string_view kind, std::string_view quantity_integer,
+                  std::string_view quantity_decimals, std::string_view unit);
     void bid_prices();
     // Before the first row of the body: the mask line and the caption row, when no record 03 has
     // written them, so that the body starts in row 8 in every bill.

@@ -64,6 +64,7 @@ void XmlReader::Hauptteil(Node body) {
             Range done = std::move(open.back());
             open.pop_back();
             leave_range(done, open.back());
+            bid_range_end();
             continue;
         }
         range.next = child.next_sibling();
@@ -78,6 +79,7 @@ void XmlReader::Hauptteil(Node body) {
             sub.oz = range.level == 0 ? previous_top : range.oz;
             if (HasAttribute(child, "RNoPart") && sub.level == 1) sub.oz.clear();
             enter_range(sub, range);
+            bid_range(child);
             if (sub.level == 1 && HasAttribute(child, "RNoPart")) previous_top = sub.oz;
             open.push_back(std::move(sub));
         } else if (name == "Itemlist") {

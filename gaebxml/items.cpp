@@ -141,6 +141,7 @@ int64_t XmlReader::convert_item(Node item) {
     m_rows.LastItemRow = r;
     workbook::Sheet& sheet = m_kinds.positions();
     m_kinds.item_oz(r, m_st.ItemOz);
+    bid_item(item, r, quantity, unit);
     if (quantity)
         m_kinds.item_quantity(r, *quantity);
     else if (bid && price && *price > 0)
@@ -201,6 +202,7 @@ int64_t XmlReader::convert_markup(Node item) {
     m_rows.LastItemRow = r;
     workbook::Sheet& sheet = m_kinds.positions();
     m_kinds.item_oz(r, m_st.ItemOz);
+    bid_markup(item, r);
     m_kinds.item_unit(r, kPercentUnit);
     sheet.set_number_format(workbook::Range::cell(r, 3), m_c.money_format);
     const std::string type = value_text(item, "MarkupType");

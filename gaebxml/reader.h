@@ -147,6 +147,13 @@ private:
     void at(Node n) { m_c.place.at_offset(XmlDocument::offset_of(n)); }
     void resolve_markup_references();
 
+    // The bill model of a bid, when one is being made (bid_model.cpp); no-ops otherwise.
+    void bid_info(Node root);
+    void bid_range(Node category);
+    void bid_range_end();
+    void bid_item(Node item, int32_t row, std::optional<double> quantity, const std::string& unit);
+    void bid_markup(Node item, int32_t row);
+
     // Texts (texts.cpp).
     enum class Target { Positions, Notes };
     struct LineMessages {

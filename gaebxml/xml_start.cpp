@@ -174,6 +174,7 @@ void XmlReader::XML_start() {
 
         Kopfdaten(root);
         item_lengths();
+        bid_info(root);
 
         const Node body = child_path(root, {"Award", "BoQ", "BoQBody"});
         if (m_c.options.ExportNotesText) {

@@ -11,6 +11,10 @@
 #include "workbook/frontend.h"
 #include "workbook/input_place.h"
 
+namespace angebot {
+class ModelBuilder;
+}
+
 namespace workbook {
 
 // The six option controls of the main window, as every reader sees them.
@@ -79,6 +83,10 @@ struct Conversion {
     // it ("83"), and the total it states, where it states one (GAEB DA XML: the bill's Totals).
     std::string exchange_phase;
     std::optional<double> declared_total;
+
+    // Set when the tender of a bid is read: the reader also fills the bill model of the bid
+    // (ranges and items as the workbook shows them), and the run ends without a closing message.
+    angebot::ModelBuilder* bid = nullptr;
 
     // Sheets created by CreateSheets/AddRulesSheet in this run.
     bool has_subtotals_sheet = false;

@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
@@ -23,6 +24,7 @@
 #include <climits>
 #include <new>
 
+#include "app/angebot.h"
 #include "app/console_frontend.h"
 #include "app/window/documents.h"
 #include "app/window/gauge.h"
@@ -151,6 +153,11 @@ void TForm1::build_controls() {
     client->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(client);
 
+    QMenu* angebot = menuBar()->addMenu(QStringLiteral("Angebot"));
+    angebot->setObjectName(QStringLiteral("AngebotMenu"));
+    Angebot1 = angebot->addAction(QStringLiteral("Angebot erstellen (X84)…"));
+    Angebot1->setObjectName(QStringLiteral("Angebot1"));
+    connect(Angebot1, &QAction::triggered, this, &TForm1::AngebotErstellen);
     Hilfe1 = menuBar()->addAction(QStringLiteral("Hilfe"));
     Hilfe1->setObjectName(QStringLiteral("Hilfe1"));
     Info1 = menuBar()->addAction(QStringLiteral("?"));
@@ -518,6 +525,45 @@ void TForm1::PDFHilfe() {
 
 void TForm1::InfoFenster() {
     m_info->exec();
+}
+
+void TForm1::AngebotErstellen() {
+    if (m_running || m_ended) return;
+    const QString tender = m_desktop.choose_file(this, QStringLiteral("Leistungsverzeichnis des Angebots"),
+                                                 open_filter(), m_folder);
+    if (tender.isEmpty()) return;
+    remember_folder(tender);
+    const QString priced =
+        m_desktop.choose_file(this, QStringLiteral("Kalkulierte Arbeitsmappe des Angebots"),
+                              QStringLiteral("Arbeitsmappen (*.xlsx *.XLSX);;Alle Dateien (*.*) (*)"),
+                              QFileInfo(tender).absolutePath());
+    if (priced.isEmpty()) return;
+
+    std::error_code ec;
+    app::BidOrder order;
+    order.tender = std::filesystem::absolute(to_path(tender), ec);
+    order.workbook = std::filesystem::absolute(to_path(priced), ec);
+    const std::filesystem::path documents = to_path(m_desktop.documents_folder());
+    order.choose_output = [&order, documents] {
+        return app::bid_target(order.tender, order.workbook, documents);
+    };
+    order.output = order.choose_output();
+    order.incomplete = app::IncompleteBid::Ask;
+    // A message box has room for a screenful of faults.
+    order.max_listed = 30;
+
+    m_running = true;
+    m_ui->begin_run();
+    app::BidOutcome outcome;
+    try {
+        outcome = app::make_bid(order, *m_ui, m_values);
+    } catch (const std::exception& e) {
+        m_ui->error_dialog("Unerwarteter Fehler beim Erstellen des Angebots\n\n" + workbook::step_report(e));
+    }
+    m_ui->end_run();
+    back_to_idle();
+    if (outcome.end == app::BidEnd::Written || outcome.end == app::BidEnd::Incomplete)
+        box(Desktop::Box::Message, outcome.closing);
 }
 
 void TForm1::Dauer() {

@@ -68,6 +68,9 @@ public slots:
     void Button3Click();
     void PDFHilfe();
     void InfoFenster();
+    // "Angebot erstellen (X84)…": asks for the tender and its priced workbook and saves the bid
+    // next to the workbook, under the tender's name with .x84, never over an existing file.
+    void AngebotErstellen();
     void Dauer();
     void Kropki();
     void ShowMe();
@@ -129,6 +132,7 @@ private:
     QProgressBar* ProgressBar1 = nullptr;
     Gauge* Gauge1 = nullptr;
     Gauge* Gauge2 = nullptr;
+    QAction* Angebot1 = nullptr;
     QAction* Hilfe1 = nullptr;
     QAction* Info1 = nullptr;
     QTimer* Timer1 = nullptr;

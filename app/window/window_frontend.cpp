@@ -145,12 +145,14 @@ void WindowFrontend::lock_controls() {
          std::initializer_list<QWidget*>{m_form.Button1, m_form.Button2, m_form.Button3, m_form.Edit1,
                                          m_form.Textoptionen, m_form.ExcelFunktionen})
         w->setEnabled(false);
+    m_form.Angebot1->setEnabled(false);
     busy_cursor(true);
 }
 
 void WindowFrontend::unlock_controls() {
     m_form.Hilfe1->setEnabled(true);
     m_form.Info1->setEnabled(true);
+    m_form.Angebot1->setEnabled(true);
     for (QWidget* w : std::initializer_list<QWidget*>{m_form.Button1, m_form.Button2, m_form.Button3,
                                                       m_form.DateiBox, m_form.Edit1, m_form.Label5,
                                                       m_form.Textoptionen, m_form.ExcelFunktionen})

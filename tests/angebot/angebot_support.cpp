@@ -11,8 +11,11 @@
 #include <functional>
 #include <iterator>
 
+#include "angebot/tender.h"
+#include "app/controller.h"
 #include "tests/support/test_support.h"
 #include "workbook/excel_session.h"
+#include "workbook/layout.h"
 #include "workbook/xlsx/xlsx_writer.h"
 
 namespace angebot_test {
@@ -230,6 +233,58 @@ std::string worksheet(const std::string& rows) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><worksheet "
            "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>" +
            rows + "</sheetData></worksheet>";
+}
+
+std::unique_ptr<Tender> read_tender(const fs::path& path, const workbook::ConversionOptions& options) {
+    auto tender = std::make_unique<Tender>();
+    tender->excel = std::make_unique<workbook::ExcelSession>();
+    const workbook::StartupValues values = testsupport::startup_values();
+    workbook::open_session(*tender->excel, tender->ui, values);
+    ModelBuilder builder(tender->model);
+    app::ConversionController controller(*tender->excel, tender->ui, values);
+    controller.set_bid(&builder);
+    tender->end = controller.run(path, options);
+    if (tender->excel->result())
+        if (const workbook::Sheet* s = tender->excel->result()->find_sheet("Positionsteil"))
+            tender->unmatched = angebot::take_totals_from_workbook(tender->model, *s);
+    return tender;
+}
+
+std::string outline(const BillModel& bill) {
+    std::string out;
+    std::function<void(uint32_t, int)> walk = [&](uint32_t r, int depth) {
+        for (const auto& e : bill.ranges()[r].children) {
+            out += std::string(static_cast<size_t>(depth) * 2, ' ');
+            if (e.is_range) {
+                const angebot::Range& range = bill.ranges()[e.index];
+                out += range.rno_part + (range.id.empty() ? "" : " [" + range.id + "]") + "\n";
+                walk(e.index, depth + 1);
+                continue;
+            }
+            const Item& i = bill.items()[e.index];
+            out += i.rno_part + (i.rno_index.empty() ? "" : "." + i.rno_index) + " " + i.oz;
+            if (i.quantity) out += fmt::format(" {}", *i.quantity);
+            if (!i.unit.empty()) out += " " + i.unit;
+            if (!i.id.empty()) out += " [" + i.id + "]";
+            if (i.alternative) out += " alternative";
+            if (i.provis == angebot::Provis::WithTotal) out += " with-total";
+            if (i.provis == angebot::Provis::WithoutTotal) out += " without-total";
+            if (i.markup_subject) out += " marked";
+            if (i.surcharge) {
+                out += i.markup_type == angebot::MarkupType::AllInCat      ? " AllInCat"
+                       : i.markup_type == angebot::MarkupType::IdentAsMark ? " IdentAsMark"
+                                                                           : " ListInSubQty";
+                for (const auto& ref : i.markup_refs)
+                    out +=
+                        " >" + ref.item_id + (ref.sub_quantity ? fmt::format("*{}", *ref.sub_quantity) : "");
+            }
+            if (i.total_in_workbook) out += *i.total_in_workbook ? " F" : " no-F";
+            if (i.row) out += fmt::format(" row={}", i.row);
+            out += "\n";
+        }
+    };
+    walk(0, 0);
+    return out;
 }
 
 angebot::PricedWorkbook priced(const std::vector<std::pair<std::string, angebot::CellContent>>& rows) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -11,6 +12,9 @@
 
 #include "angebot/model.h"
 #include "angebot/priced_workbook.h"
+#include "workbook/conversion.h"
+#include "workbook/excel_session.h"
+#include "workbook/frontend.h"
 
 namespace angebot_test {
 
@@ -49,6 +53,25 @@ std::vector<std::pair<std::string, std::string>> workbook_parts(const std::strin
 
 // <worksheet> with <sheetData> around `rows`.
 std::string worksheet(const std::string& rows);
+
+// The model's tree, one line per range and item, indented by depth:
+//   "01 [C1]" for a range (ID in brackets when it has one), and for an item
+//   "0010.a 01.01.0010.a 12.5 m3 [I1] alternative without-total F row=9", a surcharge with its
+//   kind and the items it names ("ListInSubQty >I9*2.5 >I1"); F or no-F: total_in_workbook.
+std::string outline(const angebot::BillModel& bill);
+
+// A tender read by the controller as for a bid: the model the reader filled, with the totals of
+// the workbook it made (take_totals_from_workbook), and that workbook.
+struct Tender {
+    angebot::BillModel model;
+    std::unique_ptr<workbook::ExcelSession> excel;
+    workbook::RecordingFrontend ui;
+    workbook::RunEnd end = workbook::RunEnd::Running;
+    std::vector<std::string> unmatched;  // OZs of items whose row does not show them
+    const workbook::Sheet& positions() const { return *excel->result()->find_sheet("Positionsteil"); }
+};
+std::unique_ptr<Tender> read_tender(const std::filesystem::path& path,
+                                    const workbook::ConversionOptions& options = {});
 
 // A PricedWorkbook made in memory: rows (OZ, unit price) from row 8 on.
 angebot::PricedWorkbook priced(const std::vector<std::pair<std::string, angebot::CellContent>>& rows);

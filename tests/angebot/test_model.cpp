@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "angebot/model.h"
+#include "tests/angebot/angebot_support.h"
 
 namespace {
 
@@ -75,6 +76,37 @@ TEST(AngebotModel, BuilderKeepsDocumentOrderAndNesting) {
     EXPECT_EQ(erd.parent, root.children[1].index);
     ASSERT_EQ(erd.children.size(), 1u);
     EXPECT_EQ(bill.items()[erd.children[0].index].rno_part, "0010");  // taken from the OZ
+}
+
+// GAEB 90 and GAEB 2000 name their ranges only through the OZ: a change of a range group opens
+// the range, a group the breakdown does not have (or the last one) is the item's own.
+TEST(AngebotModel, ItemsPlacedByTheirOz) {
+    angebot::BillModel bill;
+    bill.info.breakdown = angebot::breakdown_from_mask("1122PPPPI");
+    angebot::ModelBuilder b(bill);
+    for (const char* oz :
+         {"01.01.0010", "01.01.0010.A", "01.02.0010", "02.01.0010", "01.01.0020", "0030", "02.0040"}) {
+        angebot::Item item;
+        item.oz = oz;
+        b.place_item(item);
+    }
+    EXPECT_EQ(angebot_test::outline(bill),
+              "01\n"
+              "  01\n"
+              "    0010 01.01.0010\n"
+              "    0010.A 01.01.0010.A\n"
+              "  02\n"
+              "    0010 01.02.0010\n"
+              "02\n"
+              "  01\n"
+              "    0010 02.01.0010\n"
+              // A range met again later is a range of its own, as the bill has it.
+              "01\n"
+              "  01\n"
+              "    0020 01.01.0020\n"
+              "0030 0030\n"
+              "02\n"
+              "  0040 02.0040\n");
 }
 
 }  // namespace

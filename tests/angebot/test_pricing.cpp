@@ -260,6 +260,15 @@ TEST(AngebotPricing, SurchargeItems) {
     ASSERT_EQ(listed.problems.size(), 1u);
     EXPECT_NE(listed.problems[0].text.find("kein Zuschlagssatz"), std::string::npos)
         << listed.problems[0].text;
+
+    // Column F of a surcharge that the bid does not reach is pointed out, as for an item.
+    angebot::PricedWorkbook differing = angebot_test::priced(rows);
+    differing.rows[3].total = number(140);
+    differing.rows[4].total = number(49.99);
+    const auto warned = angebot::price(bill, differing);
+    ASSERT_EQ(warned.problems.size(), 1u);
+    EXPECT_EQ(warned.problems[0].text,
+              "Positionsteil!F12, OZ 01.0050: G-Preis 49,99 weicht vom berechneten Gesamtbetrag 50 ab");
 }
 
 TEST(AngebotPricing, AnEmptyTenderIsRefused) {

@@ -93,6 +93,23 @@ TEST(CommandLine, SeveralInputsMakeABatch) {
     EXPECT_EQ(parse_command_line({"a", "b", "--parallel=256"}).jobs, 256);
 }
 
+// A bid takes two files, which are no batch; the bidder's address lines come one per option or
+// one per line of a value; a file named like a workbook option after "--" is a file.
+TEST(CommandLine, BidTakesTenderAndWorkbook) {
+    const app::CommandLine bid =
+        parse_command_line({"--angebot", "lv.d83", "--bieter-name=Musterbau GmbH", "--bieter-anschrift",
+                            "Werk 2", "--bieter-anschrift", "Baustraße 1\r\n12345 Musterstadt\n",
+                            "--unvollstaendig", "--", "--teilsummen"});
+    EXPECT_EQ(bid.error, "");
+    EXPECT_TRUE(bid.bid);
+    EXPECT_FALSE(bid.batch());
+    EXPECT_TRUE(bid.incomplete);
+    EXPECT_EQ(bid.inputs, (std::vector<std::filesystem::path>{"lv.d83", "--teilsummen"}));
+    EXPECT_EQ(bid.bidder_name, "Musterbau GmbH");
+    EXPECT_EQ(bid.bidder_address, (std::vector<std::string>{"Werk 2", "Baustraße 1", "12345 Musterstadt"}));
+    EXPECT_EQ(bid.options, workbook::ConversionOptions{});
+}
+
 TEST(CommandLine, DerivedOutputNeverOverwrites) {
     const auto dir = testsupport::fresh_dir();
     EXPECT_EQ(app::derived_output(dir / "lv.d83"), dir / "lv.xlsx");

@@ -47,7 +47,7 @@ man_status=$(sed -n '/^\.SH RÜCKGABEWERT/,/^\.SH /p' "$man_cli" | grep -E '^\.B
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/ordner"
-touch "$work"/{lv.d83,LV.D84,b.p84,c.p82,x.X80,y.x86,z.x85,d.d85,e.off,notiz.txt,mappe.xlsx,bericht.json}
+touch "$work"/{lv.d83,LV.D84,b.p84,c.p82,x.X80,y.x86,z.x85,d.d85,e.off,notiz.txt,mappe.xlsx,bericht.json,gebot.x84}
 complete_words() {
     (cd "$work" && bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
         _bremora_cli; printf "%s\n" "${COMPREPLY[@]}" | sort | paste -sd " "' _ "$completion" "$@")
@@ -59,7 +59,7 @@ check_completion() {
     got=$(complete_words "$@")
     [[ "$got" == "$expected" ]] || fail "Vervollständigung von '$*': erwartet '$expected', erhalten '$got'"
 }
-check_completion "LV.D84 b.p84 e.off lv.d83 ordner x.X80 y.x86" bremora-cli --teilsummen ""
+check_completion "LV.D84 b.p84 e.off gebot.x84 lv.d83 ordner x.X80 y.x86" bremora-cli --teilsummen ""
 check_completion "--teilsummen" bremora-cli --teil
 check_completion "--regelungen=" bremora-cli --reg
 check_completion "ja nein" bremora-cli --regelungen "=" ""
@@ -68,6 +68,10 @@ check_completion "bericht.json ordner" bremora-cli --bericht ""
 check_completion "ordner" bremora-cli --ausgabeordner ""
 check_completion "1" bremora-cli -j 1
 check_completion "" bremora-cli -- --teil
+check_completion "LV.D84 b.p84 e.off gebot.x84 lv.d83 ordner x.X80 y.x86" bremora-cli --angebot ""
+check_completion "mappe.xlsx ordner" bremora-cli --angebot --bieter-name "Bau GmbH" lv.d83 ""
+check_completion "gebot.x84 ordner" bremora-cli --angebot lv.d83 mappe.xlsx -o ""
+check_completion "" bremora-cli --angebot --bieter-anschrift ""
 
 # The man pages render without a warning.
 if command -v man >/dev/null; then

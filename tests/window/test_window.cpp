@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/controller.h"
 #include "app/version.h"
 #include "app/window/desktop.h"
 #include "app/window/documents.h"
@@ -33,6 +34,8 @@
 #include "app/window/info_box.h"
 #include "app/window/main_window.h"
 #include "app/window/saving.h"
+#include "workbook/layout.h"
+#include "workbook/xlsx/xlsx_writer.h"
 
 using app::window::Desktop;
 using app::window::Gauge;
@@ -51,8 +54,10 @@ public:
     std::deque<bool> answers;  // for questions, from the front; "Nein" when empty
     std::vector<QUrl> opened;
     QString chosen;
-    QString filter;  // of the last open dialog
-    QString folder;  // where the last open dialog started
+    std::deque<QString> choices;  // answers of the open dialogs, from the front; then `chosen`
+    QString filter;               // of the last open dialog
+    QString folder;               // where the last open dialog started
+    QStringList captions;         // of every open dialog
     QString documents;
     int ended = 0;
     std::function<void(const Shown&)> on_box;  // looks at the window while the box is open
@@ -66,10 +71,14 @@ public:
         answers.pop_front();
         return a;
     }
-    QString choose_file(QWidget*, const QString&, const QString& f, const QString& start) override {
+    QString choose_file(QWidget*, const QString& caption, const QString& f, const QString& start) override {
         filter = f;
         folder = start;
-        return chosen;
+        captions << caption;
+        if (choices.empty()) return chosen;
+        QString c = choices.front();
+        choices.pop_front();
+        return c;
     }
     bool open_url(const QUrl& url) override {
         opened.push_back(url);
@@ -743,6 +752,94 @@ private slots:
         }
         write(path(qPrintable(name)), content);
         QCOMPARE(QMimeDatabase().mimeTypeForFile(path(qPrintable(name))).name(), type);
+    }
+
+    // The menu entry asks for the tender and its priced workbook and saves the bid beside the
+    // workbook under the tender's name, never over a file that is there; faults are shown as for
+    // the console, and missing prices are a question.
+    void bidFromPricedWorkbook() {
+        const std::string tender = path("lv.d83").toStdString();
+        QVERIFY(QFile::remove(path("lv.d83")));
+        QVERIFY(QFile::copy(QStringLiteral(BREMORA_SOURCE_DIR "/tests/data/angebot/positionsarten.d83"),
+                            path("lv.d83")));
+        QDir().mkpath(path("kalkulation"));
+        const QString priced = path("kalkulation/lv.xlsx");
+        const QString unpriced = path("kalkulation/ohne_preis.xlsx");
+        {
+            // The tender's workbook, priced in G (Basispreis) of its item rows 9, 11, ..., 19; once
+            // with the price of row 13 left at 0.
+            workbook::StartupValues values;
+            values.temp_folder = m_dir->path().toStdString();
+            workbook::RecordingFrontend quiet;
+            for (const QString& target : {priced, unpriced}) {
+                workbook::ExcelSession excel;
+                workbook::open_session(excel, quiet, values);
+                app::ConversionController controller(excel, quiet, values);
+                QCOMPARE(controller.run(tender, {}), workbook::RunEnd::Completed);
+                workbook::Sheet& s = excel.result()->sheet("Positionsteil");
+                for (int32_t r = 9; r <= 19; r += 2)
+                    if (target == priced || r != 13) s.set_value(r, 7, 10.0 * r + 0.25);
+                workbook::xlsx::save(excel, *excel.result(), target.toStdString());
+            }
+        }
+        start();
+        auto* entry = control<QAction>("Angebot1");
+        QCOMPARE(entry->text(), QStringLiteral("Angebot erstellen (X84)…"));
+
+        for (const char* expected : {"kalkulation/lv.x84", "kalkulation/lv (2).x84"}) {
+            m_desktop.boxes.clear();
+            m_desktop.choices = {path("lv.d83"), priced};
+            entry->trigger();
+            QVERIFY(QFile::exists(path(expected)));
+            QCOMPARE(m_desktop.boxes.size(), size_t{1});
+            QVERIFY2(
+                m_desktop.boxes[0].text.contains(QStringLiteral("Angebot gespeichert: ") + path(expected)),
+                qPrintable(m_desktop.all_texts()));
+            QVERIFY(m_desktop.boxes[0].text.contains(QStringLiteral("6 von 6 Positionen mit Preis")));
+            verify_idle();
+        }
+        QCOMPARE(m_desktop.captions.mid(0, 2),
+                 QStringList({QStringLiteral("Leistungsverzeichnis des Angebots"),
+                              QStringLiteral("Kalkulierte Arbeitsmappe des Angebots")}));
+        QCOMPARE(m_desktop.folder, m_dir->path());
+        QVERIFY(m_desktop.filter.startsWith(QStringLiteral("Arbeitsmappen (*.xlsx")));
+        QFile bid(path("kalkulation/lv.x84"));
+        QVERIFY(bid.open(QIODevice::ReadOnly));
+        QVERIFY(bid.readAll().contains("<DP>84</DP>"));
+
+        // A price missing: asked; "Nein" writes nothing, "Ja" the incomplete bid.
+        for (bool answer : {false, true}) {
+            m_desktop.boxes.clear();
+            m_desktop.answers = {answer};
+            m_desktop.choices = {path("lv.d83"), unpriced};
+            entry->trigger();
+            QVERIFY(!m_desktop.boxes.empty());
+            QCOMPARE(m_desktop.boxes[0].kind, Desktop::Box::Question);
+            QVERIFY2(m_desktop.boxes[0].text.contains(
+                         QStringLiteral("Positionsteil!E13, OZ 01.0030: Einheitspreis 0")),
+                     qPrintable(m_desktop.all_texts()));
+            QCOMPARE(QFile::exists(path("kalkulation/ohne_preis.x84")), false);
+            QCOMPARE(QFile::exists(path("kalkulation/lv (3).x84")), answer);
+            QVERIFY(m_desktop.boxes.back().text.contains(
+                answer ? QStringLiteral("Unvollständiges Angebot gespeichert")
+                       : QStringLiteral("nicht geschrieben")));
+            verify_idle();
+        }
+
+        // No workbook at all: an error, nothing written; a dialog cancelled: nothing happens.
+        m_desktop.boxes.clear();
+        m_desktop.choices = {path("lv.d83"), path("lv.d83")};
+        entry->trigger();
+        QCOMPARE(m_desktop.boxes.size(), size_t{1});
+        QCOMPARE(m_desktop.boxes[0].kind, Desktop::Box::Error);
+        QVERIFY(m_desktop.boxes[0].text.contains(QStringLiteral("ist keine .xlsx-Arbeitsmappe")));
+        QVERIFY(!QFile::exists(path("lv.x84")));
+        m_desktop.boxes.clear();
+        m_desktop.choices = {path("lv.d83"), QString()};
+        entry->trigger();
+        QVERIFY(m_desktop.boxes.empty());
+        QCOMPARE(QDir(path("kalkulation")).entryList({QStringLiteral("*.x84")}, QDir::Files).size(), 3);
+        verify_idle();
     }
 
     void exitButtonEndsProgram() {

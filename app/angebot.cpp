@@ -1,0 +1,252 @@
+// SPDX-License-Identifier: MIT
+#include "app/angebot.h"
+
+#include <fmt/format.h>
+
+#include <new>
+#include <vector>
+
+#include "angebot/priced_workbook.h"
+#include "angebot/pricing.h"
+#include "angebot/tender.h"
+#include "angebot/x84_writer.h"
+#include "app/command_line.h"
+#include "app/controller.h"
+#include "app/memory.h"
+#include "app/output_file.h"
+#include "workbook/excel_session.h"
+#include "workbook/layout.h"
+#include "workbook/rows.h"
+
+namespace app {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kOutOfMemory = "Nicht genügend Arbeitsspeicher: Das Angebot wurde nicht geschrieben.";
+
+// The tender's reader talks through this: progress and the window lock go to the user's front
+// end, messages are kept for one block after the run, questions are answered "no" (the bid needs
+// no contractual rules).
+class TenderFrontend : public workbook::Frontend {
+public:
+    explicit TenderFrontend(workbook::Frontend& ui) : m_ui(ui) {}
+
+    std::vector<std::string> said;
+
+    void message(std::string_view text) override { said.emplace_back(text); }
+    void error_dialog(std::string_view text) override { said.emplace_back(text); }
+    bool ask_yes_no(std::string_view) override { return false; }
+    void status(std::string_view text) override { m_ui.status(text); }
+    void beep() override {}
+    void progress_start(workbook::ProgressKind kind, int64_t maximum) override {
+        m_ui.progress_start(kind, maximum);
+    }
+    void progress_maximum(int64_t maximum) override { m_ui.progress_maximum(maximum); }
+    void progress_step(int64_t steps) override { m_ui.progress_step(steps); }
+    void progress_position(int64_t position) override { m_ui.progress_position(position); }
+    void progress_finish() override { m_ui.progress_finish(); }
+    void elapsed_restart() override { m_ui.elapsed_restart(); }
+    void elapsed_pause() override { m_ui.elapsed_pause(); }
+    void elapsed_resume() override { m_ui.elapsed_resume(); }
+    void elapsed_stop() override { m_ui.elapsed_stop(); }
+    void lock_controls() override { m_ui.lock_controls(); }
+    void unlock_controls() override { m_ui.unlock_controls(); }
+    void busy_cursor(bool on) override { m_ui.busy_cursor(on); }
+    void wait_window(bool on) override { m_ui.wait_window(on); }
+    void process_events() override { m_ui.process_events(); }
+
+    // What the reader said, one block under `heading`; empty when it said nothing.
+    std::string block(const std::string& heading) const {
+        if (said.empty()) return {};
+        std::string text = heading;
+        for (const std::string& s : said) {
+            std::string line = s;
+            while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+            text += "\n" + line;
+        }
+        return text;
+    }
+
+private:
+    workbook::Frontend& m_ui;
+};
+
+std::string name_of(const fs::path& path) {
+    return "\"" + path.filename().string() + "\"";
+}
+
+// The problems' own texts, one a line, at most `max` of them (0: all).
+std::string listed(const std::vector<const angebot::Problem*>& problems, size_t max) {
+    std::string text;
+    const size_t shown = max == 0 ? problems.size() : std::min(max, problems.size());
+    for (size_t i = 0; i < shown; ++i) text += "\n" + problems[i]->text;
+    if (shown < problems.size()) text += fmt::format("\n… und {} weitere", problems.size() - shown);
+    return text;
+}
+
+// The tender read into `model` as the readers read it for its workbook, with the totals that
+// workbook shows. False when it cannot be (the reason is shown).
+bool read_tender(const BidOrder& order, workbook::Frontend& ui, const workbook::StartupValues& values,
+                 angebot::BillModel& model) {
+    angebot::ModelBuilder builder(model);
+    TenderFrontend tender_ui(ui);
+    workbook::ExcelSession excel;
+    ConversionController controller(excel, tender_ui, values);
+    controller.set_bid(&builder);
+    const workbook::ConversionOptions options = tender_options();
+    workbook::RunEnd end = workbook::RunEnd::Refused;
+    bool out_of_memory = false;
+    try {
+        workbook::open_session(excel, tender_ui, values);
+        end = controller.run(order.tender, options);
+        out_of_memory = controller.out_of_memory();
+    } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+    }
+    const std::string said =
+        tender_ui.block(fmt::format("Beim Lesen des Leistungsverzeichnisses {}:", name_of(order.tender)));
+    if (out_of_memory) {
+        release_memory_reserve();
+        ui.error_dialog(kOutOfMemory);
+        return false;
+    }
+    if (end != workbook::RunEnd::Completed || !excel.result()) {
+        std::string text =
+            said.empty()
+                ? fmt::format("Das Leistungsverzeichnis {} kann nicht gelesen werden.", name_of(order.tender))
+                : said;
+        if (end == workbook::RunEnd::Aborted)
+            text +=
+                "\nDas Leistungsverzeichnis wurde nicht vollständig gelesen; einem Angebot daraus fehlten "
+                "Positionen.";
+        ui.error_dialog(text + "\nDas Angebot wurde nicht geschrieben.");
+        return false;
+    }
+    const std::string& phase = controller.exchange_phase();
+    if (phase != "81" && phase != "83") {
+        ui.error_dialog(fmt::format(
+            "Das Leistungsverzeichnis {} hat die Austauschphase {}. Ein Angebot (Austauschphase 84) wird "
+            "zu einem Leistungsverzeichnis der Austauschphase 81 oder 83 erstellt.\nDas Angebot wurde nicht "
+            "geschrieben.",
+            name_of(order.tender), phase.empty() ? std::string("(keine)") : phase));
+        return false;
+    }
+    if (!said.empty()) ui.message(said);
+    if (const workbook::Sheet* positions = excel.result()->find_sheet(workbook::kPositionsteil))
+        angebot::take_totals_from_workbook(model, *positions);
+    return true;
+}
+
+BidOutcome make_bid_guarded(const BidOrder& order, workbook::Frontend& ui,
+                            const workbook::StartupValues& values) {
+    BidOutcome outcome;
+    angebot::PricedWorkbook book;
+    try {
+        book = angebot::read_priced_workbook(order.workbook);
+    } catch (const angebot::AngebotError& e) {
+        ui.error_dialog(std::string(e.what()) + "\nDas Angebot wurde nicht geschrieben.");
+        return outcome;
+    }
+
+    angebot::BillModel model;
+    if (!read_tender(order, ui, values, model)) return outcome;
+
+    const angebot::PricingResult result = angebot::price(model, book);
+    std::vector<const angebot::Problem*> blocking, warnings, foreign;
+    for (const angebot::Problem& p : result.problems) {
+        if (p.kind == angebot::ProblemKind::ForeignOz) foreign.push_back(&p);
+        (p.blocking ? blocking : warnings).push_back(&p);
+    }
+    if (result.refused) {
+        ui.error_dialog(result.refusal + listed(foreign, order.max_listed) +
+                        "\nDas Angebot wurde nicht geschrieben.");
+        return outcome;
+    }
+    if (!warnings.empty())
+        ui.message(
+            fmt::format("Hinweise zur Arbeitsmappe {} ({}):", name_of(order.workbook), warnings.size()) +
+            listed(warnings, order.max_listed));
+    if (!blocking.empty()) {
+        const std::string list =
+            fmt::format("Die Arbeitsmappe {} ist nicht vollständig ausgefüllt ({} Fehler):",
+                        name_of(order.workbook), blocking.size()) +
+            listed(blocking, order.max_listed);
+        switch (order.incomplete) {
+            case IncompleteBid::Refuse:
+                ui.error_dialog(list + "\nDas Angebot wurde nicht geschrieben." +
+                                (order.refusal_hint.empty() ? "" : " " + order.refusal_hint));
+                return outcome;
+            case IncompleteBid::Ask:
+                if (!ui.ask_yes_no(list +
+                                   "\n\nSoll das Angebot trotzdem geschrieben werden? Diese Positionen "
+                                   "bleiben darin ohne Preis.")) {
+                    ui.message("Das Angebot wurde nicht geschrieben.");
+                    return outcome;
+                }
+                break;
+            case IncompleteBid::Write:
+                ui.error_dialog(list);
+                break;
+        }
+    }
+
+    angebot::X84Options options;
+    options.bidder = order.bidder;
+    const fs::path output = order.choose_output ? order.choose_output() : order.output;
+    try {
+        angebot::write_x84(model, output, options, order.overwrite);
+    } catch (const angebot::AngebotError& e) {
+        ui.error_dialog(e.what());
+        outcome.end = BidEnd::NotSaved;
+        return outcome;
+    }
+    outcome.written = output;
+    const std::string currency = model.info.currency.empty() ? std::string("EUR") : model.info.currency;
+    const size_t unpriced = result.item_count - result.priced_count;
+    outcome.end = unpriced > 0 || !blocking.empty() ? BidEnd::Incomplete : BidEnd::Written;
+    outcome.closing =
+        (outcome.end == BidEnd::Incomplete ? "Unvollständiges Angebot gespeichert: "
+                                           : "Angebot gespeichert: ") +
+        output.string() +
+        fmt::format("\n{} von {} Positionen mit Preis, Angebotssumme {} {}.", result.priced_count,
+                    result.item_count, german_money(model.total_cents()), currency);
+    return outcome;
+}
+
+}  // namespace
+
+workbook::ConversionOptions tender_options() {
+    workbook::ConversionOptions options;
+    options.OnlyShortText = true;
+    options.ExportNotesText = true;
+    return options;
+}
+
+BidOutcome make_bid(const BidOrder& order, workbook::Frontend& ui, const workbook::StartupValues& values) {
+    try {
+        return make_bid_guarded(order, ui, values);
+    } catch (const std::bad_alloc&) {
+        release_memory_reserve();
+        ui.error_dialog(kOutOfMemory);
+        return {};
+    }
+}
+
+fs::path bid_target(const fs::path& tender, const fs::path& workbook, const fs::path& fallback_folder) {
+    const fs::path name = fs::path(tender.filename()).replace_extension(".x84");
+    const fs::path folder = folder_writable(workbook) ? workbook.parent_path() : fallback_folder;
+    return free_name(folder / name);
+}
+
+std::string german_money(int64_t cents) {
+    const bool negative = cents < 0;
+    const uint64_t v = negative ? 0 - static_cast<uint64_t>(cents) : static_cast<uint64_t>(cents);
+    std::string whole = std::to_string(v / 100);
+    for (int at = static_cast<int>(whole.size()) - 3; at > 0; at -= 3)
+        whole.insert(static_cast<size_t>(at), ".");
+    return fmt::format("{}{},{:02}", negative ? "-" : "", whole, v % 100);
+}
+
+}  // namespace app

@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: MIT
+// What the console program may write to: the rules for a file named with -o, shared by the
+// workbook of a conversion and the bid.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace app {
+
+// True when files can be created in the folder of `file`.
+bool folder_writable(const std::filesystem::path& file);
+
+// Why `output` must not be written, or nothing: it is one of the `inputs` ("-": standard input;
+// the same file under another name or through a link counts too), a folder, no regular file
+// (pipe, device, socket), or an existing file without `overwrite`, or a write-protected one.
+std::optional<std::string> refuse_output(const std::filesystem::path& output,
+                                         const std::vector<std::filesystem::path>& inputs, bool overwrite);
+
+}  // namespace app
