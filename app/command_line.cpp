@@ -3,6 +3,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 namespace app {
 
 std::string usage_line() {
@@ -12,6 +14,7 @@ std::string usage_line() {
 std::string help_text() {
     return usage_line() +
            "\n"
+           "        bremora-cli [OPTIONEN] EINGABE... [--ausgabeordner ORDNER]\n"
            "\n"
            "Wandelt ein Leistungsverzeichnis im Format GAEB 90 (d81-d84), GAEB 2000 (p81, p83, p84)\n"
            "oder GAEB DA XML (x80-x84) in eine Excel-Arbeitsmappe (.xlsx) zum Kalkulieren um.\n"
@@ -43,8 +46,35 @@ std::string help_text() {
            "                              Dateien, Verzeichnisse, Verknüpfungen, Pipes und Geräte werden "
            "nie\n"
            "                              ersetzt\n"
+           "  --bericht DATEI.json        einen Bericht im JSON-Format schreiben: je Eingabe Format,\n"
+           "                              Austauschphase, Zahl der Positionen, Gesamtsumme, angegebene\n"
+           "                              Gesamtsumme, fehlerhafte Zeilen, alle Meldungen, die geschriebene\n"
+           "                              Arbeitsmappe und der Rückgabewert. \"-\" schreibt ihn auf die\n"
+           "                              Standardausgabe\n"
+           "  --leise                     nur Fehlermeldungen ausgeben (alle Meldungen einer Konvertierung,\n"
+           "                              die nicht mit 0 endet)\n"
            "  --help                      diese Hilfe anzeigen\n"
            "  --version                   die Programmversion anzeigen\n"
+           "\n"
+           "Mehrere Eingaben:\n"
+           "  --rekursiv                  Ordner samt Unterordnern nach GAEB-Dateien durchsuchen (Endungen\n"
+           "                              d81-d84, p81, p83, p84, x80-x84 und off in beliebiger "
+           "Schreibweise)\n"
+           "  --ausgabeordner ORDNER      jede Arbeitsmappe in ORDNER unter dem Namen ihrer Eingabe "
+           "schreiben\n"
+           "                              statt neben die Eingabe; ist der Name vergeben, wird der nächste\n"
+           "                              freie gewählt. Ein fehlender Ordner wird angelegt\n"
+           "  -j, --parallel N            höchstens N Konvertierungen gleichzeitig (Vorgabe: die Zahl der\n"
+           "                              Prozessorkerne)\n"
+           "\n"
+           "Mehrere Eingaben (oder --rekursiv) werden jede für sich in einem eigenen Prozess umgewandelt,\n"
+           "genau wie ein Aufruf mit ihr allein; scheitert eine oder stürzt sie ab, laufen die anderen "
+           "weiter.\n"
+           "Die Meldungen jeder Datei erscheinen unter \"==> DATEI <==\", sobald sie fertig ist; am Ende\n"
+           "steht auf der Standardausgabe eine Tabelle mit Datei, Format, Phase, Positionen, Gesamtsumme,\n"
+           "fehlerhaften Zeilen und Rückgabewert. Gefragt wird dabei nicht: ohne --regelungen gilt "
+           "\"nein\".\n"
+           "Die Option -o und die Standardeingabe gehen nur mit einer einzigen Eingabe.\n"
            "\n"
            "EINGABEDATEI \"-\" liest von der Standardeingabe. Eine Eingabe, die keine gewöhnliche Datei ist\n"
            "(Standardeingabe, Pipe, FIFO, Gerät), wird einmal in den temporären Ordner gelesen (höchstens\n"
@@ -62,8 +92,14 @@ std::string help_text() {
            "B.\n"
            "     kein Speicherplatz oder keine Schreibberechtigung); eine vorhandene Datei bleibt "
            "unverändert.\n"
-           "     Ebenso nach einer abgebrochenen Konvertierung, deren Arbeitsmappe nicht gespeichert werden "
-           "konnte\n"
+           "     Ebenso nach einer abgebrochenen Konvertierung, deren Arbeitsmappe nicht gespeichert werden\n"
+           "     konnte, und wenn der Bericht (--bericht) nicht geschrieben werden konnte\n"
+           "  5  nur bei mehreren Eingaben: eine Konvertierung endete unerwartet (Absturz, Signal, vom "
+           "System\n"
+           "     beendet)\n"
+           "\n"
+           "Bei mehreren Eingaben ist der Rückgabewert der höchste ihrer Konvertierungen; ein Aufruffehler,\n"
+           "der alle betrifft, ergibt 2, bevor eine beginnt.\n"
            "\n"
            "Meldungen erscheinen auf der Standardfehlerausgabe.\n";
 }
@@ -74,15 +110,35 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
     auto fail = [&](std::string text) {
         if (cl.error.empty()) cl.error = std::move(text);
     };
+    // The value of an option given as "--name=value" or as "--name value"; empty when it is missing.
+    auto value_of = [&](size_t& i, const std::string& name) -> std::optional<std::string> {
+        const std::string& a = args[i];
+        if (a.size() > name.size() && a[name.size()] == '=') return a.substr(name.size() + 1);
+        if (a.size() == name.size() && i + 1 < args.size()) return args[++i];
+        return std::nullopt;
+    };
+    auto is_option = [](const std::string& a, const std::string& name) {
+        return a.rfind(name, 0) == 0 && (a.size() == name.size() || a[name.size()] == '=');
+    };
+    auto set_jobs = [&](const std::string& value) {
+        int n = 0;
+        bool number = !value.empty() && value.size() <= 4;
+        for (char ch : value) {
+            if (ch < '0' || ch > '9') number = false;
+            if (number) n = n * 10 + (ch - '0');
+        }
+        if (number && n >= 1 && n <= kMaxJobs)
+            cl.jobs = n;
+        else
+            fail(fmt::format("-j erwartet eine Zahl von 1 bis {}, nicht \"{}\".", kMaxJobs, value));
+    };
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (only_positional || a.empty() || a[0] != '-' || a == "-") {
-            if (!cl.input.empty())
-                fail(fmt::format("Es ist nur eine Eingabedatei erlaubt: {}", a));
-            else if (a.empty())
+            if (a.empty())
                 fail("Der Name der Eingabedatei ist leer.");
             else
-                cl.input = a;
+                cl.inputs.emplace_back(a);
             continue;
         }
         if (a == "--") {
@@ -125,6 +181,27 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
             cl.output = a.substr(2);
         } else if (a == "--ueberschreiben") {
             cl.overwrite = true;
+        } else if (is_option(a, "--ausgabeordner")) {
+            const auto value = value_of(i, "--ausgabeordner");
+            if (!value || value->empty())
+                fail("--ausgabeordner erwartet einen Ordner.");
+            else
+                cl.folder = *value;
+        } else if (is_option(a, "--bericht")) {
+            const auto value = value_of(i, "--bericht");
+            if (!value || value->empty())
+                fail("--bericht erwartet einen Dateinamen.");
+            else
+                cl.report = *value;
+        } else if (a == "-j" || is_option(a, "--parallel")) {
+            const auto value = value_of(i, a == "-j" ? "-j" : "--parallel");
+            set_jobs(value.value_or(""));
+        } else if (a.rfind("-j", 0) == 0) {
+            set_jobs(a.substr(2));
+        } else if (a == "--rekursiv") {
+            cl.recursive = true;
+        } else if (a == "--leise") {
+            cl.quiet = true;
         } else if (a == "--help" || a == "-h") {
             cl.help = true;
         } else if (a == "--version") {
@@ -133,8 +210,17 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
             fail(fmt::format("Unbekannte Option: {}", a));
         }
     }
-    if (!cl.help && !cl.version && cl.error.empty() && cl.input.empty())
-        fail("Es wurde keine Eingabedatei angegeben.");
+    if (!cl.inputs.empty()) cl.input = cl.inputs.front();
+    if (!cl.help && !cl.version && cl.error.empty()) {
+        if (cl.inputs.empty())
+            fail("Es wurde keine Eingabedatei angegeben.");
+        else if (cl.output && cl.folder)
+            fail("-o und --ausgabeordner schließen einander aus.");
+        else if (cl.output && cl.batch())
+            fail("-o gilt nur für eine einzige Eingabedatei; für mehrere Eingaben --ausgabeordner angeben.");
+        else if (cl.batch() && std::find(cl.inputs.begin(), cl.inputs.end(), "-") != cl.inputs.end())
+            fail("Die Standardeingabe (-) geht nur als einzige Eingabe und ohne --rekursiv.");
+    }
     return cl;
 }
 
@@ -155,6 +241,11 @@ std::filesystem::path derived_output(const std::filesystem::path& input) {
     std::filesystem::path out = input;
     out.replace_extension(".xlsx");
     return free_name(out);
+}
+
+std::filesystem::path derived_output(const std::filesystem::path& input,
+                                     const std::filesystem::path& folder) {
+    return free_name(folder / input.filename().replace_extension(".xlsx"));
 }
 
 }  // namespace app

@@ -3,6 +3,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <iostream>
 
 #include "app/memory.h"
@@ -36,36 +37,66 @@ void ConsoleFrontend::clear_line() {
     }
 }
 
-void ConsoleFrontend::print_block(std::string_view text) {
+void ConsoleFrontend::print_block(const ShownMessage& message) {
     clear_line();
-    std::string body = console_text(text);
-    while (!body.empty() && body.back() == '\n') body.pop_back();
+    std::string body = message.kind == ShownMessage::Kind::Error   ? "Fehler: " + message.text
+                       : message.kind == ShownMessage::Kind::Usage ? "bremora-cli: " + message.text
+                                                                   : message.text;
     std::fputs(body.c_str(), m_out);
     std::fputc('\n', m_out);
     std::fflush(m_out);
 }
 
+void ConsoleFrontend::show(ShownMessage::Kind kind, std::string_view text) {
+    ShownMessage message{kind, console_text(text)};
+    while (!message.text.empty() && message.text.back() == '\n') message.text.pop_back();
+    if (!m_quiet) {
+        print_block(message);
+        message.printed = true;
+    }
+    if (m_keep || m_quiet) m_shown.push_back(std::move(message));
+}
+
+void ConsoleFrontend::show_quiet(bool failed) {
+    for (ShownMessage& message : m_shown) {
+        const bool error =
+            message.kind == ShownMessage::Kind::Error || message.kind == ShownMessage::Kind::Usage;
+        if (!message.printed && (failed || error)) {
+            print_block(message);
+            message.printed = true;
+        }
+    }
+}
+
 void ConsoleFrontend::message(std::string_view text) {
-    if (!memory_exhausted()) print_block(text);
+    if (!memory_exhausted()) show(ShownMessage::Kind::Message, text);
 }
 
 void ConsoleFrontend::error_dialog(std::string_view text) {
-    if (!memory_exhausted()) print_block("Fehler: " + std::string(text));
+    if (!memory_exhausted()) show(ShownMessage::Kind::Error, text);
 }
 
 void ConsoleFrontend::closing_message(std::string_view text) {
-    print_block(text);
+    show(ShownMessage::Kind::Closing, text);
+}
+
+void ConsoleFrontend::closing_error(std::string_view text) {
+    show(ShownMessage::Kind::Error, text);
+}
+
+void ConsoleFrontend::usage_error(std::string_view text) {
+    show(ShownMessage::Kind::Usage, text);
 }
 
 bool ConsoleFrontend::ask_yes_no(std::string_view text) {
     if (m_answer) {
-        print_block(std::string(text) +
-                    (*m_answer ? "\n-> ja (--regelungen=ja)" : "\n-> nein (--regelungen=nein)"));
+        show(ShownMessage::Kind::Question,
+             std::string(text) + (*m_answer ? "\n-> ja (--regelungen=ja)" : "\n-> nein (--regelungen=nein)"));
         return *m_answer;
     }
     if (!m_interactive) {
-        print_block(std::string(text) +
-                    "\n-> nein (keine Eingabe möglich; mit --regelungen=ja|nein vorgeben)");
+        show(ShownMessage::Kind::Question,
+             std::string(text) + "\n-> nein (keine Eingabe möglich; mit --regelungen=ja|nein vorgeben)");
         return false;
     }
     while (true) {
@@ -74,12 +105,18 @@ bool ConsoleFrontend::ask_yes_no(std::string_view text) {
         std::fputs(" [j/n] ", m_out);
         std::fflush(m_out);
         std::string reply;
+        bool answer = false;
         if (!std::getline(std::cin, reply)) {
             std::fputc('\n', m_out);
-            return false;
+        } else if (reply == "j" || reply == "J" || reply == "ja" || reply == "Ja") {
+            answer = true;
+        } else if (!(reply == "n" || reply == "N" || reply == "nein" || reply == "Nein")) {
+            continue;
         }
-        if (reply == "j" || reply == "J" || reply == "ja" || reply == "Ja") return true;
-        if (reply == "n" || reply == "N" || reply == "nein" || reply == "Nein") return false;
+        if (m_keep || m_quiet)
+            m_shown.push_back({ShownMessage::Kind::Question,
+                               console_text(text) + (answer ? "\n-> ja" : "\n-> nein"), true});
+        return answer;
     }
 }
 
@@ -89,13 +126,15 @@ void ConsoleFrontend::status(std::string_view text) {
 }
 
 void ConsoleFrontend::beep() {
-    if (m_progress_line) {
+    if (m_progress_line && !m_quiet) {
         std::fputc('\a', m_out);
         std::fflush(m_out);
     }
 }
 
 void ConsoleFrontend::progress_start(workbook::ProgressKind kind, int64_t maximum) {
+    // The save after the conversion: the clock goes on, so that the line is seen to be alive.
+    if (kind == workbook::ProgressKind::Percent) m_stopped_at.reset();
     m_kind = kind;
     m_max = maximum;
     m_pos = 0;
@@ -139,7 +178,7 @@ void ConsoleFrontend::elapsed_stop() {
 }
 
 void ConsoleFrontend::draw(bool force) {
-    if (!m_progress_line || !m_active) return;
+    if (!m_progress_line || !m_active || m_quiet) return;
     const auto now = Clock::now();
     if (!force && now - m_last_draw < std::chrono::milliseconds(200)) return;
     m_last_draw = now;
@@ -147,7 +186,9 @@ void ConsoleFrontend::draw(bool force) {
         m_stopped_at ? *m_stopped_at
                      : std::chrono::duration_cast<std::chrono::milliseconds>(now - m_start) - m_paused_total;
     std::string what;
-    if (m_kind == workbook::ProgressKind::Bar && m_max > 0) {
+    if (m_kind == workbook::ProgressKind::Percent) {
+        what = fmt::format("… {} %", m_max > 0 ? std::clamp<int64_t>(m_pos, 0, m_max) * 100 / m_max : 0);
+    } else if (m_kind == workbook::ProgressKind::Bar && m_max > 0) {
         const int64_t pos = std::min(m_pos, m_max);
         what = fmt::format("{} von {} Zeilen ({} %)", pos, m_max, pos * 100 / m_max);
     } else if (m_kind == workbook::ProgressKind::Bar) {

@@ -7,10 +7,19 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "workbook/frontend.h"
 
 namespace app {
+
+// A message as the console showed it, kept for the run's report.
+struct ShownMessage {
+    enum class Kind { Message, Error, Usage, Question, Closing };
+    Kind kind = Kind::Message;
+    std::string text;      // without "Fehler: " or "bremora-cli: " before it; line breaks as "\n"
+    bool printed = false;  // already on the console
+};
 
 class ConsoleFrontend : public workbook::Frontend {
 public:
@@ -24,6 +33,10 @@ public:
     void error_dialog(std::string_view text) override;
     // The program's closing message, always shown.
     void closing_message(std::string_view text);
+    // A usage error: "bremora-cli: " + text.
+    void usage_error(std::string_view text);
+    // An error after the run ("Fehler: " + text), shown also once memory has run out.
+    void closing_error(std::string_view text);
     bool ask_yes_no(std::string_view text) override;
     void status(std::string_view text) override;
     void beep() override;
@@ -40,8 +53,18 @@ public:
     // "\n" and "\r" become line breaks (a CR LF pair one break).
     static std::string console_text(std::string_view text);
 
+    // Every message shown so far, in order, kept only when asked for (a run may show millions).
+    void keep_messages(bool keep) { m_keep = keep; }
+    const std::vector<ShownMessage>& shown() const { return m_shown; }
+    // --leise: messages are only kept (keep_messages), no progress line is drawn, and show_quiet() prints at
+    // the end what is due: every message of a run that failed, else only the errors. A question at the
+    // terminal is still asked.
+    void set_quiet(bool quiet) { m_quiet = quiet; }
+    void show_quiet(bool failed);
+
 private:
-    void print_block(std::string_view text);
+    void show(ShownMessage::Kind kind, std::string_view text);
+    void print_block(const ShownMessage& message);
     void draw(bool force);
     void clear_line();
 
@@ -49,6 +72,9 @@ private:
     std::optional<bool> m_answer;
     bool m_interactive;
     bool m_progress_line;
+    bool m_quiet = false;
+    bool m_keep = false;
+    std::vector<ShownMessage> m_shown;
     bool m_line_shown = false;
     bool m_active = false;
     workbook::ProgressKind m_kind = workbook::ProgressKind::Bar;

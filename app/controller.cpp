@@ -161,6 +161,7 @@ bool ConversionController::struktur_pruefen(const std::filesystem::path& input, 
     m_lines_copied = result.lines;
     if (result.gaeb90) m_format = GaebFormat::Gaeb90;
     m_phase_refused = result.phase_refused;
+    if (!result.phase_text.empty()) m_exchange_phase = workbook::cp850_to_utf8(result.phase_text);
     const std::string& phase_text = result.phase_text;
     const bool read_failed = result.read_failed;
     const bool write_failed = result.write_failed;
@@ -244,6 +245,8 @@ RunEnd ConversionController::run(const std::filesystem::path& input,
     m_out_of_memory = false;
     m_reader_started = false;
     m_record_count = 0;
+    m_exchange_phase.clear();
+    m_declared_total.reset();
     if (input.empty()) return RunEnd::Refused;
     reset_memory_exhausted();
 
@@ -302,6 +305,15 @@ RunEnd ConversionController::run_reader(const std::filesystem::path& input,
     }
 
     m_reader_started = true;
+    // What the reader learnt of the bill, kept however it returns (moves only: nothing to fail).
+    struct KeepFacts {
+        ConversionController& self;
+        workbook::Conversion& c;
+        ~KeepFacts() {
+            if (!c.exchange_phase.empty()) self.m_exchange_phase = std::move(c.exchange_phase);
+            self.m_declared_total = c.declared_total;
+        }
+    } keep{*this, c};
     try {
         switch (m_format) {
             case GaebFormat::Gaeb90: {

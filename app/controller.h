@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "workbook/conversion.h"
@@ -49,6 +50,10 @@ public:
     workbook::GaebFormat GaebFormat() const { return m_format; }
     bool PhaseRefused() const { return m_phase_refused; }
     int64_t RecordCount() const { return m_record_count; }
+    // What the last run's bill said of itself: its exchange phase as read (GAEB 90: of its record
+    // 00, also when refused), empty when none was read; the total it states, where it has one.
+    const std::string& exchange_phase() const { return m_exchange_phase; }
+    std::optional<double> declared_total() const { return m_declared_total; }
 
 private:
     // Sets GaebFormat and PhaseRefused; writes the copy when no tagged format matched.
@@ -68,6 +73,8 @@ private:
     bool m_out_of_memory = false;
     bool m_reader_started = false;
     std::string m_shown_name;  // the input as messages name it
+    std::string m_exchange_phase;
+    std::optional<double> m_declared_total;
     int64_t m_record_count = 0;
     int64_t m_lines_copied = 0;
 };

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// bremora-cli: converts one GAEB file into an .xlsx workbook.
+// bremora-cli: converts GAEB files into .xlsx workbooks; several inputs through app/batch.h.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,10 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "app/batch.h"
 #include "app/command_line.h"
 #include "app/console_frontend.h"
 #include "app/controller.h"
 #include "app/memory.h"
+#include "app/report.h"
 #include "app/temp_file.h"
 #include "app/version.h"
 #include "workbook/layout.h"
@@ -22,11 +24,11 @@
 
 namespace {
 
-constexpr int kExitComplete = 0;
-constexpr int kExitRefused = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitAborted = 3;
-constexpr int kExitNotSaved = 4;
+using app::kExitAborted;
+using app::kExitComplete;
+using app::kExitNotSaved;
+using app::kExitRefused;
+using app::kExitUsage;
 
 // Set aside for the way out when memory runs out: tidying and saving the partial workbook.
 constexpr size_t kMemoryReserve = size_t{32} << 20;
@@ -36,14 +38,6 @@ bool folder_writable(const std::filesystem::path& file) {
     if (folder.empty()) folder = ".";
     std::error_code ec;
     return std::filesystem::is_directory(folder, ec) && ::access(folder.c_str(), W_OK | X_OK) == 0;
-}
-
-const char* kind_of(mode_t mode) {
-    if (S_ISLNK(mode)) return "eine symbolische Verknüpfung";
-    if (S_ISFIFO(mode)) return "eine benannte Pipe (FIFO)";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "ein Gerät";
-    if (S_ISSOCK(mode)) return "ein Socket";
-    return "keine gewöhnliche Datei";
 }
 
 // Why `output` must not be written, or nothing. `input` is what the user named ("-": standard
@@ -61,7 +55,8 @@ std::optional<std::string> refuse_output(const std::filesystem::path& output,
         return "Die Ausgabedatei " + name + " ist die Eingabedatei selbst; sie wird nicht überschrieben.";
     if (S_ISDIR(out.st_mode)) return "Die Ausgabedatei " + name + " ist ein Verzeichnis.";
     if (!S_ISREG(out.st_mode))
-        return "Die Ausgabedatei " + name + " ist " + kind_of(out.st_mode) + " und wird nicht ersetzt.";
+        return "Die Ausgabedatei " + name + " ist " + app::file_kind_text(out.st_mode) +
+               " und wird nicht ersetzt.";
     if (!overwrite)
         return "Die Ausgabedatei " + name + " ist schon vorhanden. Mit --ueberschreiben wird sie ersetzt.";
     if ((out.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(output.c_str(), W_OK) != 0)
@@ -69,9 +64,111 @@ std::optional<std::string> refuse_output(const std::filesystem::path& output,
     return std::nullopt;
 }
 
-int usage_error(const std::string& text) {
-    std::fprintf(stderr, "bremora-cli: %s\n", text.c_str());
-    return kExitUsage;
+// What a run leaves for its report besides its messages.
+struct Outcome {
+    workbook::GaebFormat format = workbook::GaebFormat::None;
+    std::string exchange_phase;
+    std::optional<double> declared_total;
+    std::optional<app::WorkbookFigures> figures;
+    std::optional<std::filesystem::path> written;
+};
+
+// One input into one workbook; returns the exit status. `figures`: count what the workbook holds.
+int convert(const app::CommandLine& cl, const workbook::StartupValues& values, app::ConsoleFrontend& ui,
+            bool figures, Outcome& outcome) {
+    auto usage_error = [&](const std::string& text) {
+        ui.usage_error(text);
+        return kExitUsage;
+    };
+    if (cl.folder)
+        if (const auto refusal = app::prepare_output_folder(*cl.folder)) return usage_error(*refusal);
+
+    std::error_code ec;
+    if (cl.input != "-" && std::filesystem::is_directory(cl.input, ec)) {
+        ui.error_dialog(cl.input.string() + " ist ein Verzeichnis, keine GAEB-Datei.");
+        return kExitRefused;
+    }
+    // An input that can be read only once has no folder of its own to put the workbook beside,
+    // and standard input not even a name.
+    if (!cl.output && (cl.input == "-" || (!cl.folder && app::read_once(cl.input))))
+        return usage_error(
+            (cl.input == "-" ? std::string("Die Standardeingabe") : "Die Eingabe " + cl.input.string()) +
+            " ist keine gewöhnliche Datei: Bitte die Arbeitsmappe mit -o angeben.");
+    const auto derived = [&] {
+        return cl.folder ? app::derived_output(cl.input, *cl.folder) : app::derived_output(cl.input);
+    };
+    std::filesystem::path output = cl.output ? *cl.output : derived();
+    if (cl.output)
+        if (const auto refusal = refuse_output(output, cl.input, cl.overwrite)) return usage_error(*refusal);
+    if (!folder_writable(output))
+        return usage_error("In den Ordner der Ausgabedatei " + output.string() +
+                           " kann nicht geschrieben werden.");
+
+    app::install_temp_cleanup_handlers();
+    app::install_memory_guard(kMemoryReserve);
+
+    workbook::ExcelSession excel;
+    app::ConversionController controller(excel, ui, values);
+    workbook::RunEnd end = workbook::RunEnd::Refused;
+    bool out_of_memory = false;
+    try {
+        workbook::open_session(excel, ui, values);
+        end = controller.run(cl.input, cl.options);
+        out_of_memory = controller.out_of_memory();
+    } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+    }
+    outcome.format = controller.GaebFormat();
+    outcome.exchange_phase = controller.exchange_phase();
+    outcome.declared_total = controller.declared_total();
+    const bool saving =
+        (end == workbook::RunEnd::Completed || end == workbook::RunEnd::Aborted) && excel.result();
+    if (!saving && !out_of_memory) return kExitRefused;
+
+    const char* kOutOfMemory = "Nicht genügend Arbeitsspeicher: Die Konvertierung wurde abgebrochen.";
+    if (!saving) {
+        ui.closing_message(std::string(kOutOfMemory) + " Es wurde keine Arbeitsmappe geschrieben.");
+        return kExitRefused;
+    }
+    if (figures && !out_of_memory) {
+        try {
+            outcome.figures = app::workbook_figures(*excel.result());
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    // Without -o a name may have been taken meanwhile: the next free one.
+    if (!cl.output) output = derived();
+    try {
+        workbook::SaveDisplay shown(ui);
+        workbook::xlsx::save(
+            excel, *excel.result(), output,
+            cl.overwrite ? workbook::xlsx::Existing::Replace : workbook::xlsx::Existing::Keep, shown);
+    } catch (const std::bad_alloc&) {
+        app::release_memory_reserve();
+        ui.closing_message(std::string(kOutOfMemory) + " Es wurde keine Arbeitsmappe geschrieben.");
+        return kExitRefused;
+    } catch (const std::exception& e) {
+        if (out_of_memory) {
+            ui.closing_message(std::string(kOutOfMemory) + " " + e.what());
+            return kExitRefused;
+        }
+        ui.closing_message(e.what());
+        return kExitNotSaved;
+    }
+    outcome.written = output;
+    if (out_of_memory) {
+        ui.closing_message(std::string(kOutOfMemory) +
+                           " Die bis dahin erstellte Arbeitsmappe wurde gespeichert:\n" + output.string());
+        return kExitAborted;
+    }
+    if (end == workbook::RunEnd::Aborted) {
+        ui.closing_message(
+            "Die Konvertierung wurde abgebrochen. Die bis dahin erstellte Arbeitsmappe wurde gespeichert:\n" +
+            output.string());
+        return kExitAborted;
+    }
+    ui.closing_message("Arbeitsmappe gespeichert: " + output.string());
+    return kExitComplete;
 }
 
 }  // namespace
@@ -95,78 +192,42 @@ int main(int argc, char** argv) {
                      cl.error.c_str(), app::usage_line().c_str());
         return kExitUsage;
     }
+    if (cl.batch()) return app::run_batch(cl, argv[0]);
 
-    std::error_code ec;
-    if (cl.input != "-" && std::filesystem::is_directory(cl.input, ec)) {
-        std::fprintf(stderr, "Fehler: %s ist ein Verzeichnis, keine GAEB-Datei.\n", cl.input.c_str());
-        return kExitRefused;
-    }
-    // An input that can be read only once has no folder of its own to put the workbook beside.
-    if (!cl.output && app::read_once(cl.input))
-        return usage_error(
-            (cl.input == "-" ? std::string("Die Standardeingabe") : "Die Eingabe " + cl.input.string()) +
-            " ist keine gewöhnliche Datei: Bitte die Arbeitsmappe mit -o angeben.");
-    std::filesystem::path output = cl.output ? *cl.output : app::derived_output(cl.input);
-    if (cl.output)
-        if (const auto refusal = refuse_output(output, cl.input, cl.overwrite)) return usage_error(*refusal);
-    if (!folder_writable(output))
-        return usage_error("In den Ordner der Ausgabedatei " + output.string() +
-                           " kann nicht geschrieben werden.");
-
-    app::install_temp_cleanup_handlers();
-    app::install_memory_guard(kMemoryReserve);
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
     app::ConsoleFrontend ui(stderr, cl.rules_answer, ::isatty(STDIN_FILENO) != 0 && terminal, terminal);
-
-    workbook::ExcelSession excel;
-    app::ConversionController controller(excel, ui, values);
-    workbook::RunEnd end = workbook::RunEnd::Refused;
-    bool out_of_memory = false;
-    try {
-        workbook::open_session(excel, ui, values);
-        end = controller.run(cl.input, cl.options);
-        out_of_memory = controller.out_of_memory();
-    } catch (const std::bad_alloc&) {
-        out_of_memory = true;
-    }
-    const bool saving =
-        (end == workbook::RunEnd::Completed || end == workbook::RunEnd::Aborted) && excel.result();
-    if (!saving && !out_of_memory) return kExitRefused;
-
-    const char* kOutOfMemory = "Nicht genügend Arbeitsspeicher: Die Konvertierung wurde abgebrochen.";
-    if (!saving) {
-        ui.closing_message(std::string(kOutOfMemory) + " Es wurde keine Arbeitsmappe geschrieben.");
-        return kExitRefused;
-    }
-    // Without -o a name may have been taken meanwhile: the next free one.
-    if (!cl.output) output = app::derived_output(cl.input);
-    try {
-        workbook::xlsx::save(
-            excel, *excel.result(), output,
-            cl.overwrite ? workbook::xlsx::Existing::Replace : workbook::xlsx::Existing::Keep);
-    } catch (const std::bad_alloc&) {
-        app::release_memory_reserve();
-        ui.closing_message(std::string(kOutOfMemory) + " Es wurde keine Arbeitsmappe geschrieben.");
-        return kExitRefused;
-    } catch (const std::exception& e) {
-        if (out_of_memory) {
-            ui.closing_message(std::string(kOutOfMemory) + " " + e.what());
-            return kExitRefused;
+    ui.set_quiet(cl.quiet);
+    ui.keep_messages(cl.report.has_value());
+    if (cl.report) {
+        if (const auto refusal = app::refuse_report(*cl.report, cl.inputs)) {
+            ui.usage_error(*refusal);
+            ui.show_quiet(true);
+            return kExitUsage;
         }
-        ui.closing_message(e.what());
-        return kExitNotSaved;
     }
-    if (out_of_memory) {
-        ui.closing_message(std::string(kOutOfMemory) +
-                           " Die bis dahin erstellte Arbeitsmappe wurde gespeichert:\n" + output.string());
-        return kExitAborted;
+    Outcome outcome;
+    int status = convert(cl, values, ui, cl.report.has_value(), outcome);
+    if (cl.report) {
+        app::ReportEntry entry;
+        entry.input = cl.input.string();
+        entry.format = app::format_name(outcome.format);
+        if (!outcome.exchange_phase.empty()) entry.exchange_phase = outcome.exchange_phase;
+        if (outcome.figures) {
+            entry.items = outcome.figures->items;
+            entry.total = outcome.figures->total;
+            entry.faulty_lines = outcome.figures->faulty_lines;
+        }
+        entry.declared_total = outcome.declared_total;
+        entry.messages = ui.shown();
+        if (outcome.written) entry.workbook = outcome.written->string();
+        entry.status = status;
+        std::vector<std::filesystem::path> keep{cl.input};
+        if (outcome.written) keep.push_back(*outcome.written);
+        if (const auto failure = app::write_report(*cl.report, app::report_json({entry}, status), keep)) {
+            ui.closing_error(*failure);
+            status = std::max(status, kExitNotSaved);
+        }
     }
-    if (end == workbook::RunEnd::Aborted) {
-        ui.closing_message(
-            "Die Konvertierung wurde abgebrochen. Die bis dahin erstellte Arbeitsmappe wurde gespeichert:\n" +
-            output.string());
-        return kExitAborted;
-    }
-    ui.closing_message("Arbeitsmappe gespeichert: " + output.string());
-    return kExitComplete;
+    ui.show_quiet(status != kExitComplete);
+    return status;
 }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/controller.h"
+#include "app/version.h"
 
 namespace app {
 
@@ -20,6 +21,7 @@ workbook::StartupValues startup_values() {
     const std::string decimal = lc && lc->decimal_point && *lc->decimal_point ? lc->decimal_point : ".";
     v.money_format = workbook::make_money_format(thousands, decimal);
     v.quantity_format = workbook::make_quantity_format(decimal);
+    v.application = std::string("Bremora ") + kVersion;
     std::error_code ec;
     std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
     v.temp_folder = ec ? std::filesystem::path(".") : MacheDirName(temp.string());

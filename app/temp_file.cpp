@@ -44,6 +44,14 @@ void install_temp_cleanup_handlers() {
     }
 }
 
+const char* file_kind_text(unsigned mode) {
+    if (S_ISLNK(mode)) return "eine symbolische Verknüpfung";
+    if (S_ISFIFO(mode)) return "eine benannte Pipe (FIFO)";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "ein Gerät";
+    if (S_ISSOCK(mode)) return "ein Socket";
+    return "keine gewöhnliche Datei";
+}
+
 bool read_once(const std::filesystem::path& input) {
     if (input == "-") return true;
     struct stat st {};

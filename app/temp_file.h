@@ -18,6 +18,9 @@ void install_temp_cleanup_handlers();
 // The most an input that is not a regular file may hold: 2 GiB.
 constexpr uint64_t kInputLimit = uint64_t{2} << 30;
 
+// What a file that is not a regular one is, for messages: "eine benannte Pipe (FIFO)", ...
+const char* file_kind_text(unsigned mode);
+
 // True for "-" (standard input) and for an existing input that is not a regular file or folder.
 bool read_once(const std::filesystem::path& input);
 

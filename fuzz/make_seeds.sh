@@ -61,6 +61,9 @@ grep -aho '{\\rtf1.*' "$data"/gaeb2000/*.p8? "$here"/../samples/beispiel.p83 ${t
     printf '%s' "$line" > "$out/fuzz_rtf/$(printf '%s' "$line" | cksum | cut -d' ' -f1)"
 done
 printf '{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\pard\\plain\\f0\\fs20 Gr\\'"'"'f6\\'"'"'dfe {\\b fett}\\par\\u8364?}' > "$out/fuzz_rtf/handmade"
+# Handmade documents of what the printed text does not show (bookmarks, fields, notes, hidden
+# text, pictures, shapes), tables, code pages and Unicode.
+cp "$here"/seeds/fuzz_rtf/* "$out/fuzz_rtf/"
 
 # The priced workbooks of the bid tests (our writer, and the same re-saved by LibreOffice): whole,
 # behind the byte 0x00, and their sheet and shared strings unpacked, behind 0x01.

@@ -30,6 +30,23 @@ void drop_block_lines(LineList& lines) {
     lines.erase_if([](std::string_view l) { return holds_key(l, "#begin[") || holds_key(l, "#end["); });
 }
 
+// The first line holding `key` that belongs to the section itself, not to a block inside it: the
+// "[Bez]" of an LVGlied block names a level of the breakdown ("Los", "Titel"), not the bill.
+int64_t own_line(const LineList& section, std::string_view key) {
+    int depth = 0;
+    for (int64_t i = 0; i < section.size(); ++i) {
+        const std::string_view l = section.line(i);
+        if (holds_key(l, "#begin[")) {
+            ++depth;
+        } else if (holds_key(l, "#end[")) {
+            --depth;
+        } else if (depth <= 1 && holds_key(l, key)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
 }  // namespace
 
 void Reader::GaebInfo() {
@@ -44,7 +61,7 @@ void Reader::PrjInfo() {
         drop_block_lines(m_st.StringList2);
         const int64_t i = m_st.StringList2.find("[Bez]");
         if (i == -1) return;
-        const std::string value = key_value(m_st.StringList2.line(i), "[Bez]");
+        const std::string value = cell_text(key_value(m_st.StringList2.line(i), "[Bez]"));
         if (!value.empty()) workbook::WriteHeaderBlock(m_c, 1, "Projektname:", value);
     });
 }
@@ -61,7 +78,7 @@ void Reader::Auftraggeber() {
             m_kinds.positions();
             const int64_t i = m_st.StringList2.find("[Name1]");
             if (i != -1) {
-                const std::string value = key_value(m_st.StringList2.line(i), "[Name1]", 150);
+                const std::string value = cell_text(key_value(m_st.StringList2.line(i), "[Name1]", 150));
                 if (!value.empty()) workbook::WriteHeaderBlock(m_c, 4, "Auftraggeber:", value);
             }
         }
@@ -78,12 +95,12 @@ void Reader::LVInfo() {
     guarded(m_c.ui, "GAEB2000-Modul \"LVInfo\"\n\n", [&] {
         if (!take_section("LVInfo")) return;
         m_kinds.positions();
-        if (const int64_t i = m_st.StringList2.find("[Bez]"); i != -1)
-            workbook::WriteHeaderBlock(m_c, 2,
-                                       "LV-Bezeichnung:", key_value(m_st.StringList2.line(i), "[Bez]", 250));
-        if (const int64_t i = m_st.StringList2.find("[Datum]"); i != -1)
-            workbook::WriteHeaderBlock(m_c, 3,
-                                       "LV-Datum:", key_value(m_st.StringList2.line(i), "[Datum]", 100));
+        if (const int64_t i = own_line(m_st.StringList2, "[Bez]"); i != -1)
+            workbook::WriteHeaderBlock(
+                m_c, 2, "LV-Bezeichnung:", cell_text(key_value(m_st.StringList2.line(i), "[Bez]", 250)));
+        if (const int64_t i = own_line(m_st.StringList2, "[Datum]"); i != -1)
+            workbook::WriteHeaderBlock(
+                m_c, 3, "LV-Datum:", cell_text(key_value(m_st.StringList2.line(i), "[Datum]", 100)));
 
         // The OZ mask: the length of each level (LVStufe) and of the item number (Position).
         m_st.oz_mask.clear();

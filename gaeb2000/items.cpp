@@ -41,6 +41,10 @@ Kind kind_of(const std::optional<std::string>& bedarf) {
 
 }  // namespace
 
+std::string about_item(std::string_view message, std::string_view oz) {
+    return std::string(message) + ", Position: " + (oz.empty() ? std::string("(ohne OZ)") : std::string(oz));
+}
+
 void Reader::read_short_text(LineList& holder) {
     const int64_t k = holder.find("[Kurztext]");
     if (k == -1) return;
@@ -49,13 +53,21 @@ void Reader::read_short_text(LineList& holder) {
         text = DeleteLineKey("[end]", text);
         holder.erase_line(k);
     } else {
-        // The text goes on over the following lines up to the one that holds "[end]".
+        // The text goes on over the following lines up to the one that holds "[end]". A plain short
+        // text is one text wrapped by the exporter: its lines are joined with one blank. In RTF
+        // the line breaks of the source are no text.
+        const bool rtf = workbook::trim_left_ctl(text).substr(0, 5) == "{\\rtf";
+        if (!rtf) text = std::string(workbook::trim_right_ctl(text));
         int64_t j = k + 1;
         bool ended = false;
         for (; j < holder.size(); ++j) {
             const std::string_view l = holder.line(j);
-            text.append(workbook::trim_ctl(l));
-            text.append(" \r\n");
+            const std::string_view piece = workbook::trim_ctl(l);
+            if (rtf)
+                text.append("\r\n");
+            else if (!piece.empty() && !text.empty())
+                text.push_back(' ');
+            text.append(piece);
             if (holds_key(l, "[end]")) {
                 ended = true;
                 break;
@@ -66,7 +78,7 @@ void Reader::read_short_text(LineList& holder) {
             holder.erase(k, j);
         }
     }
-    m_st.RTFMemo5.assign(RTFtoText(workbook::trim_ctl(text)));
+    m_st.RTFMemo5.assign(cell_text(RTFtoText(workbook::trim_ctl(text))));
 }
 
 void Reader::Positionen(int64_t limit) {
@@ -89,9 +101,11 @@ void Reader::Positionen(int64_t limit) {
             m_st.Memo5.erase_line(m_st.Memo5.size() - 1);
 
             if (auto v = take_key(m_st.Memo5, "[OZ]")) oz = field(*v, 40);
+            // From here on every message about the item names it as column A does.
+            oz = field(FormatPosition(oz, m_st.oz_mask), 40);
             std::string quantity, unit, unit_price, total_price;
             if (auto v = take_key(m_st.Memo5, "[Menge]")) quantity = field(*v, 40);
-            if (auto v = take_key(m_st.Memo5, "[ME]")) unit = field(*v, 40);
+            if (auto v = take_key(m_st.Memo5, "[ME]")) unit = cell_text(field(*v, 40));
             take_key(m_st.Memo5, "[StLNr]");
             take_key(m_st.Memo5, "[LangtextTB]");
             if (auto v = take_key(m_st.Memo5, "[EP]")) unit_price = field(*v, 80);
@@ -100,61 +114,79 @@ void Reader::Positionen(int64_t limit) {
             std::optional<std::string> bedarf = take_key(m_st.Memo5, "[Bedarf]");
             if (bedarf) bedarf = field(*bedarf, 80);
             const Kind kind = kind_of(bedarf);
-            oz = field(FormatPosition(oz, m_st.oz_mask), 40);
 
+            // A value that is no number costs only itself: the item is written without it.
+            const auto number = [&](std::string_view what, std::string_view text) {
+                std::optional<double> value;
+                guarded(m_c.ui,
+                        about_item("GAEB2000-Modul \"Positionen\", Abschnitt: Position einfügen", oz) + ", " +
+                            std::string(what) + " nicht übernommen\n\n",
+                        [&] { value = gaeb_number(text); });
+                return value;
+            };
             room_for_row(false);
             const int32_t r = rows().Positions;
             rows().LastItemRow = r;
             // On failure Positions stays: the short text starts on the item's row.
-            guarded(m_c.ui, "GAEB2000-Modul \"Positionen\", Abschnitt: Position einfügen\n\n", [&] {
-                m_kinds.positions();
-                m_kinds.item_oz(r, oz);
-                if (m_st.exchange_phase != "84") {
-                    m_kinds.item_quantity(r, gaeb_number(quantity));
-                    m_kinds.item_unit(r, unit);
-                    std::optional<double> price;
-                    if (!unit_price.empty()) price = gaeb_number(unit_price);
-                    m_kinds.item_price_cells(r, price);
-                    if (!kind.without_total) m_kinds.item_total_formula(r);
-                    m_kinds.item_label(r, kind.label);
-                } else {
-                    m_kinds.item_quantity_from_total(r);
-                    m_kinds.item_number(r, 5, unit_price.empty() ? 0.0 : gaeb_number(unit_price));
-                    m_kinds.item_number(r, 6, total_price.empty() ? 0.0 : gaeb_number(total_price));
-                }
-                ++rows().Positions;
-                m_c.ui.process_events();
-            });
+            guarded(
+                m_c.ui,
+                about_item("GAEB2000-Modul \"Positionen\", Abschnitt: Position einfügen", oz) + "\n\n", [&] {
+                    m_kinds.positions();
+                    m_kinds.item_oz(r, oz);
+                    if (m_st.exchange_phase != "84") {
+                        if (const auto q = number("Menge", quantity)) m_kinds.item_quantity(r, *q);
+                        m_kinds.item_unit(r, unit);
+                        std::optional<double> price;
+                        if (!unit_price.empty()) price = number("Einheitspreis", unit_price);
+                        m_kinds.item_price_cells(r, price);
+                        if (!kind.without_total) m_kinds.item_total_formula(r);
+                        m_kinds.item_label(r, cell_text(kind.label));
+                    } else {
+                        m_kinds.item_quantity_from_total(r);
+                        m_kinds.item_number(
+                            r, 5,
+                            unit_price.empty() ? 0.0 : number("Einheitspreis", unit_price).value_or(0.0));
+                        m_kinds.item_number(
+                            r, 6,
+                            total_price.empty() ? 0.0 : number("Gesamtbetrag", total_price).value_or(0.0));
+                    }
+                    ++rows().Positions;
+                    m_c.ui.process_events();
+                });
 
-            guarded(m_c.ui, "GAEB2000-Modul \"Positionen\", Abschnitt: Kurztext einfügen\n\n", [&] {
-                m_kinds.positions();
-                WriteChunked(m_st.RTFMemo5);
-            });
+            guarded(m_c.ui,
+                    about_item("GAEB2000-Modul \"Positionen\", Abschnitt: Kurztext einfügen", oz) + "\n\n",
+                    [&] {
+                        m_kinds.positions();
+                        WriteChunked(m_st.RTFMemo5);
+                    });
 
-            guarded(m_c.ui, "GAEB2000-Modul \"Positionen\", Abschnitt: Langtext einfügen\n\n", [&] {
-                m_st.RTFMemo5.clear();
-                const int64_t bB = FindeKeyMemo5("#begin[Beschreibung]");
-                const int64_t eB = FindeKeyMemo5("#end[Beschreibung]");
-                m_kinds.positions();
-                if (bB == -1 || eB == -1 || m_c.options.OnlyShortText) return;
-                const std::optional<std::string> text = long_text_of(m_st.Memo5, bB, eB);
-                if (!text) return;
-                m_st.RTFMemo5.assign(RTFtoText(*text));
-                rows().TextGroupStart = rows().Positions;
-                if (m_st.RTFMemo5.empty()) return;
-                WriteWrapped(m_st.RTFMemo5, kItemLongText);
-                while (true) {
-                    const int64_t m = FindeKeyMemo5("#begin[UnterBeschr]");
-                    if (m == -1) break;
-                    const int64_t l = m_st.Memo5.find("#end[UnterBeschr]", m + 1);
-                    if (l == -1) break;
-                    m_st.Memo4.clear();
-                    m_st.RTFMemo5.clear();
-                    move_lines_untrimmed(m_st.Memo5, m, l, m_st.Memo4);
-                    Unterpositionen();
-                }
-                m_kinds.TextGroup();
-            });
+            guarded(m_c.ui,
+                    about_item("GAEB2000-Modul \"Positionen\", Abschnitt: Langtext einfügen", oz) + "\n\n",
+                    [&] {
+                        m_st.RTFMemo5.clear();
+                        const int64_t bB = FindeKeyMemo5("#begin[Beschreibung]");
+                        const int64_t eB = FindeKeyMemo5("#end[Beschreibung]");
+                        m_kinds.positions();
+                        if (bB == -1 || eB == -1 || m_c.options.OnlyShortText) return;
+                        const std::optional<std::string> text = long_text_of(m_st.Memo5, bB, eB);
+                        if (!text) return;
+                        m_st.RTFMemo5.assign(cell_text(RTFtoText(*text)));
+                        rows().TextGroupStart = rows().Positions;
+                        if (m_st.RTFMemo5.empty()) return;
+                        WriteWrapped(m_st.RTFMemo5, kItemLongText, oz);
+                        while (true) {
+                            const int64_t m = FindeKeyMemo5("#begin[UnterBeschr]");
+                            if (m == -1) break;
+                            const int64_t l = m_st.Memo5.find("#end[UnterBeschr]", m + 1);
+                            if (l == -1) break;
+                            m_st.Memo4.clear();
+                            m_st.RTFMemo5.clear();
+                            move_lines_untrimmed(m_st.Memo5, m, l, m_st.Memo4);
+                            Unterpositionen(oz);
+                        }
+                        m_kinds.TextGroup();
+                    });
         }
     };
     const bool read = guarded(items, [&](const std::exception& ex) {
@@ -167,37 +199,40 @@ void Reader::Positionen(int64_t limit) {
                 [&] { m_kinds.subtotal_formula(); });
 }
 
-void Reader::Unterpositionen() {
+void Reader::Unterpositionen(std::string_view oz) {
     using workbook::guarded;
-    const bool labelled =
-        guarded(m_c.ui, "GAEB2000-Modul \"Unterpositionen\", Abschnitt: Unterschlüssel\n\n", [&] {
+    const bool labelled = guarded(
+        m_c.ui, about_item("GAEB2000-Modul \"Unterpositionen\", Abschnitt: Unterschlüssel", oz) + "\n\n",
+        [&] {
             std::string number, quantity, unit;
             if (auto v = take_key(m_st.Memo4, "[UbNr]")) number = field(*v, 40);
             if (auto v = take_key(m_st.Memo4, "[Menge]")) quantity = field(*v, 40);
             if (auto v = take_key(m_st.Memo4, "[ME]")) unit = field(*v, 40);
             room_for_row(false);
-            m_kinds.item_sub_label(rows().Positions,
-                                   "Unterposition: " + number + ", Menge: " + quantity + " " + unit,
-                                   workbook::kColorPurple);
+            m_kinds.item_sub_label(
+                rows().Positions, cell_text("Unterposition: " + number + ", Menge: " + quantity + " " + unit),
+                workbook::kColorPurple);
             ++rows().Positions;
             m_c.ui.process_events();
         });
     if (!labelled) return;
-    guarded(m_c.ui, "GAEB2000-Modul \"Unterpositionen\", Abschnitt: Kurztext einfügen\n\n", [&] {
-        read_short_text(m_st.Memo4);
-        m_kinds.positions();
-        WriteChunked(m_st.RTFMemo5);
-    });
-    guarded(m_c.ui, "GAEB2000-Modul \"Unterpositionen\", Abschnitt: Langtext einfügen\n\n", [&] {
-        m_st.RTFMemo5.clear();
-        const int64_t bB = FindeKeyMemo4("#begin[Beschreibung]");
-        const int64_t eB = FindeKeyMemo4("#end[Beschreibung]");
-        if (bB == -1 || eB == -1 || m_c.options.OnlyShortText) return;
-        const std::optional<std::string> text = long_text_of(m_st.Memo4, bB, eB);
-        if (!text) return;
-        m_st.RTFMemo5.assign(RTFtoText(*text));
-        if (!m_st.RTFMemo5.empty()) WriteWrapped(m_st.RTFMemo5, kSubItemLongText);
-    });
+    guarded(m_c.ui,
+            about_item("GAEB2000-Modul \"Unterpositionen\", Abschnitt: Kurztext einfügen", oz) + "\n\n", [&] {
+                read_short_text(m_st.Memo4);
+                m_kinds.positions();
+                WriteChunked(m_st.RTFMemo5);
+            });
+    guarded(m_c.ui,
+            about_item("GAEB2000-Modul \"Unterpositionen\", Abschnitt: Langtext einfügen", oz) + "\n\n", [&] {
+                m_st.RTFMemo5.clear();
+                const int64_t bB = FindeKeyMemo4("#begin[Beschreibung]");
+                const int64_t eB = FindeKeyMemo4("#end[Beschreibung]");
+                if (bB == -1 || eB == -1 || m_c.options.OnlyShortText) return;
+                const std::optional<std::string> text = long_text_of(m_st.Memo4, bB, eB);
+                if (!text) return;
+                m_st.RTFMemo5.assign(cell_text(RTFtoText(*text)));
+                if (!m_st.RTFMemo5.empty()) WriteWrapped(m_st.RTFMemo5, kSubItemLongText, oz);
+            });
 }
 
 }  // namespace gaeb2000

@@ -54,9 +54,7 @@ size_t find_key(std::string_view hay, std::string_view needle, size_t from) {
 std::string_view LineList::line(int64_t i) const {
     if (m_kind == Kind::Memo) {
         if (i < 0 || i >= size()) return {};
-        const std::string_view s = raw(static_cast<size_t>(i));
-        // Characters never outnumber bytes: only longer lines can need the cut.
-        return s.size() <= kMemoLineCut ? s : workbook::utf8_prefix(s, kMemoLineCut);
+        return raw(static_cast<size_t>(i));
     }
     check_index(i);
     return raw(static_cast<size_t>(i));

@@ -3,9 +3,9 @@
 // and cut in blocks. A line is a view into text the reader keeps alive (the loaded file, or a
 // memo's own assigned text); lines are appended and deleted, never changed in place.
 //
-// Two kinds behave differently where the reader relies on it: a string list has no limit on line
-// length and fails when a line past its end is read; a memo cuts every line it gives back to its
-// first 4096 characters and gives an empty line past its end.
+// Two kinds behave differently where the reader relies on it: a string list fails when a line past
+// its end is read; a memo gives an empty line past its end. Neither limits the length of a line:
+// a long text of any length is kept whole.
 //
 // Cost: deleting a block moves the gap of a gap buffer to it, so blocks cut again and again at
 // about the same place cost only their own lines; a search remembers, per search text, how many
@@ -20,8 +20,6 @@
 #include <vector>
 
 namespace gaeb2000 {
-
-inline constexpr size_t kMemoLineCut = 4096;
 
 // A-Z ignoring case, other bytes exactly; npos when absent or when the needle is empty.
 size_t find_key(std::string_view hay, std::string_view needle, size_t from = 0);
@@ -40,8 +38,8 @@ public:
     int64_t size() const { return static_cast<int64_t>(m_buf.size() - m_gap_len); }
     bool empty() const { return size() == 0; }
 
-    // Line i as read back: a memo cuts it to 4096 characters and gives "" past the end; a string
-    // list throws EStringListError for an index outside the list.
+    // Line i as read back: a memo gives "" past the end; a string list throws EStringListError
+    // for an index outside the list.
     std::string_view line(int64_t i) const;
 
     void append(std::string_view line);

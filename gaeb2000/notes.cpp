@@ -14,12 +14,17 @@ using workbook::guarded;
 namespace {
 
 // The text from the cut key on, without the key, without the first "[end]" (when the text holds
-// it in small letters) and without tabs.
+// it in small letters), its tabs blanks.
 std::string cut_note(std::string text, std::string_view cut_key) {
     if (const size_t at = find_key(text, cut_key); at != std::string::npos)
         text = DeleteLineKey(cut_key, std::string_view(text).substr(at));
     if (text.find("[end]") != std::string::npos) text = DeleteLineKey("[end]", text);
-    return delete_all(delete_all(text, "\\tab"), "\t");
+    return tabs_to_blanks(text);
+}
+
+// The plain text of a note, as it goes into cells.
+std::string note_text(std::string text, std::string_view cut_key) {
+    return cell_text(RTFtoText(cut_note(std::move(text), cut_key)));
 }
 
 bool block_line(std::string_view l) {
@@ -45,14 +50,14 @@ void Reader::Zusatztext() {
                     guarded(m_c.ui, kFailed, [&] {
                         const std::string_view l = m_st.StringList1.line(i);
                         if (holds_key(l, "[Text]")) {
-                            title = DeleteLineKey("[end]", DeleteLineKey("[Text]", l)) + "\r\n";
+                            title = cell_text(DeleteLineKey("[end]", DeleteLineKey("[Text]", l))) + "\r\n";
                         } else if (!block_line(l) && !l.empty()) {
                             text.append(l);
                             text.append("\r\n");
                         }
                     });
                 }
-                m_st.RTFMemo3.assign(title + RTFtoText(cut_note(std::move(text), "[TextRTF]")));
+                m_st.RTFMemo3.assign(title + note_text(std::move(text), "[TextRTF]"));
             });
             if (assembled) {
                 guarded(m_c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
@@ -90,7 +95,7 @@ void Reader::HauptHinweistext() {
                     text.append(l);
                     text.append("\r\n");
                 }
-                m_st.RTFMemo3.assign(RTFtoText(cut_note(std::move(text), "[Langtext]")));
+                m_st.RTFMemo3.assign(note_text(std::move(text), "[Langtext]"));
             });
             guarded(m_c.ui, "GAEB2k-Haupthinweistext\n\n", [&] {
                 m_kinds.select(workbook::kHinweistext);
@@ -128,9 +133,12 @@ void Reader::Hinweistext(std::string_view abschnitt) {
                         text.append(l);
                         text.append("\r\n");
                     }
-                    m_st.RTFMemo3.assign(RTFtoText(cut_note(std::move(text), "[Langtext]")));
-                    m_st.collected_notes.append(abschnitt);
-                    m_st.collected_notes.append(m_st.RTFMemo3.text());
+                    m_st.RTFMemo3.assign(note_text(std::move(text), "[Langtext]"));
+                    // Each heading starts a row of its own, after a note that does not end its line.
+                    std::string& collected = m_st.collected_notes;
+                    if (!collected.empty() && !collected.ends_with("\r\n")) collected += "\r\n";
+                    collected.append(abschnitt);
+                    collected.append(m_st.RTFMemo3.text());
                 },
                 [&](const std::exception&) {
                     m_c.ui.message("GAEB2k-Modul\nFehler beim Sammeln des Hinweistextes");

@@ -96,7 +96,7 @@ void Reader::LVBereich() {
             }
 
             if (!m_st.range_oz.empty() && !m_st.range_label.empty()) {
-                m_st.range_label = std::string(workbook::trim_ctl(m_st.range_label));
+                m_st.range_label = cell_text(workbook::trim_ctl(m_st.range_label));
                 m_st.range_oz = field(FormatBereich(m_st.range_oz, m_st.oz_mask), 20);
                 m_st.subtotal_label = field(m_st.range_label, 150);
                 m_st.subtotal_oz = m_st.range_oz;
@@ -174,8 +174,10 @@ void Reader::heading_passes() {
                 deleted(h);
             }
             if (!m_st.range_oz.empty() && !m_st.range_label.empty()) {
-                m_st.range_label = std::string(workbook::trim_right_ctl(m_st.range_label));
-                m_st.range_oz = field(FormatBereich(m_st.range_oz, m_st.oz_mask), 20);
+                m_st.range_label = cell_text(workbook::trim_right_ctl(m_st.range_label));
+                // Blanks after the number fill its field; they are no empty level.
+                m_st.range_oz =
+                    field(FormatBereich(workbook::trim_right_ctl(m_st.range_oz), m_st.oz_mask), 20);
                 m_st.subtotal_label = field(m_st.range_label, 150);
                 m_st.subtotal_oz = m_st.range_oz;
                 write_heading();

@@ -69,7 +69,7 @@ size_t cut_length(std::string_view line, size_t width) {
 
 }  // namespace
 
-void Reader::WriteWrapped(const LineList& source, const WrapUse& use) {
+void Reader::WriteWrapped(const LineList& source, const WrapUse& use, std::string_view oz) {
     m_kinds.select(use.notes ? workbook::kHinweistext : workbook::kPositionsteil);
     auto write = [&](std::string_view text) {
         room_for_row(use.notes);
@@ -78,6 +78,12 @@ void Reader::WriteWrapped(const LineList& source, const WrapUse& use) {
         else
             m_kinds.TextRow(text, true);
     };
+    auto message = [&](std::string_view text) {
+        if (use.notes) return std::string(text);
+        return about_item(text.substr(0, text.size() - 2), oz) + "\n\n";
+    };
+    const std::string cut_failed = message(use.cut_failed);
+    const std::string last_failed = message(use.last_failed);
     const size_t n = use.width;
     for (int64_t li = 0; li < source.size(); ++li) {
         std::string_view rest = source.line(li);
@@ -86,15 +92,14 @@ void Reader::WriteWrapped(const LineList& source, const WrapUse& use) {
             const size_t i = cut_length(rest, n);
             const std::string_view piece = workbook::utf8_prefix(rest, i);
             // A piece that fails is dropped; the line goes on after it.
-            guarded(m_c.ui, use.cut_failed,
-                    [&] { write(field(workbook::trim_left_ctl(field(piece, n)), n)); });
+            guarded(m_c.ui, cut_failed, [&] { write(field(workbook::trim_left_ctl(field(piece, n)), n)); });
             rest.remove_prefix(piece.size());
             length -= i;
         }
         if (length == 0) continue;
         const std::string_view last = workbook::trim_left_ctl(rest);
         if (last.empty() && !use.write_empty_last) continue;
-        guarded(m_c.ui, use.last_failed, [&] { write(last); });
+        guarded(m_c.ui, last_failed, [&] { write(last); });
     }
 }
 
@@ -155,6 +160,7 @@ void Reader::gaeb2k_start() {
     m_st.record_count = m_st.StringList1.size();
     m_c.ui.progress_maximum(m_st.record_count);
     m_st.exchange_phase = find_exchange_phase(m_st.StringList1);
+    m_c.exchange_phase = m_st.exchange_phase;
 
     const std::string& phase = m_st.exchange_phase;
     if (phase != "81" && phase != "83" && phase != "84") {

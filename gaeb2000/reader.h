@@ -36,6 +36,10 @@ inline constexpr WrapUse kAdditionalTexts{150, true, true, "Positionstexte > 150
                                           "GAEB2k-Haupthinweistext, Textlänge < 150\n\n"};
 inline constexpr WrapUse kMainNotes = kAdditionalTexts;
 
+// A message about one item: `message` followed by ", Position: " and the item's OZ as column A
+// shows it.
+std::string about_item(std::string_view message, std::string_view oz);
+
 // The reader of one conversion: every operation works on the holders of its state.
 class Reader {
 public:
@@ -63,8 +67,9 @@ public:
     void HauptHinweistext();
     void LVBereich();
 
-    // The lines of `source` into cells, cut as `use` says.
-    void WriteWrapped(const LineList& source, const WrapUse& use);
+    // The lines of `source` into cells, cut as `use` says; the messages of an item's text name
+    // the item's `oz`.
+    void WriteWrapped(const LineList& source, const WrapUse& use, std::string_view oz = {});
     // A short text into column B of "Positionsteil", in pieces of 140 characters.
     void WriteChunked(const LineList& source);
 
@@ -95,7 +100,7 @@ private:
 
     // Items; `limit`: only item blocks that end before this line of StringList4.
     void Positionen(int64_t limit = INT64_MAX);
-    void Unterpositionen();
+    void Unterpositionen(std::string_view oz);
     // The short text of the item or sub-item in `holder` into RTFMemo5.
     void read_short_text(LineList& holder);
 

@@ -11,8 +11,8 @@
 
 namespace gaeb2000 {
 
-// Made fresh for each conversion. A string list has no limit on line length and fails past its
-// end; a memo cuts every line to 4096 characters and gives "" past its end.
+// Made fresh for each conversion. A string list fails past its end; a memo gives "" past its end.
+// Neither limits the length of a line.
 struct Gaeb2000State {
     std::string source;    // the decoded file, which the lines of StringList1 view
     LineList StringList1;  // the file less the STLB-Bau lines; each processed block is deleted

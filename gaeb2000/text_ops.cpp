@@ -8,20 +8,11 @@
 
 #include "workbook/errors.h"
 #include "workbook/numbers.h"
+#include "workbook/oz.h"
 #include "workbook/text.h"
 
 namespace gaeb2000 {
 namespace {
-
-int brace_delta(char ch) {
-    return ch == '{' ? 1 : ch == '}' ? -1 : 0;
-}
-
-int64_t net_braces(std::string_view s) {
-    int64_t n = 0;
-    for (char ch : s) n += brace_delta(ch);
-    return n;
-}
 
 // The k-th mask character (0-based) as a level length.
 int mask_digit(std::string_view maske, size_t k) {
@@ -29,10 +20,6 @@ int mask_digit(std::string_view maske, size_t k) {
     if (ch.size() != 1 || ch[0] < '0' || ch[0] > '9')
         throw workbook::ConvertError(fmt::format("'{}' ist kein gültiger ganzzahliger Wert", ch));
     return ch[0] - '0';
-}
-
-void insert_dot(std::string& s, size_t char_index) {
-    s.insert(workbook::utf8_offset(s, char_index), 1, '.');
 }
 
 }  // namespace
@@ -72,148 +59,94 @@ void move_lines_untrimmed(LineList& source, int64_t b, int64_t e, LineList& targ
     source.erase(b, e);
 }
 
+namespace {
+
+// The number less its blanks and control characters.
+std::string without_blanks(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char ch : s)
+        if (static_cast<unsigned char>(ch) > 32) out.push_back(ch);
+    return out;
+}
+
+// Characters [from, from + count) of s, counted as characters; "" past the end.
+std::string_view chars(std::string_view s, size_t from, size_t count) {
+    return workbook::utf8_substr(s, from, count);
+}
+
+}  // namespace
+
 std::string FormatBereich(std::string_view bereich, std::string_view maske) {
-    if (bereich.empty() || maske.empty()) return {};
-    std::string s(bereich);
-    const size_t levels = workbook::utf8_length(maske);
-    size_t p = 0;
-    for (size_t k = 1; k < levels; ++k) {
-        p += static_cast<size_t>(mask_digit(maske, k - 1)) + 1;
-        // A range number ends with the dot after its last complete level.
-        if (workbook::utf8_length(s) < p - 1) break;
-        insert_dot(s, p - 1);
+    if (bereich.empty()) return {};
+    if (maske.empty()) return without_blanks(bereich);
+    const size_t length = workbook::utf8_length(bereich);
+    const size_t levels = workbook::utf8_length(maske) - 1;
+    std::string out;
+    size_t at = 0;
+    for (size_t k = 0; k < levels && at < length; ++k) {
+        const int width = mask_digit(maske, k);
+        out += workbook::oz_range_part(without_blanks(chars(bereich, at, static_cast<size_t>(width))), width);
+        at += static_cast<size_t>(width);
     }
-    return s;
+    if (at < length) out += without_blanks(chars(bereich, at, length - at));
+    return out;
 }
 
 std::string FormatPosition(std::string_view position, std::string_view maske) {
-    if (position.empty() || maske.empty()) return {};
-    std::string s(position);
-    const size_t levels = workbook::utf8_length(maske);
-    size_t p = 0;
-    for (size_t k = 1; k < levels; ++k) {
-        p += static_cast<size_t>(mask_digit(maske, k - 1)) + 1;
-        const size_t length = workbook::utf8_length(s);
-        if (length < p - 1)
-            s.push_back('.');
-        else
-            insert_dot(s, p - 1);
+    if (position.empty()) return {};
+    if (maske.empty()) return without_blanks(position);
+    const size_t length = workbook::utf8_length(position);
+    const size_t levels = workbook::utf8_length(maske) - 1;
+    std::string out;
+    size_t at = 0;
+    for (size_t k = 0; k < levels; ++k) {
+        const int width = mask_digit(maske, k);
+        out +=
+            workbook::oz_range_part(without_blanks(chars(position, at, static_cast<size_t>(width))), width);
+        at += static_cast<size_t>(width);
     }
-    return s;
+    const std::string item = at < length ? without_blanks(chars(position, at, length - at)) : std::string();
+    return out + workbook::oz_item_part(item, mask_digit(maske, levels));
 }
 
-int64_t StringCount(std::string_view s, char c, int64_t ofset) {
-    int64_t count = 0;
-    int64_t chars = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if ((static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
-        if (chars++ >= ofset) break;
-        if (s[i] == c) ++count;
-        if (s[i] == '}') --count;
-    }
-    return count;
-}
-
-int64_t FindePicEndpos(std::string_view s, char c, int64_t tag_count) {
-    int64_t count = 0;
-    int64_t position = static_cast<int64_t>(workbook::utf8_length(s));
-    for (size_t i = s.size(); i-- > 0;) {
-        if ((static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
-        if (s[i] == c) ++count;
-        if (s[i] == '{') --count;
-        if (count == tag_count) return position;
-        --position;
-    }
-    return 0;
-}
-
-// The loop "while the text holds {\pict at o: d = StringCount(text, o); z = FindePicEndpos(text,
-// d); delete o..z" costs a pass over the text per picture. With PS[k] the brace balance of the
-// original text before byte k, the backward scan stops at the last position k of the current
-// text whose balance before it equals d plus the balance of the whole original text, whatever was
-// cut before: so one table "last k with PS[k] = v" answers every picture. The text is built in
-// `out` (done, free of pictures) followed by the untouched original from byte u.
 std::string remove_pictures(std::string_view text) {
     static constexpr std::string_view kPict = "{\\pict";
     if (text.find(kPict) == std::string_view::npos) return std::string(text);
-
     const size_t n = text.size();
-    int64_t lo = 0, hi = 0, running = 0;
-    for (char ch : text) {
-        running += brace_delta(ch);
-        lo = std::min(lo, running);
-        hi = std::max(hi, running);
-    }
-    const int64_t ps_n = running;
-    std::vector<int64_t> last(static_cast<size_t>(hi - lo + 1), -1);
-    running = 0;
-    for (size_t k = 0; k < n; ++k) {
-        last[static_cast<size_t>(running - lo)] = static_cast<int64_t>(k);
-        running += brace_delta(text[k]);
-    }
-
     std::string out;
-    int64_t out_net = 0;   // brace balance of out
-    size_t u = 0;          // the untouched original starts here
-    int64_t ps_u = 0;      // brace balance of text[0..u)
-    size_t scan_from = 0;  // a picture can start in out only from here on (across its end)
-
-    auto char_at = [&](size_t t) -> int {  // character t of out + text[u..]; -1 past the end
-        if (t < out.size()) return static_cast<unsigned char>(out[t]);
-        const size_t k = u + (t - out.size());
-        return k < n ? static_cast<unsigned char>(text[k]) : -1;
-    };
-    auto starts_picture = [&](size_t t) {
-        for (size_t i = 0; i < kPict.size(); ++i)
-            if (char_at(t + i) != static_cast<unsigned char>(kPict[i])) return false;
-        return true;
-    };
-
-    while (true) {
-        size_t t = scan_from;
-        while (t < out.size() && !starts_picture(t)) ++t;
-        if (t == out.size()) {
-            const size_t so = text.find(kPict, u);
-            if (so == std::string_view::npos) break;
-            const int64_t moved = net_braces(text.substr(u, so - u));
-            out.append(text.substr(u, so - u));
-            out_net += moved;
-            ps_u += moved;
-            u = so;
-            t = out.size();
-        }
-        // d: balance of the current text up to and including the picture's own brace.
-        const int64_t d =
-            t == out.size() ? out_net + 1 : out_net - net_braces(std::string_view(out).substr(t + 1));
-        const int64_t target = d + ps_n;
-        const int64_t k = (target < lo || target > hi) ? -1 : last[static_cast<size_t>(target - lo)];
-        if (k >= static_cast<int64_t>(u)) {
-            out.resize(t);
-            out_net = d - 1;
-            u = static_cast<size_t>(k) + 1;
-            ps_u = target + brace_delta(text[static_cast<size_t>(k)]);
-            scan_from = t >= 5 ? t - 5 : 0;
-            continue;
-        }
-        // Not in the untouched original: a picture that starts in out may still end in out.
-        bool cut = false;
-        if (t < out.size()) {
-            const int64_t wanted = d + out_net + (ps_n - ps_u);
-            int64_t tail = 0;  // balance of out[j..]
-            for (size_t j = out.size(); j-- > t;) {
-                tail += brace_delta(out[j]);
-                if (out_net - tail == wanted) {
-                    out_net -= net_braces(std::string_view(out).substr(t, j - t + 1));
-                    out.erase(t, j - t + 1);
-                    scan_from = t >= 5 ? t - 5 : 0;
-                    cut = true;
-                    break;
+    size_t from = 0;
+    for (size_t at; (at = text.find(kPict, from)) != std::string_view::npos;) {
+        // The picture ends with its own closing brace: braces counted forward, escaped braces and
+        // \bin data skipped. What follows the picture is text again.
+        size_t i = at + 1;
+        int64_t depth = 1;
+        while (i < n && depth > 0) {
+            const char ch = text[i++];
+            if (ch == '{') {
+                ++depth;
+            } else if (ch == '}') {
+                --depth;
+            } else if (ch == '\\' && i < n) {
+                if (text.compare(i, 3, "bin") != 0) {
+                    ++i;
+                    continue;
                 }
+                i += 3;
+                uint64_t count = 0;
+                while (i < n && text[i] >= '0' && text[i] <= '9') {
+                    if (count < n) count = count * 10 + static_cast<uint64_t>(text[i] - '0');
+                    ++i;
+                }
+                if (i < n && text[i] == ' ') ++i;
+                i += static_cast<size_t>(std::min<uint64_t>(count, n - i));
             }
         }
-        if (!cut) break;  // the picture's end cannot be found: the removal ends, the rest stays
+        if (depth > 0) break;  // the picture's end cannot be found: the removal ends, the rest stays
+        out.append(text.substr(from, at - from));
+        from = i;
     }
-    out.append(text.substr(u));
+    out.append(text.substr(from));
     return out;
 }
 
@@ -221,23 +154,97 @@ std::string delete_all(std::string_view s, std::string_view what) {
     return workbook::replace_all(s, what, "");
 }
 
+std::string tabs_to_blanks(std::string_view text) {
+    std::string s(text);
+    std::replace(s.begin(), s.end(), '\t', ' ');
+    if (workbook::trim_left_ctl(s).substr(0, 5) != "{\\rtf" && s.find("\\tab") != std::string::npos)
+        s = workbook::replace_all(s, "\\tab", " ");
+    return s;
+}
+
 std::string clean_long_text(std::string_view text) {
     std::string s = remove_pictures(text);
     size_t lead = 0;
     while (s.compare(lead, 2, "\r\n") == 0) lead += 2;
     s.erase(0, lead);
-    auto replace = [&s](std::string_view from, std::string_view to) {
-        if (s.find(from) != std::string::npos) s = workbook::replace_all(s, from, to);
+    s = tabs_to_blanks(s);
+    auto remove = [&s](std::string_view what) {
+        if (s.find(what) != std::string::npos) s = workbook::replace_all(s, what, "");
     };
-    replace("\\tab", "");
-    replace("\t", "");
     if (s.find("TB") != std::string::npos)
-        for (int n = 61; n <= 80; ++n) replace(fmt::format("TB{}", n), "");
+        for (int n = 61; n <= 80; ++n) remove(fmt::format("TB{}", n));
     if (s.find("Feld") != std::string::npos)
-        for (int n = 61; n <= 80; ++n) replace(fmt::format("Feld{}", n), "");
-    replace("&#91;", "[");
-    replace("&#93;", "]");
-    replace("&#128;", "Euro");
+        for (int n = 61; n <= 80; ++n) remove(fmt::format("Feld{}", n));
+    return s;
+}
+
+namespace {
+
+// The character of a numeric reference; 128 to 159 as Windows-1252 bytes.
+void append_reference(std::string& out, uint64_t value) {
+    if (value >= 128 && value <= 159) {
+        const char byte = static_cast<char>(value);
+        out += workbook::cp1252_to_utf8(std::string_view(&byte, 1));
+    } else if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        out += "\uFFFD";
+    } else {
+        workbook::append_utf8(out, static_cast<char32_t>(value));
+    }
+}
+
+// The length of the reference that starts at text[at] ("&"), its character appended to out; 0
+// when no reference starts there.
+size_t reference_at(std::string_view text, size_t at, std::string& out) {
+    static constexpr std::pair<std::string_view, std::string_view> kEntities[] = {
+        {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}, {"&quot;", "\""}, {"&apos;", "'"}};
+    const std::string_view rest = text.substr(at);
+    for (const auto& [name, character] : kEntities)
+        if (rest.substr(0, name.size()) == name) {
+            out += character;
+            return name.size();
+        }
+    if (rest.size() < 4 || rest[1] != '#') return 0;
+    const bool hex = rest[2] == 'x' || rest[2] == 'X';
+    size_t i = hex ? 3 : 2;
+    const size_t first = i;
+    uint64_t value = 0;
+    for (; i < rest.size(); ++i) {
+        const char ch = rest[i];
+        int digit = -1;
+        if (ch >= '0' && ch <= '9')
+            digit = ch - '0';
+        else if (hex && ch >= 'a' && ch <= 'f')
+            digit = ch - 'a' + 10;
+        else if (hex && ch >= 'A' && ch <= 'F')
+            digit = ch - 'A' + 10;
+        if (digit < 0) break;
+        if (value <= 0x10FFFF) value = value * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
+    }
+    if (i == first || i >= rest.size() || rest[i] != ';') return 0;
+    append_reference(out, value);
+    return i + 1;
+}
+
+}  // namespace
+
+std::string decode_references(std::string_view text) {
+    if (text.find('&') == std::string_view::npos) return std::string(text);
+    std::string out;
+    out.reserve(text.size());
+    size_t from = 0;
+    for (size_t at; (at = text.find('&', from)) != std::string_view::npos;) {
+        out.append(text.substr(from, at - from));
+        const size_t n = reference_at(text, at, out);
+        if (n == 0) out.push_back('&');
+        from = at + std::max<size_t>(n, 1);
+    }
+    out.append(text.substr(from));
+    return out;
+}
+
+std::string cell_text(std::string_view text) {
+    std::string s = decode_references(text);
+    std::replace(s.begin(), s.end(), '\t', ' ');
     return s;
 }
 
@@ -253,15 +260,11 @@ double gaeb_number(std::string_view text) {
 }
 
 std::optional<std::string> long_text_of(const LineList& holder, int64_t bB, int64_t eB) {
-    const bool rtf_mode = holder.find("{\\rtf") >= 1;
+    // In RTF the line breaks of the source only end a control word; the reader drops them.
     std::string joined;
     for (int64_t i = bB + 1; i <= eB - 1; ++i) {
-        const std::string_view l = holder.line(i);
-        joined.append(l);
-        if (!rtf_mode)
-            joined.append("\r\n");
-        else if (l.size() < 4 || l.substr(l.size() - 4) != "\\par")
-            joined.push_back(' ');
+        joined.append(holder.line(i));
+        joined.append("\r\n");
     }
     const std::string_view trimmed = workbook::trim_left_ctl(joined);
     const size_t at = find_key(trimmed, "[Langtext]");

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The small text operations of the GAEB 2000 reader: key values, block moves, the dots of an
-// ordinal number, the removal of embedded pictures and the clean-up of long texts.
+// ordinal number (OZ), the removal of embedded pictures and the clean-up of long texts.
 #pragma once
 
 #include <cstddef>
@@ -30,26 +30,36 @@ void MoveBereich(LineList& source, int64_t b, int64_t e, LineList& target);
 // The same without trimming (sub-descriptions into Memo4).
 void move_lines_untrimmed(LineList& source, int64_t b, int64_t e, LineList& target);
 
-// The dots of a range number / an item number after the OZ mask (one digit per level, the last
-// one the item-number length). Empty when either argument is empty; a mask character that is not
-// a digit throws EConvertError once it is reached.
+// The OZ of a range / an item after the OZ mask (one digit per range level, the last one the
+// item-number length), as every reader writes it: each level cut from the fixed-width number by
+// its width, its blanks removed, padded with leading zeros to its width, range levels followed by
+// a dot ("1  10" under the mask 113 is "1.0.010"). A range number gives the levels it holds; an
+// item number gives every range level (zeros where the number ends early) and the rest as the
+// item number. Without a mask the number stays as it is, less its blanks; an empty number gives
+// "". A mask character that is not a digit throws EConvertError once it is reached.
 std::string FormatBereich(std::string_view bereich, std::string_view maske);
 std::string FormatPosition(std::string_view position, std::string_view maske);
 
-// Number of `c` minus number of "}" among the first `ofset` characters of `s`.
-int64_t StringCount(std::string_view s, char c, int64_t ofset);
-// Scanning `s` backwards, +1 for each `c` ("}") and -1 for each "{": the position (from 1) of the
-// character at which the running count first equals `tag_count`; 0 when it never does.
-int64_t FindePicEndpos(std::string_view s, char c, int64_t tag_count);
-
-// Removes embedded "{\pict" groups the way StringCount and FindePicEndpos cut them, in one pass
-// over the text. A picture whose end cannot be found ends the removal; the rest stays.
+// Every embedded picture group ("{\pict" up to its own closing brace) removed. A picture whose
+// end cannot be found ends the removal; the rest stays.
 std::string remove_pictures(std::string_view text);
 
 // The clean-up of an item's or sub-item's long text before its conversion: pictures, leading
-// CR LF, "\tab" and TAB, the placeholders TB61..TB80 and Feld61..Feld80, the entities &#91;,
-// &#93; and &#128;. Letter case counts everywhere.
+// CR LF, tabs (see tabs_to_blanks), the placeholders TB61..TB80 and Feld61..Feld80. Letter case
+// counts everywhere.
 std::string clean_long_text(std::string_view text);
+
+// Every tab character a blank; in a text that is no RTF also every "\tab" (in RTF the reader
+// makes the blank).
+std::string tabs_to_blanks(std::string_view text);
+
+// Character references decoded: "&#NNN;" and "&#xHH;" (128 to 159 are Windows-1252 bytes, as the
+// bills mean them: "&#128;" is the euro sign; a number that is no character gives U+FFFD) and
+// "&lt;", "&gt;", "&amp;", "&quot;", "&apos;". Anything else stays as written.
+std::string decode_references(std::string_view text);
+
+// A converted text as it goes into cells: references decoded, every tab a blank.
+std::string cell_text(std::string_view text);
 
 // Every occurrence of `what` removed (letter case counts).
 std::string delete_all(std::string_view s, std::string_view what);
@@ -60,8 +70,9 @@ std::string delete_all(std::string_view s, std::string_view what);
 double gaeb_number(std::string_view text);
 
 // The long text of an item or sub-item held in `holder` (Memo5 or Memo4): the lines between
-// "#begin[Beschreibung]" and "#end[Beschreibung]" joined, cut at "[Langtext]" and cleaned.
-// nullopt when the text holds no "[Langtext]".
+// "#begin[Beschreibung]" and "#end[Beschreibung]", each ended by CR LF (in an RTF text the line
+// breaks of the source are no text), cut at "[Langtext]" and cleaned. nullopt when the text holds
+// no "[Langtext]".
 std::optional<std::string> long_text_of(const LineList& holder, int64_t bB, int64_t eB);
 
 }  // namespace gaeb2000

@@ -14,8 +14,7 @@ void Reader::sa31() {
     m_st.NotesContext = false;
     if (!m_c.options.SubtotalsSheet || m_st.GroupOz.empty() || m_st.GroupOz != end_oz) return;
     record_step("Prozedur sa31, Tabelle \"Teilsummen\"\n\n", [&] {
-        m_kinds.subtotal_label(rows().Subtotals,
-                               ASCII2ANSI("LV-Gruppe " + m_st.GroupOzDotted + " - " + m_st.GroupTitle));
+        m_kinds.subtotal_label(rows().Subtotals, group_label(m_st.GroupOzDotted, m_st.GroupTitle));
         if (rows().GroupFirstRow > 0) {
             // The formula needs items in the group; the label row stays in either case.
             if (!m_kinds.subtotal_formula()) {

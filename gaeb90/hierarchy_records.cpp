@@ -6,7 +6,9 @@
 
 namespace gaeb90 {
 
-// Record 11: the group OZ in columns 3-11; it only changes state.
+// Record 11: the group OZ in columns 3-11; it changes state only. The group's subtotal range
+// starts here, so that a group without a title record still sums its items; a title record
+// moves the start below its row.
 void Reader::sa11() {
     m_st.GroupOz.clear();
     m_st.GroupOzDotted.clear();
@@ -15,23 +17,51 @@ void Reader::sa11() {
     // Selecting the sheet is all this record does to the workbook; it reports nothing.
     workbook::guarded([&] { m_kinds.positions(); }, [](const std::exception&) {});
     m_st.GroupOzDotted = group_oz_dotted(m_st.GroupOz, m_st.OzWidths);
+    m_st.GroupTitle.clear();
+    rows().GroupFirstRow = rows().Positions;
 }
 
 // Record 12: the group title in columns 3-42; a blue "LV-Gruppe" row, and a bold notes heading.
-// The long-text lines after it are notes text.
+// The long-text lines after it are notes text. A title longer than its 40 columns continues in
+// the title records right after it: together they make one row with the whole title.
 void Reader::sa12() {
+    const bool continued = m_previous_record == 12 && m_title_row > 0;
     m_st.ItemContext = false;
     m_st.NotesContext = true;
-    m_st.GroupTitle.clear();
     read_data_part();
-    m_st.GroupTitle = col(3, 42);
+    if (continued) {
+        // A joined title ends at kMaxTitle characters: no real title comes near that.
+        if (m_st.GroupTitle.size() >= kMaxTitle) return;
+        std::string title(trim_trailing_blanks(m_st.GroupTitle));
+        if (!title.empty()) title += ' ';
+        m_st.GroupTitle = title + std::string(col(3, 42));
+        if (m_st.GroupTitle.size() > kMaxTitle) m_st.GroupTitle.resize(kMaxTitle);
+    } else {
+        m_st.GroupTitle = col(3, 42);
+        m_title_row = 0;
+        m_title_notes_row = 0;
+    }
+    const std::string label = group_label(m_st.GroupOzDotted, m_st.GroupTitle);
+    const std::string heading = cell_text("LV-Gruppe " + m_st.GroupOzDotted + " " + m_st.GroupTitle);
     record_step("Prozedur sa12\n\n", [&] {
-        m_kinds.HierarchyRow(ASCII2ANSI("LV-Gruppe " + m_st.GroupOzDotted + " - " + m_st.GroupTitle));
-        if (m_c.options.ExportNotesText)
-            m_kinds.NotesRow(ASCII2ANSI("LV-Gruppe " + m_st.GroupOzDotted + " " + m_st.GroupTitle), true);
+        if (continued) {
+            m_kinds.positions().set_value(m_title_row, 2, label);
+        } else {
+            start_body();
+            m_title_row = rows().Positions;
+            m_kinds.HierarchyRow(label);
+        }
+        if (m_c.options.ExportNotesText) {
+            if (continued && m_title_notes_row > 0) {
+                m_kinds.select(workbook::kHinweistext).set_value(m_title_notes_row, 1, heading);
+            } else {
+                m_title_notes_row = rows().Notes;
+                m_kinds.NotesRow(heading, true);
+            }
+        }
     });
     // The group's subtotal range starts below the hierarchy row, even when writing failed.
-    rows().GroupFirstRow = rows().Positions;
+    if (!continued) rows().GroupFirstRow = rows().Positions;
 }
 
 }  // namespace gaeb90

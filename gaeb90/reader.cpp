@@ -189,6 +189,7 @@ void Reader::gaeblesen() {
             m_st.RecordMessage = "Satzart <" + ASCII2ANSI(m_st.RecordTypeText) +
                                  "> nicht im gültigen Bereich.\rDas Programm wird abgebrochen.";
             const std::string& type = m_st.RecordTypeText;
+            int record = -1;
             if (type == "T0" || type == "T1" || type == "T9") {
                 // Contractual rules after record 00: only T1 lines, and only when they are exported.
                 if (type == "T1" && m_st.ExportRules) {
@@ -199,13 +200,16 @@ void Reader::gaeblesen() {
                 m_st.RecordNumber = static_cast<int>(*number);
                 const Handler handler =
                     *number >= 0 && *number < 100 ? handlers()[static_cast<size_t>(*number)] : nullptr;
-                if (handler != nullptr)
+                if (handler != nullptr) {
                     (this->*handler)();
-                else
+                    record = m_st.RecordNumber;
+                } else {
                     FalscheSatznummer(m_st.RecordMessage);
+                }
             } else {
                 FalscheSatznummer(m_st.RecordMessage);
             }
+            m_previous_record = record;
             if (m_stopped) return;
             events();
             events();
@@ -221,6 +225,12 @@ void Reader::gaeblesen() {
     if (!read_to_end) return;
     // The normalised copy belongs to the conversion controller, which removes it.
     close_input();
+    // Real bills carry up to half of their text lines as notes: say where they are to be had.
+    if (m_notes_lines > 0 && !m_c.options.ExportNotesText)
+        m_c.ui.message(
+            fmt::format("Die Datei enthält {} Zeilen Hinweistext; sie werden mit der Option "
+                        "„Hinweistext exportieren\" übernommen.",
+                        m_notes_lines));
     workbook::FinishWorkbook(m_c, rows());
 }
 
@@ -228,7 +238,7 @@ void Reader::FalscheSatznummer(const std::string& message) {
     if (m_c.options.LogFaultyLines) {
         read_data_part();
         record_step("Prozedur FalscheSatznummer\n\n",
-                    [&] { m_kinds.FaultyLineRow(ASCII2ANSI(m_st.RecordTypeText + m_st.DataPart)); });
+                    [&] { m_kinds.FaultyLineRow(cell_text(m_st.RecordTypeText + m_st.DataPart)); });
         return;
     }
     close_input();

@@ -73,6 +73,19 @@ private:
     void skip_record();
     void position();
 
+    // The item of a record 21, or of a phase-84 record 23 that stands without one.
+    void item_record(std::string_view oz, std::string_view kind, std::string_view quantity_integer,
+                     std::string_view quantity_decimals, std::string_view unit);
+    void bid_item_row(int32_t r, std::string_view oz, std::string_view quantity_integer,
+                      std::string_view quantity_decimals, std::string_view unit);
+    void bid_prices();
+    // Before the first row of the body: the mask line and the caption row, when no record 03 has
+    // written them, so that the body starts in row 8 in every bill.
+    void start_body();
+    // The mask line and the caption row in record 03's three guarded sections; `client` writes
+    // the client line in the first one.
+    void caption_row(workbook::FunctionRef<void()> client);
+
     workbook::Conversion& m_c;
     std::streambuf* m_input;
     bool m_input_open = true;
@@ -81,6 +94,21 @@ private:
     workbook::RowKinds m_kinds;
     bool m_stopped = false;    // the run ended early; nothing more is read
     std::string m_full_sheet;  // name of a sheet that ran out of rows
+
+    int m_previous_record = -1;   // record type of the line before, -1 for none or a faulty one
+    bool m_body_started = false;  // record 03 or the first body row has written the caption row
+    // The rows of the last group title, which a title record right after it continues.
+    int32_t m_title_row = 0;
+    int32_t m_title_notes_row = 0;
+    int64_t m_notes_lines = 0;  // notes lines of the bill, whether exported or not
+
+    // Phase 84: the item whose record 21 came last, until its prices are read.
+    struct BidItem {
+        int32_t row = 0;
+        std::string oz;  // columns 3-11 without trailing blanks
+        bool has_quantity = false;
+    };
+    BidItem m_bid;
 };
 
 }  // namespace gaeb90

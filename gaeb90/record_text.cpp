@@ -2,11 +2,11 @@
 #include "gaeb90/record_text.h"
 
 #include <array>
-#include <initializer_list>
 #include <utility>
 
 #include "workbook/errors.h"
 #include "workbook/numbers.h"
+#include "workbook/oz.h"
 #include "workbook/text.h"
 
 namespace gaeb90 {
@@ -46,6 +46,14 @@ bool all_blanks(std::string_view text) {
 std::string_view trim_trailing_blanks(std::string_view text) {
     const size_t end = text.find_last_not_of(' ');
     return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
+}
+
+std::string cell_text(std::string_view text) {
+    return std::string(trim_trailing_blanks(ASCII2ANSI(text)));
+}
+
+std::string cell_text_as_read(std::string_view bytes) {
+    return std::string(trim_trailing_blanks(as_read(bytes)));
 }
 
 MaskWidths count_mask(std::string_view mask) {
@@ -93,46 +101,57 @@ std::array<std::string_view, 6> oz_parts(std::string_view oz, const MaskWidths& 
     return parts;
 }
 
+// A level of an OZ as its digits: the blanks of a right-aligned field dropped.
+std::string without_blanks(std::string_view part) {
+    std::string out;
+    for (char ch : part)
+        if (ch != ' ') out += ch;
+    return out;
+}
+
 }  // namespace
 
 std::string group_oz_dotted(std::string_view group_oz, const MaskWidths& w) {
     const auto p = oz_parts(group_oz, w);
     const size_t len = group_oz.size();
-    const auto L1 = static_cast<size_t>(w.level1), L2 = static_cast<size_t>(w.level2);
-    const auto L3 = static_cast<size_t>(w.level3), L4 = static_cast<size_t>(w.level4);
+    const std::array<int, 4> widths{w.level1, w.level2, w.level3, w.level4};
     std::string dotted;
     auto join = [&](size_t levels) {
         dotted.clear();
-        for (size_t k = 0; k < levels; ++k) {
-            if (k > 0) dotted += '.';
-            dotted += p[k];
-        }
+        for (size_t k = 0; k < levels; ++k)
+            dotted += workbook::oz_range_part(without_blanks(p[k]), widths[k]);
+        dotted.pop_back();  // the dot after the last level
     };
     // Each test that holds replaces the result of the ones before.
-    if (L1 > 0 && len == L1) join(1);
-    if (L2 > 0 && len == L1 + L2) join(2);
-    if (L3 > 0 && len == L1 + L2 + L3) join(3);
-    if (L4 > 0 && len == L1 + L2 + L3 + L4) join(4);
+    size_t sum = 0;
+    for (size_t k = 0; k < widths.size(); ++k) {
+        sum += static_cast<size_t>(widths[k]);
+        if (widths[k] > 0 && len == sum) join(k + 1);
+    }
     return dotted;
+}
+
+std::string group_label(std::string_view group_oz_dotted, std::string_view title) {
+    std::string label = "LV-Gruppe ";
+    label += group_oz_dotted;
+    if (!all_blanks(title)) {
+        label += " - ";
+        label += title;
+    }
+    return cell_text(label);
 }
 
 std::string format_item_oz(std::string_view oz_field, const MaskWidths& w) {
     const auto p = oz_parts(oz_field, w);
-    const int L1 = w.level1, L2 = w.level2, L3 = w.level3, L4 = w.level4, P = w.item, X = w.index;
+    const std::array<int, 4> levels{w.level1, w.level2, w.level3, w.level4};
     std::string result;
-    auto append = [&result](std::initializer_list<std::string_view> pieces) {
-        for (std::string_view piece : pieces) result += piece;
-    };
-    // Each step that applies changes the result.
-    if (L1 > 0) result = std::string(p[0]) + ".";
-    if (L1 > 0 && L2 == 0 && L3 == 0 && P > 0) append({p[4]});
-    if (L2 > 0 && L3 == 0) append({p[1], ".", p[4]});
-    if (L2 > 0 && L3 > 0 && L4 == 0) append({p[1], ".", p[2], ".", p[4]});
-    if (L2 > 0 && L3 > 0 && L4 > 0) append({p[1], ".", p[2], ".", p[3], ".", p[4]});
-    if (L1 == 0 && L2 == 0 && L3 == 0 && L4 == 0) result = std::string(p[4]);
+    for (size_t k = 0; k < levels.size(); ++k)
+        if (levels[k] > 0) result += workbook::oz_range_part(without_blanks(p[k]), levels[k]);
+    result += workbook::oz_item_part(without_blanks(p[4]), w.item);
     // The index only counts when its last character, at position L1+L2+L3+L4+P+X, is no blank.
-    const auto last = static_cast<size_t>(L1 + L2 + L3 + L4 + P + X);
-    if (X > 0 && last <= oz_field.size() && oz_field[last - 1] != ' ') append({".", p[5]});
+    const auto last = static_cast<size_t>(w.level1 + w.level2 + w.level3 + w.level4 + w.item + w.index);
+    if (w.index > 0 && last <= oz_field.size() && oz_field[last - 1] != ' ')
+        result += "." + workbook::oz_item_part(without_blanks(p[5]), w.index);
     return result;
 }
 

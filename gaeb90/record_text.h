@@ -26,15 +26,27 @@ void text_cleanup(std::string& text, size_t capacity);
 bool all_blanks(std::string_view text);
 // Trailing blanks removed (leading ones stay).
 std::string_view trim_trailing_blanks(std::string_view text);
+// What a record text becomes in its cell: decoded (ASCII2ANSI) and without the blanks that pad
+// its fixed-width field ("St  " -> "St"), which no estimator can search for.
+std::string cell_text(std::string_view text);
+// The same for fields written as read (dates, the OZ mask).
+std::string cell_text_as_read(std::string_view bytes);
 
 // Counts the mask characters "1" to "4", "P" and "I"; every other character counts nothing.
 MaskWidths count_mask(std::string_view mask);
 
 // GroupOz cut into its hierarchy levels and joined with "."; empty when its length matches no
-// sum of level widths.
+// sum of level widths. Each level is written without blanks and padded with leading zeros to its
+// width: " 1 2" -> "01.02".
 std::string group_oz_dotted(std::string_view group_oz, const MaskWidths& w);
 
-// The item OZ field (columns 3-11) with level separators, e.g. 01020010A -> 01.02.0010.A.
+// "LV-Gruppe 01.02 - Erdarbeiten", the label of a group's row and of its subtotal, as a cell
+// shows it; a group without title goes by its number alone.
+std::string group_label(std::string_view group_oz_dotted, std::string_view title);
+
+// The item OZ field (columns 3-11) with level separators, e.g. 01020010A -> 01.02.0010.A. The
+// right-aligned fields lose their blanks and get leading zeros instead: " 1 2  10" -> 01.02.0010,
+// as the same item reads in the other formats.
 std::string format_item_oz(std::string_view oz_field, const MaskWidths& w);
 
 // Integer part + "." + decimal part with the blanks around it removed: "." alone is a blank field.

@@ -2,6 +2,7 @@
 // The state of one GAEB 90 conversion, shared by the record loop and every record handler.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -20,6 +21,10 @@ struct MaskWidths {
     bool operator==(const MaskWidths&) const = default;
 };
 
+// A group title joined from consecutive title records is cut here: far beyond any real title,
+// and it keeps a file of nothing but title records from rewriting ever longer rows.
+inline constexpr size_t kMaxTitle = 2000;
+
 // Texts are kept as the raw 8-bit bytes of the record (code page 850) until they reach a cell.
 struct Gaeb90State {
     std::string RecordTypeText;  // columns 1-2 of the current line, at most 2 characters
@@ -35,7 +40,7 @@ struct Gaeb90State {
     bool NotesContext = false;   // long-text lines are notes text
     std::string GroupOz;         // record 11, columns 3-11 without trailing blanks
     std::string GroupOzDotted;   // GroupOz cut into its levels, joined with "."
-    std::string GroupTitle;      // record 12, columns 3-42 with trailing blanks
+    std::string GroupTitle;      // record 12, columns 3-42, or the consecutive records 12 joined
     int32_t CurrentItemRow = 0;  // Positionsteil row of the current item, 0 before its OZ is written
     std::string PositionKind;    // kind code of record 21, then its label
     // Row cursors; also GroupFirstRow, LastItemRow, TextGroupStart and TextGroupPending, which the

@@ -16,35 +16,29 @@ void Reader::sa25() {
     read_data_part();
     std::string text(col(3, 72));
     text_cleanup(text, 70);
-    record_step("Prozedur sa25\n\n", [&] { m_kinds.TextRow(ASCII2ANSI(text), false); });
+    record_step("Prozedur sa25\n\n", [&] {
+        start_body();
+        m_kinds.TextRow(cell_text(text), false);
+    });
 }
 
 // Record 26: one long-text line, columns 6-60; to the item on Positionsteil and/or to the notes
-// on Hinweistext, as the contexts say.
+// on Hinweistext, as the contexts say. Notes lines are counted also when they are not exported,
+// so that the end of the run can say what the notes sheet would hold.
 void Reader::sa26() {
     read_data_part();
     std::string text(col(6, 60));
     text_cleanup(text, 55);
     // A line without content (55 blanks, or blanks cut off at the line end) goes nowhere.
     const bool blank = all_blanks(text);
+    if (m_st.NotesContext && !blank) ++m_notes_lines;
     record_step("Prozedur sa26\n\n", [&] {
         if (m_st.ItemContext && !blank && !m_c.options.OnlyShortText) {
-            if (bid_phase()) {
-                // The price record moved the cursor below the item already.
-                workbook::Sheet& s = m_kinds.positions();
-                s.set_value(rows().Positions - 1, 2, ASCII2ANSI(text));
-                if (rows().TextGroupPending) {
-                    rows().TextGroupStart = rows().Positions;
-                    rows().TextGroupPending = false;
-                }
-                ++rows().Positions;
-                events();
-            } else {
-                m_kinds.TextRow(ASCII2ANSI(text), true);
-            }
+            start_body();
+            m_kinds.TextRow(cell_text(text), true);
         }
         if (m_c.options.ExportNotesText && m_st.NotesContext && !blank)
-            m_kinds.NotesRow(ASCII2ANSI(text), false);
+            m_kinds.NotesRow(cell_text(text), false);
     });
 }
 
@@ -53,7 +47,7 @@ void Reader::regeltexte() {
     std::string text(col(3, 74));
     if (!m_st.RulesFound) return;
     text_cleanup(text, 72);
-    record_step("", [&] { m_kinds.RulesRow(ASCII2ANSI(text)); });
+    record_step("", [&] { m_kinds.RulesRow(cell_text(text)); });
 }
 
 }  // namespace gaeb90

@@ -111,6 +111,7 @@ void XmlReader::XML_start() {
         m_st.OzMask = workbook::utf8_prefix(funcOZMaske(root), kOzMaskCapacity);
         if (const auto dp = ChildText(ChildElement(root, "Award"), "DP"))
             m_st.Phase = workbook::utf8_prefix(*dp, kPhaseCapacity);
+        m_c.exchange_phase = m_st.Phase;
         if (!accepted_phase(m_st.Phase)) {
             refuse("--- GAEB XML ---\nKann die Austauschphase von " + file + " nicht ermitteln!" + "\n" +
                    "Programmabbruch.");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "workbook/excel_session.h"
@@ -31,9 +32,10 @@ std::string make_quantity_format(std::string_view decimal);
 
 // Program-wide values set up at start-up, which every conversion takes over.
 struct StartupValues {
-    std::filesystem::path temp_folder;  // TempFolder
-    std::string money_format;           // MoneyFormat, the locale's notation
-    std::string quantity_format;        // QuantityFormat
+    std::filesystem::path temp_folder;    // TempFolder
+    std::string money_format;             // MoneyFormat, the locale's notation
+    std::string quantity_format;          // QuantityFormat
+    std::string application = "Bremora";  // the program and its version, as the saved files name it
 };
 
 // How a run ended, for the front end: the console's exit status, the window's last message.
@@ -69,6 +71,11 @@ struct Conversion {
     std::string money_format;           // MoneyFormat, in the locale's notation
     std::string quantity_format;        // QuantityFormat
     RunEnd end = RunEnd::Running;
+
+    // What the bill says of itself, for the run's report: its exchange phase as the reader read
+    // it ("83"), and the total it states, where it states one (GAEB DA XML: the bill's Totals).
+    std::string exchange_phase;
+    std::optional<double> declared_total;
 
     // Sheets created by CreateSheets/AddRulesSheet in this run.
     bool has_subtotals_sheet = false;

@@ -43,6 +43,7 @@ void ExcelSession::add_workbook() {
     require();
     auto wb = std::make_unique<Workbook>();
     wb->display_alerts = m_display_alerts;
+    wb->properties().application = m_application_name;
     for (int i = 0; i < m_sheets_in_new; ++i) wb->add_sheet();
     // New workbooks number their sheets from the left.
     auto sheets = wb->sheets_in_tab_order();

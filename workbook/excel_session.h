@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "workbook/errors.h"
@@ -33,6 +34,10 @@ public:
     void set_display_alerts(bool v);
     void set_sheets_in_new_workbook(int n);
     double InchesToPoints(double inches) const { return inches * 72.0; }
+    // Application.Name and .Version as one text ("Bremora 2.20.05"): the creating application of
+    // every workbook added from now on.
+    void set_application_name(std::string name) { m_application_name = std::move(name); }
+    const std::string& application_name() const { return m_application_name; }
 
     void add_workbook();  // Workbooks.Add with SheetsInNewWorkBook sheets
     int workbooks_count() const { return static_cast<int>(m_workbooks.size()); }
@@ -58,6 +63,7 @@ private:
     std::vector<std::unique_ptr<Workbook>> m_workbooks;
     Workbook* m_active = nullptr;
     std::string m_money_local, m_quantity_local;
+    std::string m_application_name = "Bremora";
 };
 
 }  // namespace workbook

@@ -1,10 +1,80 @@
 // SPDX-License-Identifier: MIT
 #include "workbook/finish.h"
 
+#include <fmt/format.h>
+
 #include "workbook/guarded.h"
+#include "workbook/text.h"
 
 namespace workbook {
 namespace {
+
+constexpr std::string_view kBillSubject = "Leistungsverzeichnis";
+
+// The first row below the caption row 7.
+constexpr int32_t kFirstBodyRow = 8;
+// Column F as wide as the total column of Teilsummen: a bill's total runs to millions, which the
+// item totals' width of 10 or 12 would show as "###".
+constexpr double kTotalColumnWidth = 15;
+// Enough for any bill name; the footer holds at most 255 characters in all.
+constexpr size_t kMaxBillNameCharacters = 100;
+
+// Control characters as blanks, blanks at both ends removed, cut to kMaxBillNameCharacters.
+std::string plain_name(std::string_view text) {
+    std::string out(text);
+    for (char& ch : out)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) ch = ' ';
+    return std::string(trim_ctl(utf8_prefix(trim_ctl(out), kMaxBillNameCharacters)));
+}
+
+void set_document_properties(Conversion& c, const std::string& name) {
+    DocumentProperties& d = c.book().properties();
+    d.title = name;
+    d.subject = std::string(kBillSubject);
+}
+
+// "&" starts a footer code; a literal one is written twice.
+std::string footer_text(std::string_view text) {
+    return replace_all(text, "&", "&&");
+}
+
+// A4 with the bill's name and the page count in the footer; the wide sheets one page wide and as
+// many pages tall as they need, in place of a fixed print scale.
+void print_pages(Sheet& s, const std::string& name) {
+    PageSetup& p = s.page_setup();
+    p.paper_size = kPaperA4;
+    if (equals_ci(s.name(), kPositionsteil) || equals_ci(s.name(), kHinweistext)) {
+        p.zoom = 0;
+        p.fit_to_pages_wide = 1;
+        p.fit_to_pages_tall = 0;
+    }
+    p.left_footer = footer_text(name);
+    p.right_footer = "Seite &P von &N";
+}
+
+void print_all_pages(Conversion& c, const std::string& name) {
+    for (Sheet* s : c.book().sheets_in_tab_order()) print_pages(*s, name);
+}
+
+// Below the last row of Positionsteil, after one empty row: the sum of column F over the item
+// rows, when the items carry totals (a GAEB 90 bill of phase 82 writes only their OZ).
+void grand_total_step(Conversion& c) {
+    Sheet& s = c.book().sheet(kPositionsteil);
+    const int32_t last = s.last_row();
+    bool totals = false;
+    for (int32_t row = kFirstBodyRow; row <= last && !totals; ++row)
+        totals = !s.value(row, 1).is_empty() && !s.value(row, 6).is_empty();
+    const int32_t total_row = last + 2;
+    // A sheet filled to its last rows has no room left for the total.
+    if (!totals || total_row > kMaxRow) return;
+    s.Select();
+    s.set_value(total_row, 2, kGrandTotalLabel);
+    s.set_formula(total_row, 6, fmt::format("=SUM($F${}:$F${})", kFirstBodyRow, last));
+    s.set_bold(total_row, 2, true);
+    s.set_bold(total_row, 6, true);
+    if (s.column_width(6).value_or(0) < kTotalColumnWidth) s.set_column_width(6, 6, kTotalColumnWidth);
+    c.ui.process_events();
+}
 
 void delete_quietly(Conversion& c, std::string_view name) {
     c.excel.set_display_alerts(false);
@@ -51,23 +121,26 @@ void notes_step(Conversion& c, const SheetRows& rows) {
 }
 
 void positions_step(Conversion& c, std::string_view inner_prefix, std::string_view outer_prefix,
-                    const FinishInfo& info) {
-    const bool gaeb90 = c.format == GaebFormat::Gaeb90;
+                    const FinishInfo& info, const std::string& name) {
+    guarded(c.ui, outer_prefix, [&] { grand_total_step(c); });
     guarded(c.ui, outer_prefix, [&] {
         Sheet& s = c.book().sheet(kPositionsteil);
         s.Select();
         guarded(c.ui, inner_prefix, [&] {
-            if (!gaeb90) c.ui.status("Seitenlayout-Formatierung..");
+            if (c.format != GaebFormat::Gaeb90) c.ui.status("Seitenlayout-Formatierung..");
             c.ui.status("Layout-Formatierung..");
+            print_all_pages(c, name);
             PageSetup& p = s.page_setup();
-            p.zoom = gaeb90 ? 75 : 65;
             p.orientation = 2;
             p.print_title_rows = "$7:$7";
             p.print_area = "$A:$F";
             p.center_horizontally = true;
             const double cm = c.excel.InchesToPoints(0.393700787401575);
             p.left_margin = p.right_margin = p.top_margin = p.bottom_margin = cm;
-            p.header_margin = p.footer_margin = c.excel.InchesToPoints(0);
+            p.header_margin = c.excel.InchesToPoints(0);
+            // The footer half a centimetre above the paper's edge, where a printer reaches it;
+            // the bottom margin of one centimetre leaves it room below the rows.
+            p.footer_margin = c.excel.InchesToPoints(0.196850393700787);
         });
         c.ui.status("Formatiere das Tabellenblatt \"Positionsteil\"..");
         s.window().zoom = c.options.CalcColumns ? 80 : 85;
@@ -97,7 +170,21 @@ void positions_step(Conversion& c, std::string_view inner_prefix, std::string_vi
 
 }  // namespace
 
+std::string bill_name(Conversion& c) {
+    if (const Sheet* s = c.book().find_sheet(kPositionsteil)) {
+        for (int32_t row = 1; row <= 5; ++row) {
+            if (trim_ctl(s->text(row, 1)) != "LV-Bezeichnung:") continue;
+            std::string name = plain_name(s->text(row, 2));
+            if (!name.empty()) return name;
+        }
+    }
+    const std::string file = c.input_path.filename().string();
+    return file == "-" ? std::string() : plain_name(file);
+}
+
 void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
+    const std::string name = bill_name(c);
+    set_document_properties(c, name);
     switch (c.format) {
         case GaebFormat::Gaeb90:
             guarded(c.ui, "Prozedur \"gaeblesen\", Abschnitt \"checkbox4\"\n\n",
@@ -119,7 +206,7 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
                 if (c.has_rules_sheet) fit_sheet(c, kRegelungen);
             });
             positions_step(c, "GAEB90-Modul, Layout-Formatierung\n\n",
-                           "Prozedur \"gaeblesen\", 2. Seiten-Layout\n\n", info);
+                           "Prozedur \"gaeblesen\", 2. Seiten-Layout\n\n", info, name);
             break;
         case GaebFormat::Gaeb2000:
             guarded(c.ui, "GAEB2000-Modul \"gaeb2k_run\", 1. Seiten-Layout\n\n", [&] {
@@ -128,7 +215,7 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
             });
             c.ui.busy_cursor(false);
             positions_step(c, "GAEB2000-Modul, Layout-Formatierung\n\n",
-                           "GAEB2000-Modul \"gaeb2k_run\", 2. Seiten-Layout\n\n", info);
+                           "GAEB2000-Modul \"gaeb2k_run\", 2. Seiten-Layout\n\n", info, name);
             break;
         default:
             guarded(c.ui, "XML-Modul, Formatierung der Teilsummentabelle\n\n",
@@ -136,7 +223,7 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
             guarded(c.ui, "XML-Modul, Formatierung der Hinweistexttabelle\n\n", [&] { notes_step(c, rows); });
             c.ui.busy_cursor(false);
             positions_step(c, "GAEB-XML, Layout-Formatierung\n\n", "XML-Modul, Seitenlayout-Formatierung\n\n",
-                           info);
+                           info, name);
             break;
     }
 
@@ -174,6 +261,9 @@ void FormatNachFehler(Conversion& c) {
             s.set_number_format(Range::columns(2, 2), c.money_format);
             s.select_cell(2, 1);
         }
+        const std::string name = bill_name(c);
+        set_document_properties(c, name);
+        print_all_pages(c, name);
         c.excel.set_visible(true);
     });
     c.end_program(RunEnd::Aborted);

@@ -5,6 +5,20 @@
 
 namespace workbook {
 
+SaveDisplay::~SaveDisplay() {
+    if (m_started) m_ui.progress_finish();
+}
+
+void SaveDisplay::operator()(int64_t done, int64_t total) {
+    if (!m_started) {
+        m_started = true;
+        m_ui.status("Arbeitsmappe wird gespeichert");
+        m_ui.progress_start(ProgressKind::Percent, total);
+    }
+    m_ui.progress_position(done);
+    m_ui.process_events();
+}
+
 std::string elapsed_text(std::chrono::milliseconds elapsed) {
     const long long seconds = elapsed.count() / 1000;
     return fmt::format("{} Min : {} Sek", seconds / 60, seconds % 60);
@@ -32,7 +46,10 @@ void RecordingFrontend::beep() {
     events.emplace_back("beep");
 }
 void RecordingFrontend::progress_start(ProgressKind kind, int64_t maximum) {
-    events.push_back(fmt::format("progress: {} {}", kind == ProgressKind::Bar ? "bar" : "marquee", maximum));
+    const char* name = kind == ProgressKind::Bar       ? "bar"
+                       : kind == ProgressKind::Marquee ? "marquee"
+                                                       : "percent";
+    events.push_back(fmt::format("progress: {} {}", name, maximum));
     progress_max = maximum;
     progress_pos = 0;
 }

@@ -11,7 +11,8 @@
 
 namespace workbook {
 
-enum class ProgressKind { Bar, Marquee };
+// Percent: a bar whose position is shown as a share of its maximum (the save of the workbook).
+enum class ProgressKind { Bar, Marquee, Percent };
 
 class Frontend {
 public:
@@ -46,6 +47,24 @@ public:
 
     // Let pending window messages run; cheap, called after every row.
     virtual void process_events() {}
+};
+
+// The save of the workbook as a phase of its own in the progress display: on the save's first
+// report the status "Arbeitsmappe wird gespeichert" and a bar in percent, moved by every report
+// (pending window messages run), removed again when the object goes. Pass it to the save as its
+// progress callback.
+class SaveDisplay {
+public:
+    explicit SaveDisplay(Frontend& ui) : m_ui(ui) {}
+    ~SaveDisplay();
+    SaveDisplay(const SaveDisplay&) = delete;
+    SaveDisplay& operator=(const SaveDisplay&) = delete;
+
+    void operator()(int64_t done, int64_t total);
+
+private:
+    Frontend& m_ui;
+    bool m_started = false;
 };
 
 // "2 Min : 5 Sek" for 125 seconds; whole seconds, truncated.

@@ -23,6 +23,7 @@ void PrepareWorkbook(ExcelSession& excel, Frontend& ui) {
 void open_session(ExcelSession& excel, Frontend& ui, const StartupValues& values) {
     const bool connected = guarded(ui, kStartFailed, [&] {
         excel.Connect();
+        excel.set_application_name(values.application);
         excel.set_locale_number_formats(values.money_format, values.quantity_format);
     });
     if (connected) PrepareWorkbook(excel, ui);
@@ -41,7 +42,10 @@ Sheet& add_named_sheet(Conversion& c, std::string_view name) {
 }  // namespace
 
 void create_positions_sheet(Conversion& c) {
-    c.book().sheet(1).set_name(std::string(kPositionsteil));
+    Sheet& s = c.book().sheet(1);
+    s.set_name(std::string(kPositionsteil));
+    // An item's text rows are grouped below the item row: its outline button belongs beside it.
+    s.outline_settings().summary_row_below = false;
 }
 
 void create_auxiliary_sheets(Conversion& c) {

@@ -12,11 +12,13 @@ namespace workbook {
 // Start-up: minimised application, one-sheet workbook, made visible. Reports its own failure
 // ("GAEB90-Modul, Starten von Excel\n\n" + class + " : " + message).
 void PrepareWorkbook(ExcelSession& excel, Frontend& ui);
-// The session set-up of every front end: connected, given the locale's number formats, then
-// PrepareWorkbook. A failed connection is reported like a failed PrepareWorkbook.
+// The session set-up of every front end: connected, given the locale's number formats and the
+// program's name and version for the files it saves, then PrepareWorkbook. A failed connection is reported
+// like a failed PrepareWorkbook.
 void open_session(ExcelSession& excel, Frontend& ui, const StartupValues& values);
 
-// Step 1 of CreateSheets: sheet 1 becomes "Positionsteil". Throws; the reader reports.
+// Step 1 of CreateSheets: sheet 1 becomes "Positionsteil", whose text groups have their summary
+// row, the item, above them. Throws; the reader reports.
 void create_positions_sheet(Conversion& c);
 // Steps 2 to 4: "Teilsummen", "Hinweistext", "Fehlerhafte Zeilen" (GAEB 90) as the options say.
 void create_auxiliary_sheets(Conversion& c);

@@ -49,14 +49,27 @@ struct CellValue {
     bool is_empty() const { return kind == CellKind::Empty; }
 };
 
+inline constexpr int kPaperA4 = 9;  // PageSetup.PaperSize, numbered as the spreadsheet application numbers it
+
 struct PageSetup {
-    int zoom = 100;
-    int orientation = 1;  // 1 portrait, 2 landscape
+    int zoom = 100;  // print scale in percent; 0 ("Zoom = False"): the fit to pages below decides
+    int fit_to_pages_wide = 1, fit_to_pages_tall = 1;  // with zoom 0; 0 pages: as many as needed
+    int paper_size = 0;                                // 0: the application's default paper
+    int orientation = 1;                               // 1 portrait, 2 landscape
+    // The three parts of the footer in footer codes: "&P" the page, "&N" the number of pages,
+    // "&&" an ampersand.
+    std::string left_footer, center_footer, right_footer;
     std::string print_title_rows;
     std::string print_area;
     bool center_horizontally = false;
     double left_margin = 54, right_margin = 54, top_margin = 72, bottom_margin = 72;  // points
     double header_margin = 21.6, footer_margin = 21.6;
+};
+
+// Outline.SummaryRow: whether the summary row of a group of rows stands below it (the
+// application's default) or above it, which puts the outline button beside the row above.
+struct OutlineSettings {
+    bool summary_row_below = true;
 };
 
 struct WindowSettings {
@@ -112,6 +125,8 @@ public:
     const PageSetup& page_setup() const { return m_page; }
     WindowSettings& window() { return m_window; }
     const WindowSettings& window() const { return m_window; }
+    OutlineSettings& outline_settings() { return m_outline_settings; }
+    const OutlineSettings& outline_settings() const { return m_outline_settings; }
 
     // What the saver and the tests read.
     struct Cell {
@@ -152,6 +167,7 @@ private:
     std::vector<std::optional<double>> m_column_widths;
     PageSetup m_page;
     WindowSettings m_window;
+    OutlineSettings m_outline_settings;
     std::pair<int32_t, int32_t> m_selected{1, 1};
 };
 

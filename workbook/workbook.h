@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -11,6 +12,14 @@
 #include "workbook/string_store.h"
 
 namespace workbook {
+
+// BuiltinDocumentProperties: what the saved file says about itself. The file's dates are fixed by
+// the saver, so that equal input gives equal files.
+struct DocumentProperties {
+    std::string title;
+    std::string subject;
+    std::string application;  // the program that made the file, with its version
+};
 
 class Workbook {
 public:
@@ -35,6 +44,9 @@ public:
     StringStore& strings() { return m_strings; }
     const StringStore& strings() const { return m_strings; }
 
+    DocumentProperties& properties() { return m_properties; }
+    const DocumentProperties& properties() const { return m_properties; }
+
     bool display_alerts = true;
     int deletions_with_alerts_on = 0;  // deletions that would have asked the user
 
@@ -43,6 +55,7 @@ private:
     Sheet* m_active = nullptr;
     std::vector<CellFormat> m_formats;  // id 0 = no explicit format
     StringStore m_strings;
+    DocumentProperties m_properties;
     int m_next_sheet_number = 1;
 };
 

@@ -433,7 +433,8 @@ std::optional<std::filesystem::path> TForm1::save_workbook(const std::filesystem
     QApplication::setOverrideCursor(Qt::WaitCursor);
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
-            workbook::xlsx::save(*m_excel, *m_excel->result(), target);
+            workbook::SaveDisplay shown(*m_ui);
+            workbook::xlsx::save(*m_excel, *m_excel->result(), target, workbook::xlsx::Existing::Keep, shown);
             QApplication::restoreOverrideCursor();
             return target;
         } catch (const std::bad_alloc&) {
@@ -458,7 +459,12 @@ void TForm1::finish_conversion(workbook::RunEnd end, const std::filesystem::path
     m_ui->busy_cursor(false);
     if (end == workbook::RunEnd::Aborted) m_ui->status("Konvertierung abgebrochen..");
     std::optional<std::filesystem::path> saved;
-    if (m_excel->result()) saved = save_workbook(input);
+    if (m_excel->result()) {
+        saved = save_workbook(input);
+        m_ui->elapsed_stop();
+        m_ui->status(end == workbook::RunEnd::Aborted ? "Konvertierung abgebrochen.."
+                                                      : "Konvertierung abgeschlossen..");
+    }
     // The platform's stand-in for leaving the workbook open and visible in Excel.
     if (saved) m_desktop.open_url(QUrl::fromLocalFile(from_path(*saved)));
     ShowMe();

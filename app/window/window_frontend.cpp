@@ -71,8 +71,10 @@ void WindowFrontend::beep() {
 }
 
 void WindowFrontend::progress_start(workbook::ProgressKind kind, int64_t maximum) {
+    // The save follows the conversion's display, which it gives back when it is over.
+    m_kind_before_save = kind == workbook::ProgressKind::Percent ? m_kind : kind;
     m_kind = kind;
-    if (kind == workbook::ProgressKind::Bar) {
+    if (kind != workbook::ProgressKind::Marquee) {
         // A maximum of 0 (GAEB 2000 before its line count is known) shows a busy bar.
         m_form.ProgressBar1->setRange(0, bar_value(maximum));
         m_form.ProgressBar1->setValue(0);
@@ -105,6 +107,9 @@ void WindowFrontend::progress_position(int64_t position) {
 }
 
 void WindowFrontend::progress_finish() {
+    // After the save the strip of a GAEB DA XML run shows its finished state again.
+    if (m_kind == workbook::ProgressKind::Percent && m_kind_before_save == workbook::ProgressKind::Marquee)
+        m_form.Gauge1->show();
     if (m_kind == workbook::ProgressKind::Marquee) {
         m_form.Timer1->stop();
         m_form.Timer2->stop();

@@ -48,6 +48,7 @@ public:
 private:
     TForm1& m_form;
     workbook::ProgressKind m_kind = workbook::ProgressKind::Bar;
+    workbook::ProgressKind m_kind_before_save = workbook::ProgressKind::Bar;
     bool m_in_run = false;
     bool m_busy = false;
     bool m_elapsed_stopped = false;

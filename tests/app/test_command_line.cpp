@@ -2,6 +2,7 @@
 // The console program's command line and output names.
 #include <gtest/gtest.h>
 
+#include "app/batch.h"
 #include "app/command_line.h"
 #include "app/console_frontend.h"
 #include "app/version.h"
@@ -41,16 +42,55 @@ TEST(CommandLine, UsageErrorsAreToldInGerman) {
         std::vector<std::string> args;
         const char* error;
     };
-    for (const Case& c : {Case{{}, "Es wurde keine Eingabedatei angegeben."},
-                          Case{{"--farbe", "a"}, "Unbekannte Option: --farbe"},
-                          Case{{"--regelungen=vielleicht", "a"},
-                               "--regelungen erwartet \"ja\" oder \"nein\", nicht \"vielleicht\"."},
-                          Case{{"a", "-o"}, "-o erwartet einen Dateinamen."},
-                          Case{{"a", "b"}, "Es ist nur eine Eingabedatei erlaubt: b"}}) {
+    for (const Case& c :
+         {Case{{}, "Es wurde keine Eingabedatei angegeben."},
+          Case{{"--farbe", "a"}, "Unbekannte Option: --farbe"},
+          Case{{"--regelungen=vielleicht", "a"},
+               "--regelungen erwartet \"ja\" oder \"nein\", nicht \"vielleicht\"."},
+          Case{{"a", "-o"}, "-o erwartet einen Dateinamen."},
+          Case{{"a", "b", "-o", "x.xlsx"},
+               "-o gilt nur für eine einzige Eingabedatei; für mehrere Eingaben "
+               "--ausgabeordner angeben."},
+          Case{{"--rekursiv", "ordner", "-o", "x.xlsx"},
+               "-o gilt nur für eine einzige Eingabedatei; für mehrere Eingaben "
+               "--ausgabeordner angeben."},
+          Case{{"a", "-o", "x.xlsx", "--ausgabeordner", "aus"},
+               "-o und --ausgabeordner schließen einander aus."},
+          Case{{"a", "-", "--ausgabeordner", "aus"},
+               "Die Standardeingabe (-) geht nur als einzige Eingabe und ohne --rekursiv."},
+          Case{{"-j", "0", "a", "b"}, "-j erwartet eine Zahl von 1 bis 256, nicht \"0\"."},
+          Case{{"-jx", "a", "b"}, "-j erwartet eine Zahl von 1 bis 256, nicht \"x\"."},
+          Case{{"a", "b", "--parallel=257"}, "-j erwartet eine Zahl von 1 bis 256, nicht \"257\"."},
+          Case{{"a", "--bericht"}, "--bericht erwartet einen Dateinamen."},
+          Case{{"a", "--ausgabeordner="}, "--ausgabeordner erwartet einen Ordner."}}) {
+        SCOPED_TRACE(c.error);
         EXPECT_EQ(parse_command_line(c.args).error, c.error);
     }
     EXPECT_TRUE(parse_command_line({"--help"}).help);
     EXPECT_EQ(parse_command_line({"--help"}).error, "");
+}
+
+TEST(CommandLine, SeveralInputsMakeABatch) {
+    const app::CommandLine single = parse_command_line({"lv.d83", "--bericht", "-", "--leise"});
+    EXPECT_EQ(single.error, "");
+    EXPECT_FALSE(single.batch());
+    EXPECT_EQ(single.report, "-");
+    EXPECT_TRUE(single.quiet);
+    EXPECT_FALSE(single.jobs.has_value());
+
+    const app::CommandLine batch = parse_command_line({"-j3", "a.d83", "--rekursiv", "--bericht=r.json",
+                                                       "--ausgabeordner", "aus", "--", "-b.p83", "ordner"});
+    EXPECT_EQ(batch.error, "");
+    EXPECT_TRUE(batch.batch());
+    EXPECT_EQ(batch.inputs, (std::vector<std::filesystem::path>{"a.d83", "-b.p83", "ordner"}));
+    EXPECT_EQ(batch.input, "a.d83");
+    EXPECT_EQ(batch.jobs, 3);
+    EXPECT_EQ(batch.report, "r.json");
+    EXPECT_EQ(batch.folder, "aus");
+    EXPECT_TRUE(parse_command_line({"--rekursiv", "ordner"}).batch());
+    EXPECT_EQ(parse_command_line({"a", "b", "-j", "2"}).jobs, 2);
+    EXPECT_EQ(parse_command_line({"a", "b", "--parallel", "4"}).jobs, 4);
+    EXPECT_EQ(parse_command_line({"a", "b", "--parallel=256"}).jobs, 256);
 }
 
 TEST(CommandLine, DerivedOutputNeverOverwrites) {
@@ -61,6 +101,16 @@ TEST(CommandLine, DerivedOutputNeverOverwrites) {
     EXPECT_EQ(app::derived_output(dir / "lv.d83"), dir / "lv (3).xlsx");
     // An input that is itself an .xlsx is never the output.
     EXPECT_EQ(app::derived_output(dir / "lv.xlsx"), dir / "lv (3).xlsx");
+    // In another folder under the input's name.
+    EXPECT_EQ(app::derived_output("anderswo/lv.d83", dir), dir / "lv (3).xlsx");
+    EXPECT_EQ(app::derived_output("anderswo/neu.p83", dir), dir / "neu.xlsx");
+}
+
+TEST(CommandLine, FolderSearchTakesTheExtensionsTheReadersRead) {
+    for (const char* name : {"a.d81", "a.D84", "a.p81", "A.P83", "a.p84", "a.x80", "a.X84", "a.off", "a.OFF"})
+        EXPECT_TRUE(app::gaeb_file_name(name)) << name;
+    for (const char* name : {"a.d85", "a.p82", "a.x85", "a.xlsx", "a.json", "d83", "a.d83.bak"})
+        EXPECT_FALSE(app::gaeb_file_name(name)) << name;
 }
 
 TEST(ConsoleFrontend, CarriageReturnsAndLineFeedsBreakLines) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <random>
@@ -50,15 +51,16 @@ TEST(Gaeb2000Workbook, WorkbooksMatchTheReviewedDumps) {
         {"gaeb2000/bereiche_drei_ebenen", fixture("bereiche_drei_ebenen.p83"), {"--teilsummen"}},
         // Items beside the inner ranges where they stand; items outside any range after the last.
         {"gaeb2000/positionen_ausserhalb", fixture("positionen_ausserhalb.p83"), {"--teilsummen"}},
-        // No ranges: the items follow the header; no LVGlied, so mask and column A are empty; no
-        // subtotal, so the sheet "Teilsummen" is deleted.
+        // No ranges: the items follow the header; no LVGlied, so the mask is empty and column A
+        // holds the numbers as they stand; no subtotal, so the sheet "Teilsummen" is deleted.
         {"gaeb2000/ohne_bereiche", fixture("ohne_bereiche.p83"), {"--teilsummen"}},
-        // No LVGlied: the numbers are empty. An inner range without items and a range without
-        // designation get no heading; the items of the latter are still written.
+        // No LVGlied: the numbers stand as in the file. An inner range without items and a range
+        // without designation get no heading; the items of the latter are still written.
         {"gaeb2000/bereiche_ohne_maske", fixture("bereiche_ohne_maske.p83"), {"--teilsummen"}},
-        // A short text over three lines; pictures, &#128;, TB61, Feld80, &#91;, &#93; and \tab
-        // cleaned from long texts; sub-items in purple; one group over each item's long text with
-        // its sub-items, none for an item without "[Langtext]".
+        // A short text over three lines joined with blanks; pictures, TB61 and Feld80 cleaned from
+        // long texts, &#128; (the euro sign), &#91; and &#93; decoded, \tab a blank; sub-items in
+        // purple; one group over each item's long text with its sub-items, none for an item without
+        // "[Langtext]".
         {"gaeb2000/langtext_rtf", fixture("langtext_rtf.p83"), {}},
         {"gaeb2000/langtext_rtf_nur_kurztexte", fixture("langtext_rtf.p83"), {"--nur-kurztexte"}},
         // Additional texts (a later title replaces the earlier one), main notes and the range notes,
@@ -67,6 +69,36 @@ TEST(Gaeb2000Workbook, WorkbooksMatchTheReviewedDumps) {
         {"gaeb2000/hinweise_ohne_hinweistext", fixture("hinweise.p83"), {}},
         // The bid layout of phase 84: prices from the file, the quantity from the total.
         {"gaeb2000/angebot", fixture("angebot.p84"), {}},
+    });
+}
+
+TEST(Gaeb2000Workbook, NothingOfTheBillIsLostOrGlued) {
+    testsupport::expect_golden_runs({
+        // Long-text lines of over 5,000 characters, plain and RTF, come out whole.
+        {"gaeb2000/langtext_ueber_4096_zeichen", fixture("langtext_ueber_4096_zeichen.p83"), {}},
+        // Bookmarks, a field's instruction, annotations, a footnote, headers, footers, document
+        // information and hidden text give no text; the field's result stays; table cells are
+        // separated by " | ", each row on a line of its own.
+        {"gaeb2000/rtf_unsichtbares", fixture("rtf_unsichtbares.p83"), {}},
+        // A tab is a blank, in short and long texts and in notes, plain and RTF.
+        {"gaeb2000/tabulatoren", fixture("tabulatoren.p83"), {"--hinweistext"}},
+        // A short text over two lines: joined with a blank; in RTF the source line break is no text.
+        {"gaeb2000/kurztext_zwei_zeilen", fixture("kurztext_zwei_zeilen.p83"), {}},
+        // A line break of the RTF source inside a word or after a control word is no text.
+        {"gaeb2000/rtf_zeilenumbruch_im_wort", fixture("rtf_zeilenumbruch_im_wort.p83"), {}},
+        // A note whose text does not end its line: the next range heading still has a row of its own.
+        {"gaeb2000/hinweise_ohne_zeilenende", fixture("hinweise_ohne_zeilenende.p83"), {"--hinweistext"}},
+        // Character references decoded in the header, additional texts, notes, range designations,
+        // subtotal labels, units, short and long texts.
+        {"gaeb2000/zeichenreferenzen", fixture("zeichenreferenzen.p83"), {"--hinweistext", "--teilsummen"}},
+        // Fixed-width numbers with blanks (mask 113): every level without blanks, padded with zeros,
+        // in column A, in the headings and on "Teilsummen".
+        {"gaeb2000/oz_mit_leerstellen", fixture("oz_mit_leerstellen.p83"), {"--teilsummen"}},
+        // A quantity and a unit price that are no numbers: each costs only itself, the message names
+        // the item.
+        {"gaeb2000/werte_ungueltig", fixture("werte_ungueltig.p83"), {}},
+        // The bill's name is the "[Bez]" of LVInfo itself, not that of an LVGlied block before it.
+        {"gaeb2000/lv_bezeichnung_nach_lvglied", fixture("lv_bezeichnung_nach_lvglied.p83"), {}},
     });
 }
 
@@ -260,4 +292,55 @@ TEST(Gaeb2000Samples, EverySampleConverts) {
         ++converted;
     }
     EXPECT_GT(converted, 0);
+}
+
+TEST(Gaeb2000Samples, LongTextsComeOutWholeAndClean) {
+    // Every word of every item's long text, read by an independent plain reading of the bill, in
+    // the item's rows in order; no cell with an RTF control word, a brace, a bookmark name or an
+    // undecoded character reference.
+    if (!testsupport::have_samples()) GTEST_SKIP() << "no sample folder " << testsupport::samples_dir();
+    const fs::path checker = fs::path(BREMORA_SOURCE_DIR) / "tests" / "gaeb2000" / "long_text_words.py";
+    int checked = 0;
+    for (const auto& entry : fs::directory_iterator(testsupport::samples_dir() / "gaeb2000")) {
+        SCOPED_TRACE(entry.path().filename().string());
+        const fs::path dir = testsupport::fresh_dir();
+        const auto run = testsupport::run_cli(
+            {entry.path().string(), "--hinweistext", "--teilsummen", "-o", (dir / "lv.xlsx").string()});
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        const std::string command = "/usr/bin/python3 '" + checker.string() + "' '" + entry.path().string() +
+                                    "' '" + (dir / "lv.xlsx").string() + "' > '" +
+                                    (dir / "faults.txt").string() + "' 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << testsupport::read_file(dir / "faults.txt");
+        ++checked;
+    }
+    EXPECT_GT(checked, 0);
+}
+
+TEST(Gaeb2000Samples, OrdinalNumbersReadAsInTheXmlWorkbookOfTheSameBill) {
+    if (!testsupport::have_samples()) GTEST_SKIP() << "no sample folder " << testsupport::samples_dir();
+    auto column_a = [](const fs::path& bill) {
+        auto run = testsupport::convert_in_memory(bill, {});
+        EXPECT_EQ(run.end, workbook::RunEnd::Completed);
+        std::vector<std::string> numbers;
+        const workbook::Sheet& s = run.book().sheet(workbook::kPositionsteil);
+        for (int32_t row = 8; row <= s.last_row(); ++row)
+            if (!s.text(row, 1).empty()) numbers.push_back(s.text(row, 1));
+        return numbers;
+    };
+    const fs::path samples = testsupport::samples_dir();
+    const std::vector<std::string> bills = {
+        "ddrw__LV_Los01", "ddrw__LV_Los02", "ddrw__1561 - 02_ROHBAUARBEITEN",
+        "ddrw__1561 - 03_ZIMMERERARBEITEN", "ddrw__1561 - 07_FLACHDACHABDICHTUNGSARBEITEN"};
+    int compared = 0;
+    for (const std::string& bill : bills) {
+        SCOPED_TRACE(bill);
+        const fs::path p83 = samples / "gaeb2000" / (bill + ".P83");
+        const fs::path x83 = samples / "xml" / (bill + ".X83");
+        if (!fs::exists(p83) || !fs::exists(x83)) continue;
+        const std::vector<std::string> from_2000 = column_a(p83);
+        EXPECT_FALSE(from_2000.empty());
+        EXPECT_EQ(from_2000, column_a(x83));
+        ++compared;
+    }
+    EXPECT_EQ(compared, static_cast<int>(bills.size()));
 }

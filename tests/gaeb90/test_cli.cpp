@@ -36,6 +36,41 @@ TEST(Gaeb90Cli, WorkbooksMatchTheReviewedDumps) {
     });
 }
 
+TEST(Gaeb90Cli, NothingInTheBillIsLost) {
+    // One small bill per way a bill once lost items, texts or totals.
+    testsupport::expect_golden_runs({
+        // Phase 84: texts below their item, not over its short text.
+        {"gaeb90/angebot_langtexte", fixture("angebot_langtexte.d84"), {}, 0},
+        // Phase 84: an item without unit price, or without price record, keeps its row.
+        {"gaeb90/angebot_ohne_preis", fixture("angebot_ohne_preis.d84"), {}, 0},
+        // Phase 84: subtotals and the grand total sum the item rows.
+        {"gaeb90/angebot_summen", fixture("angebot_summen.d84"), {"--teilsummen"}, 0},
+        // Phase 84: quantity, unit and kind label of the item record; no division by a price of 0.
+        {"gaeb90/angebot_menge_einheit", fixture("angebot_menge_einheit.d84"), {}, 0},
+        // A title continued in a second record: one row, one subtotal label.
+        {"gaeb90/gruppentitel_zweizeilig",
+         fixture("gruppentitel_zweizeilig.d83"),
+         {"--teilsummen", "--hinweistext"},
+         0},
+        // Notes without the notes sheet: named once at the end.
+        {"gaeb90/hinweistext_verborgen", fixture("hinweistext_verborgen.d83"), {}, 0},
+        // No record 03: header block and caption row all the same.
+        {"gaeb90/ohne_auftraggeber", fixture("ohne_auftraggeber.d81"), {}, 0},
+        // Right-aligned OZ fields: numbers without blanks, padded with zeros.
+        {"gaeb90/oz_mit_leerstellen",
+         fixture("oz_mit_leerstellen.d83"),
+         {"--teilsummen", "--hinweistext"},
+         0},
+        // Fields padded with blanks: none of them reaches a cell.
+        {"gaeb90/leerstellen_am_ende",
+         fixture("leerstellen_am_ende.d83"),
+         {"--regelungen=ja", "--hinweistext"},
+         0},
+        // A group without title record still has its subtotal.
+        {"gaeb90/gruppe_ohne_titel", fixture("gruppe_ohne_titel.d83"), {"--teilsummen"}, 0},
+    });
+}
+
 TEST(Gaeb90Cli, DamagedInputGetsAClearMessageAndNeverACrash) {
     std::mt19937 rng(90);
     std::string binary(4096, '\0');

@@ -80,7 +80,8 @@ TEST(OzMask, GroupOzIsCutIntoItsLevels) {
         {"1122PPPP", "0102", "01.02"},
         {"1122PPPP", "010", ""},  // matches no sum of level widths
         {"PPPP", "01", ""},       // a mask without levels
-        {"11PPPPI", " 1", " 1"},  // a leading blank is part of the OZ
+        {"11PPPPI", " 1", "01"},  // a leading blank counts for the length, then gives way to a zero
+        {"1122PPPP", " 1 2", "01.02"},
         {"112233PPP", "010203", "01.02.03"},
         {"1234PPPP", "1234", "1.2.3.4"},
         {"1234PPPP", "123", "1.2.3"},
@@ -103,8 +104,9 @@ TEST(OzMask, ItemOzGetsItsLevelSeparators) {
         {"PPPP", "0010     ", "0010"},
         {"11223PPPP", "010230010", "01.02.3.0010"},
         {"1234PPPPI", "12340010B", "1.2.3.4.0010.B"},
-        {"11PPPPI00", " 1  10   ", " 1.  10"},  // as a real exporter writes it
-        {"1122PPPPI", "0102", "01.02."},        // the line ends inside the OZ
+        {"11PPPPI00", " 1  10   ", "01.0010"},  // right-aligned fields, as a real exporter writes them
+        {"1122PPPPI", " 1 2  10A", "01.02.0010.A"},
+        {"1122PPPPI", "0102", "01.02."},  // the line ends inside the OZ
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mask + " / " + c.oz_field);

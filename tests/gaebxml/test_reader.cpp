@@ -181,7 +181,9 @@ TEST(XmlReader, ItemListDirectlyInTheTopBody) {
     options.SubtotalsSheet = true;
     auto c = convert_bytes(bill.xml(), options);
     EXPECT_EQ(cell(c, "Positionsteil", 8, 1), "0007");
-    EXPECT_EQ(c.book().sheet("Positionsteil").last_row(), 8);
+    // The item, then an empty row and the bill's total.
+    EXPECT_EQ(cell(c, "Positionsteil", 10, 2), "Summe Leistungsverzeichnis");
+    EXPECT_EQ(c.book().sheet("Positionsteil").last_row(), 10);
     EXPECT_EQ(c.book().find_sheet("Teilsummen"), nullptr);  // no subtotal: deleted when empty
 }
 

@@ -38,11 +38,12 @@ man_status=$(sed -n '/^\.SH RÜCKGABEWERT/,/^\.SH /p' "$man_cli" | grep -E '^\.B
     fail "Rückgabewerte: --help nennt $(echo $help_status), bremora-cli.1 nennt $(echo $man_status)"
 
 # What the completion offers: options, GAEB files in any case and folders for the input,
-# workbooks after -o, the answers of --regelungen.
+# workbooks after -o, reports after --bericht, folders after --ausgabeordner, numbers after -j,
+# the answers of --regelungen.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/ordner"
-touch "$work"/{lv.d83,LV.D84,b.p84,c.p82,x.X80,d.d85,e.off,notiz.txt,mappe.xlsx}
+touch "$work"/{lv.d83,LV.D84,b.p84,c.p82,x.X80,d.d85,e.off,notiz.txt,mappe.xlsx,bericht.json}
 complete_words() {
     (cd "$work" && bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
         _bremora_cli; printf "%s\n" "${COMPREPLY[@]}" | sort | paste -sd " "' _ "$completion" "$@")
@@ -59,6 +60,9 @@ check_completion "--teilsummen" bremora-cli --teil
 check_completion "--regelungen=" bremora-cli --reg
 check_completion "ja nein" bremora-cli --regelungen "=" ""
 check_completion "mappe.xlsx ordner" bremora-cli lv.d83 -o ""
+check_completion "bericht.json ordner" bremora-cli --bericht ""
+check_completion "ordner" bremora-cli --ausgabeordner ""
+check_completion "1" bremora-cli -j 1
 check_completion "" bremora-cli -- --teil
 
 # The man pages render without a warning.

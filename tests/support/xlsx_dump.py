@@ -12,9 +12,14 @@ Output, deterministic, sheets in tab order:
         f formula: value is the formula, then <TAB> and the cached result
         with --styles one more field: bold color=RRGGBB fill=RRGGBB border align=... fmt=...
     Sheet!row:N<TAB>outline=L                         rows inside an outline group
-with --setup, per sheet:
+with --setup, after #active the document's title and subject:
+    #properties<TAB>title=LV Rohbau | subject=Leistungsverzeichnis
+and per sheet:
     Sheet!view<TAB>zoom=80 freeze=A8 selection=A1
-    Sheet!print<TAB>orientation=landscape scale=65 titles=$7:$7 area=$A:$F center=horizontal
+    Sheet!outline<TAB>summary=above                    when summary rows stand above their groups
+    Sheet!print<TAB>orientation=landscape paper=9 fit=1x0 titles=$7:$7 area=$A:$F center=horizontal
+        (scale=65 for a fixed print scale; fit=WxH pages wide and tall, 0 as many as needed)
+    Sheet!footer<TAB>left=LV Rohbau | right=Seite &P von &N     the footer's parts, when it has one
     Sheet!margins<TAB>left=.. right=.. top=.. bottom=.. header=.. footer=..   (inches)
     Sheet!col:E<TAB>width=10 <styles as above>        columns with a width or a format
 Texts show what a spreadsheet shows: the file format's escapes "_xHHHH_" decoded (openpyxl
@@ -140,9 +145,19 @@ def dump_setup(ws, out):
         active_cell = view.selection[-1].activeCell
     parts.append("selection=" + active_cell)
     out.append("%s!view\t%s" % (ws.title, " ".join(parts)))
+    outline = ws.sheet_properties.outlinePr
+    if outline is not None and outline.summaryBelow is False:
+        out.append("%s!outline\tsummary=above" % ws.title)
 
     setup = ws.page_setup
     parts = ["orientation=" + (setup.orientation or "portrait")]
+    if setup.paperSize:
+        parts.append("paper=%s" % setup.paperSize)
+    fit = ws.sheet_properties.pageSetUpPr
+    if fit is not None and fit.fitToPage:
+        wide = 1 if setup.fitToWidth is None else setup.fitToWidth
+        tall = 1 if setup.fitToHeight is None else setup.fitToHeight
+        parts.append("fit=%sx%s" % (wide, tall))
     if setup.scale:
         parts.append("scale=%s" % setup.scale)
     if ws.print_title_rows:
@@ -153,6 +168,11 @@ def dump_setup(ws, out):
     if ws.print_options.horizontalCentered:
         parts.append("center=horizontal")
     out.append("%s!print\t%s" % (ws.title, " ".join(parts)))
+    footer = ws.oddFooter
+    parts = ["%s=%s" % (name, escape(part.text)) for name, part in
+             (("left", footer.left), ("center", footer.center), ("right", footer.right)) if part.text]
+    if parts:
+        out.append("%s!footer\t%s" % (ws.title, " | ".join(parts)))
 
     m = ws.page_margins
     out.append("%s!margins\tleft=%s right=%s top=%s bottom=%s header=%s footer=%s" % (
@@ -187,6 +207,9 @@ def main(argv):
     book = openpyxl.load_workbook(args[0])
     values = openpyxl.load_workbook(args[0], data_only=True)
     out = ["#sheets " + ",".join(book.sheetnames), "#active " + book.active.title]
+    if "--setup" in flags and (book.properties.title or book.properties.subject):
+        out.append("#properties\ttitle=%s | subject=%s" % (escape(book.properties.title or ""),
+                                                            escape(book.properties.subject or "")))
     for ws in book.worksheets:
         dump_cells(ws, values[ws.title], "--styles" in flags, out)
         if "--setup" in flags:

@@ -2,8 +2,11 @@
 // Sheet layout, row kinds, price formulas and the finishing pass.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/support/test_support.h"
 #include "workbook/finish.h"
+#include "workbook/formula.h"
 #include "workbook/layout.h"
 #include "workbook/rows.h"
 
@@ -19,8 +22,9 @@ struct Fixture {
     SheetRows rows;
     RowKinds kinds{c, rows};
 
-    explicit Fixture(GaebFormat format, ConversionOptions options = {}, bool prepare_positions = true)
-        : c(excel, ui, testsupport::startup_values(), format, options, {}) {
+    explicit Fixture(GaebFormat format, ConversionOptions options = {}, bool prepare_positions = true,
+                     const std::filesystem::path& input = {})
+        : c(excel, ui, testsupport::startup_values(), format, options, input) {
         excel.Connect();
         PrepareWorkbook(excel, ui);
         CreateSheets(c);
@@ -255,29 +259,34 @@ TEST(Finish, PositionsSheetLayoutPerFormat) {
     struct Case {
         GaebFormat format;
         int mask_length;
-        int print_zoom;
         double a, b, c;
         const char* completion;
     };
-    for (const Case& k : {Case{GaebFormat::Gaeb90, 0, 75, 20, 100, 12,
+    for (const Case& k : {Case{GaebFormat::Gaeb90, 0, 20, 100, 12,
                                "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."},
-                          Case{GaebFormat::Gaeb2000, 0, 65, 20, 150, 12,
+                          Case{GaebFormat::Gaeb2000, 0, 20, 150, 12,
                                "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."},
-                          Case{GaebFormat::Xml, 7, 65, 23, 146, 10,
+                          Case{GaebFormat::Xml, 7, 23, 146, 10,
                                "Konvertierung abgeschlossen.\r\rDas Programm wird jetzt beendet."},
-                          Case{GaebFormat::Xml, 6, 65, 18, 146, 10,
+                          Case{GaebFormat::Xml, 6, 18, 146, 10,
                                "Konvertierung abgeschlossen.\r\rDas Programm wird jetzt beendet."}}) {
         SCOPED_TRACE(testing::Message() << static_cast<int>(k.format) << " mask " << k.mask_length);
         Fixture fx(k.format);
         FinishWorkbook(fx.c, fx.rows, {k.mask_length});
         const Sheet& p = fx.sheet(kPositionsteil);
-        EXPECT_EQ(p.page_setup().zoom, k.print_zoom);
+        // One page wide and as many tall as needed, on A4, in place of a fixed print scale.
+        EXPECT_EQ(p.page_setup().zoom, 0);
+        EXPECT_EQ(p.page_setup().fit_to_pages_wide, 1);
+        EXPECT_EQ(p.page_setup().fit_to_pages_tall, 0);
+        EXPECT_EQ(p.page_setup().paper_size, kPaperA4);
         EXPECT_EQ(p.page_setup().orientation, 2);
         EXPECT_EQ(p.page_setup().print_title_rows, "$7:$7");
         EXPECT_EQ(p.page_setup().print_area, "$A:$F");
         EXPECT_TRUE(p.page_setup().center_horizontally);
         EXPECT_NEAR(p.page_setup().left_margin, 28.3465, 1e-3);
         EXPECT_EQ(p.page_setup().header_margin, 0);
+        EXPECT_NEAR(p.page_setup().footer_margin, 14.1732, 1e-3);  // half a centimetre
+        EXPECT_FALSE(p.outline_settings().summary_row_below);
         EXPECT_EQ(p.window().zoom, 80);
         EXPECT_EQ(p.window().split_row, 7);
         EXPECT_TRUE(p.window().freeze_panes);
@@ -291,12 +300,141 @@ TEST(Finish, PositionsSheetLayoutPerFormat) {
 }
 
 TEST(Finish, AbortTidiesWhatExists) {
-    Fixture fx(GaebFormat::Gaeb2000, all_sheets());
+    Fixture fx(GaebFormat::Gaeb2000, all_sheets(), true, "lv.p83");
     fx.sheet(kTeilsummen).set_value(2, 1, "LV-Bereich 01.");
+    fx.kinds.ItemRow({"01.0010", "*** Normalposition", 1.0, "St", 2.0, false});
+    const int32_t last = fx.sheet(kPositionsteil).last_row();
     FormatNachFehler(fx.c);
     EXPECT_EQ(fx.c.end, RunEnd::Aborted);
     EXPECT_EQ(fx.sheet(kTeilsummen).column_width(2), 10);
     EXPECT_EQ(fx.sheet(kTeilsummen).selected_cell(), std::make_pair(2, 1));
     EXPECT_TRUE(fx.excel.visible());
     EXPECT_TRUE(fx.ui.messages.empty());
+    // A partial bill gets no total, but prints like a whole one.
+    EXPECT_EQ(fx.sheet(kPositionsteil).last_row(), last);
+    for (const Sheet* s : fx.excel.result()->sheets_in_tab_order()) {
+        EXPECT_EQ(s->page_setup().paper_size, kPaperA4) << s->name();
+        EXPECT_EQ(s->page_setup().left_footer, "lv.p83") << s->name();
+    }
+    EXPECT_EQ(fx.sheet(kPositionsteil).page_setup().fit_to_pages_tall, 0);
+    EXPECT_EQ(fx.excel.result()->properties().title, "lv.p83");
+}
+
+// The bill's total below the last row, after one empty row, wherever an item row carries a total
+// in column F: a formula in the calculation layout, a number in the bid layout; never in a bill
+// whose items hold only their OZ (GAEB 90, phase 82).
+TEST(Finish, GrandTotalBelowTheLastRowWhereItemsCarryTotals) {
+    struct Case {
+        const char* what;
+        GaebFormat format;
+        std::function<void(RowKinds&)> body;
+        int32_t total_row;  // 0: none
+        double total;
+    };
+    const Case cases[] = {
+        {"calculation layout", GaebFormat::Gaeb2000,
+         [](RowKinds& k) {
+             k.HierarchyRow("LV-Bereich 01. Rohbau");                                 // row 8
+             k.ItemRow({"01.0010", "*** Normalposition", 12.5, "m2", 19.99, false});  // row 9
+             k.TextRow("Langtext", true);                                             // row 10
+             k.ItemRow({"01.0020", "*** Bedarfsposition", 3.0, "St", 4.0, true});     // row 11
+             k.ItemRow({"01.0030", "*** Normalposition", 3.0, "St", 1.005, false});   // row 12
+             k.TextRow("Langtext", true);                                             // row 13
+         },
+         15, 249.88 + 3.03},
+        {"bid layout", GaebFormat::Gaeb90,
+         [](RowKinds& k) {
+             k.item_oz(8, "01.0010");
+             k.item_number(8, 5, 2.5);
+             k.item_number(8, 6, 100.25);
+             k.item_oz(9, "01.0020");
+             k.item_number(9, 6, 0.5);
+         },
+         11, 100.75},
+        {"items with their OZ only", GaebFormat::Gaeb90,
+         [](RowKinds& k) {
+             k.item_oz(8, "01.0010");
+             k.TextRow("Kurztext", false);
+         },
+         0, 0},
+        {"items without total only", GaebFormat::Xml,
+         [](RowKinds& k) {
+             k.ItemRow({"01.0010", "*** Bedarfsposition ohne G-Preis", 1.0, "St", 5.0, true});
+         },
+         0, 0},
+        {"no items", GaebFormat::Xml, [](RowKinds& k) { k.HierarchyRow("LV-Bereich 01."); }, 0, 0},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        Fixture fx(k.format);
+        WriteColumnHeaderRow(fx.c, fx.rows);
+        k.body(fx.kinds);
+        const int32_t last = fx.sheet(kPositionsteil).last_row();
+        FinishWorkbook(fx.c, fx.rows);
+        const Sheet& p = fx.sheet(kPositionsteil);
+        if (k.total_row == 0) {
+            EXPECT_EQ(p.last_row(), last);
+            EXPECT_EQ(p.column_width(6), k.format == GaebFormat::Gaeb90 ? 12 : 10);
+            continue;
+        }
+        ASSERT_EQ(k.total_row, last + 2);
+        EXPECT_EQ(p.last_row(), k.total_row);
+        EXPECT_EQ(p.text(k.total_row - 1, 2), "");
+        EXPECT_EQ(p.text(k.total_row, 2), kGrandTotalLabel);
+        EXPECT_EQ(p.text(k.total_row, 6), "=SUM($F$8:$F$" + std::to_string(last) + ")");
+        EXPECT_EQ(p.effective_format(k.total_row, 2).bold, true);
+        EXPECT_EQ(p.effective_format(k.total_row, 6).bold, true);
+        EXPECT_EQ(p.effective_format(k.total_row, 6).number_format, fx.c.money_format);
+        EXPECT_EQ(p.column_width(6), 15);  // room for millions, as the total column of Teilsummen
+        FormulaEvaluator eval(*fx.excel.result());
+        EXPECT_DOUBLE_EQ(eval.evaluate(p, k.total_row, 6).value, k.total);
+    }
+}
+
+// Every sheet prints on A4 with the bill's name left and the page count right in its footer;
+// Positionsteil and Hinweistext one page wide. The name is the header's "LV-Bezeichnung" (row 2,
+// GAEB DA XML row 3), else the input file's name; it is the workbook's title too.
+TEST(Finish, EverySheetPrintsWithTheBillsNameInTheFooter) {
+    struct Case {
+        const char* what;
+        GaebFormat format;
+        int32_t row;
+        std::string label, value;
+        std::string footer, title;  // left footer part and document title
+    };
+    const std::string long_name(130, 'x');
+    const Case cases[] = {
+        {"GAEB 2000", GaebFormat::Gaeb2000, 2, "LV-Bezeichnung:", "LV 06 Ausbau & Umbau     ",
+         "LV 06 Ausbau && Umbau", "LV 06 Ausbau & Umbau"},
+        {"GAEB DA XML", GaebFormat::Xml, 3, "LV-Bezeichnung:", "Los 1\tGeoelektrik", "Los 1 Geoelektrik",
+         "Los 1 Geoelektrik"},
+        {"no bill name", GaebFormat::Gaeb90, 2, "LV-Bezeichnung:", "   ", "lv&&co.d83", "lv&co.d83"},
+        {"another label", GaebFormat::Xml, 2, "Projektbezeichnung:", "Projekt", "lv&&co.d83", "lv&co.d83"},
+        {"name cut", GaebFormat::Gaeb90, 2, "LV-Bezeichnung:", long_name, long_name.substr(0, 100),
+         long_name.substr(0, 100)},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        ConversionOptions options = all_sheets();
+        Fixture fx(k.format, options, true, "/tmp/lv&co.d83");
+        WriteHeaderBlock(fx.c, k.row, k.label, k.value);
+        fx.kinds.NotesRow("Hinweis", false);
+        fx.rows.Subtotals = 3;
+        if (k.format == GaebFormat::Gaeb90) fx.kinds.FaultyLineRow("22 ?");
+        FinishWorkbook(fx.c, fx.rows);
+        ASSERT_EQ(fx.excel.result()->count(), k.format == GaebFormat::Gaeb90 ? 4 : 3);
+        for (const Sheet* s : fx.excel.result()->sheets_in_tab_order()) {
+            SCOPED_TRACE(s->name());
+            const PageSetup& p = s->page_setup();
+            EXPECT_EQ(p.paper_size, kPaperA4);
+            EXPECT_EQ(p.left_footer, k.footer);
+            EXPECT_EQ(p.center_footer, "");
+            EXPECT_EQ(p.right_footer, "Seite &P von &N");
+            const bool wide = s->name() == kPositionsteil || s->name() == kHinweistext;
+            EXPECT_EQ(p.zoom, wide ? 0 : 100);
+            EXPECT_EQ(p.fit_to_pages_tall, wide ? 0 : 1);
+        }
+        EXPECT_EQ(fx.excel.result()->properties().title, k.title);
+        EXPECT_EQ(fx.excel.result()->properties().subject, "Leistungsverzeichnis");
+    }
 }

@@ -3,15 +3,19 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "tests/support/test_support.h"
 #include "workbook/xlsx/xlsx_writer.h"
+#include "workbook/xlsx/zip_part.h"
 
 namespace {
 
@@ -99,19 +103,32 @@ void build_bill(Session& s) {
     pos.set_value(14, 5, 0.0);
     pos.set_value(14, 6, 100.0);
     pos.set_formula(14, 3, "=ROUND($F$14/$E$14,3)");
+    pos.set_value(16, 2, "Summe Leistungsverzeichnis");
+    pos.set_formula(16, 6, "=SUM($F$8:$F$14)");
+    pos.set_bold(16, 2, true);
+    pos.set_bold(16, 6, true);
+    pos.outline_settings().summary_row_below = false;
     pos.set_column_width(1, 1, 20);
     pos.set_column_width(2, 2, 100);
     pos.set_column_width(5, 8, 10);
 
+    for (Sheet* sheet : {&pos, &sums, &notes}) {
+        auto& setup = sheet->page_setup();
+        setup.paper_size = workbook::kPaperA4;
+        setup.left_footer = "Kita Süd && Hort";
+        setup.right_footer = "Seite &P von &N";
+    }
     auto& page = pos.page_setup();
-    page.zoom = 75;
+    page.zoom = 0;
+    page.fit_to_pages_tall = 0;
     page.orientation = 2;
     page.print_title_rows = "$7:$7";
     page.print_area = "$A:$F";
     page.center_horizontally = true;
     page.left_margin = page.right_margin = page.top_margin = page.bottom_margin =
         s.excel.InchesToPoints(0.393700787401575);
-    page.header_margin = page.footer_margin = s.excel.InchesToPoints(0);
+    page.header_margin = s.excel.InchesToPoints(0);
+    page.footer_margin = s.excel.InchesToPoints(0.196850393700787);
     auto& window = pos.window();
     window.zoom = 80;
     window.split_row = 7;
@@ -134,6 +151,12 @@ void build_bill(Session& s) {
     notes.set_value(1, 1, "Vorbemerkung");
     notes.set_bold(1, 1, true);
     notes.set_value(2, 1, "Maße in m, Preise in €");
+    notes.page_setup().zoom = 0;
+    notes.page_setup().fit_to_pages_tall = 0;
+
+    wb.properties().title = "Kita Süd & Hort\x01";
+    wb.properties().subject = "Leistungsverzeichnis";
+    wb.properties().application = "Bremora 9.9 <Test> & Co";
 
     wb.activate(pos);
 }
@@ -146,10 +169,12 @@ TEST(XlsxWriter, SavedWorkbookReadsBackWithEverythingTheModelHolds) {
     // Widths are shown as characters of the default font, the file's 5-pixel padding removed.
     const std::string want = R"(#sheets Hinweistext,Teilsummen,Positionsteil
 #active Positionsteil
+#properties	title=Kita Süd & Hort  | subject=Leistungsverzeichnis
 Hinweistext!A1	s	Vorbemerkung	bold
 Hinweistext!A2	s	Maße in m, Preise in €	
 Hinweistext!view	zoom=100 selection=A1
-Hinweistext!print	orientation=portrait
+Hinweistext!print	orientation=portrait paper=9 fit=1x0
+Hinweistext!footer	left=Kita Süd && Hort | right=Seite &P von &N
 Hinweistext!margins	left=0.75 right=0.75 top=1 bottom=1 header=0.3 footer=0.3
 Teilsummen!A1	s	Bezeichnung	fmt=@
 Teilsummen!B1	s	Wert	align=right fmt=#,###,##0.00
@@ -158,7 +183,8 @@ Teilsummen!B2	f	=SUM(Positionsteil!$F$9:$F$13)	252.91	align=right fmt=#,###,##0.
 Teilsummen!A4	s	Gesamt	color=0000FF fmt=@
 Teilsummen!B4	f	=ROUND(SUM($B$2:$B$3),2)	252.91	align=right fmt=#,###,##0.00
 Teilsummen!view	zoom=100 selection=A2
-Teilsummen!print	orientation=portrait
+Teilsummen!print	orientation=portrait paper=9
+Teilsummen!footer	left=Kita Süd && Hort | right=Seite &P von &N
 Teilsummen!margins	left=0.75 right=0.75 top=1 bottom=1 header=0.3 footer=0.3
 Teilsummen!col:A	width=21.86 fmt=@
 Teilsummen!col:B	width=15 align=right fmt=#,###,##0.00
@@ -196,11 +222,15 @@ Positionsteil!A14	s	01.0030	bold fmt=@
 Positionsteil!C14	f	=ROUND($F$14/$E$14,3)	#DIV/0!	align=right fmt=#######0.000
 Positionsteil!E14	n	0	align=right fmt=#,###,##0.00
 Positionsteil!F14	n	100	align=right fmt=#,###,##0.00
+Positionsteil!B16	s	Summe Leistungsverzeichnis	bold fmt=@
+Positionsteil!F16	f	=SUM($F$8:$F$14)	352.90999999999997	bold align=right fmt=#,###,##0.00
 Positionsteil!row:10	outline=1
 Positionsteil!row:11	outline=1
 Positionsteil!view	zoom=80 freeze=A8 selection=A1
-Positionsteil!print	orientation=landscape scale=75 titles=$7:$7 area=$A:$F center=horizontal
-Positionsteil!margins	left=0.3937 right=0.3937 top=0.3937 bottom=0.3937 header=0 footer=0
+Positionsteil!outline	summary=above
+Positionsteil!print	orientation=landscape paper=9 fit=1x0 titles=$7:$7 area=$A:$F center=horizontal
+Positionsteil!footer	left=Kita Süd && Hort | right=Seite &P von &N
+Positionsteil!margins	left=0.3937 right=0.3937 top=0.3937 bottom=0.3937 header=0 footer=0.1969
 Positionsteil!col:A	width=20 bold fmt=@
 Positionsteil!col:B	width=100 fmt=@
 Positionsteil!col:C	width=8.43 align=right fmt=#######0.000
@@ -210,6 +240,12 @@ Positionsteil!col:G	width=10 fill=C0C0C0 align=right fmt=#,###,##0.00
 Positionsteil!col:H	width=10 fill=C0C0C0 align=right fmt=#,###,##0.00
 )";
     EXPECT_EQ(testsupport::xlsx_dump(file), want);
+    // The program that made the file, where the library would name another one.
+    const auto app = workbook::xlsx::read_zip_part(file, "docProps/app.xml");
+    ASSERT_TRUE(app);
+    EXPECT_NE(app->find("<Application>Bremora 9.9 &lt;Test&gt; &amp; Co</Application>"), std::string::npos)
+        << *app;
+    EXPECT_EQ(app->find("Microsoft"), std::string::npos) << *app;
 }
 
 TEST(XlsxWriter, TextsReachTheFileIntactOrMadeSafe) {
@@ -365,6 +401,39 @@ void build_rounding_bill(Session& s, int32_t items) {
     sums.set_formula(sum_row + 1, 2, "=ROUND(SUM($B$2:$B$" + std::to_string(sum_row - 1) + "),2)");
 }
 
+// The save tells its progress through all its stages, in steps that only grow, up to the end; a
+// display that fails stops the save without leaving anything behind.
+TEST(XlsxWriter, SaveReportsItsProgressUpToTheEnd) {
+    Session s;
+    build_rounding_bill(s, 5000);
+    const fs::path dir = testsupport::fresh_dir();
+    std::vector<int64_t> seen;
+    workbook::xlsx::save(s.excel, s.book(), dir / "lv.xlsx", workbook::xlsx::Existing::Keep,
+                         [&](int64_t done, int64_t total) {
+                             EXPECT_EQ(total, workbook::xlsx::kSaveSteps);
+                             seen.push_back(done);
+                         });
+    ASSERT_FALSE(seen.empty());
+    EXPECT_TRUE(std::adjacent_find(seen.begin(), seen.end(), std::greater_equal<>()) == seen.end());
+    EXPECT_EQ(seen.back(), workbook::xlsx::kSaveSteps);
+    // Rows written, the library packing them, the read-back: each stage moves the display.
+    for (const auto& [from, to] : {std::pair{0, 300}, std::pair{300, 820}, std::pair{820, 1000}})
+        EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [&](int64_t v) { return v > from && v < to; }))
+            << from << " to " << to;
+
+    for (const int64_t fail_at : {100, 500, 900}) {
+        SCOPED_TRACE(fail_at);
+        const fs::path target = dir / ("abbruch" + std::to_string(fail_at) + ".xlsx");
+        EXPECT_THROW(workbook::xlsx::save(s.excel, s.book(), target, workbook::xlsx::Existing::Keep,
+                                          [&](int64_t done, int64_t) {
+                                              if (done >= fail_at) throw std::runtime_error("Anzeige kaputt");
+                                          }),
+                     workbook::WorkbookError);
+        EXPECT_FALSE(fs::exists(target));
+        EXPECT_FALSE(has_temp_files(dir));
+    }
+}
+
 // ROUND at the rounding edge from 1e-7 to 1e15: for each magnitude and number of decimals kept, a
 // decimal whose deciding digit is a 5 with nothing after it, the doubles just below and above it,
 // both signs; then prices times factors as the item rows compute them. Returns the number of
@@ -438,6 +507,20 @@ int32_t build_round_table(Session& s) {
     return formulas + 2;
 }
 
+// Formula cells of a workbook, and whether Positionsteil holds the bill's total row.
+int64_t formula_count(const Workbook& book, bool& with_total) {
+    int64_t n = 0;
+    for (const Sheet* sheet : book.sheets_in_tab_order())
+        for (int32_t row = 1; row <= sheet->last_row(); ++row)
+            for (const Sheet::Cell& c : sheet->row_cells(row)) {
+                n += c.kind == workbook::CellKind::Formula;
+                if (sheet->name() == "Positionsteil" && c.col == 2 &&
+                    sheet->cell_string(c) == "Summe Leistungsverzeichnis")
+                    with_total = sheet->text(row, 6).starts_with("=SUM($F$8:$F$");
+            }
+    return n;
+}
+
 TEST(XlsxLibreOffice, RecalculatedValuesEqualTheStoredOnesExactly) {
     Session bill, rounding, table;
     build_bill(bill);
@@ -447,22 +530,36 @@ TEST(XlsxLibreOffice, RecalculatedValuesEqualTheStoredOnesExactly) {
     workbook::xlsx::save(bill.excel, bill.book(), dir / "lv.xlsx");
     workbook::xlsx::save(rounding.excel, rounding.book(), dir / "rundung.xlsx");
     workbook::xlsx::save(table.excel, table.book(), dir / "rundungstabelle.xlsx");
-    const std::string command =
-        std::string("/usr/bin/python3 ") + BREMORA_SOURCE_DIR + "/scripts/lo_recalc_check.py '" +
-        (dir / "lv.xlsx").string() + "' '" + (dir / "rundung.xlsx").string() + "' '" +
-        (dir / "rundungstabelle.xlsx").string() + "' > '" + (dir / "check.txt").string() + "' 2>&1";
+    std::vector<std::string> files = {"lv.xlsx", "rundung.xlsx", "rundungstabelle.xlsx"};
+    std::vector<std::string> expected = {
+        "lv.xlsx: 8 formula cells compared, 0 differ", "rundung.xlsx: 1122 formula cells compared, 0 differ",
+        "rundungstabelle.xlsx: " + std::to_string(round_formulas) + " formula cells compared, 0 differ"};
+    // Whole conversions with the finishing pass's total row, one bill of each format.
+    workbook::ConversionOptions options;
+    options.SubtotalsSheet = true;
+    for (const char* input :
+         {"gaeb90/kalkulation.d83", "gaeb2000/angebot.p84", "gaebxml/positionsarten.x83"}) {
+        auto run = testsupport::convert_in_memory(testsupport::data_dir() / input, options);
+        bool with_total = false;
+        const int64_t formulas = formula_count(run.book(), with_total);
+        EXPECT_TRUE(with_total) << input;
+        const std::string name =
+            fs::path(input).stem().string() + fs::path(input).extension().string().substr(1) + ".xlsx";
+        workbook::xlsx::save(*run.excel, run.book(), dir / name);
+        files.push_back(name);
+        expected.push_back(name + ": " + std::to_string(formulas) + " formula cells compared, 0 differ");
+    }
+    std::string command =
+        std::string("/usr/bin/python3 ") + BREMORA_SOURCE_DIR + "/scripts/lo_recalc_check.py";
+    for (const std::string& f : files) command += " '" + (dir / f).string() + "'";
+    command += " > '" + (dir / "check.txt").string() + "' 2>&1";
     const int rc = std::system(command.c_str());
     const std::string output = testsupport::read_file(dir / "check.txt");
     if (WIFEXITED(rc) && WEXITSTATUS(rc) == 77) GTEST_SKIP() << output;
     EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << output;
     // Every file was compared cell by cell.
-    EXPECT_NE(output.find("lv.xlsx: 7 formula cells compared, 0 differ"), std::string::npos) << output;
-    EXPECT_NE(output.find("rundung.xlsx: 1122 formula cells compared, 0 differ"), std::string::npos)
-        << output;
-    EXPECT_NE(output.find("rundungstabelle.xlsx: " + std::to_string(round_formulas) +
-                          " formula cells compared, 0 differ"),
-              std::string::npos)
-        << output;
+    for (const std::string& line : expected)
+        EXPECT_NE(output.find(line), std::string::npos) << line << "\n" << output;
 }
 
 }  // namespace

@@ -5,15 +5,19 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
 #include "tests/support/test_support.h"
 #include "workbook/xlsx/zip_check.h"
+#include "workbook/xlsx/zip_part.h"
 
 namespace {
 
 using workbook::xlsx::check_zip;
+using workbook::xlsx::read_zip_part;
+using workbook::xlsx::rewrite_zip_part;
 using workbook::xlsx::ZipExpectation;
 
 struct Part {
@@ -162,6 +166,52 @@ TEST(ZipCheck, WholeArchivesPassAndEveryIncompletePartIsFound) {
     testsupport::write_file(dir / "mappe.xlsx", flipped);
     EXPECT_FALSE(check_zip(dir / "mappe.xlsx", expected).ok);
     EXPECT_EQ(check_zip(dir / "fehlt.xlsx", expected).fault, "nicht lesbar");
+}
+
+// One part written anew in place, stored or deflated, first, in the middle or last: longer and
+// shorter than before, the parts after it moved, the archive whole and every other part unchanged.
+TEST(ZipPart, RewritesOnePartInPlaceAndMovesThoseAfterIt) {
+    const std::string app = "<Properties><Application>Microsoft Excel</Application></Properties>";
+    const std::vector<Part> parts = {{"[Content_Types].xml", kTypes},
+                                     {"docProps/app.xml", app, false},
+                                     {"xl/worksheets/sheet1.xml", kSheet}};
+    ZipExpectation expected;
+    for (const Part& p : parts) expected.parts[p.name] = -1;
+    const auto dir = testsupport::fresh_dir();
+    const auto file = dir / "mappe.xlsx";
+    for (const Part& target : parts) {
+        for (const std::string& text :
+             {target.data + "<!-- ein längerer Inhalt als vorher -->", std::string("<x/>")}) {
+            SCOPED_TRACE(target.name + " -> " + text.substr(0, 20));
+            testsupport::write_file(file, zip(parts));
+            std::string before;
+            const auto edit = rewrite_zip_part(file, target.name, [&](std::string_view old) {
+                before = old;
+                return text;
+            });
+            ASSERT_TRUE(edit.ok) << edit.fault;
+            EXPECT_EQ(before, target.data);
+            const auto check = check_zip(file, expected);
+            EXPECT_TRUE(check.ok) << check.fault;
+            for (const Part& p : parts)
+                EXPECT_EQ(read_zip_part(file, p.name), p.name == target.name ? text : p.data);
+        }
+    }
+    // What it cannot rewrite it leaves as it was, and says why.
+    testsupport::write_file(file, zip(parts));
+    const auto missing =
+        rewrite_zip_part(file, "docProps/core.xml", [](std::string_view) { return std::string(); });
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.fault, "docProps/core.xml fehlt");
+    testsupport::write_file(file, zip({{"docProps/app.xml", app, true, 1}}));
+    EXPECT_EQ(
+        rewrite_zip_part(file, "docProps/app.xml", [](std::string_view) { return std::string(); }).fault,
+        "docProps/app.xml: Prüfsumme falsch");
+    EXPECT_EQ(testsupport::read_file(file), zip({{"docProps/app.xml", app, true, 1}}));
+    EXPECT_EQ(rewrite_zip_part(dir / "fehlt.xlsx", "docProps/app.xml",
+                               [](std::string_view) { return std::string(); })
+                  .error,
+              ENOENT);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <mutex>
 #include <new>
@@ -30,7 +31,9 @@
 #include "workbook/errors.h"
 #include "workbook/formula.h"
 #include "workbook/temp_files.h"
+#include "workbook/text.h"
 #include "workbook/xlsx/zip_check.h"
+#include "workbook/xlsx/zip_part.h"
 
 namespace workbook::xlsx {
 
@@ -61,6 +64,40 @@ public:
     fail(target, errno_text(error));
 }
 
+// The share of the save that is done, for the caller's display: rows written, then the library's
+// packing (its temporary data read back into the archive), then our read-back of the archive.
+class SaveMeter {
+public:
+    explicit SaveMeter(const SaveProgress* progress) : m_progress(progress) {}
+
+    void rows(int64_t done, int64_t total) { report(kRowsEnd * done / std::max<int64_t>(total, 1)); }
+    void packing(uint64_t done, uint64_t total) {
+        report(kRowsEnd + share(kPackingEnd - kRowsEnd, done, total));
+    }
+    void checking(uint64_t done, uint64_t total) {
+        report(kPackingEnd + share(kSaveSteps - kPackingEnd, done, total));
+    }
+    void finished() { report(kSaveSteps); }
+    bool wanted() const { return m_progress != nullptr; }
+
+private:
+    static constexpr int64_t kRowsEnd = 300, kPackingEnd = 820;
+
+    static int64_t share(int64_t steps, uint64_t done, uint64_t total) {
+        if (total == 0) return steps;
+        return static_cast<int64_t>(static_cast<double>(std::min(done, total)) / static_cast<double>(total) *
+                                    static_cast<double>(steps));
+    }
+    void report(int64_t done) {
+        if (!m_progress || done <= m_last) return;
+        m_last = done;
+        (*m_progress)(done, kSaveSteps);
+    }
+
+    const SaveProgress* m_progress;
+    int64_t m_last = -1;
+};
+
 // What went wrong in the library's own files while the workbook was written: the first failed
 // read, write, seek or close of its temporary data (it does not look at those results itself).
 struct LibraryFiles {
@@ -69,6 +106,22 @@ struct LibraryFiles {
     // The files it has open. It leaves some open (the row data of a sheet without rows, and all
     // of them when a save fails half-way): they are closed when the save is over.
     std::vector<std::pair<int, FILE*>> open;
+    // While the library packs its data into the archive: how much of it it has read back, of
+    // how much it wrote, for the progress display; what the display threw, kept until the library
+    // has returned (an exception must not pass through its frames).
+    SaveMeter* meter = nullptr;
+    uint64_t written = 0, read = 0, packing_total = 0;
+    std::exception_ptr display_failure;
+
+    void count_read(size_t n) {
+        read += n;
+        if (!meter || packing_total == 0 || display_failure) return;
+        try {
+            meter->packing(read, packing_total);
+        } catch (...) {
+            display_failure = std::current_exception();
+        }
+    }
 
     void close_left_open() {
         const auto left = std::move(open);
@@ -93,6 +146,7 @@ ssize_t temp_read(void* cookie, char* data, size_t size) {
         const ssize_t n = ::read(fd_of(cookie), data, size);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) note_library_error(errno);
+        if (n > 0 && t_library_files) t_library_files->count_read(static_cast<size_t>(n));
         return n;
     }
 }
@@ -108,6 +162,7 @@ ssize_t temp_write(void* cookie, const char* data, size_t size) {
         }
         done += static_cast<size_t>(n);
     }
+    if (t_library_files) t_library_files->written += done;
     return static_cast<ssize_t>(done);
 }
 
@@ -234,13 +289,17 @@ public:
     const fs::path& folder() const { return m_folder; }
 
     // Makes the written file durable and proves it complete before anything is replaced.
-    void verify(const ZipExpectation& expected) {
+    void verify(const ZipExpectation& expected, SaveMeter& meter) {
         const int fd = ::open(path().c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) fail_errno(m_target, errno);
         const int synced = ::fsync(fd) == 0 ? 0 : errno;
         ::close(fd);
         if (synced != 0 && synced != EINVAL) fail_errno(m_target, synced);
-        const ZipCheck check = check_zip(path(), expected);
+        const ZipCheck check =
+            meter.wanted()
+                ? check_zip(path(), expected,
+                            [&meter](uint64_t done, uint64_t total) { meter.checking(done, total); })
+                : check_zip(path(), expected);
         if (check.ok) return;
         if (check.read_error != 0) fail_errno(m_target, check.read_error);
         if (folder_full(m_folder)) fail_errno(m_target, ENOSPC);
@@ -396,6 +455,42 @@ private:
     std::string m_out;
 };
 
+// Text for the document properties and the page footer: valid UTF-8 without control characters,
+// which those parts of the file cannot hold (the library escapes them only in cells).
+std::string document_text(std::string_view in) {
+    std::string out = is_valid_utf8(in) ? std::string(in) : repair_utf8(in);
+    for (char& ch : out)
+        if (static_cast<unsigned char>(ch) < 0x20) ch = ' ';
+    return out;
+}
+
+// The library names "Microsoft Excel" as the application that made every file; ours names the
+// program that did.
+std::string with_application(std::string_view app_xml, std::string_view application) {
+    std::string name;
+    for (const char ch : document_text(application)) {
+        if (ch == '&')
+            name += "&amp;";
+        else if (ch == '<')
+            name += "&lt;";
+        else if (ch == '>')
+            name += "&gt;";
+        else
+            name += ch;
+    }
+    std::string out(app_xml);
+    const size_t open = out.find("<Application>");
+    const size_t close = open == std::string::npos ? open : out.find("</Application>", open);
+    if (close != std::string::npos) {
+        const size_t from = open + std::strlen("<Application>");
+        return out.replace(from, close - from, name);
+    }
+    const size_t root = out.find("<Properties");
+    const size_t root_end = root == std::string::npos ? root : out.find('>', root);
+    if (root_end != std::string::npos) out.insert(root_end + 1, "<Application>" + name + "</Application>");
+    return out;
+}
+
 uint8_t lxw_alignment(HAlign a) {
     switch (a) {
         case HAlign::Left:
@@ -470,11 +565,15 @@ public:
                 const fs::path& target)
         : m_sheet(sheet), m_ws(ws), m_formats(formats), m_eval(eval), m_target(target) {}
 
-    // The number of cell elements written.
-    int64_t write() {
+    // The number of cell elements written. `row_written` is told of every row.
+    template <class RowWritten>
+    int64_t write(RowWritten&& row_written) {
         columns();
         view_and_print();
-        for (int32_t row = 1; row <= m_sheet.last_row(); ++row) write_row(row);
+        for (int32_t row = 1; row <= m_sheet.last_row(); ++row) {
+            write_row(row);
+            row_written();
+        }
         return m_cells;
     }
 
@@ -526,9 +625,17 @@ private:
                                     static_cast<lxw_col_t>(sel_col - 1), static_cast<lxw_row_t>(sel_row - 1),
                                     static_cast<lxw_col_t>(sel_col - 1));
 
+        if (!m_sheet.outline_settings().summary_row_below)
+            worksheet_outline_settings(m_ws, LXW_TRUE, LXW_FALSE, LXW_TRUE, LXW_FALSE);
+
         const PageSetup& p = m_sheet.page_setup();
         if (p.orientation == 2) worksheet_set_landscape(m_ws);
-        if (p.zoom != 100)
+        if (p.paper_size > 0 && p.paper_size <= 255)
+            worksheet_set_paper(m_ws, static_cast<uint8_t>(p.paper_size));
+        if (p.zoom == 0)
+            worksheet_fit_to_pages(m_ws, static_cast<uint16_t>(std::clamp(p.fit_to_pages_wide, 0, 32767)),
+                                   static_cast<uint16_t>(std::clamp(p.fit_to_pages_tall, 0, 32767)));
+        else if (p.zoom != 100)
             worksheet_set_print_scale(m_ws, static_cast<uint16_t>(std::clamp(p.zoom, 10, 400)));
         if (!p.print_title_rows.empty()) {
             const Range r = Range::parse(p.print_title_rows);
@@ -544,6 +651,8 @@ private:
                   m_target);
         }
         if (p.center_horizontally) worksheet_center_horizontally(m_ws);
+        const std::string footer = footer_codes(p);
+        if (!footer.empty()) check(worksheet_set_footer(m_ws, footer.c_str()), m_target);
         constexpr double kPointsPerInch = 72.0;
         worksheet_set_margins(m_ws, p.left_margin / kPointsPerInch, p.right_margin / kPointsPerInch,
                               p.top_margin / kPointsPerInch, p.bottom_margin / kPointsPerInch);
@@ -551,6 +660,20 @@ private:
         // library writes these fields as they stand.
         m_ws->margin_header = p.header_margin / kPointsPerInch;
         m_ws->margin_footer = p.footer_margin / kPointsPerInch;
+    }
+
+    // The footer as the file holds it: "&L", "&C" and "&R" before the parts there are, at most
+    // the 255 characters the file format allows, never ending in half an "&&".
+    static std::string footer_codes(const PageSetup& p) {
+        std::string out;
+        for (const auto& [code, part] : {std::pair{"&L", &p.left_footer}, std::pair{"&C", &p.center_footer},
+                                         std::pair{"&R", &p.right_footer}})
+            if (!part->empty()) out += code + document_text(*part);
+        out.resize(utf8_prefix(out, LXW_HEADER_FOOTER_MAX).size());
+        size_t ampersands = 0;
+        while (ampersands < out.size() && out[out.size() - 1 - ampersands] == '&') ++ampersands;
+        if (ampersands % 2 == 1) out.pop_back();
+        return out;
     }
 
     lxw_format* format_of(int32_t row, const Sheet::Cell& c) {
@@ -618,7 +741,7 @@ private:
 // Writes the workbook to `file` with the library's temporary data in `folder`; returns the parts
 // the finished file must hold.
 ZipExpectation write_file(const ExcelSession& excel, const Workbook& book, const fs::path& file,
-                          const fs::path& folder, const fs::path& target) {
+                          const fs::path& folder, const fs::path& target, SaveMeter& meter) {
     LibraryFiles library_files;
     library_files.folder = folder.string();
     t_library_files = &library_files;
@@ -641,8 +764,12 @@ ZipExpectation write_file(const ExcelSession& excel, const Workbook& book, const
     lxw.wb = workbook_new_opt(file_name.c_str(), &options);
     if (!lxw.wb) fail_errno(target, errno ? errno : EIO);
 
+    const std::string title = document_text(book.properties().title);
+    const std::string subject = document_text(book.properties().subject);
     lxw_doc_properties properties{};
     properties.created = kDocumentTime;
+    if (!title.empty()) properties.title = const_cast<char*>(title.c_str());
+    if (!subject.empty()) properties.subject = const_cast<char*>(subject.c_str());
     check(workbook_set_properties(lxw.wb, &properties), target);
 
     ZipExpectation expected;
@@ -654,10 +781,14 @@ ZipExpectation write_file(const ExcelSession& excel, const Workbook& book, const
     Formats formats(lxw.wb, excel);
     FormulaEvaluator eval(book);
     size_t formula_cells = 0;
-    for (const Sheet* sheet : book.sheets_in_tab_order())
+    int64_t rows_total = 0, rows_written = 0;
+    for (const Sheet* sheet : book.sheets_in_tab_order()) {
+        rows_total += sheet->last_row();
         for (int32_t row = 1; row <= sheet->last_row(); ++row)
             for (const Sheet::Cell& c : sheet->row_cells(row)) formula_cells += c.kind == CellKind::Formula;
+    }
     eval.reserve(formula_cells);
+    const auto row_written = [&] { meter.rows(++rows_written, rows_total); };
     TextCleaner names;
     lxw_worksheet* active = nullptr;
     int sheet_number = 0;
@@ -671,22 +802,39 @@ ZipExpectation write_file(const ExcelSession& excel, const Workbook& book, const
             if (library_files.first_error) fail_errno(target, library_files.first_error);
             throw std::bad_alloc();
         }
-        const int64_t cells = SheetWriter(*sheet, ws, formats, eval, target).write();
+        const int64_t cells = SheetWriter(*sheet, ws, formats, eval, target).write(row_written);
         expected.parts[fmt::format("xl/worksheets/sheet{}.xml", ++sheet_number)] = cells;
         if (sheet == book.active()) active = ws;
     }
     if (active) worksheet_activate(active);
+    library_files.meter = &meter;
+    // The library reads what it wrote twice: the rows' data is copied into the sheet's part,
+    // which is then read again to be packed.
+    library_files.packing_total = 2 * library_files.written;
+    library_files.read = 0;
     errno = 0;
     const lxw_error closed = lxw.close();
+    library_files.meter = nullptr;
+    if (library_files.display_failure) std::rethrow_exception(library_files.display_failure);
     check(closed, target, errno);
     // The library finished, but one of its temporary files may have lost data on the way.
     if (library_files.first_error) fail_errno(target, library_files.first_error);
     return expected;
 }
 
-}  // namespace
+// The creating application written into the finished archive, in place.
+void name_application(const fs::path& file, const fs::path& target, std::string_view application) {
+    const ZipEdit edit = rewrite_zip_part(file, "docProps/app.xml", [application](std::string_view xml) {
+        return with_application(xml, application);
+    });
+    if (edit.ok) return;
+    if (edit.error != 0) fail_errno(target, edit.error);
+    fail(target, "Die geschriebene Datei ist unvollständig (" + edit.fault + ")");
+}
 
-void save(const ExcelSession& excel, const Workbook& book, const fs::path& target, Existing existing) {
+void save_with(const ExcelSession& excel, const Workbook& book, const fs::path& target, Existing existing,
+               const SaveProgress* progress) {
+    SaveMeter meter(progress);
     try {
         struct stat st {};
         if (::lstat(target.c_str(), &st) == 0) {
@@ -695,8 +843,9 @@ void save(const ExcelSession& excel, const Workbook& book, const fs::path& targe
             if (!S_ISREG(st.st_mode)) fail(target, "Das Ziel ist keine gewöhnliche Datei");
         }
         WorkbookFile file(target);
-        const ZipExpectation expected = write_file(excel, book, file.path(), file.folder(), target);
-        file.verify(expected);
+        const ZipExpectation expected = write_file(excel, book, file.path(), file.folder(), target, meter);
+        name_application(file.path(), target, book.properties().application);
+        file.verify(expected, meter);
         file.commit(existing == Existing::Replace);
     } catch (const SaveError&) {
         throw;
@@ -705,6 +854,18 @@ void save(const ExcelSession& excel, const Workbook& book, const fs::path& targe
     } catch (const std::exception& e) {
         fail(target, e.what());
     }
+    meter.finished();
+}
+
+}  // namespace
+
+void save(const ExcelSession& excel, const Workbook& book, const fs::path& target, Existing existing) {
+    save_with(excel, book, target, existing, nullptr);
+}
+
+void save(const ExcelSession& excel, const Workbook& book, const fs::path& target, Existing existing,
+          SaveProgress progress) {
+    save_with(excel, book, target, existing, &progress);
 }
 
 }  // namespace workbook::xlsx

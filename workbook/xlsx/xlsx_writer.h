@@ -2,9 +2,11 @@
 // Saving the in-memory workbook as a real .xlsx file.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 
 #include "workbook/excel_session.h"
+#include "workbook/function_ref.h"
 
 namespace workbook::xlsx {
 
@@ -18,9 +20,18 @@ enum class Existing {
 // the target's folder (the writer's own temporary data goes there too), then read back (a zip
 // whose every part is complete) and only then renamed into place, so that a failure never leaves
 // a half-written file and never touches an existing one. Every formula carries its computed
-// result. Throws WorkbookError with one German message naming the file and the reason ("Kein
-// Speicherplatz mehr auf dem Gerät"), or std::bad_alloc when memory runs out.
+// result; the document properties of `book` go into the file, with fixed dates. Throws
+// WorkbookError with one German message naming the file and the reason ("Kein Speicherplatz mehr
+// auf dem Gerät"), or std::bad_alloc when memory runs out.
 void save(const ExcelSession& excel, const Workbook& book, const std::filesystem::path& target,
           Existing existing = Existing::Keep);
+
+// How far a save has come, as `done` of `total` (kSaveSteps): the rows written take the first
+// 30 %, the library's packing of them into the archive the next 52 %, the read-back the rest.
+// Called whenever the share grows by a step, last with done == total.
+using SaveProgress = FunctionRef<void(int64_t done, int64_t total)>;
+inline constexpr int64_t kSaveSteps = 1000;
+void save(const ExcelSession& excel, const Workbook& book, const std::filesystem::path& target,
+          Existing existing, SaveProgress progress);
 
 }  // namespace workbook::xlsx

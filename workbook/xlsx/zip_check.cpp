@@ -201,9 +201,19 @@ struct Entry {
     uint64_t packed = 0, size = 0, header = 0;
 };
 
+// Bytes of packed data read, for whoever shows the progress.
+struct ReadMeter {
+    const ZipProgress* progress = nullptr;
+    uint64_t done = 0, total = 0;
+    void add(size_t n) {
+        done += n;
+        if (progress) (*progress)(done, total);
+    }
+};
+
 // Inflates (or copies) one part, checks its CRC and size and scans it when it is XML.
 std::string check_entry(const ReadOnlyFile& file, const Entry& e, uint64_t directory, int& read_error,
-                        int64_t& cells) {
+                        int64_t& cells, ReadMeter& meter) {
     unsigned char local[30];
     if (!file.read(e.header, local, sizeof local)) {
         read_error = errno;
@@ -235,12 +245,22 @@ std::string check_entry(const ReadOnlyFile& file, const Entry& e, uint64_t direc
                 return "Daten fehlen";
             }
             take(in.data(), n);
+            meter.add(n);
             offset += n;
             left -= n;
         }
     } else {
-        z_stream z{};
+        // Ended also when the progress display or the scanner throws.
+        struct Inflater {
+            z_stream z{};
+            bool open = false;
+            ~Inflater() {
+                if (open) inflateEnd(&z);
+            }
+        } inflater;
+        z_stream& z = inflater.z;
         if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return "zlib";
+        inflater.open = true;
         int status = Z_OK;
         while (status != Z_STREAM_END) {
             if (z.avail_in == 0) {
@@ -250,6 +270,7 @@ std::string check_entry(const ReadOnlyFile& file, const Entry& e, uint64_t direc
                     read_error = errno;
                     break;
                 }
+                meter.add(n);
                 offset += n;
                 left -= n;
                 z.next_in = in.data();
@@ -262,7 +283,6 @@ std::string check_entry(const ReadOnlyFile& file, const Entry& e, uint64_t direc
             if (status != Z_OK && status != Z_STREAM_END) break;
         }
         const bool ended = status == Z_STREAM_END && z.avail_in == 0 && left == 0;
-        inflateEnd(&z);
         if (read_error) return "Daten fehlen";
         if (status == Z_MEM_ERROR) throw std::bad_alloc();
         if (!ended) return "Kompression unvollständig";
@@ -279,7 +299,10 @@ std::string check_entry(const ReadOnlyFile& file, const Entry& e, uint64_t direc
 
 }  // namespace
 
-ZipCheck check_zip(const std::filesystem::path& path, const ZipExpectation& expected) {
+namespace {
+
+ZipCheck check(const std::filesystem::path& path, const ZipExpectation& expected,
+               const ZipProgress* progress) {
     ZipCheck result;
     auto fault = [&](std::string what) {
         result.fault = std::move(what);
@@ -319,6 +342,7 @@ ZipCheck check_zip(const std::filesystem::path& path, const ZipExpectation& expe
         return fault("Verzeichnis nicht lesbar");
     }
     std::set<std::string> seen;
+    ReadMeter meter{progress, 0, directory};
     size_t at = 0;
     for (uint16_t i = 0; i < entries; ++i) {
         if (at + 46 > dir.size() || le32(&dir[at]) != kDirectoryEntry) return fault("Verzeichnis beschädigt");
@@ -336,7 +360,7 @@ ZipCheck check_zip(const std::filesystem::path& path, const ZipExpectation& expe
         at += 46 + name_length + extra + comment;
 
         int64_t cells = -1;
-        const std::string problem = check_entry(file, e, directory, result.read_error, cells);
+        const std::string problem = check_entry(file, e, directory, result.read_error, cells, meter);
         if (!problem.empty()) return fault(e.name + ": " + problem);
         const auto wanted = expected.parts.find(e.name);
         if (wanted != expected.parts.end() && wanted->second >= 0 && wanted->second != cells)
@@ -348,6 +372,16 @@ ZipCheck check_zip(const std::filesystem::path& path, const ZipExpectation& expe
         if (!seen.count(name)) return fault(name + " fehlt");
     result.ok = true;
     return result;
+}
+
+}  // namespace
+
+ZipCheck check_zip(const std::filesystem::path& path, const ZipExpectation& expected) {
+    return check(path, expected, nullptr);
+}
+
+ZipCheck check_zip(const std::filesystem::path& path, const ZipExpectation& expected, ZipProgress progress) {
+    return check(path, expected, &progress);
 }
 
 }  // namespace workbook::xlsx

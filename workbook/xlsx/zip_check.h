@@ -9,6 +9,8 @@
 #include <map>
 #include <string>
 
+#include "workbook/function_ref.h"
+
 namespace workbook::xlsx {
 
 struct ZipExpectation {
@@ -24,5 +26,8 @@ struct ZipCheck {
 
 // Checks `file` against `expected`; `fault` names the first problem found.
 ZipCheck check_zip(const std::filesystem::path& file, const ZipExpectation& expected);
+// The same, telling `progress` how many bytes of the file's parts it has read, of how many.
+using ZipProgress = FunctionRef<void(uint64_t done, uint64_t total)>;
+ZipCheck check_zip(const std::filesystem::path& file, const ZipExpectation& expected, ZipProgress progress);
 
 }  // namespace workbook::xlsx
