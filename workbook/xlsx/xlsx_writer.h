@@ -26,12 +26,18 @@ enum class Existing {
 void save(const ExcelSession& excel, const Workbook& book, const std::filesystem::path& target,
           Existing existing = Existing::Keep);
 
-// How far a save has come, as `done` of `total` (kSaveSteps): the rows written take the first
-// 30 %, the library's packing of them into the archive the next 52 %, the read-back the rest.
-// Called whenever the share grows by a step, last with done == total.
+// How far a save has come, as `done` of `total` (kSaveSteps): writing and packing the rows take
+// the first 82 %, the read-back the rest. Called whenever the share grows by a step, last with
+// done == total.
 using SaveProgress = FunctionRef<void(int64_t done, int64_t total)>;
 inline constexpr int64_t kSaveSteps = 1000;
 void save(const ExcelSession& excel, const Workbook& book, const std::filesystem::path& target,
           Existing existing, SaveProgress progress);
+
+// Who writes the file: our own writer of the package (what save() uses), or libxlsxwriter, kept
+// as the reference that our writer is compared with. Both make the same parts of the same model.
+enum class Writer { Own, Library };
+void save(const ExcelSession& excel, const Workbook& book, const std::filesystem::path& target,
+          Existing existing, Writer writer);
 
 }  // namespace workbook::xlsx
