@@ -48,6 +48,15 @@ public:
 
 private:
     void refill() {
+        if (m_next + 8 <= m_size) {
+            // Eight bytes at once; those that do not fit are read again next time.
+            uint64_t word;
+            std::memcpy(&word, m_data + m_next, sizeof word);
+            m_buffer |= word << m_count;
+            m_next += static_cast<size_t>((63 - m_count) >> 3);
+            m_count |= 56;
+            return;
+        }
         while (m_count <= 56) {
             const uint64_t byte = m_next < m_size ? m_data[m_next] : 0;
             ++m_next;
