@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <tuple>
 #include <unordered_map>
@@ -172,10 +173,8 @@ public:
     }
     void finish() {
         if (!m_worker.joinable()) {
-            // Small enough to pack here.
-            m_crc = libdeflate_crc32(m_crc, m_text.data(), m_text.size());
-            m_size += m_text.size();
-            m_packer.piece(m_text, m_packed);
+            // Small enough to pack here, or packed here all along.
+            pack_here();
         } else {
             if (!m_text.empty()) submit();
             {
@@ -193,7 +192,17 @@ public:
 
 private:
     void submit() {
-        if (!m_worker.joinable()) m_worker = std::thread([this] { run(); });
+        if (!m_worker.joinable() && !m_alone) {
+            try {
+                m_worker = std::thread([this] { run(); });
+            } catch (const std::system_error&) {
+                m_alone = true;  // no thread to be had (too little memory): packed here instead
+            }
+        }
+        if (m_alone) {
+            pack_here();
+            return;
+        }
         std::string next;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
@@ -213,6 +222,15 @@ private:
         next.clear();
         next.reserve(kChunk + kChunk / 8);
         m_text = std::move(next);
+    }
+
+    void pack_here() {
+        m_crc = libdeflate_crc32(m_crc, m_text.data(), m_text.size());
+        m_size += m_text.size();
+        m_packer.piece(m_text, m_packed);
+        m_zip.write(m_packed.data(), m_packed.size());
+        m_packed.clear();
+        m_text.clear();
     }
 
     void run() {
@@ -266,7 +284,7 @@ private:
     std::condition_variable m_wake, m_room;
     std::deque<std::string> m_queue;
     std::vector<std::string> m_spare;
-    bool m_done = false, m_stopped = false;
+    bool m_done = false, m_stopped = false, m_alone = false;
     std::exception_ptr m_failure;
 };
 
