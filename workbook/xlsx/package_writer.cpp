@@ -2,6 +2,7 @@
 #include "workbook/xlsx/package_writer.h"
 
 #include <libdeflate.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <charconv>
@@ -156,6 +157,9 @@ std::string quoted_sheet_name(std::string_view name) {
 // ---------------------------------------------------------------------------------------------
 // Packing a part while it is produced
 
+// The text of one part on its way into the archive, in chunks packed on their own: by a second
+// thread while this one goes on producing, and by this one too when the other is behind, so that
+// both cores pack. Packed chunks are written in their order by whichever thread holds the turn.
 class PartStream {
 public:
     PartStream(ZipWriter& zip, std::string_view name) : m_zip(zip) {
@@ -167,98 +171,134 @@ public:
     PartStream& operator=(const PartStream&) = delete;
 
     std::string& text() { return m_text; }
-    // Hands a full chunk on; waits while the packing thread is behind.
+    // Hands a full chunk on.
     void chunk_done() {
         if (m_text.size() >= kChunk) submit();
     }
     void finish() {
-        if (!m_worker.joinable()) {
-            // Small enough to pack here, or packed here all along.
-            pack_here();
-        } else {
-            if (!m_text.empty()) submit();
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_done = true;
-                m_wake.notify_all();
-            }
-            m_worker.join();
-            if (m_failure) std::rethrow_exception(m_failure);
+        if (!m_text.empty()) submit();
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_room.wait(lock, [this] { return m_next_write == m_next_seq || m_failure; });
+            m_done = true;
+            m_wake.notify_all();
         }
-        m_packed.insert(m_packed.end(), std::begin(kFinalBlock), std::end(kFinalBlock));
-        m_zip.write(m_packed.data(), m_packed.size());
+        stop();
+        if (m_failure) std::rethrow_exception(m_failure);
+        m_zip.write(std::begin(kFinalBlock), sizeof kFinalBlock);
         m_zip.end(m_crc, m_size);
     }
 
 private:
+    struct Packed {
+        std::string text;  // kept for the next chunk's text
+        std::vector<uint8_t> bytes;
+        uint32_t crc = 0;
+    };
+
     void submit() {
-        if (!m_worker.joinable() && !m_alone) {
-            try {
-                m_worker = std::thread([this] { run(); });
-            } catch (const std::system_error&) {
-                m_alone = true;  // no thread to be had (too little memory): packed here instead
-            }
-        }
-        if (m_alone) {
-            pack_here();
-            return;
-        }
-        std::string next;
+        const uint64_t seq = m_next_seq++;
+        std::string text = std::move(m_text);
+        m_text = std::string();
+        start_worker();
+        bool queued = false;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_room.wait(lock, [this] { return m_queue.size() < kQueued || m_failure; });
-            if (m_failure) {
-                lock.unlock();
-                stop();
-                std::rethrow_exception(m_failure);
+            // Packed chunks wait only for those before them: a few at most.
+            m_room.wait(lock, [this] { return m_ready.size() < kQueued + 2 || m_failure; });
+            if (m_failure) std::rethrow_exception(m_failure);
+            if (m_worker.joinable() && m_queue.size() < kQueued) {
+                m_queue.emplace_back(seq, std::move(text));
+                m_wake.notify_all();
+                text = take_spare();
+                queued = true;
             }
-            m_queue.push_back(std::move(m_text));
-            if (!m_spare.empty()) {
-                next = std::move(m_spare.back());
-                m_spare.pop_back();
-            }
-            m_wake.notify_all();
         }
-        next.clear();
-        next.reserve(kChunk + kChunk / 8);
-        m_text = std::move(next);
+        if (!queued) {
+            // The other thread is behind, or there is none: this one packs.
+            Packed p = pack(m_packer, std::move(text));
+            text = deliver(seq, std::move(p));
+        }
+        text.clear();
+        text.reserve(kChunk + kChunk / 8);
+        m_text = std::move(text);
     }
 
-    void pack_here() {
-        m_crc = libdeflate_crc32(m_crc, m_text.data(), m_text.size());
-        m_size += m_text.size();
-        m_packer.piece(m_text, m_packed);
-        m_zip.write(m_packed.data(), m_packed.size());
-        m_packed.clear();
-        m_text.clear();
+    void start_worker() {
+        if (m_worker.joinable() || m_alone) return;
+        try {
+            m_worker = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            m_alone = true;  // no thread to be had (too little memory): all packed here
+        }
+    }
+
+    static Packed pack(PiecePacker& packer, std::string text) {
+        Packed p;
+        p.crc = libdeflate_crc32(0, text.data(), text.size());
+        packer.piece(text, p.bytes);
+        p.text = std::move(text);
+        return p;
+    }
+
+    // Files a packed chunk and, unless another thread holds the turn, writes every chunk that is
+    // next in order. Returns a spare text buffer (empty when there is none).
+    std::string deliver(uint64_t seq, Packed packed) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_ready.emplace(seq, std::move(packed));
+        if (m_writing) return take_spare();
+        m_writing = true;
+        while (!m_failure && !m_ready.empty() && m_ready.begin()->first == m_next_write) {
+            Packed next = std::move(m_ready.begin()->second);
+            m_ready.erase(m_ready.begin());
+            lock.unlock();
+            try {
+                m_zip.write(next.bytes.data(), next.bytes.size());
+            } catch (...) {
+                lock.lock();
+                m_failure = std::current_exception();
+                break;
+            }
+            m_crc =
+                static_cast<uint32_t>(crc32_combine(m_crc, next.crc, static_cast<z_off_t>(next.text.size())));
+            m_size += next.text.size();
+            lock.lock();
+            ++m_next_write;
+            if (m_spare.size() < kQueued + 2) m_spare.push_back(std::move(next.text));
+        }
+        m_writing = false;
+        m_room.notify_all();
+        m_wake.notify_all();
+        return take_spare();
+    }
+
+    // Under the lock.
+    std::string take_spare() {
+        if (m_spare.empty()) return {};
+        std::string s = std::move(m_spare.back());
+        m_spare.pop_back();
+        return s;
     }
 
     void run() {
-        std::vector<uint8_t> packed;
+        PiecePacker packer;
         for (;;) {
-            std::string chunk;
+            std::pair<uint64_t, std::string> chunk;
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
-                m_wake.wait(lock, [this] { return !m_queue.empty() || m_done || m_stopped; });
-                if (m_stopped || m_queue.empty()) return;
+                m_wake.wait(lock, [this] { return !m_queue.empty() || m_done || m_stopped || m_failure; });
+                if (m_queue.empty() || m_stopped || m_failure) return;
                 chunk = std::move(m_queue.front());
                 m_queue.pop_front();
-                m_room.notify_all();
             }
             try {
-                m_crc = libdeflate_crc32(m_crc, chunk.data(), chunk.size());
-                m_size += chunk.size();
-                packed.clear();
-                m_packer.piece(chunk, packed);
-                m_zip.write(packed.data(), packed.size());
+                deliver(chunk.first, pack(packer, std::move(chunk.second)));
             } catch (...) {
                 const std::lock_guard<std::mutex> lock(m_mutex);
-                m_failure = std::current_exception();
+                if (!m_failure) m_failure = std::current_exception();
                 m_room.notify_all();
                 return;
             }
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_spare.push_back(std::move(chunk));
         }
     }
 
@@ -273,17 +313,20 @@ private:
     }
 
     ZipWriter& m_zip;
-    PiecePacker m_packer;
+    PiecePacker m_packer;  // this thread's
     std::string m_text;
-    std::vector<uint8_t> m_packed;
-    uint32_t m_crc = 0;
-    uint64_t m_size = 0;
+    uint64_t m_next_seq = 0;
 
     std::thread m_worker;
     std::mutex m_mutex;
     std::condition_variable m_wake, m_room;
-    std::deque<std::string> m_queue;
+    std::deque<std::pair<uint64_t, std::string>> m_queue;
+    std::map<uint64_t, Packed> m_ready;
     std::vector<std::string> m_spare;
+    uint64_t m_next_write = 0;
+    bool m_writing = false;
+    uint32_t m_crc = 0;  // of the chunks written, by the thread that holds the turn
+    uint64_t m_size = 0;
     bool m_done = false, m_stopped = false, m_alone = false;
     std::exception_ptr m_failure;
 };
