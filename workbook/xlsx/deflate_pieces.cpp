@@ -238,27 +238,28 @@ void PiecePacker::whole(std::string_view data, std::vector<uint8_t>& out) {
 void PiecePacker::piece(std::string_view data, std::vector<uint8_t>& out) {
     if (data.empty()) return;
     const size_t bound = libdeflate_deflate_compress_bound(m_compressor, data.size());
-    m_scratch.resize(bound);
-    const size_t n =
-        libdeflate_deflate_compress(m_compressor, data.data(), data.size(), m_scratch.data(), bound);
+    const size_t at = out.size();
+    out.resize(at + bound + 5);
+    uint8_t* const p = out.data() + at;
+    const size_t n = libdeflate_deflate_compress(m_compressor, data.data(), data.size(), p, bound);
     uint64_t final_header = 0, end = 0;
-    if (n > 0 && find_final_block(m_scratch.data(), n, final_header, end)) {
+    if (n > 0 && find_final_block(p, n, final_header, end)) {
         // The final mark cleared; an empty stored block (three zero bits, the rest of the byte,
         // then length 0 and its complement) brings the piece to a byte boundary.
-        m_scratch[final_header / 8] &= static_cast<uint8_t>(~(1u << (final_header % 8)));
+        p[final_header / 8] &= static_cast<uint8_t>(~(1u << (final_header % 8)));
         const size_t bytes = static_cast<size_t>((end + 3 + 7) / 8);
-        m_scratch.resize(std::max(bytes, n), 0);
         for (uint64_t bit = end; bit < uint64_t{bytes} * 8; ++bit)
-            m_scratch[bit / 8] &= static_cast<uint8_t>(~(1u << (bit % 8)));
-        out.insert(out.end(), m_scratch.begin(), m_scratch.begin() + static_cast<ptrdiff_t>(bytes));
-        out.insert(out.end(), {0x00, 0x00, 0xFF, 0xFF});
+            p[bit / 8] &= static_cast<uint8_t>(~(1u << (bit % 8)));
+        const uint8_t stored[] = {0x00, 0x00, 0xFF, 0xFF};
+        std::memcpy(p + bytes, stored, sizeof stored);
+        out.resize(at + bytes + sizeof stored);
         return;
     }
+    out.resize(at);
     // Never expected of libdeflate's output; zlib's sync flush makes the same kind of piece.
     z_stream z{};
     if (deflateInit2(&z, kDeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw std::bad_alloc();
-    const size_t at = out.size();
     const size_t zbound = deflateBound(&z, static_cast<uLong>(data.size())) + 16;
     out.resize(at + zbound);
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));

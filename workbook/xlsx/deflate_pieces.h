@@ -33,7 +33,6 @@ public:
 
 private:
     libdeflate_compressor* m_compressor;
-    std::vector<uint8_t> m_scratch;
 };
 
 // The empty final block that ends a stream of pieces.

@@ -35,10 +35,13 @@ namespace workbook::xlsx {
 
 namespace {
 
-// A part's text is cut into chunks of this size for the packing thread; four of them are in
-// flight at most.
-constexpr size_t kChunk = size_t{1} << 20;
-constexpr size_t kQueued = 2;
+// A part's text is cut into chunks of this size, packed on their own: a few of them are in
+// flight at once (one being produced, one waiting, one or two being packed, two packed but not
+// yet written), so that a small workbook's save costs little memory. Smaller chunks would pack
+// worse (each starts without history).
+constexpr size_t kChunk = size_t{1} << 19;
+constexpr size_t kQueued = 1;
+constexpr size_t kReady = 2;
 
 constexpr std::string_view kXmlDeclaration =
     "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
@@ -162,7 +165,8 @@ std::string quoted_sheet_name(std::string_view name) {
 // both cores pack. Packed chunks are written in their order by whichever thread holds the turn.
 class PartStream {
 public:
-    PartStream(ZipWriter& zip, std::string_view name) : m_zip(zip) {
+    // `packer` is this thread's, shared with the parts written at once.
+    PartStream(ZipWriter& zip, PiecePacker& packer, std::string_view name) : m_zip(zip), m_packer(packer) {
         m_zip.begin(name);
         m_text.reserve(kChunk + kChunk / 8);
     }
@@ -205,7 +209,7 @@ private:
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             // Packed chunks wait only for those before them: a few at most.
-            m_room.wait(lock, [this] { return m_ready.size() < kQueued + 2 || m_failure; });
+            m_room.wait(lock, [this] { return m_ready.size() < kReady || m_failure; });
             if (m_failure) std::rethrow_exception(m_failure);
             if (m_worker.joinable() && m_queue.size() < kQueued) {
                 m_queue.emplace_back(seq, std::move(text));
@@ -264,7 +268,7 @@ private:
             m_size += next.text.size();
             lock.lock();
             ++m_next_write;
-            if (m_spare.size() < kQueued + 2) m_spare.push_back(std::move(next.text));
+            if (m_spare.size() < kReady) m_spare.push_back(std::move(next.text));
         }
         m_writing = false;
         m_room.notify_all();
@@ -313,7 +317,7 @@ private:
     }
 
     ZipWriter& m_zip;
-    PiecePacker m_packer;  // this thread's
+    PiecePacker& m_packer;  // this thread's
     std::string m_text;
     uint64_t m_next_seq = 0;
 
@@ -1133,7 +1137,7 @@ ZipExpectation write_package(int fd, const ExcelSession& excel, const Workbook& 
     for (auto& part : parts) part->number_last_row_and_columns();
     for (size_t i = 0; i < parts.size(); ++i) {
         const std::string name = "xl/worksheets/sheet" + std::to_string(i + 1) + ".xml";
-        PartStream stream(zip, name);
+        PartStream stream(zip, packer, name);
         expected.parts[name] = parts[i]->write(stream, row_written);
         stream.finish();
     }

@@ -94,10 +94,11 @@ private:
 
     static bool is_space(char ch) { return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r'; }
 
-    // Past the bytes from `i` on that change nothing in the current state: text inside the root
-    // element up to the next '<', the inside of a tag up to a quote, '/' or '>', an attribute's
-    // value up to its closing quote. A null byte always stops, so that it is reported.
-    size_t skip(const char* data, size_t i, size_t n) const {
+    // Past the bytes from `i` on that change nothing in the current state but the name being
+    // read: text inside the root element up to the next '<', the inside of a tag up to a quote,
+    // '/' or '>', an attribute's value up to its closing quote, a name up to its end. A null byte
+    // always stops, so that it is reported.
+    size_t skip(const char* data, size_t i, size_t n) {
         switch (m_state) {
             case State::Text: {
                 if (m_stack.empty() || m_root_closed) return i;
@@ -114,6 +115,17 @@ private:
             case State::Value:
                 while (i < n && data[i] != m_quote && data[i] != '<' && data[i] != '\0') ++i;
                 return i;
+            case State::Name:
+            case State::CloseName: {
+                const size_t start = i;
+                const bool close = m_state == State::CloseName;
+                while (i < n && data[i] != '>' && data[i] != '<' && data[i] != '\0' &&
+                       (close || (data[i] != '/' && !is_space(data[i]))) &&
+                       m_name.size() + (i - start) <= 256)
+                    ++i;
+                m_name.append(data + start, i - start);
+                return i;
+            }
             default:
                 return i;
         }

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Pieces of deflate that follow each other in one stream: what zlib inflates must be exactly the
-// chunks given, for every kind of block libdeflate makes (stored for data that does not pack,
-// fixed codes for a few bytes, dynamic codes for text).
+// The writing side of the archive. Pieces of deflate that follow each other in one stream: what
+// zlib inflates must be exactly the chunks given, for every kind of block libdeflate makes (stored
+// for data that does not pack, fixed codes for a few bytes, dynamic codes for text). And the
+// limit of an archive without Zip64, which a save refuses to pass.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "workbook/xlsx/deflate_pieces.h"
+#include "workbook/xlsx/zip_writer.h"
 
 namespace {
 
@@ -81,6 +85,21 @@ TEST(DeflatePieces, FinalBlockFoundOnlyInACompleteStream) {
     EXPECT_FALSE(workbook::xlsx::find_final_block(whole.data(), whole.size() / 2, header, end));
     const uint8_t reserved[] = {0x07, 0x00};
     EXPECT_FALSE(workbook::xlsx::find_final_block(reserved, sizeof reserved, header, end));
+}
+
+// A part of 4 GiB or more, or parts beginning past 4 GiB, need Zip64, which the writer does not
+// write: it stops there, and the save reports the workbook as too large.
+TEST(ZipWriter, PartsPastFourGibAreRefused) {
+    using workbook::xlsx::ZipTooLarge;
+    using workbook::xlsx::ZipWriter;
+    const int fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ZipWriter zip(fd);
+    zip.begin("xl/worksheets/sheet1.xml");
+    EXPECT_NO_THROW(zip.end(0, 0xFFFFFFFFu));
+    zip.begin("xl/worksheets/sheet2.xml");
+    EXPECT_THROW(zip.end(0, uint64_t{0xFFFFFFFFu} + 1), ZipTooLarge);
+    ::close(fd);
 }
 
 }  // namespace
