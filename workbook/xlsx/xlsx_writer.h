@@ -17,10 +17,11 @@ enum class Existing {
 };
 
 // Writes the active workbook of `excel` to `target`: first to a uniquely named temporary file in
-// the target's folder (the writer's own temporary data goes there too), then read back (a zip
-// whose every part is complete) and only then renamed into place, so that a failure never leaves
-// a half-written file and never touches an existing one. Every formula carries its computed
-// result; the document properties of `book` go into the file, with fixed dates. Throws
+// the target's folder (libxlsxwriter's temporary data, when it writes, goes there too), then read
+// back (a zip whose every part is complete) and only then renamed into place, so that a failure
+// never leaves a half-written file and never touches an existing one. Every formula carries its
+// computed result; the document properties of `book` go into the file, with fixed dates. A file
+// that would pass 4 GiB is refused (the archive would need Zip64). Throws
 // WorkbookError with one German message naming the file and the reason ("Kein Speicherplatz mehr
 // auf dem Gerät"), or std::bad_alloc when memory runs out.
 void save(const ExcelSession& excel, const Workbook& book, const std::filesystem::path& target,

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -85,7 +86,8 @@ public:
     std::string fault() const {
         if (!m_fault.empty()) return m_fault;
         if (!m_root_closed)
-            return m_stack.empty() ? "kein Wurzelelement" : "bricht in <" + m_stack.back() + "> ab";
+            return m_stack.empty() ? "kein Wurzelelement"
+                                   : "bricht in <" + std::string(m_stack.top()) + "> ab";
         return {};
     }
 
@@ -93,6 +95,13 @@ private:
     enum class State { Text, Open, Name, InTag, Value, EmptyEnd, CloseName, Instruction, Declaration };
 
     static bool is_space(char ch) { return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r'; }
+
+    // The bytes that mean something inside a tag.
+    static constexpr std::array<bool, 256> kTagStops = [] {
+        std::array<bool, 256> stops{};
+        for (const char ch : {'"', '\'', '/', '>', '<', '\0'}) stops[static_cast<unsigned char>(ch)] = true;
+        return stops;
+    }();
 
     // Past the bytes from `i` on that change nothing in the current state but the name being
     // read: text inside the root element up to the next '<', the inside of a tag up to a quote,
@@ -108,9 +117,7 @@ private:
                 return nul ? static_cast<size_t>(nul - data) : end;
             }
             case State::InTag:
-                while (i < n && data[i] != '"' && data[i] != '\'' && data[i] != '/' && data[i] != '>' &&
-                       data[i] != '<' && data[i] != '\0')
-                    ++i;
+                while (i < n && !kTagStops[static_cast<unsigned char>(data[i])]) ++i;
                 return i;
             case State::Value:
                 while (i < n && data[i] != m_quote && data[i] != '<' && data[i] != '\0') ++i;
@@ -135,10 +142,10 @@ private:
         if (m_root_closed) return fail("zweites Wurzelelement");
         if (m_stack.size() > 256) return fail("zu tief geschachtelt");
         if (m_name == "c") ++m_cells;
-        m_stack.push_back(m_name);
+        m_stack.push(m_name);
     }
     void close_element() {
-        m_stack.pop_back();
+        m_stack.pop();
         if (m_stack.empty()) m_root_closed = true;
     }
     void fail(std::string what) { m_fault = std::move(what); }
@@ -205,8 +212,8 @@ private:
             case State::CloseName:
                 if (ch == '>') {
                     while (!m_name.empty() && is_space(m_name.back())) m_name.pop_back();
-                    if (m_name != m_stack.back())
-                        return fail("</" + m_name + "> schließt <" + m_stack.back() + ">");
+                    if (m_name != m_stack.top())
+                        return fail("</" + m_name + "> schließt <" + std::string(m_stack.top()) + ">");
                     close_element();
                     m_state = State::Text;
                 } else if (ch == '<' || m_name.size() > 256) {
@@ -226,7 +233,27 @@ private:
     }
 
     State m_state = State::Text;
-    std::vector<std::string> m_stack;
+    // The names of the open elements, one after the other in one string: no allocation for the
+    // millions of elements of a large sheet.
+    class NameStack {
+    public:
+        void push(std::string_view name) {
+            m_starts.push_back(m_names.size());
+            m_names += name;
+        }
+        void pop() {
+            m_names.resize(m_starts.back());
+            m_starts.pop_back();
+        }
+        std::string_view top() const { return std::string_view(m_names).substr(m_starts.back()); }
+        bool empty() const { return m_starts.empty(); }
+        size_t size() const { return m_starts.size(); }
+
+    private:
+        std::string m_names;
+        std::vector<size_t> m_starts;
+    };
+    NameStack m_stack;
     std::string m_name;
     char m_quote = 0, m_previous = 0;
     bool m_root_closed = false;
