@@ -558,8 +558,8 @@ void check_sheet_name(const std::string& name, const std::vector<std::string>& e
 
 class SheetPart {
 public:
-    SheetPart(const Sheet& sheet, int index, bool active, Styles& styles, FormulaEvaluator& eval)
-        : m_sheet(sheet), m_index(index), m_active(active), m_styles(styles), m_eval(eval) {}
+    SheetPart(const Sheet& sheet, bool active, Styles& styles, FormulaEvaluator& eval)
+        : m_sheet(sheet), m_active(active), m_styles(styles), m_eval(eval) {}
 
     // The library numbers the cell formats as it meets them: the cells of each row when the next
     // row begins, so the last row of every sheet only when the workbook is closed; there, sheet
@@ -904,7 +904,6 @@ private:
     }
 
     const Sheet& m_sheet;
-    int m_index;
     bool m_active;
     Styles& m_styles;
     FormulaEvaluator& m_eval;
@@ -1131,8 +1130,7 @@ ZipExpectation write_package(int fd, const ExcelSession& excel, const Workbook& 
     const auto row_written = [&] { rows(++rows_written, rows_total); };
     std::vector<std::unique_ptr<SheetPart>> parts;
     for (size_t i = 0; i < sheets.size(); ++i)
-        parts.push_back(std::make_unique<SheetPart>(*sheets[i], static_cast<int>(i),
-                                                    static_cast<int>(i) == active, styles, eval));
+        parts.push_back(std::make_unique<SheetPart>(*sheets[i], static_cast<int>(i) == active, styles, eval));
     for (auto& part : parts) part->number_cell_formats();
     for (auto& part : parts) part->number_last_row_and_columns();
     for (size_t i = 0; i < parts.size(); ++i) {
