@@ -6,7 +6,7 @@
 # (scripts/package_check.sh).
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config libxlsxwriter-dev zlib1g-dev libpugixml-dev libzip-dev libfmt-dev nlohmann-json3-dev
+packages=(g++ cmake make pkg-config libxlsxwriter-dev zlib1g-dev libdeflate-dev libisal-dev libpugixml-dev libzip-dev libfmt-dev nlohmann-json3-dev
           qt6-base-dev fonts-dejavu-core xdg-utils qt6-translations-l10n librsvg2-bin shared-mime-info)
 for flag in "$@"; do
     case "$flag" in

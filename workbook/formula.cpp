@@ -433,6 +433,7 @@ struct FormulaEvaluator::Impl {
     std::vector<Instr> program;
     std::vector<Val> stack;
     std::vector<uint64_t> missing;
+    std::vector<uint64_t> work, pending;  // of resolve
     bool cycle = false;
 
     explicit Impl(const Workbook& b) : book(b) {
@@ -617,8 +618,7 @@ struct FormulaEvaluator::Impl {
     // list holds cells whose inputs are still unknown. A cell being worked on (Expanded) lies
     // below everything pushed after it, so meeting an Expanded cell as an input is a cycle.
     void resolve(uint64_t root) {
-        std::vector<uint64_t> work{root};
-        std::vector<uint64_t> pending;
+        work.assign(1, root);
         while (!work.empty()) {
             const uint64_t key = work.back();
             Memo::Slot* slot = memo.find(key);

@@ -24,6 +24,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -32,8 +33,11 @@
 #include "workbook/formula.h"
 #include "workbook/temp_files.h"
 #include "workbook/text.h"
+#include "workbook/xlsx/package_writer.h"
+#include "workbook/xlsx/xlsx_text.h"
 #include "workbook/xlsx/zip_check.h"
 #include "workbook/xlsx/zip_part.h"
+#include "workbook/xlsx/zip_writer.h"
 
 namespace workbook::xlsx {
 
@@ -43,8 +47,6 @@ namespace fs = std::filesystem;
 
 // Fixed document time (2000-01-01 00:00 UTC): equal models give byte-equal files.
 constexpr time_t kDocumentTime = 946684800;
-// The file format holds at most 32767 characters per cell.
-constexpr size_t kMaxCellCharacters = 32767;
 constexpr size_t kMaxFileName = 255;
 
 // Our own failure, already worded for the user; anything else thrown while saving is wrapped,
@@ -64,13 +66,17 @@ public:
     fail(target, errno_text(error));
 }
 
-// The share of the save that is done, for the caller's display: rows written, then the library's
-// packing (its temporary data read back into the archive), then our read-back of the archive.
+// The share of the save that is done, for the caller's display: rows written and packed (our
+// writer packs them as they come; the library packs its temporary data afterwards), then our
+// read-back of the archive.
 class SaveMeter {
 public:
     explicit SaveMeter(const SaveProgress* progress) : m_progress(progress) {}
 
     void rows(int64_t done, int64_t total) { report(kRowsEnd * done / std::max<int64_t>(total, 1)); }
+    void rows_packed(int64_t done, int64_t total) {
+        report(kPackingEnd * done / std::max<int64_t>(total, 1));
+    }
     void packing(uint64_t done, uint64_t total) {
         report(kRowsEnd + share(kPackingEnd - kRowsEnd, done, total));
     }
@@ -369,101 +375,6 @@ struct LxwWorkbook {
     }
 };
 
-// Texts as the file format wants them: valid UTF-8 without characters XML cannot hold, a
-// literal "_xHHHH_" protected from being read as an escape (the library escapes only control
-// characters), and at most 32767 characters.
-class TextCleaner {
-public:
-    const char* clean(std::string_view in, bool limit_length) {
-        m_out.clear();
-        size_t characters = 0;
-        for (size_t i = 0; i < in.size();) {
-            if (limit_length && characters == kMaxCellCharacters) break;
-            const auto b = static_cast<unsigned char>(in[i]);
-            if (b < 0x80) {
-                if (b == 0) {
-                    m_out += kReplacement;
-                } else {
-                    if (b == '_' && is_escape_lookalike(in, i)) m_out += "_x005F";
-                    m_out.push_back(static_cast<char>(b));
-                }
-                ++i;
-            } else if (const size_t n = sequence_length(in, i)) {
-                const uint32_t cp = code_point(in, i, n);
-                if (cp == 0xFFFE || cp == 0xFFFF)
-                    m_out += kReplacement;
-                else
-                    m_out.append(in.data() + i, n);
-                i += n;
-            } else {
-                m_out += kReplacement;
-                ++i;
-            }
-            ++characters;
-        }
-        return m_out.c_str();
-    }
-
-private:
-    static constexpr const char* kReplacement = "\xEF\xBF\xBD";
-
-    static bool is_escape_lookalike(std::string_view s, size_t i) {
-        if (i + 7 > s.size() || s[i + 1] != 'x' || s[i + 6] != '_') return false;
-        for (size_t k = i + 2; k < i + 6; ++k)
-            if (!std::isxdigit(static_cast<unsigned char>(s[k]))) return false;
-        return true;
-    }
-
-    // Length of a well-formed UTF-8 sequence at i (no overlongs, no surrogates), or 0.
-    static size_t sequence_length(std::string_view s, size_t i) {
-        const auto b0 = static_cast<unsigned char>(s[i]);
-        size_t n;
-        unsigned char lo = 0x80, hi = 0xBF;
-        if (b0 >= 0xC2 && b0 <= 0xDF)
-            n = 2;
-        else if (b0 == 0xE0)
-            n = 3, lo = 0xA0;
-        else if (b0 == 0xED)
-            n = 3, hi = 0x9F;
-        else if (b0 >= 0xE1 && b0 <= 0xEF)
-            n = 3;
-        else if (b0 == 0xF0)
-            n = 4, lo = 0x90;
-        else if (b0 >= 0xF1 && b0 <= 0xF3)
-            n = 4;
-        else if (b0 == 0xF4)
-            n = 4, hi = 0x8F;
-        else
-            return 0;
-        if (i + n > s.size()) return 0;
-        const auto b1 = static_cast<unsigned char>(s[i + 1]);
-        if (b1 < lo || b1 > hi) return 0;
-        for (size_t k = 2; k < n; ++k) {
-            const auto b = static_cast<unsigned char>(s[i + k]);
-            if (b < 0x80 || b > 0xBF) return 0;
-        }
-        return n;
-    }
-
-    static uint32_t code_point(std::string_view s, size_t i, size_t n) {
-        static constexpr unsigned char kLeadMask[] = {0, 0, 0x1F, 0x0F, 0x07};
-        uint32_t cp = static_cast<unsigned char>(s[i]) & kLeadMask[n];
-        for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-        return cp;
-    }
-
-    std::string m_out;
-};
-
-// Text for the document properties and the page footer: valid UTF-8 without control characters,
-// which those parts of the file cannot hold (the library escapes them only in cells).
-std::string document_text(std::string_view in) {
-    std::string out = is_valid_utf8(in) ? std::string(in) : repair_utf8(in);
-    for (char& ch : out)
-        if (static_cast<unsigned char>(ch) < 0x20) ch = ' ';
-    return out;
-}
-
 // The library names "Microsoft Excel" as the application that made every file; ours names the
 // program that did.
 std::string with_application(std::string_view app_xml, std::string_view application) {
@@ -548,7 +459,7 @@ private:
         if (f.number_format) {
             // The model keeps the locale's notation; the file keeps the invariant one.
             const std::string invariant = m_excel.invariant_number_format(*f.number_format);
-            format_set_num_format(x, m_cleaner.clean(invariant, false));
+            format_set_num_format(x, m_cleaner.clean(invariant, false).c_str());
         }
         return x;
     }
@@ -662,20 +573,6 @@ private:
         m_ws->margin_footer = p.footer_margin / kPointsPerInch;
     }
 
-    // The footer as the file holds it: "&L", "&C" and "&R" before the parts there are, at most
-    // the 255 characters the file format allows, never ending in half an "&&".
-    static std::string footer_codes(const PageSetup& p) {
-        std::string out;
-        for (const auto& [code, part] : {std::pair{"&L", &p.left_footer}, std::pair{"&C", &p.center_footer},
-                                         std::pair{"&R", &p.right_footer}})
-            if (!part->empty()) out += code + document_text(*part);
-        out.resize(utf8_prefix(out, LXW_HEADER_FOOTER_MAX).size());
-        size_t ampersands = 0;
-        while (ampersands < out.size() && out[out.size() - 1 - ampersands] == '&') ++ampersands;
-        if (ampersands % 2 == 1) out.pop_back();
-        return out;
-    }
-
     lxw_format* format_of(int32_t row, const Sheet::Cell& c) {
         const uint64_t key = (static_cast<uint64_t>(c.col) << 32) | c.format;
         auto [it, fresh] = m_cell_formats.try_emplace(key, nullptr);
@@ -704,14 +601,14 @@ private:
                     break;
                 case CellKind::Text: {
                     // ... and an empty text without one.
-                    const char* text = m_cleaner.clean(m_sheet.cell_string(c), true);
+                    const char* text = m_cleaner.clean(m_sheet.cell_string(c), true).c_str();
                     if (*text || f) write(worksheet_write_string(m_ws, r, col, text, f));
                     break;
                 }
                 case CellKind::Formula: {
                     // Every formula carries its result, so that no viewer has to recalculate.
                     const FormulaResult result = m_eval.evaluate(m_sheet, row, c.col);
-                    const char* formula = m_cleaner.clean(m_sheet.cell_string(c), false);
+                    const char* formula = m_cleaner.clean(m_sheet.cell_string(c), false).c_str();
                     if (result.is_error)
                         write(worksheet_write_formula_str(m_ws, r, col, formula, f, result.error.c_str()));
                     else
@@ -793,7 +690,7 @@ ZipExpectation write_file(const ExcelSession& excel, const Workbook& book, const
     lxw_worksheet* active = nullptr;
     int sheet_number = 0;
     for (const Sheet* sheet : book.sheets_in_tab_order()) {
-        const char* name = names.clean(sheet->name(), false);
+        const char* name = names.clean(sheet->name(), false).c_str();
         if (workbook_validate_sheet_name(lxw.wb, name) != LXW_NO_ERROR)
             fail(target, fmt::format("Ungültiger Tabellenname \"{}\"", sheet->name()));
         lxw_worksheet* ws = workbook_add_worksheet(lxw.wb, name);
@@ -832,8 +729,34 @@ void name_application(const fs::path& file, const fs::path& target, std::string_
     fail(target, "Die geschriebene Datei ist unvollständig (" + edit.fault + ")");
 }
 
+// Our own writer: the package straight into the file beside the target.
+ZipExpectation write_own(const ExcelSession& excel, const Workbook& book, const fs::path& file,
+                         const fs::path& target, SaveMeter& meter) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) fail_errno(target, errno);
+    struct Closer {
+        int fd;
+        ~Closer() {
+            if (fd >= 0) ::close(fd);
+        }
+    } closer{fd};
+    try {
+        const ZipExpectation expected = write_package(
+            fd, excel, book, [&meter](int64_t done, int64_t total) { meter.rows_packed(done, total); });
+        closer.fd = -1;
+        if (::close(fd) != 0 && errno != EINTR) fail_errno(target, errno);
+        return expected;
+    } catch (const std::system_error& e) {
+        fail_errno(target, e.code().value());
+    } catch (const ZipTooLarge&) {
+        fail(target, "Die Arbeitsmappe würde größer als 4 GiB, mehr fasst eine .xlsx-Datei ohne Zip64 nicht");
+    } catch (const InvalidSheetName& e) {
+        fail(target, fmt::format("Ungültiger Tabellenname \"{}\"", e.name));
+    }
+}
+
 void save_with(const ExcelSession& excel, const Workbook& book, const fs::path& target, Existing existing,
-               const SaveProgress* progress) {
+               const SaveProgress* progress, Writer writer) {
     SaveMeter meter(progress);
     try {
         struct stat st {};
@@ -843,8 +766,13 @@ void save_with(const ExcelSession& excel, const Workbook& book, const fs::path& 
             if (!S_ISREG(st.st_mode)) fail(target, "Das Ziel ist keine gewöhnliche Datei");
         }
         WorkbookFile file(target);
-        const ZipExpectation expected = write_file(excel, book, file.path(), file.folder(), target, meter);
-        name_application(file.path(), target, book.properties().application);
+        ZipExpectation expected;
+        if (writer == Writer::Own) {
+            expected = write_own(excel, book, file.path(), target, meter);
+        } else {
+            expected = write_file(excel, book, file.path(), file.folder(), target, meter);
+            name_application(file.path(), target, book.properties().application);
+        }
         file.verify(expected, meter);
         file.commit(existing == Existing::Replace);
     } catch (const SaveError&) {
@@ -860,12 +788,17 @@ void save_with(const ExcelSession& excel, const Workbook& book, const fs::path& 
 }  // namespace
 
 void save(const ExcelSession& excel, const Workbook& book, const fs::path& target, Existing existing) {
-    save_with(excel, book, target, existing, nullptr);
+    save_with(excel, book, target, existing, nullptr, Writer::Own);
 }
 
 void save(const ExcelSession& excel, const Workbook& book, const fs::path& target, Existing existing,
           SaveProgress progress) {
-    save_with(excel, book, target, existing, &progress);
+    save_with(excel, book, target, existing, &progress, Writer::Own);
+}
+
+void save(const ExcelSession& excel, const Workbook& book, const fs::path& target, Existing existing,
+          Writer writer) {
+    save_with(excel, book, target, existing, nullptr, writer);
 }
 
 }  // namespace workbook::xlsx

@@ -17,21 +17,28 @@ enum class Existing {
 };
 
 // Writes the active workbook of `excel` to `target`: first to a uniquely named temporary file in
-// the target's folder (the writer's own temporary data goes there too), then read back (a zip
-// whose every part is complete) and only then renamed into place, so that a failure never leaves
-// a half-written file and never touches an existing one. Every formula carries its computed
-// result; the document properties of `book` go into the file, with fixed dates. Throws
+// the target's folder (libxlsxwriter's temporary data, when it writes, goes there too), then read
+// back (a zip whose every part is complete) and only then renamed into place, so that a failure
+// never leaves a half-written file and never touches an existing one. Every formula carries its
+// computed result; the document properties of `book` go into the file, with fixed dates. A file
+// that would pass 4 GiB is refused (the archive would need Zip64). Throws
 // WorkbookError with one German message naming the file and the reason ("Kein Speicherplatz mehr
 // auf dem Gerät"), or std::bad_alloc when memory runs out.
 void save(const ExcelSession& excel, const Workbook& book, const std::filesystem::path& target,
           Existing existing = Existing::Keep);
 
-// How far a save has come, as `done` of `total` (kSaveSteps): the rows written take the first
-// 30 %, the library's packing of them into the archive the next 52 %, the read-back the rest.
-// Called whenever the share grows by a step, last with done == total.
+// How far a save has come, as `done` of `total` (kSaveSteps): writing and packing the rows take
+// the first 82 %, the read-back the rest. Called whenever the share grows by a step, last with
+// done == total.
 using SaveProgress = FunctionRef<void(int64_t done, int64_t total)>;
 inline constexpr int64_t kSaveSteps = 1000;
 void save(const ExcelSession& excel, const Workbook& book, const std::filesystem::path& target,
           Existing existing, SaveProgress progress);
+
+// Who writes the file: our own writer of the package (what save() uses), or libxlsxwriter, kept
+// as the reference that our writer is compared with. Both make the same parts of the same model.
+enum class Writer { Own, Library };
+void save(const ExcelSession& excel, const Workbook& book, const std::filesystem::path& target,
+          Existing existing, Writer writer);
 
 }  // namespace workbook::xlsx
