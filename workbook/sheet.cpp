@@ -39,7 +39,11 @@ void check_cell(int32_t row, int32_t col) {
         throw WorkbookError(fmt::format("Ungültige Zellposition: Zeile {}, Spalte {}", row, col));
 }
 
-// Fields set in `over` replace those of `base`.
+const CellFormat kNoFormat{};
+const std::vector<Sheet::Cell> kNoCells{};
+
+}  // namespace
+
 CellFormat merged(const CellFormat& base, const CellFormat& over) {
     CellFormat m = base;
     if (over.bold) m.bold = over.bold;
@@ -50,11 +54,6 @@ CellFormat merged(const CellFormat& base, const CellFormat& over) {
     if (over.number_format) m.number_format = over.number_format;
     return m;
 }
-
-const CellFormat kNoFormat{};
-const std::vector<Sheet::Cell> kNoCells{};
-
-}  // namespace
 
 Sheet::Sheet(Workbook* book, std::string name) : m_book(book), m_name(std::move(name)) {}
 

@@ -39,6 +39,9 @@ struct CellFormat {
     bool operator==(const CellFormat&) const = default;
 };
 
+// `base` with the fields set in `over` replacing its own.
+CellFormat merged(const CellFormat& base, const CellFormat& over);
+
 enum class CellKind : uint8_t { Empty, Number, Text, Formula };
 
 // A cell as read back.

@@ -779,15 +779,7 @@ private:
     }
 
     CellFormat merged_format(const Sheet::Cell& c) const {
-        CellFormat m = m_sheet.column_format(c.col);
-        const CellFormat& over = m_sheet.format_of(c);
-        if (over.bold) m.bold = over.bold;
-        if (over.font_color) m.font_color = over.font_color;
-        if (over.fill) m.fill = over.fill;
-        if (over.border) m.border = over.border;
-        if (over.halign) m.halign = over.halign;
-        if (over.number_format) m.number_format = over.number_format;
-        return m;
+        return merged(m_sheet.column_format(c.col), m_sheet.format_of(c));
     }
 
     void write_row(std::string& t, int32_t row) {

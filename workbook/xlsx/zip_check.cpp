@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "workbook/xlsx/positioned_file.h"
+
 namespace workbook::xlsx {
 
 namespace {
@@ -33,43 +35,6 @@ uint32_t le32(const unsigned char* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
-
-class ReadOnlyFile {
-public:
-    explicit ReadOnlyFile(const std::filesystem::path& path)
-        : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~ReadOnlyFile() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    ReadOnlyFile(const ReadOnlyFile&) = delete;
-    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-
-    bool is_open() const { return m_fd >= 0; }
-    // -1 with errno set on failure.
-    int64_t size() const {
-        struct stat st {};
-        return ::fstat(m_fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
-    }
-    // Exactly `n` bytes at `offset`; false on a read error (errno set) or past the end (errno 0).
-    bool read(uint64_t offset, void* data, size_t n) const {
-        auto* out = static_cast<char*>(data);
-        while (n > 0) {
-            const ssize_t got = ::pread(m_fd, out, n, static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) {
-                if (got == 0) errno = 0;
-                return false;
-            }
-            out += got;
-            offset += static_cast<uint64_t>(got);
-            n -= static_cast<size_t>(got);
-        }
-        return true;
-    }
-
-private:
-    int m_fd;
-};
 
 // Follows the element nesting of an XML part fed in pieces: enough to tell a complete part from
 // one that was cut short or lost a stretch in the middle. Counts the <c> (cell) elements.
@@ -283,7 +248,7 @@ struct ReadMeter {
 };
 
 // Inflates (or copies) one part, checks its CRC and size and scans it when it is XML.
-std::string check_entry(const ReadOnlyFile& file, const Entry& e, uint64_t directory, int& read_error,
+std::string check_entry(const PositionedFile& file, const Entry& e, uint64_t directory, int& read_error,
                         int64_t& cells, ReadMeter& meter) {
     unsigned char local[30];
     if (!file.read(e.header, local, sizeof local)) {
@@ -373,7 +338,7 @@ ZipCheck check(const std::filesystem::path& path, const ZipExpectation& expected
         result.fault = std::move(what);
         return result;
     };
-    const ReadOnlyFile file(path);
+    const PositionedFile file(path, O_RDONLY);
     if (!file.is_open()) {
         result.read_error = errno;
         return fault("nicht lesbar");

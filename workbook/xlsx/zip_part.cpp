@@ -12,6 +12,8 @@
 #include <new>
 #include <vector>
 
+#include "workbook/xlsx/positioned_file.h"
+
 namespace workbook::xlsx {
 
 namespace {
@@ -39,57 +41,6 @@ void set32(unsigned char* p, uint32_t v) {
     set16(p + 2, v >> 16);
 }
 
-class File {
-public:
-    File(const std::filesystem::path& path, int flags) : m_fd(::open(path.c_str(), flags | O_CLOEXEC)) {}
-    ~File() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-
-    bool is_open() const { return m_fd >= 0; }
-    int64_t size() const {
-        struct stat st {};
-        return ::fstat(m_fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
-    }
-    // Exactly `n` bytes; false with errno set (0 past the end).
-    bool read(uint64_t offset, void* data, size_t n) const {
-        auto* out = static_cast<unsigned char*>(data);
-        while (n > 0) {
-            const ssize_t got = ::pread(m_fd, out, n, static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) {
-                if (got == 0) errno = 0;
-                return false;
-            }
-            out += got;
-            offset += static_cast<uint64_t>(got);
-            n -= static_cast<size_t>(got);
-        }
-        return true;
-    }
-    bool write(uint64_t offset, const void* data, size_t n) const {
-        const auto* in = static_cast<const unsigned char*>(data);
-        while (n > 0) {
-            const ssize_t put = ::pwrite(m_fd, in, n, static_cast<off_t>(offset));
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) {
-                if (put == 0) errno = EIO;
-                return false;
-            }
-            in += put;
-            offset += static_cast<uint64_t>(put);
-            n -= static_cast<size_t>(put);
-        }
-        return true;
-    }
-    bool truncate(uint64_t length) const { return ::ftruncate(m_fd, static_cast<off_t>(length)) == 0; }
-
-private:
-    int m_fd;
-};
-
 // The archive's directory and the entry of one part.
 struct Archive {
     std::vector<unsigned char> end;        // the end record with its comment
@@ -103,7 +54,7 @@ struct Archive {
 };
 
 // Reads the directory of `file` and finds `name`; false with `result` telling why.
-bool open_archive(const File& file, std::string_view name, Archive& a, ZipEdit& result) {
+bool open_archive(const PositionedFile& file, std::string_view name, Archive& a, ZipEdit& result) {
     auto fault = [&](std::string what) {
         result.fault = std::move(what);
         return false;
@@ -173,7 +124,8 @@ bool open_archive(const File& file, std::string_view name, Archive& a, ZipEdit& 
 }
 
 // The part's bytes, checked against its size and CRC.
-bool read_part(const File& file, const Archive& a, std::string_view name, std::string& out, ZipEdit& result) {
+bool read_part(const PositionedFile& file, const Archive& a, std::string_view name, std::string& out,
+               ZipEdit& result) {
     std::vector<unsigned char> packed(a.packed);
     if (!file.read(a.data, packed.data(), packed.size())) {
         result.error = errno ? errno : EIO;
@@ -228,7 +180,7 @@ std::optional<std::string> read_zip_part(const std::filesystem::path& path, std:
                                          ZipEdit* result) {
     ZipEdit local;
     ZipEdit& r = result ? *result : local;
-    const File file(path, O_RDONLY);
+    const PositionedFile file(path, O_RDONLY);
     if (!file.is_open()) {
         r.error = errno;
         return std::nullopt;
@@ -243,7 +195,7 @@ std::optional<std::string> read_zip_part(const std::filesystem::path& path, std:
 ZipEdit rewrite_zip_part(const std::filesystem::path& path, std::string_view name,
                          FunctionRef<std::string(std::string_view)> change) {
     ZipEdit result;
-    const File file(path, O_RDWR);
+    const PositionedFile file(path, O_RDWR);
     if (!file.is_open()) {
         result.error = errno;
         return result;
