@@ -65,6 +65,7 @@ void XmlReader::Hauptteil(Node body) {
             open.pop_back();
             leave_range(done, open.back());
             bid_range_end();
+            forget(done.category);
             continue;
         }
         range.next = child.next_sibling();
@@ -94,6 +95,7 @@ void XmlReader::Hauptteil(Node body) {
                                                   "Abschnitt \"Subbereich1\"\n\n")
                                             : change_over_text(range.level) + "\n\n";
             guarded(m_c, failure, [&] { item_list(range, child); });
+            forget(child);
         }
     }
 
@@ -192,7 +194,8 @@ void XmlReader::item_list(Range& range, Node list) {
                        ? std::string()
                        : workbook::utf8_prefix(chkmaske(range.oz, m_st, m_c.ui), kRangeOzCapacity);
     m_list_rows.clear();
-    for (Node child = list.first_child(); child; child = child.next_sibling()) {
+    for (Node child = list.first_child(), next; child; child = next) {
+        next = child.next_sibling();
         const std::string_view name = node_name(child);
         if (name == "Item")
             range.cents += convert_item(child);
@@ -200,6 +203,9 @@ void XmlReader::item_list(Range& range, Node list) {
             range.cents += convert_markup(child);
         else if (name == "PerfDescr")
             performance_description(child);
+        else
+            continue;
+        forget(child);
     }
     m_c.place.leave_item();
     if (m_c.options.SubtotalsSheet && m_kinds.subtotal_formula()) subtotal_label_step(range.subtotal_label);

@@ -172,7 +172,7 @@ int64_t XmlReader::convert_item(Node item) {
     }
     m_kinds.item_label(r, kind_label);
     if (HasAttribute(item, "ID")) m_item_rows.push_back({AttributeText(item, "ID"), r});
-    m_list_rows.push_back({r, item});
+    m_list_rows.push_back({r, is_yes(item, "MarkupIt"), false});
     ++m_rows.Positions;
     m_c.ui.process_events();
 
@@ -209,7 +209,7 @@ int64_t XmlReader::convert_markup(Node item) {
     if (base)
         m_kinds.item_number(r, 3, *base);
     else if (workbook::equals_ci(type, "ListInSubQty"))
-        m_pending_markups.push_back({item, r, m_st.ItemOz});
+        m_pending_markups.push_back(pending_markup(item, r));
     else
         base_formula(r, workbook::equals_ci(type, "IdentAsMark"));
 
@@ -234,7 +234,7 @@ int64_t XmlReader::convert_markup(Node item) {
         }
     }
     m_kinds.item_label(r, kSurchargeLabel);
-    m_list_rows.push_back({r, Node(), true});
+    m_list_rows.push_back({r, false, true});
     ++m_rows.Positions;
     m_c.ui.process_events();
 
@@ -254,7 +254,7 @@ void XmlReader::base_formula(int32_t row, bool marked_only) {
             break;
         }
         own_run = false;
-        if (!marked_only || is_yes(at->item, "MarkupIt")) rows.push_back(at->row);
+        if (!marked_only || at->marked) rows.push_back(at->row);
     }
     if (rows.empty()) return;
     std::string f;
@@ -289,39 +289,46 @@ void XmlReader::write_base(int32_t row, const std::string& formula) {
 
 // ListInSubQty: the items a surcharge names by ID, each with its total or a part quantity of it
 // (SubQty x unit price). Items may stand after the surcharge, so this runs after the walk.
+XmlReader::PendingMarkup XmlReader::pending_markup(Node item, int32_t row) {
+    PendingMarkup markup{XmlDocument::offset_of(item), row, m_st.ItemOz, {}};
+    auto add = [&](Node ref, Node holder) {
+        markup.references.push_back(
+            {AttributeText(ref, "IDRef"), value_text(holder, "SubQty"), XmlDocument::offset_of(ref)});
+    };
+    for (Node child = item.first_child(); child; child = child.next_sibling()) {
+        const std::string_view name = node_name(child);
+        if (name == "RefItem") add(child, item);
+        if (name != "MarkupSubQty") continue;
+        for (Node ref = child.child("RefItem"); ref; ref = ref.next_sibling("RefItem")) add(ref, child);
+    }
+    return markup;
+}
+
 void XmlReader::resolve_markup_references() {
     if (m_pending_markups.empty()) return;
     std::unordered_map<std::string_view, int32_t> rows;
     rows.reserve(m_item_rows.size());
     for (const ItemRowRef& ref : m_item_rows) rows.emplace(ref.id, ref.row);
     for (const PendingMarkup& markup : m_pending_markups) {
-        at(markup.item);
+        m_c.place.at_offset(markup.offset);
         m_c.place.enter_item(markup.oz);
         std::string f;
-        auto add = [&](Node ref, Node holder) {
-            const std::string_view id = AttributeText(ref, "IDRef");
-            const auto found = rows.find(id);
+        for (const MarkupReference& ref : markup.references) {
+            const auto found = rows.find(ref.id);
             if (found == rows.end()) {
                 m_c.ui.message(
-                    m_c.place.prefix_at(XmlDocument::offset_of(ref)) +
+                    m_c.place.prefix_at(ref.offset) +
                     fmt::format("der Zuschlag bezieht sich auf die Position mit der ID \"{}\", die "
                                 "es im Leistungsverzeichnis nicht gibt.",
-                                workbook::utf8_prefix(id, 40)));
-                return;
+                                workbook::utf8_prefix(ref.id, 40)));
+                continue;
             }
-            const std::string sub = value_text(holder, "SubQty");
-            const auto sub_quantity = workbook::parse_decimal(sub);
+            const auto sub_quantity = workbook::parse_decimal(ref.sub_quantity);
             f += f.empty() ? "=" : "+";
             if (sub_quantity)
                 f += fmt::format("ROUND({}*$E${},2)", workbook::format_number(*sub_quantity), found->second);
             else
                 f += fmt::format("$F${}", found->second);
-        };
-        for (Node child = markup.item.first_child(); child; child = child.next_sibling()) {
-            const std::string_view name = node_name(child);
-            if (name == "RefItem") add(child, markup.item);
-            if (name != "MarkupSubQty") continue;
-            for (Node ref = child.child("RefItem"); ref; ref = ref.next_sibling("RefItem")) add(ref, child);
         }
         if (!f.empty()) write_base(markup.row, f);
     }

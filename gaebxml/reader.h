@@ -145,6 +145,9 @@ private:
     std::optional<double> number_of(std::string_view text, const char* what, Node element);
     // The reader stands at this node.
     void at(Node n) { m_c.place.at_offset(XmlDocument::offset_of(n)); }
+    // A converted part of the body leaves the document, and with it the memory of its nodes:
+    // nothing reads it again.
+    static void forget(Node n) { n.parent().remove_child(n); }
     void resolve_markup_references();
 
     // The bill model of a bid, when one is being made (bid_model.cpp); no-ops otherwise.
@@ -184,16 +187,25 @@ private:
         int32_t row = 0;
     };
     std::vector<ItemRowRef> m_item_rows;
+    // What the base of a ListInSubQty surcharge needs once the walk is over: the item nodes are
+    // gone by then, so their places and references are kept as offsets and texts.
+    struct MarkupReference {
+        std::string_view id;  // IDRef, in the document's text
+        std::string sub_quantity;
+        int64_t offset = -1;
+    };
     struct PendingMarkup {
-        Node item;
+        int64_t offset = -1;
         int32_t row = 0;
         std::string oz;
+        std::vector<MarkupReference> references;
     };
     std::vector<PendingMarkup> m_pending_markups;
+    PendingMarkup pending_markup(Node item, int32_t row);
     // The item and surcharge rows of the item list being converted.
     struct ListRow {
         int32_t row = 0;
-        Node item;  // MarkupIt in it: an IdentAsMark surcharge applies to it
+        bool marked = false;  // MarkupIt: an IdentAsMark surcharge applies to it
         bool surcharge = false;
     };
     std::vector<ListRow> m_list_rows;

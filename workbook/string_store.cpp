@@ -7,7 +7,7 @@
 namespace workbook {
 
 namespace {
-constexpr size_t kChunkSize = size_t{1} << 20;
+constexpr size_t kChunkSize = size_t{1} << 16;
 }
 
 uint64_t StringStore::add(std::string_view s) {
