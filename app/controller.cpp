@@ -10,11 +10,14 @@
 #include <fstream>
 #include <new>
 
+#include "angebot/model.h"
 #include "app/memory.h"
 #include "app/temp_file.h"
+#include "bill/sink.h"
 #include "gaeb2000/gaeb2000.h"
 #include "gaeb90/gaeb90.h"
 #include "gaebxml/gaebxml.h"
+#include "workbook/bill_layout.h"
 #include "workbook/errors.h"
 #include "workbook/finish.h"
 #include "workbook/guarded.h"
@@ -130,6 +133,74 @@ public:
     void progress_finish() override {}
     void elapsed_restart() override {}
     void elapsed_stop() override {}
+};
+
+// Until the bid reads its tender through a collector of its own: a reader that reports to the
+// workbook's layout fills the bid's model from the same events, with the rows the layout wrote.
+class BidBridge : public bill::Sink {
+public:
+    BidBridge(workbook::BillLayout& layout, angebot::ModelBuilder& bid) : m_layout(layout), m_bid(bid) {}
+
+    void start(bill::Format f) override { m_layout.start(f); }
+    void rules_begin() override { m_layout.rules_begin(); }
+    void rules_line(std::string_view l) override { m_layout.rules_line(l); }
+    void begin(const bill::Header& h) override {
+        m_layout.begin(h);
+        m_header = h;
+    }
+    void header_field(bill::HeaderField f, std::string_view v) override {
+        m_layout.header_field(f, v);
+        angebot::BillInfo& info = m_bid.model().info;
+        if (m_header.format == bill::Format::Gaeb90) {
+            if (f == bill::HeaderField::Name) info.name = v;
+            if (f == bill::HeaderField::Date) info.date = angebot::iso_date(v);
+            if (f == bill::HeaderField::Project) info.project_name = v;
+        }
+    }
+    void enter_range(const bill::Range& r) override { m_layout.enter_range(r); }
+    void range_title(std::string_view t, bool c) override { m_layout.range_title(t, c); }
+    void leave_range(const bill::RangeEnd& e) override { m_layout.leave_range(e); }
+    void items_begin(const bill::ItemList& l) override { m_layout.items_begin(l); }
+    void items_end() override { m_layout.items_end(); }
+    void item(const bill::Item& i) override {
+        m_layout.item(i);
+        if (m_header.format == bill::Format::Gaeb90) {
+            if (m_header.exchange_phase != "81" && m_header.exchange_phase != "83") return;
+            angebot::BillInfo& info = m_bid.model().info;
+            if (info.breakdown.empty())
+                for (const bill::Breakdown& b : m_header.breakdown)
+                    info.breakdown.push_back({static_cast<angebot::BreakdownType>(b.type), b.length,
+                                              b.numeric, b.label, b.alignment});
+            angebot::Item item;
+            item.oz = i.oz;
+            item.row = m_layout.item_row();
+            item.quantity = i.quantity;
+            item.unit = i.unit;
+            if (i.provis == bill::Provis::WithoutTotal) item.provis = angebot::Provis::WithoutTotal;
+            if (i.provis == bill::Provis::WithTotal) item.provis = angebot::Provis::WithTotal;
+            item.alternative = i.alternative;
+            m_bid.place_item(std::move(item));
+        }
+    }
+    void item_prices(const bill::Prices& p) override { m_layout.item_prices(p); }
+    void sub_description(const bill::SubDescription& s) override { m_layout.sub_description(s); }
+    void performance_description(const bill::PerformanceDescription& p) override {
+        m_layout.performance_description(p);
+    }
+    void text_line(bill::TextKind k, std::string_view l) override { m_layout.text_line(k, l); }
+    void long_text_begin() override { m_layout.long_text_begin(); }
+    void texts_end() override { m_layout.texts_end(); }
+    void notes_begin(std::string_view oz) override { m_layout.notes_begin(oz); }
+    void note_line(std::string_view l) override { m_layout.note_line(l); }
+    void notes_end() override { m_layout.notes_end(); }
+    void faulty_line(std::string_view l) override { m_layout.faulty_line(l); }
+    void fault(const bill::Fault& f) override { m_layout.fault(f); }
+    void end(const bill::End& e) override { m_layout.end(e); }
+
+private:
+    workbook::BillLayout& m_layout;
+    angebot::ModelBuilder& m_bid;
+    bill::Header m_header;
 };
 
 }  // namespace
@@ -356,7 +427,15 @@ RunEnd ConversionController::run_reader(const std::filesystem::path& input,
                 m_ui.progress_start(workbook::ProgressKind::Bar,
                                     std::max<int64_t>(m_record_count, m_lines_copied));
                 m_ui.lock_controls();
-                gaeb90::sa0(c, records);
+                const std::unique_ptr<workbook::BillLayout> layout = workbook::make_bill_layout(c);
+                std::optional<BidBridge> bridge;
+                if (m_bid) bridge.emplace(*layout, *m_bid);
+                workbook::FrontendRun run(m_ui);
+                workbook::Reading reading(bridge ? static_cast<bill::Sink&>(*bridge) : *layout, run, c.place,
+                                          m_format, workbook::read_options(options), copy.path());
+                reading.input_path = input;
+                gaeb90::sa0(reading, records);
+                c.end = reading.end;
                 break;
             }
             case GaebFormat::Gaeb2000:

@@ -9,9 +9,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fuzz::Input in = fuzz::split(data, size);
     fuzz::run_reader(in, workbook::GaebFormat::Gaeb90, fuzz::temp_folder() / "none.tmp",
-                     [](workbook::Conversion& c, std::string_view body) {
+                     [](workbook::Reading& r, std::string_view body) {
                          std::istringstream records{std::string(body)};
-                         gaeb90::sa0(c, records);
+                         gaeb90::sa0(r, records);
                      });
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/controller.h"
+#include "workbook/bill_layout.h"
 #include "workbook/excel_session.h"
 #include "workbook/frontend.h"
 #include "workbook/layout.h"
@@ -73,6 +74,20 @@ void run_controller(const Input& in) {
     workbook::open_session(excel, ui, values);
     app::ConversionController controller(excel, ui, values);
     controller.run(file, in.options);
+}
+
+void run_reader(const Input& in, workbook::GaebFormat format, const std::filesystem::path& file,
+                void (*reader)(workbook::Reading&, std::string_view body)) {
+    workbook::ExcelSession excel;
+    workbook::RecordingFrontend ui;
+    ui.answers.assign(4, in.answer);
+    const workbook::StartupValues values = startup();
+    workbook::open_session(excel, ui, values);
+    workbook::Conversion c{excel, ui, values, format, in.options, file};
+    const std::unique_ptr<workbook::BillLayout> layout = workbook::make_bill_layout(c);
+    workbook::FrontendRun run(ui);
+    workbook::Reading reading(*layout, run, c.place, format, workbook::read_options(in.options), file);
+    reader(reading, in.body);
 }
 
 void run_reader(const Input& in, workbook::GaebFormat format, const std::filesystem::path& file,

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "workbook/conversion.h"
+#include "workbook/reading.h"
 
 namespace fuzz {
 
@@ -29,7 +30,11 @@ std::filesystem::path write_input(std::string_view bytes, const char* name);
 // The whole run of the console program into an in-memory workbook: detection, the GAEB 90 copy
 // and the reader.
 void run_controller(const Input& in);
-// One reader alone on a prepared workbook; `file` is the conversion's FileName.
+// One reader alone, reporting to the workbook layout of its format on a prepared session; `file`
+// is what the reader opens.
+void run_reader(const Input& in, workbook::GaebFormat format, const std::filesystem::path& file,
+                void (*reader)(workbook::Reading&, std::string_view body));
+// The same for a reader that writes the workbook itself.
 void run_reader(const Input& in, workbook::GaebFormat format, const std::filesystem::path& file,
                 void (*reader)(workbook::Conversion&, std::string_view body));
 

@@ -1,30 +1,31 @@
 // SPDX-License-Identifier: MIT
-// Record 31 (group end with its subtotal) and the record types that are read and passed over.
+// Record 31 (group end), the closing record 99, and the record types that are read and passed over.
 #include "gaeb90/reader.h"
 #include "gaeb90/record_text.h"
 
 namespace gaeb90 {
 
-// Record 31: the group OZ in columns 3-11. Only the group opened last (the innermost one) can
-// get a subtotal row, since GroupOz holds the last record 11 and a completed subtotal empties it.
+// Record 31: the group OZ in columns 3-11; it ends that group, and the groups inside it.
 void Reader::sa31() {
     read_data_part();
     const std::string_view end_oz = trim_trailing_blanks(col(3, 11));
     m_st.ItemContext = false;
     m_st.NotesContext = false;
-    if (!m_c.options.SubtotalsSheet || m_st.GroupOz.empty() || m_st.GroupOz != end_oz) return;
+    size_t at = m_groups.size();
+    while (at > 0 && m_groups[at - 1] != end_oz) --at;
+    if (at == 0) return;
+    leave_groups(at);
+    m_groups.pop_back();
+    // A group without OZ is ended, but by no number of its own.
     record_step("Prozedur sa31, Tabelle \"Teilsummen\"\n\n", [&] {
-        m_kinds.subtotal_label(rows().Subtotals, group_label(m_st.GroupOzDotted, m_st.GroupTitle));
-        if (rows().GroupFirstRow > 0) {
-            // The formula needs items in the group; the label row stays in either case.
-            if (!m_kinds.subtotal_formula()) {
-                rows().GroupFirstRow = 0;
-                rows().LastItemRow = 0;
-                ++rows().Subtotals;
-            }
-            m_st.GroupOz.clear();
-        }
+        m_r.sink.leave_range({!end_oz.empty(), {}});
     });
+}
+
+// Record 99: the bill is complete; lines after it are still read.
+void Reader::sa99() {
+    read_data_part();
+    m_closing_record = true;
 }
 
 void Reader::skip_record() {

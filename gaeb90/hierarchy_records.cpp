@@ -2,30 +2,39 @@
 // Records 11 and 12: group start and group title.
 #include "gaeb90/reader.h"
 #include "gaeb90/record_text.h"
-#include "workbook/guarded.h"
 
 namespace gaeb90 {
 
-// Record 11: the group OZ in columns 3-11; it changes state only. The group's subtotal range
-// starts here, so that a group without a title record still sums its items; a title record
-// moves the start below its row.
+// Record 11: the group OZ in columns 3-11. A group ends every open group it does not lie in: the
+// OZ of a group begins with the OZ of the groups around it.
 void Reader::sa11() {
     m_st.GroupOz.clear();
     m_st.GroupOzDotted.clear();
     read_data_part();
     m_st.GroupOz = trim_trailing_blanks(col(3, 11));
-    // Selecting the sheet is all this record does to the workbook; it reports nothing.
-    workbook::guarded([&] { m_kinds.positions(); }, [](const std::exception&) {});
     m_st.GroupOzDotted = group_oz_dotted(m_st.GroupOz, m_st.OzWidths);
     m_st.GroupTitle.clear();
-    rows().GroupFirstRow = rows().Positions;
+
+    size_t depth = m_groups.size();
+    while (depth > 0 && !(m_st.GroupOz.size() > m_groups[depth - 1].size() &&
+                          std::string_view(m_st.GroupOz).starts_with(m_groups[depth - 1])))
+        --depth;
+    leave_groups(depth);
+    m_groups.push_back(m_st.GroupOz);
+
+    bill::Range range;
+    range.oz = as_read(m_st.GroupOzDotted);
+    const std::vector<std::string_view> groups = bill::oz_groups(range.oz);
+    range.rno_part = range.oz.empty() ? as_read(m_st.GroupOz) : std::string(groups.back());
+    range.level = range.oz.empty() ? static_cast<int>(m_groups.size()) : static_cast<int>(groups.size());
+    m_r.sink.enter_range(range);
 }
 
-// Record 12: the group title in columns 3-42; a blue "LV-Gruppe" row, and a bold notes heading.
-// The long-text lines after it are notes text. A title longer than its 40 columns continues in
-// the title records right after it: together they make one row with the whole title.
+// Record 12: the group title in columns 3-42. The long-text lines after it are notes text. A title
+// longer than its 40 columns continues in the title records right after it: together they make
+// one title.
 void Reader::sa12() {
-    const bool continued = m_previous_record == 12 && m_title_row > 0;
+    const bool continued = m_previous_record == 12;
     m_st.ItemContext = false;
     m_st.NotesContext = true;
     read_data_part();
@@ -38,30 +47,15 @@ void Reader::sa12() {
         if (m_st.GroupTitle.size() > kMaxTitle) m_st.GroupTitle.resize(kMaxTitle);
     } else {
         m_st.GroupTitle = col(3, 42);
-        m_title_row = 0;
-        m_title_notes_row = 0;
     }
-    const std::string label = group_label(m_st.GroupOzDotted, m_st.GroupTitle);
-    const std::string heading = cell_text("LV-Gruppe " + m_st.GroupOzDotted + " " + m_st.GroupTitle);
-    record_step("Prozedur sa12\n\n", [&] {
-        if (continued) {
-            m_kinds.positions().set_value(m_title_row, 2, label);
-        } else {
-            start_body();
-            m_title_row = rows().Positions;
-            m_kinds.HierarchyRow(label);
-        }
-        if (m_c.options.ExportNotesText) {
-            if (continued && m_title_notes_row > 0) {
-                m_kinds.select(workbook::kHinweistext).set_value(m_title_notes_row, 1, heading);
-            } else {
-                m_title_notes_row = rows().Notes;
-                m_kinds.NotesRow(heading, true);
-            }
-        }
-    });
-    // The group's subtotal range starts below the hierarchy row, even when writing failed.
-    if (!continued) rows().GroupFirstRow = rows().Positions;
+    record_step("Prozedur sa12\n\n", [&] { m_r.sink.range_title(as_read(m_st.GroupTitle), continued); });
+}
+
+void Reader::leave_groups(size_t depth) {
+    while (m_groups.size() > depth) {
+        m_groups.pop_back();
+        m_r.sink.leave_range({});
+    }
 }
 
 }  // namespace gaeb90

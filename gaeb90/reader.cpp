@@ -2,23 +2,30 @@
 // sa0 and the record loop gaeblesen: reading, dispatch, faulty records, the end of a run.
 #include "gaeb90/reader.h"
 
-#include <fmt/format.h>
-
 #include "gaeb90/gaeb90.h"
 #include "gaeb90/record_text.h"
 #include "workbook/errors.h"
-#include "workbook/finish.h"
 #include "workbook/guarded.h"
-#include "workbook/layout.h"
 #include "workbook/numbers.h"
-#include "workbook/run_end.h"
 
 namespace gaeb90 {
 
-using workbook::RunEnd;
+namespace {
 
-Reader::Reader(workbook::Conversion& c, std::istream& input)
-    : m_c(c), m_input(input.rdbuf()), m_kinds(c, m_st.SheetRows) {}
+// The breakdown of the OZ mask: the hierarchy levels, the item number and the index.
+std::vector<bill::Breakdown> breakdown_of(const MaskWidths& w) {
+    std::vector<bill::Breakdown> out;
+    if (w.item <= 0) return out;
+    for (int length : {w.level1, w.level2, w.level3, w.level4})
+        if (length > 0) out.push_back({bill::BreakdownType::Range, length, true, {}, {}});
+    out.push_back({bill::BreakdownType::Item, w.item, true, {}, {}});
+    if (w.index > 0) out.push_back({bill::BreakdownType::Index, w.index, false, {}, "left"});
+    return out;
+}
+
+}  // namespace
+
+Reader::Reader(workbook::Reading& r, std::istream& input) : m_r(r), m_input(input.rdbuf()) {}
 
 bool Reader::next_line() {
     using Traits = std::streambuf::traits_type;
@@ -31,7 +38,7 @@ bool Reader::next_line() {
         if (ch != '\r' && m_line.size() < 80) m_line.push_back(Traits::to_char_type(ch));
         ch = m_input->sbumpc();
     }
-    m_c.place.at_line(++m_line_number);
+    m_r.place.at_line(++m_line_number);
     return true;
 }
 
@@ -44,62 +51,27 @@ std::string_view Reader::col(int first, int last) const {
 }
 
 bool Reader::record_step(std::string_view heading, workbook::FunctionRef<void()> step) {
-    if (workbook::guarded(m_c, heading, step)) return true;
-    note_full_sheet();
-    return false;
-}
-
-void Reader::note_full_sheet() {
-    const workbook::SheetRows& r = m_st.SheetRows;
-    const std::pair<int32_t, std::string_view> cursors[] = {{r.Positions, workbook::kPositionsteil},
-                                                            {r.Notes, workbook::kHinweistext},
-                                                            {r.Faulty, workbook::kFehlerhafteZeilen},
-                                                            {r.Subtotals, workbook::kTeilsummen},
-                                                            {r.Rules, workbook::kRegelungen}};
-    for (const auto& [cursor, name] : cursors)
-        if (cursor > workbook::kMaxRow && m_full_sheet.empty()) m_full_sheet = name;
-}
-
-// A sheet holds at most kMaxRow rows: once one is full every further line would fail on its own,
-// so the run ends here with the rows written so far.
-bool Reader::end_if_sheet_full() {
-    if (m_full_sheet.empty()) return false;
-    close_input();
-    workbook::end_with_full_sheet(m_c, m_full_sheet);
-    m_stopped = true;
-    return true;
-}
-
-// A sheet that cannot be created ends the run with what there is.
-bool Reader::create_sheets(workbook::FunctionRef<void()> create) {
-    if (workbook::create_sheets_or_end(m_c, "", RunEnd::Aborted, create)) return true;
-    close_input();
-    m_stopped = true;
-    return false;
+    return workbook::guarded(m_r, heading, step);
 }
 
 void Reader::sa0() {
     const auto run = [&] {
-        m_c.format = workbook::GaebFormat::Gaeb90;
         m_st.RecordTypeText.clear();
         m_st.DataPart.clear();
         m_st.ExchangePhase.clear();
-        rows().Rules = 1;
         m_st.ExportRules = false;
         m_st.RulesFound = false;
         m_st.OzWidths = {};
         m_st.OzMask.clear();
 
-        if (!create_sheets([&] { workbook::CreateSheets(m_c); })) return;
+        m_r.sink.start(bill::Format::Gaeb90);
 
         scan_to_opening_record();
         if (m_stopped) return;
         if (m_st.RecordTypeText != "00") {
             close_input();
-            workbook::release_application(m_c);
-            m_c.ui.progress_finish();
-            m_c.ui.message("Kann den Eröffnungssatz \"00\" nicht finden.\nProgrammabbruch.");
-            m_c.end_program(RunEnd::Refused);
+            m_r.fault("Kann den Eröffnungssatz \"00\" nicht finden.\nProgrammabbruch.");
+            m_r.finish({bill::Ending::Refused, false, {}});
             return;
         }
 
@@ -110,14 +82,19 @@ void Reader::sa0() {
         const std::string& phase = m_st.ExchangePhase;
         if (phase != "81" && phase != "82" && phase != "83" && phase != "84") {
             close_input();
-            m_c.ui.unlock_controls();
-            m_c.ui.message("Die Austauschphase wird nicht unterstützt.\rSatzart: " +
-                           as_read(m_st.RecordTypeText) + ", Austauschphase: " + as_read(phase));
-            m_c.end_program(RunEnd::Refused);
+            m_r.fault("Die Austauschphase wird nicht unterstützt.\rSatzart: " + as_read(m_st.RecordTypeText) +
+                      ", Austauschphase: " + as_read(phase));
+            m_r.finish({bill::Ending::Refused, false, {}});
             return;
         }
-        record_step("Prozedur sa0, NumberFormat\n\n", [&] { workbook::PreparePositionsSheet(m_c); });
-        m_c.ui.busy_cursor(true);
+        bill::Header header;
+        header.format = bill::Format::Gaeb90;
+        header.exchange_phase = as_read(phase);
+        header.charset = "IBM850";
+        header.mask = as_read(m_st.OzMask);
+        header.breakdown = breakdown_of(m_st.OzWidths);
+        record_step("Prozedur sa0, NumberFormat\n\n", [&] { m_r.sink.begin(header); });
+        m_r.run.busy(true);
         gaeblesen();
     };
     workbook::guarded(run, [&](const std::exception&) { end_after_unexpected_error(); });
@@ -127,22 +104,17 @@ void Reader::scan_to_opening_record() {
     while (next_line()) {
         m_st.RecordTypeText.assign(std::string_view(m_line).substr(0, 2));
         read_data_part();
-        m_c.ui.progress_step(1);
+        m_r.run.progress_step(1);
         if (m_st.RecordTypeText == "00") return;
         if (m_st.RecordTypeText == "T0" && !m_st.RulesFound) {
             m_st.RulesFound = true;
-            m_c.ui.elapsed_pause();
-            const bool yes = m_c.ui.ask_yes_no(
-                "Sätze mit s.g. vertraglichen Regelungen gefunden.\rSollen sie mit exportiert werden?");
-            if (yes) {
+            if (m_r.run.ask_yes_no(
+                    "Sätze mit s.g. vertraglichen Regelungen gefunden.\rSollen sie mit exportiert werden?")) {
                 m_st.ExportRules = true;
-                if (!create_sheets([&] { workbook::AddRulesSheet(m_c); })) return;
+                m_r.sink.rules_begin();
             }
-            m_c.ui.elapsed_restart();
-            m_c.ui.elapsed_resume();
         } else if (m_st.RecordTypeText == "T1" && m_st.ExportRules) {
             regeltexte();
-            if (end_if_sheet_full()) return;
         }
         // Anything else before record 00 is passed over without a trace.
     }
@@ -154,7 +126,7 @@ const std::array<Reader::Handler, 100>& Reader::handlers() {
         t[1] = &Reader::sa1;
         t[2] = &Reader::sa2;
         t[3] = &Reader::sa3;
-        for (int n : {4, 6, 7, 8, 10, 27, 28, 32, 33, 34, 35, 41, 42, 45, 46, 47, 79, 99})
+        for (int n : {4, 6, 7, 8, 10, 27, 28, 32, 33, 34, 35, 41, 42, 45, 46, 47, 79})
             t[static_cast<size_t>(n)] = &Reader::skip_record;
         t[11] = &Reader::sa11;
         t[12] = &Reader::sa12;
@@ -165,6 +137,7 @@ const std::array<Reader::Handler, 100>& Reader::handlers() {
         t[25] = &Reader::sa25;
         t[26] = &Reader::sa26;
         t[31] = &Reader::sa31;
+        t[99] = &Reader::sa99;
         return t;
     }();
     return table;
@@ -175,13 +148,7 @@ void Reader::gaeblesen() {
     m_st.DataPart.clear();
     m_st.RecordMessage.clear();
     m_st.GroupOz.clear();
-    rows().GroupFirstRow = 0;
-    rows().LastItemRow = 0;
     m_st.RecordNumber = 0;
-    rows().Positions = 1;
-    rows().Notes = 1;
-    rows().Faulty = 1;
-    rows().Subtotals = 2;
 
     bool read_to_end = false;
     const auto loop = [&] {
@@ -193,7 +160,7 @@ void Reader::gaeblesen() {
             int record = -1;
             const auto number = workbook::parse_integer(type);
             // Records 21 to 26 belong to the item before them; any other ends it for the messages.
-            if (!number || *number < 21 || *number > 26) m_c.place.leave_item();
+            if (!number || *number < 21 || *number > 26) m_r.place.leave_item();
             if (type == "T0" || type == "T1" || type == "T9") {
                 // Contractual rules after record 00: only T1 lines, and only when they are exported.
                 if (type == "T1" && m_st.ExportRules) {
@@ -217,11 +184,9 @@ void Reader::gaeblesen() {
             if (m_stopped) return;
             events();
             events();
-            m_c.ui.progress_step(1);
-            m_c.ui.elapsed_resume();
+            m_r.run.progress_step(1);
             m_st.RecordTypeText.clear();
             m_st.DataPart.clear();
-            if (end_if_sheet_full()) return;
         }
         read_to_end = true;
     };
@@ -229,51 +194,45 @@ void Reader::gaeblesen() {
     if (!read_to_end) return;
     // The normalised copy belongs to the conversion controller, which removes it.
     close_input();
-    m_c.place.clear();
-    // Real bills carry up to half of their text lines as notes: say where they are to be had.
-    if (m_notes_lines > 0 && !m_c.options.ExportNotesText)
-        m_c.ui.message(
-            fmt::format("Die Datei enthält {} Zeilen Hinweistext; sie werden mit der Option "
-                        "„Hinweistext exportieren\" übernommen.",
-                        m_notes_lines));
-    workbook::FinishWorkbook(m_c, rows());
+    m_r.place.clear();
+    leave_groups(0);
+    m_r.finish({bill::Ending::Complete, m_closing_record, {}});
 }
 
 void Reader::FalscheSatznummer(const std::string& message) {
-    if (m_c.options.LogFaultyLines) {
+    if (m_r.options.LogFaultyLines) {
         read_data_part();
         record_step("Prozedur FalscheSatznummer\n\n",
-                    [&] { m_kinds.FaultyLineRow(cell_text(m_st.RecordTypeText + m_st.DataPart)); });
+                    [&] { m_r.sink.faulty_line(cell_text(m_st.RecordTypeText + m_st.DataPart)); });
         return;
     }
     close_input();
-    m_c.ui.message("OrdForCase-Fehler.\n" + m_c.place.prefix() + message);
-    workbook::FormatNachFehler(m_c);
     m_stopped = true;
+    m_r.fault("OrdForCase-Fehler.\n" + m_r.place.prefix() + message);
+    m_r.finish({bill::Ending::GaveUp, m_closing_record, {}});
 }
 
 void Reader::end_after_unexpected_error() {
     close_input();
     m_stopped = true;
-    workbook::release_application(m_c);
     events();
-    m_c.ui.error_dialog("Case-Fehler.\r" + (m_st.RecordMessage.empty()
-                                                ? std::string()
-                                                : m_c.place.prefix() + m_st.RecordMessage));
-    m_c.end_program(RunEnd::Aborted);
+    m_r.fault("Case-Fehler.\r" +
+                  (m_st.RecordMessage.empty() ? std::string() : m_r.place.prefix() + m_st.RecordMessage),
+              true);
+    m_r.finish({bill::Ending::Failed, m_closing_record, {}});
 }
 
-void sa0(workbook::Conversion& c, std::istream& input) {
+void sa0(workbook::Reading& r, std::istream& input) {
     workbook::run_reader(
-        c,
+        r,
         [&] {
-            Reader reader(c, input);
+            Reader reader(r, input);
             reader.sa0();
         },
         [&](const std::exception& e) {
             // Only a failure to set the reader up gets here.
-            c.ui.error_dialog("Case-Fehler.\r" + workbook::step_report(e));
-            c.end_program(RunEnd::Aborted);
+            r.fault("Case-Fehler.\r" + workbook::step_report(e), true);
+            r.finish({bill::Ending::Failed, false, {}});
         });
 }
 

@@ -169,18 +169,4 @@ double to_number(std::string_view text) {
     return workbook::require_decimal(as_read(text));
 }
 
-std::string_view kind_label(std::string_view code) {
-    static constexpr std::array<std::pair<std::string_view, std::string_view>, 6> kKinds{{
-        {"NNN", "*** Normalposition, Typ NNN"},
-        {"NEN", "*** Bedarfsposition ohne G-Preis, Typ NEN"},
-        {"NMN", "*** Bedarfsposition mit G-Preis, Typ NMN"},
-        {"ANN", "*** Alternativposition, Typ ANN"},
-        {"GNN", "*** Grundposition, Typ GNN"},
-        {"NNL", "*** Leitende Position, Typ NNL"},
-    }};
-    for (const auto& [kind, label] : kKinds)
-        if (code == kind) return label;
-    return {};
-}
-
 }  // namespace gaeb90

@@ -55,7 +55,4 @@ std::string number_text(std::string_view integer_part, std::string_view decimal_
 // workbook::ConvertError for a blank field or any other character.
 double to_number(std::string_view text);
 
-// Label of an item kind code ("NNN" -> "*** Normalposition, Typ NNN"); empty for other codes.
-std::string_view kind_label(std::string_view code);
-
 }  // namespace gaeb90

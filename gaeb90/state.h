@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <string>
 
-#include "workbook/rows.h"
-
 namespace gaeb90 {
 
 // Digit counts of the OZ mask of record 00: "1" to "4" hierarchy levels, "P" item, "I" index.
@@ -34,18 +32,13 @@ struct Gaeb90State {
     std::string ExchangePhase;   // record 00, columns 11-12
     std::string OzMask;          // record 00, columns 63-71
     MaskWidths OzWidths;
-    bool RulesFound = false;     // a T0 record stood before record 00
-    bool ExportRules = false;    // the user wants the contractual rules exported
-    bool ItemContext = false;    // long-text lines belong to an item
-    bool NotesContext = false;   // long-text lines are notes text
-    std::string GroupOz;         // record 11, columns 3-11 without trailing blanks
-    std::string GroupOzDotted;   // GroupOz cut into its levels, joined with "."
-    std::string GroupTitle;      // record 12, columns 3-42, or the consecutive records 12 joined
-    int32_t CurrentItemRow = 0;  // Positionsteil row of the current item, 0 before its OZ is written
-    std::string PositionKind;    // kind code of record 21, then its label
-    // Row cursors; also GroupFirstRow, LastItemRow, TextGroupStart and TextGroupPending, which the
-    // row kinds read and write for the subtotals and the outline grouping of long texts.
-    workbook::SheetRows SheetRows;
+    bool RulesFound = false;    // a T0 record stood before record 00
+    bool ExportRules = false;   // the user wants the contractual rules exported
+    bool ItemContext = false;   // long-text lines belong to an item
+    bool NotesContext = false;  // long-text lines are notes text
+    std::string GroupOz;        // record 11, columns 3-11 without trailing blanks
+    std::string GroupOzDotted;  // GroupOz cut into its levels, joined with "."
+    std::string GroupTitle;     // record 12, columns 3-42, or the consecutive records 12 joined
 };
 
 }  // namespace gaeb90

@@ -11,43 +11,35 @@ void Reader::sa20() {
     m_st.NotesContext = true;
 }
 
-// Record 25: one short-text line, columns 3-72; always to Positionsteil.
+// Record 25: one short-text line, columns 3-72.
 void Reader::sa25() {
     read_data_part();
     std::string text(col(3, 72));
     text_cleanup(text, 70);
-    record_step("Prozedur sa25\n\n", [&] {
-        start_body();
-        m_kinds.TextRow(cell_text(text), false);
-    });
+    record_step("Prozedur sa25\n\n", [&] { m_r.sink.text_line(bill::TextKind::Short, cell_text(text)); });
 }
 
-// Record 26: one long-text line, columns 6-60; to the item on Positionsteil and/or to the notes
-// on Hinweistext, as the contexts say. Notes lines are counted also when they are not exported,
-// so that the end of the run can say what the notes sheet would hold.
+// Record 26: one long-text line, columns 6-60; the item's long text and/or notes text, as the
+// contexts say. Notes are read whether they are exported or not.
 void Reader::sa26() {
     read_data_part();
     std::string text(col(6, 60));
     text_cleanup(text, 55);
     // A line without content (55 blanks, or blanks cut off at the line end) goes nowhere.
-    const bool blank = all_blanks(text);
-    if (m_st.NotesContext && !blank) ++m_notes_lines;
+    if (all_blanks(text)) return;
     record_step("Prozedur sa26\n\n", [&] {
-        if (m_st.ItemContext && !blank && !m_c.options.OnlyShortText) {
-            start_body();
-            m_kinds.TextRow(cell_text(text), true);
-        }
-        if (m_c.options.ExportNotesText && m_st.NotesContext && !blank)
-            m_kinds.NotesRow(cell_text(text), false);
+        if (m_st.ItemContext && !m_r.options.OnlyShortText)
+            m_r.sink.text_line(bill::TextKind::Long, cell_text(text));
+        if (m_st.NotesContext) m_r.sink.note_line(cell_text(text));
     });
 }
 
-// A T1 line: the rule text in columns 3-74. The Rules cursor moves on also when writing failed.
+// A T1 line: the rule text in columns 3-74.
 void Reader::regeltexte() {
     std::string text(col(3, 74));
     if (!m_st.RulesFound) return;
     text_cleanup(text, 72);
-    record_step("", [&] { m_kinds.RulesRow(cell_text(text)); });
+    record_step("", [&] { m_r.sink.rules_line(cell_text(text)); });
 }
 
 }  // namespace gaeb90

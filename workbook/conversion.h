@@ -9,27 +9,15 @@
 
 #include "workbook/excel_session.h"
 #include "workbook/frontend.h"
+#include "workbook/function_ref.h"
 #include "workbook/input_place.h"
+#include "workbook/reading.h"
 
 namespace angebot {
 class ModelBuilder;
 }
 
 namespace workbook {
-
-// The six option controls of the main window, as every reader sees them.
-struct ConversionOptions {
-    bool OnlyShortText = false;
-    bool ExportNotesText = false;
-    bool LogFaultyLines = true;
-    bool RoundPrices = true;
-    bool SubtotalsSheet = false;
-    bool CalcColumns = true;
-    bool operator==(const ConversionOptions&) const = default;
-};
-
-// GaebFormat: 0 undetected, 90, 2000, 2010 (GAEB DA XML).
-enum class GaebFormat : int { None = 0, Gaeb90 = 90, Gaeb2000 = 2000, Xml = 2010 };
 
 // "#" + t + "###" + t + "##0" + d + "00" and "#######0" + d + "000".
 std::string make_money_format(std::string_view thousands, std::string_view decimal);
@@ -41,14 +29,6 @@ struct StartupValues {
     std::string money_format;             // MoneyFormat, the locale's notation
     std::string quantity_format;          // QuantityFormat
     std::string application = "Bremora";  // the program and its version, as the saved files name it
-};
-
-// How a run ended, for the front end: the console's exit status, the window's last message.
-enum class RunEnd {
-    Running,    // the reader has not ended the run yet
-    Completed,  // FinishWorkbook ran: the workbook is complete
-    Aborted,    // a reader gave up mid-way; the tidied partial workbook is to be saved
-    Refused,    // input refused before anything was converted: nothing is saved
 };
 
 struct Conversion {
@@ -101,5 +81,10 @@ struct Conversion {
     bool ended() const { return end != RunEnd::Running; }
     Workbook& book() { return excel.workbook(); }
 };
+
+// A guarded step while the workbook is written from a reader's events: `prefix` + where the reader
+// stands in the input (c.place) + class + " : " + message, as in "Zeile 1234, Spalte 17:
+// EDOMParseError : ...", shown as a message.
+bool guarded(Conversion& c, std::string_view prefix, FunctionRef<void()> step);
 
 }  // namespace workbook

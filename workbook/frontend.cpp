@@ -5,6 +5,14 @@
 
 namespace workbook {
 
+bool FrontendRun::ask_yes_no(std::string_view question) {
+    m_ui.elapsed_pause();
+    const bool yes = m_ui.ask_yes_no(question);
+    m_ui.elapsed_restart();
+    m_ui.elapsed_resume();
+    return yes;
+}
+
 SaveDisplay::~SaveDisplay() {
     if (m_started) m_ui.progress_finish();
 }

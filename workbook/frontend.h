@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "bill/sink.h"
+
 namespace workbook {
 
 // Percent: a bar whose position is shown as a share of its maximum (the save of the workbook).
@@ -47,6 +49,22 @@ public:
 
     // Let pending window messages run; cheap, called after every row.
     virtual void process_events() {}
+};
+
+// A reader's progress and questions on a front end. A question pauses the elapsed time and
+// restarts it from zero when answered (the GAEB 90 rules question comes before the real work).
+class FrontendRun : public bill::Run {
+public:
+    explicit FrontendRun(Frontend& ui) : m_ui(ui) {}
+    void progress_maximum(int64_t maximum) override { m_ui.progress_maximum(maximum); }
+    void progress_step(int64_t steps) override { m_ui.progress_step(steps); }
+    void progress_position(int64_t position) override { m_ui.progress_position(position); }
+    bool ask_yes_no(std::string_view question) override;
+    void busy(bool on) override { m_ui.busy_cursor(on); }
+    void process_events() override { m_ui.process_events(); }
+
+private:
+    Frontend& m_ui;
 };
 
 // The save of the workbook as a phase of its own in the progress display: on the save's first

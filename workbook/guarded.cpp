@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "workbook/conversion.h"
 #include "workbook/errors.h"
 
 namespace workbook {

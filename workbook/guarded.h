@@ -7,7 +7,6 @@
 #include <exception>
 #include <string_view>
 
-#include "workbook/conversion.h"
 #include "workbook/frontend.h"
 #include "workbook/function_ref.h"
 
@@ -21,8 +20,5 @@ bool guarded(FunctionRef<void()> step, FunctionRef<void(const std::exception&)> 
 
 // The usual report of a failed step: `prefix` + class + " : " + message, in a message box.
 bool guarded(Frontend& ui, std::string_view prefix, FunctionRef<void()> step);
-// The same while a reader reads: `prefix` + where it stands in the input (c.place) + class +
-// " : " + message, as in "Zeile 1234, Spalte 17: EDOMParseError : ...".
-bool guarded(Conversion& c, std::string_view prefix, FunctionRef<void()> step);
 
 }  // namespace workbook

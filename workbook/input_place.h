@@ -52,6 +52,11 @@ public:
     // Reading has ended: no place at all, and no locator.
     void clear();
 
+    // Line and column where the reader stands ({0, 0} when unknown), and the item it is in.
+    LineColumn line_column() const { return current(); }
+    bool in_item() const { return m_in_item; }
+    const std::string& oz() const { return m_oz; }
+
     // "Zeile 12, Spalte 7, Position 01.0010: ", each part where known; "" when nothing is.
     std::string prefix() const;
     // The same with the line and column that the failure knows of itself (a parse error), where

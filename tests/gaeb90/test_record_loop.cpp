@@ -24,17 +24,11 @@ workbook::ConversionOptions no_log() {
 }
 
 // The reader alone, on a stream, as the controller would call it.
-struct Direct {
-    workbook::ExcelSession excel;
-    workbook::RecordingFrontend ui;
-    workbook::Conversion c;
-
+struct Direct : testsupport::LayoutRun {
     explicit Direct(workbook::ConversionOptions options = {})
-        : c(excel, ui, testsupport::startup_values(), workbook::GaebFormat::Gaeb90, options, {}) {
-        excel.Connect();
-        workbook::PrepareWorkbook(excel, ui);
-    }
-    void run(std::istream& in) { gaeb90::sa0(c, in); }
+        : LayoutRun(workbook::GaebFormat::Gaeb90, options) {}
+    RunEnd end() const { return reading.end; }
+    void run(std::istream& in) { gaeb90::sa0(reading, in); }
     void run(const std::string& text) {
         std::istringstream in(text);
         run(in);
@@ -127,7 +121,7 @@ TEST(RecordLoop, ReadErrorEndsTheRunWithCaseFehler) {
     FailingBuffer buffer(kHeader + short_text("gelesen"));
     std::istream in(&buffer);
     d.run(in);
-    EXPECT_EQ(d.c.end, RunEnd::Aborted);
+    EXPECT_EQ(d.end(), RunEnd::Aborted);
     ASSERT_FALSE(d.ui.messages.empty());
     EXPECT_EQ(
         d.ui.messages.back(),
@@ -169,18 +163,18 @@ TEST(OpeningScan, ContractualRulesQuestionAtTheFirstT0Only) {
 TEST(OpeningScan, EndsWithoutOpeningRecordOrWithAnUnsupportedPhase) {
     Direct none;
     none.run(rec("01", {{3, "kein Eröffnungssatz"}}) + rec("T0"));
-    EXPECT_EQ(none.c.end, RunEnd::Refused);
+    EXPECT_EQ(none.end(), RunEnd::Refused);
     EXPECT_EQ(none.ui.messages,
               std::vector<std::string>{"Kann den Eröffnungssatz \"00\" nicht finden.\nProgrammabbruch."});
 
     Direct empty;
     empty.run("");
-    EXPECT_EQ(empty.c.end, RunEnd::Refused);
+    EXPECT_EQ(empty.end(), RunEnd::Refused);
 
     // The controller refuses such a file already; the reader checks again.
     Direct phase;
     phase.run(opening("85") + item("01010010", "NNN"));
-    EXPECT_EQ(phase.c.end, RunEnd::Refused);
+    EXPECT_EQ(phase.end(), RunEnd::Refused);
     EXPECT_EQ(phase.ui.messages,
               std::vector<std::string>{
                   "Die Austauschphase wird nicht unterstützt.\rSatzart: 00, Austauschphase: 85"});
@@ -216,7 +210,7 @@ TEST(RecordLoop, FullPositionsSheetEndsTheRunOnce) {
     std::istream in(&lines);
     Direct d;
     d.run(in);
-    EXPECT_EQ(d.c.end, RunEnd::Aborted);
+    EXPECT_EQ(d.end(), RunEnd::Aborted);
     EXPECT_EQ(d.ui.messages,
               (std::vector<std::string>{
                   "Prozedur sa25\n\nZeile 1048571: EWorkbookError : Ungültige Zellposition: Zeile 1048577, "

@@ -143,13 +143,3 @@ TEST(Numbers, IntegerAndDecimalColumnsMakeOneNumber) {
     }
     EXPECT_EQ(number_text("         ", "   "), ".");
 }
-
-TEST(ItemKinds, KnownCodesHaveLabels) {
-    EXPECT_EQ(kind_label("NNN"), "*** Normalposition, Typ NNN");
-    EXPECT_EQ(kind_label("NEN"), "*** Bedarfsposition ohne G-Preis, Typ NEN");
-    EXPECT_EQ(kind_label("NMN"), "*** Bedarfsposition mit G-Preis, Typ NMN");
-    EXPECT_EQ(kind_label("ANN"), "*** Alternativposition, Typ ANN");
-    EXPECT_EQ(kind_label("GNN"), "*** Grundposition, Typ GNN");
-    EXPECT_EQ(kind_label("NNL"), "*** Leitende Position, Typ NNL");
-    for (const char* other : {"XYZ", "nnn", "NN", "", "   "}) EXPECT_EQ(kind_label(other), "") << other;
-}

@@ -177,6 +177,16 @@ Converted convert_in_memory(const std::filesystem::path& input, const workbook::
     return result;
 }
 
+LayoutRun::LayoutRun(workbook::GaebFormat format, const workbook::ConversionOptions& options,
+                     const std::filesystem::path& file)
+    : values(startup_values()),
+      c(excel, ui, values, format, options, file),
+      layout(workbook::make_bill_layout(c)),
+      run(ui),
+      reading(*layout, run, c.place, format, workbook::read_options(options), file) {
+    workbook::open_session(excel, ui, values);
+}
+
 int32_t count_items(const workbook::Workbook& book) {
     const workbook::Sheet* s = book.find_sheet("Positionsteil");
     int32_t items = 0;

@@ -9,9 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "workbook/bill_layout.h"
 #include "workbook/conversion.h"
 #include "workbook/excel_session.h"
 #include "workbook/frontend.h"
+#include "workbook/reading.h"
 
 namespace testsupport {
 
@@ -46,6 +48,21 @@ struct Converted {
 };
 Converted convert_in_memory(const std::filesystem::path& input,
                             const workbook::ConversionOptions& options = {}, std::vector<bool> answers = {});
+
+// One reader run on an in-memory session of its own, as the controller makes it: the format's
+// workbook layout as the sink, a recording front end. After the reader: `reading.end`.
+struct LayoutRun {
+    explicit LayoutRun(workbook::GaebFormat format, const workbook::ConversionOptions& options = {},
+                       const std::filesystem::path& file = {});
+    workbook::StartupValues values;
+    workbook::ExcelSession excel;
+    workbook::RecordingFrontend ui;
+    workbook::Conversion c;
+    std::unique_ptr<workbook::BillLayout> layout;
+    workbook::FrontendRun run;
+    workbook::Reading reading;
+    workbook::Workbook& book() { return *excel.result(); }
+};
 
 // Item rows of Positionsteil: the rows from 8 on with an ordinal number in column A.
 int32_t count_items(const workbook::Workbook& book);
