@@ -147,6 +147,17 @@ public:
     void begin(const bill::Header& h) override {
         m_layout.begin(h);
         m_header = h;
+        if (h.format != bill::Format::Xml) return;
+        angebot::BillInfo& info = m_bid.model().info;
+        info.currency = h.currency;
+        info.currency_label = h.currency_label;
+        info.boq_id = h.boq_id;
+        info.name = h.name;
+        info.date = h.date;
+        info.breakdown.clear();
+        for (const bill::Breakdown& b : h.breakdown)
+            info.breakdown.push_back(
+                {static_cast<angebot::BreakdownType>(b.type), b.length, b.numeric, b.label, b.alignment});
     }
     void header_field(bill::HeaderField f, std::string_view v) override {
         m_layout.header_field(f, v);
@@ -156,10 +167,39 @@ public:
             if (f == bill::HeaderField::Date) info.date = angebot::iso_date(v);
             if (f == bill::HeaderField::Project) info.project_name = v;
         }
+        if (m_header.format == bill::Format::Xml) {
+            const std::string t(workbook::trim_ctl(v));
+            if (f == bill::HeaderField::Project) info.project_name = t;
+            if (f == bill::HeaderField::ProjectLabel) info.project_label = t;
+            if (f == bill::HeaderField::Label) info.label = t;
+        }
+        if (m_header.format == bill::Format::Gaeb2000) {
+            const std::string t(workbook::trim_ctl(v));
+            if (f == bill::HeaderField::Name) info.name = t;
+            if (f == bill::HeaderField::Date) info.date = angebot::iso_date(t);
+            if (f == bill::HeaderField::Project) info.project_name = t;
+            if (f == bill::HeaderField::Currency) info.currency = t;
+            if (f == bill::HeaderField::CurrencyLabel) info.currency_label = t;
+        }
     }
-    void enter_range(const bill::Range& r) override { m_layout.enter_range(r); }
+    void breakdown(const std::vector<bill::Breakdown>& l) override {
+        m_layout.breakdown(l);
+        m_header.breakdown = l;
+        angebot::BillInfo& info = m_bid.model().info;
+        info.breakdown.clear();
+        for (const bill::Breakdown& b : l)
+            info.breakdown.push_back(
+                {static_cast<angebot::BreakdownType>(b.type), b.length, b.numeric, b.label, b.alignment});
+    }
+    void enter_range(const bill::Range& r) override {
+        m_layout.enter_range(r);
+        if (m_header.format == bill::Format::Xml) m_bid.enter_range(r.rno_part, {}, r.id);
+    }
     void range_title(std::string_view t, bool c) override { m_layout.range_title(t, c); }
-    void leave_range(const bill::RangeEnd& e) override { m_layout.leave_range(e); }
+    void leave_range(const bill::RangeEnd& e) override {
+        m_layout.leave_range(e);
+        if (m_header.format == bill::Format::Xml) m_bid.leave_range();
+    }
     void items_begin(const bill::ItemList& l) override { m_layout.items_begin(l); }
     void items_end() override { m_layout.items_end(); }
     void item(const bill::Item& i) override {
@@ -171,6 +211,39 @@ public:
                 for (const bill::Breakdown& b : m_header.breakdown)
                     info.breakdown.push_back({static_cast<angebot::BreakdownType>(b.type), b.length,
                                               b.numeric, b.label, b.alignment});
+            angebot::Item item;
+            item.oz = i.oz;
+            item.row = m_layout.item_row();
+            item.quantity = i.quantity;
+            item.unit = i.unit;
+            if (i.provis == bill::Provis::WithoutTotal) item.provis = angebot::Provis::WithoutTotal;
+            if (i.provis == bill::Provis::WithTotal) item.provis = angebot::Provis::WithTotal;
+            item.alternative = i.alternative;
+            m_bid.place_item(std::move(item));
+        }
+        if (m_header.format == bill::Format::Xml) {
+            angebot::Item item;
+            item.id = i.id;
+            item.oz = i.oz;
+            item.row = m_layout.item_row();
+            item.rno_part = i.rno_part;
+            item.rno_index = i.rno_index;
+            item.surcharge = i.surcharge;
+            if (i.surcharge) {
+                item.markup_type = static_cast<angebot::MarkupType>(i.markup_type);
+                for (const bill::MarkupRef& r : i.markup_refs)
+                    item.markup_refs.push_back({r.item_id, r.sub_quantity});
+            } else {
+                item.quantity = i.quantity;
+                item.unit = i.unit;
+                if (i.provis == bill::Provis::WithoutTotal) item.provis = angebot::Provis::WithoutTotal;
+                if (i.provis == bill::Provis::WithTotal) item.provis = angebot::Provis::WithTotal;
+                item.alternative = i.alternative;
+                item.markup_subject = i.markup_subject;
+            }
+            m_bid.add_item(std::move(item));
+        }
+        if (m_header.format == bill::Format::Gaeb2000 && m_header.exchange_phase != "84") {
             angebot::Item item;
             item.oz = i.oz;
             item.row = m_layout.item_row();
@@ -438,12 +511,22 @@ RunEnd ConversionController::run_reader(const std::filesystem::path& input,
                 c.end = reading.end;
                 break;
             }
-            case GaebFormat::Gaeb2000:
+            case GaebFormat::Gaeb2000: {
                 m_ui.process_events();
                 m_ui.progress_start(workbook::ProgressKind::Bar, 0);
                 m_ui.lock_controls();
-                gaeb2000::gaeb2k_start(c);
+                const std::unique_ptr<workbook::BillLayout> layout = workbook::make_bill_layout(c);
+                std::optional<BidBridge> bridge;
+                if (m_bid) bridge.emplace(*layout, *m_bid);
+                workbook::FrontendRun run(m_ui);
+                workbook::Reading reading(bridge ? static_cast<bill::Sink&>(*bridge) : *layout, run, c.place,
+                                          m_format, workbook::read_options(options), source);
+                reading.input_path = input;
+                gaeb2000::gaeb2k_start(reading);
+                c.exchange_phase = reading.exchange_phase;
+                c.end = reading.end;
                 break;
+            }
             case GaebFormat::Xml:
                 m_ui.process_events();
                 m_ui.progress_start(workbook::ProgressKind::Marquee, 0);

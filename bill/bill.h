@@ -171,6 +171,7 @@ struct Range {
     std::string oz;                        // the range's number as the workbook shows it, "01.02."
     std::string rno_part;                  // its own part, "02"
     bool has_number = true;                // DA XML: the range has an RNoPart of its own
+    bool has_ranges = false;               // GAEB 2000: the range holds ranges of its own
     int level = 1;                         // 1 for a range of the bill itself
     std::string label;                     // the heading's text
     std::vector<std::string> label_parts;  // the spans the label was made of (DA XML)

@@ -24,6 +24,7 @@ public:
     void rules_line(std::string_view line) override;
     void begin(const Header& header) override;
     void header_field(HeaderField field, std::string_view value) override;
+    void breakdown(const std::vector<Breakdown>& levels) override { m_bill.header.breakdown = levels; }
     void enter_range(const Range& range) override;
     void range_title(std::string_view title, bool continued) override;
     void leave_range(const RangeEnd& end) override;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "bill/bill.h"
 
@@ -78,6 +79,9 @@ public:
     // A field of the header block, as the file gives it (GAEB 90 records 01 to 03 may come any
     // time and again).
     virtual void header_field(HeaderField field, std::string_view value) = 0;
+    // The OZ breakdown, where the file gives it only after the bill began (GAEB 2000: the
+    // LVGlied blocks of LVInfo).
+    virtual void breakdown(const std::vector<Breakdown>& levels) = 0;
 
     virtual void enter_range(const Range& range) = 0;
     // GAEB 90 record 12: the label of the range entered last arrives after it; a title record

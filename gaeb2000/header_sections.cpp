@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: MIT
-// The header sections: GAEBInfo, PrjInfo, VergabeInfo, AG and LVInfo with the OZ mask, written
-// into the header block and the caption row of Positionsteil.
+// The header sections: GAEBInfo, PrjInfo, VergabeInfo, AG and LVInfo with the OZ mask.
 #include <fmt/format.h>
 
 #include "gaeb2000/reader.h"
 #include "gaeb2000/text_ops.h"
 #include "workbook/guarded.h"
-#include "workbook/layout.h"
 #include "workbook/text.h"
 
 namespace gaeb2000 {
@@ -48,60 +46,72 @@ int64_t own_line(const LineList& section, std::string_view key) {
     return -1;
 }
 
+// The breakdown of the mask: one digit per range level, the last one the item number; none when
+// a character is no digit from 1 to 9.
+std::vector<bill::Breakdown> breakdown_of(std::string_view mask) {
+    std::vector<bill::Breakdown> out;
+    for (char digit : mask) {
+        if (digit < '1' || digit > '9') return {};
+        out.push_back({bill::BreakdownType::Range, digit - '0', true, {}, {}});
+    }
+    if (!out.empty()) out.back().type = bill::BreakdownType::Item;
+    return out;
+}
+
 }  // namespace
 
 void Reader::GaebInfo() {
-    guarded(m_c, "Verarbeitungsfehler auf GAEB-Info-Ebene\n\n", [&] {
+    guarded(m_r, "Verarbeitungsfehler auf GAEB-Info-Ebene\n\n", [&] {
         if (take_section("GAEBInfo")) drop_block_lines(m_st.StringList2);
     });
 }
 
 void Reader::PrjInfo() {
-    guarded(m_c, "Verarbeitungsfehler auf PRJ-Info-Ebene\n\n", [&] {
+    guarded(m_r, "Verarbeitungsfehler auf PRJ-Info-Ebene\n\n", [&] {
         if (!take_section("PrjInfo")) return;
         drop_block_lines(m_st.StringList2);
         const int64_t i = m_st.StringList2.find("[Bez]");
         if (i == -1) return;
         const std::string value = cell_text(key_value(m_st.StringList2.line(i), "[Bez]"));
-        if (!value.empty()) workbook::WriteHeaderBlock(m_c, 1, "Projektname:", value);
+        if (!value.empty()) m_r.sink.header_field(bill::HeaderField::Project, value);
     });
 }
 
+// "[Wae]" the currency, "[WaeBez]" its name.
 void Reader::VergabeInfo() {
-    guarded(m_c, "Verarbeitungsfehler auf VergabeInfo-Ebene\n\n", [&] {
-        if (take_section("VergabeInfo")) drop_block_lines(m_st.StringList2);
+    guarded(m_r, "Verarbeitungsfehler auf VergabeInfo-Ebene\n\n", [&] {
+        if (!take_section("VergabeInfo")) return;
+        drop_block_lines(m_st.StringList2);
+        if (const int64_t i = m_st.StringList2.find("[Wae]"); i != -1)
+            m_r.sink.header_field(
+                bill::HeaderField::Currency,
+                cell_text(workbook::trim_ctl(key_value(m_st.StringList2.line(i), "[Wae]"))));
+        if (const int64_t i = m_st.StringList2.find("[WaeBez]"); i != -1)
+            m_r.sink.header_field(
+                bill::HeaderField::CurrencyLabel,
+                cell_text(workbook::trim_ctl(key_value(m_st.StringList2.line(i), "[WaeBez]"))));
     });
 }
 
 void Reader::Auftraggeber() {
-    guarded(m_c, "GAEB2000-Modul \"Arbeitgeber\", Abschnitt 1\n\n", [&] {
-        if (take_section("AG")) {
-            m_kinds.positions();
-            const int64_t i = m_st.StringList2.find("[Name1]");
-            if (i != -1) {
-                const std::string value = cell_text(key_value(m_st.StringList2.line(i), "[Name1]", 150));
-                if (!value.empty()) workbook::WriteHeaderBlock(m_c, 4, "Auftraggeber:", value);
-            }
-        }
+    guarded(m_r, "GAEB2000-Modul \"Arbeitgeber\", Abschnitt 1\n\n", [&] {
+        if (!take_section("AG")) return;
+        const int64_t i = m_st.StringList2.find("[Name1]");
+        if (i == -1) return;
+        const std::string value = cell_text(key_value(m_st.StringList2.line(i), "[Name1]", 150));
+        if (!value.empty()) m_r.sink.header_field(bill::HeaderField::Client, value);
     });
-    guarded(m_c, "GAEB2000-Modul sa3, Abschnitt 2\n\n", [&] {
-        workbook::column_header_captions(m_c, rows());
-        workbook::column_header_formats(m_c);
-    });
-    guarded(m_c, "GAEB2000-Modul \"Arbeitgeber\", Abschnitt 2\n\n",
-            [&] { workbook::column_header_styles(m_c, rows()); });
 }
 
 void Reader::LVInfo() {
-    guarded(m_c, "GAEB2000-Modul \"LVInfo\"\n\n", [&] {
+    guarded(m_r, "GAEB2000-Modul \"LVInfo\"\n\n", [&] {
         if (!take_section("LVInfo")) return;
-        m_kinds.positions();
         if (const int64_t i = own_line(m_st.StringList2, "[Bez]"); i != -1)
-            workbook::WriteHeaderBlock(
-                m_c, 2, "LV-Bezeichnung:", cell_text(key_value(m_st.StringList2.line(i), "[Bez]", 250)));
+            m_r.sink.header_field(bill::HeaderField::Name,
+                                  cell_text(key_value(m_st.StringList2.line(i), "[Bez]", 250)));
         if (const int64_t i = own_line(m_st.StringList2, "[Datum]"); i != -1)
-            workbook::WriteHeaderBlock(
-                m_c, 3, "LV-Datum:", cell_text(key_value(m_st.StringList2.line(i), "[Datum]", 100)));
+            m_r.sink.header_field(bill::HeaderField::Date,
+                                  cell_text(key_value(m_st.StringList2.line(i), "[Datum]", 100)));
 
         // The OZ mask: the length of each level (LVStufe) and of the item number (Position).
         m_st.oz_mask.clear();
@@ -118,7 +128,8 @@ void Reader::LVInfo() {
             if (FindeKeyMemo5("[Typ]LVStufe") != -1) m_st.oz_mask = field(m_st.oz_mask + digits, 20);
             if (FindeKeyMemo5("[Typ]Position") != -1) m_st.oz_mask = field(m_st.oz_mask + digits, 20);
         }
-        workbook::WriteHeaderBlock(m_c, 5, "OZ-Maske:", m_st.oz_mask);
+        m_r.sink.header_field(bill::HeaderField::Mask, m_st.oz_mask);
+        m_r.sink.breakdown(breakdown_of(m_st.oz_mask));
     });
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Items and sub-items: the item blocks of StringList4 become item rows with short and long texts.
 #include <optional>
+#include <vector>
 
 #include "gaeb2000/reader.h"
 #include "gaeb2000/rtf_to_text.h"
@@ -11,8 +12,6 @@
 
 namespace gaeb2000 {
 namespace {
-
-constexpr std::string_view kNormalposition = "*** Normalposition, Typ NNN";
 
 // The key value of the first line of `holder` holding `key`; the line is deleted. `where`, when
 // given, gets the line (a view into the text the holder's lines view).
@@ -25,22 +24,6 @@ std::optional<std::string> take_key(LineList& holder, std::string_view key,
     if (where) *where = line;
     holder.erase_line(i);
     return value;
-}
-
-struct Kind {
-    std::string label;
-    bool without_total;
-};
-
-// "[Bedarf]" compared exactly, letter case included: E, A, G without total, M with.
-Kind kind_of(const std::optional<std::string>& bedarf) {
-    if (!bedarf || bedarf->empty()) return {std::string(kNormalposition), false};
-    const std::string& v = *bedarf;
-    if (v == "E") return {"*** Bedarfsposition ohne G-Preis, Typ NEN", true};
-    if (v == "A") return {"*** Alternativposition, Typ ANN", true};
-    if (v == "G") return {"*** Grundposition, Typ GNN", true};
-    if (v == "M") return {"*** Bedarfsposition mit G-Preis, Typ NMN", false};
-    return {v, true};
 }
 
 }  // namespace
@@ -90,27 +73,29 @@ void Reader::Positionen(int64_t limit) {
             m_st.RTFMemo5.clear();
             oz.clear();
             if (m_st.StringList4.empty()) break;
-            m_c.ui.process_events();
+            m_r.run.process_events();
             const int64_t b = FindeKeyStringList4("#begin[Position]");
             const int64_t e = FindeKeyStringList4("#end[Position]");
             if (b == -1 || e == -1 || e <= b || e >= limit) break;
             MoveBereich(m_st.StringList4, b, e, m_st.Memo5);
             at(m_st.Memo5.line(0));
-            m_c.place.leave_item();
+            m_r.place.leave_item();
             if (limit != INT64_MAX) limit -= e - b + 1;
-            m_c.ui.progress_step(m_st.Memo5.size() - 1);
+            m_r.run.progress_step(m_st.Memo5.size() - 1);
             m_st.Memo5.erase_line(0);
             m_st.Memo5.erase_line(m_st.Memo5.size() - 1);
 
             if (auto v = take_key(m_st.Memo5, "[OZ]")) oz = field(*v, 40);
             // From here on every message about the item names it as column A does.
             oz = field(FormatPosition(oz, m_st.oz_mask), 40);
-            m_c.place.enter_item(oz);
-            std::string quantity, unit, unit_price, total_price;
+            m_r.place.enter_item(oz);
+            bill::Item item;
+            item.oz = oz;
+            std::string quantity, unit_price, total_price;
             // The lines of the values, for the place of a value that is no number.
             std::string_view quantity_line, unit_price_line, total_price_line;
             if (auto v = take_key(m_st.Memo5, "[Menge]", &quantity_line)) quantity = field(*v, 40);
-            if (auto v = take_key(m_st.Memo5, "[ME]")) unit = cell_text(field(*v, 40));
+            if (auto v = take_key(m_st.Memo5, "[ME]")) item.unit = cell_text(field(*v, 40));
             take_key(m_st.Memo5, "[StLNr]");
             take_key(m_st.Memo5, "[LangtextTB]");
             if (auto v = take_key(m_st.Memo5, "[EP]", &unit_price_line)) unit_price = field(*v, 80);
@@ -118,70 +103,64 @@ void Reader::Positionen(int64_t limit) {
             read_short_text(m_st.Memo5);
             std::optional<std::string> bedarf = take_key(m_st.Memo5, "[Bedarf]");
             if (bedarf) bedarf = field(*bedarf, 80);
-            const Kind kind = kind_of(bedarf);
+            // "[Bedarf]", compared exactly, letter case included: E a contingency without total,
+            // M with total, A an alternative, G a basic item; empty a normal item. Only normal
+            // items and M have a total; any other value is a kind of its own, without one.
+            const std::string kind = bedarf.value_or("");
+            const bool known = kind.empty() || kind == "E" || kind == "A" || kind == "G" || kind == "M";
+            item.kind_code = known ? kind : cell_text(kind);
+            item.has_total = kind.empty() || kind == "M";
+            if (kind == "E") item.provis = bill::Provis::WithoutTotal;
+            if (kind == "M") item.provis = bill::Provis::WithTotal;
+            item.alternative = kind == "A";
+            item.basic = kind == "G";
 
-            // A value that is no number costs only itself: the item is written without it. The
-            // message names the value's own line.
+            // A value that is no number costs only itself: the item is reported without it, then
+            // the fault, whose message names the value's own line.
+            std::vector<std::string> faults;
             const auto number = [&](std::string_view what, std::string_view text, std::string_view line) {
                 std::optional<double> value;
                 guarded([&] { value = gaeb_number(text); },
                         [&](const std::exception& ex) {
-                            m_c.ui.message("GAEB2000-Modul \"Positionen\", Abschnitt: Position einfügen, " +
-                                           std::string(what) + " nicht übernommen\n\n" +
-                                           m_c.place.prefix_at(offset_of(line)) + workbook::step_report(ex));
+                            faults.push_back("GAEB2000-Modul \"Positionen\", Abschnitt: Position einfügen, " +
+                                             std::string(what) + " nicht übernommen\n\n" +
+                                             m_r.place.prefix_at(offset_of(line)) +
+                                             workbook::step_report(ex));
                         });
                 return value;
             };
-            room_for_row(false);
-            const int32_t r = rows().Positions;
-            rows().LastItemRow = r;
-            // On failure Positions stays: the short text starts on the item's row.
-            guarded(m_c, "GAEB2000-Modul \"Positionen\", Abschnitt: Position einfügen\n\n", [&] {
-                m_kinds.positions();
-                m_kinds.item_oz(r, oz);
-                if (m_st.exchange_phase != "84") {
-                    bid_item(r, oz, quantity, unit, bedarf);
-                    if (const auto q = number("Menge", quantity, quantity_line)) m_kinds.item_quantity(r, *q);
-                    m_kinds.item_unit(r, unit);
-                    std::optional<double> price;
-                    if (!unit_price.empty()) price = number("Einheitspreis", unit_price, unit_price_line);
-                    m_kinds.item_price_cells(r, price);
-                    if (!kind.without_total) m_kinds.item_total_formula(r);
-                    m_kinds.item_label(r, cell_text(kind.label));
-                } else {
-                    m_kinds.item_quantity_from_total(r);
-                    m_kinds.item_number(
-                        r, 5,
-                        unit_price.empty()
-                            ? 0.0
-                            : number("Einheitspreis", unit_price, unit_price_line).value_or(0.0));
-                    m_kinds.item_number(
-                        r, 6,
-                        total_price.empty()
-                            ? 0.0
-                            : number("Gesamtbetrag", total_price, total_price_line).value_or(0.0));
+            if (m_st.exchange_phase != "84") {
+                item.quantity = number("Menge", quantity, quantity_line);
+                item.quantity_unreadable = !item.quantity;
+                if (!unit_price.empty()) {
+                    item.unit_price = number("Einheitspreis", unit_price, unit_price_line);
+                    item.unit_price_unreadable = !item.unit_price;
                 }
-                ++rows().Positions;
-                m_c.ui.process_events();
-            });
+            } else {
+                if (!unit_price.empty())
+                    item.unit_price = number("Einheitspreis", unit_price, unit_price_line);
+                if (!total_price.empty()) item.total = number("Gesamtbetrag", total_price, total_price_line);
+                // The bid's quantity follows from its total; the file's, where it gives one, for the bill.
+                guarded([&] { item.quantity = gaeb_number(quantity); }, [](const std::exception&) {});
+            }
+            guarded(m_r, "GAEB2000-Modul \"Positionen\", Abschnitt: Position einfügen\n\n",
+                    [&] { m_r.sink.item(item); });
+            for (std::string& fault : faults) m_r.fault(std::move(fault));
 
-            guarded(m_c, "GAEB2000-Modul \"Positionen\", Abschnitt: Kurztext einfügen\n\n", [&] {
-                m_kinds.positions();
-                WriteChunked(m_st.RTFMemo5);
-            });
+            guarded(m_r, "GAEB2000-Modul \"Positionen\", Abschnitt: Kurztext einfügen\n\n",
+                    [&] { report_lines(m_st.RTFMemo5, bill::TextKind::Short); });
 
-            guarded(m_c, "GAEB2000-Modul \"Positionen\", Abschnitt: Langtext einfügen\n\n", [&] {
+            guarded(m_r, "GAEB2000-Modul \"Positionen\", Abschnitt: Langtext einfügen\n\n", [&] {
                 m_st.RTFMemo5.clear();
                 const int64_t bB = FindeKeyMemo5("#begin[Beschreibung]");
                 const int64_t eB = FindeKeyMemo5("#end[Beschreibung]");
-                m_kinds.positions();
-                if (bB == -1 || eB == -1 || m_c.options.OnlyShortText) return;
+                if (bB == -1 || eB == -1 || m_r.options.OnlyShortText) return;
                 const std::optional<std::string> text = long_text_of(m_st.Memo5, bB, eB);
                 if (!text) return;
                 m_st.RTFMemo5.assign(cell_text(RTFtoText(*text)));
-                rows().TextGroupStart = rows().Positions;
+                m_r.sink.long_text_begin();
                 if (m_st.RTFMemo5.empty()) return;
-                WriteWrapped(m_st.RTFMemo5, kItemLongText);
+                report_lines(m_st.RTFMemo5, bill::TextKind::Long);
                 while (true) {
                     const int64_t m = FindeKeyMemo5("#begin[UnterBeschr]");
                     if (m == -1) break;
@@ -193,52 +172,48 @@ void Reader::Positionen(int64_t limit) {
                     at(m_st.Memo4.line(0));
                     Unterpositionen();
                 }
-                m_kinds.TextGroup();
+                m_r.sink.texts_end();
             });
         }
     };
     // The item's OZ, where it has been read, stands in front of the report.
     const bool read = guarded(items, [&](const std::exception& ex) {
-        m_c.ui.message("GAEB2000-Modul \"Positionen\"\n\n" + workbook::step_report(m_c.place, ex));
+        m_r.fault("GAEB2000-Modul \"Positionen\"\n\n" + workbook::step_report(m_r.place, ex));
     });
-    m_c.place.leave_item();
+    m_r.place.leave_item();
     if (!read) return;
-
-    if (m_c.options.SubtotalsSheet && rows().GroupFirstRow > 0 && rows().LastItemRow >= rows().GroupFirstRow)
-        guarded(m_c, "GAEB2000-Modul \"Positionen\", Abschnitt: Teilsummenformel einfügen\n\n",
-                [&] { m_kinds.subtotal_formula(); });
+    guarded(m_r, "GAEB2000-Modul \"Positionen\", Abschnitt: Teilsummenformel einfügen\n\n",
+            [&] { m_r.sink.items_end(); });
 }
 
 void Reader::Unterpositionen() {
     using workbook::guarded;
     const bool labelled =
-        guarded(m_c, "GAEB2000-Modul \"Unterpositionen\", Abschnitt: Unterschlüssel\n\n", [&] {
-            std::string number, quantity, unit;
-            if (auto v = take_key(m_st.Memo4, "[UbNr]")) number = field(*v, 40);
+        guarded(m_r, "GAEB2000-Modul \"Unterpositionen\", Abschnitt: Unterschlüssel\n\n", [&] {
+            bill::SubDescription sub;
+            std::string quantity;
+            if (auto v = take_key(m_st.Memo4, "[UbNr]")) sub.number = cell_text(field(*v, 40));
             if (auto v = take_key(m_st.Memo4, "[Menge]")) quantity = field(*v, 40);
-            if (auto v = take_key(m_st.Memo4, "[ME]")) unit = field(*v, 40);
-            room_for_row(false);
-            m_kinds.item_sub_label(
-                rows().Positions, cell_text("Unterposition: " + number + ", Menge: " + quantity + " " + unit),
-                workbook::kColorPurple);
-            ++rows().Positions;
-            m_c.ui.process_events();
+            if (auto v = take_key(m_st.Memo4, "[ME]")) sub.unit = cell_text(field(*v, 40));
+            sub.quantity_text = cell_text(quantity);
+            guarded([&] { sub.quantity = gaeb_number(quantity); }, [](const std::exception&) {});
+            m_r.sink.sub_description(sub);
+            m_r.run.process_events();
         });
     if (!labelled) return;
-    guarded(m_c, "GAEB2000-Modul \"Unterpositionen\", Abschnitt: Kurztext einfügen\n\n", [&] {
+    guarded(m_r, "GAEB2000-Modul \"Unterpositionen\", Abschnitt: Kurztext einfügen\n\n", [&] {
         read_short_text(m_st.Memo4);
-        m_kinds.positions();
-        WriteChunked(m_st.RTFMemo5);
+        report_lines(m_st.RTFMemo5, bill::TextKind::Short);
     });
-    guarded(m_c, "GAEB2000-Modul \"Unterpositionen\", Abschnitt: Langtext einfügen\n\n", [&] {
+    guarded(m_r, "GAEB2000-Modul \"Unterpositionen\", Abschnitt: Langtext einfügen\n\n", [&] {
         m_st.RTFMemo5.clear();
         const int64_t bB = FindeKeyMemo4("#begin[Beschreibung]");
         const int64_t eB = FindeKeyMemo4("#end[Beschreibung]");
-        if (bB == -1 || eB == -1 || m_c.options.OnlyShortText) return;
+        if (bB == -1 || eB == -1 || m_r.options.OnlyShortText) return;
         const std::optional<std::string> text = long_text_of(m_st.Memo4, bB, eB);
         if (!text) return;
         m_st.RTFMemo5.assign(cell_text(RTFtoText(*text)));
-        if (!m_st.RTFMemo5.empty()) WriteWrapped(m_st.RTFMemo5, kSubItemLongText);
+        if (!m_st.RTFMemo5.empty()) report_lines(m_st.RTFMemo5, bill::TextKind::Long);
     });
 }
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Additional texts, main notes and the notes of the ranges, for the sheet "Hinweistext".
+// Additional texts, main notes and the notes of the ranges.
 #include "gaeb2000/reader.h"
 #include "gaeb2000/rtf_to_text.h"
 #include "gaeb2000/text_ops.h"
@@ -46,9 +46,9 @@ void Reader::Zusatztext() {
         if (written) {
             at(m_st.StringList1.line(b));
             constexpr std::string_view kFailed = "GAEB2000-Modul, Zusatztext\n\n";
-            const bool assembled = guarded(m_c, kFailed, [&] {
+            const bool assembled = guarded(m_r, kFailed, [&] {
                 for (int64_t i = b; i <= e; ++i) {
-                    guarded(m_c, kFailed, [&] {
+                    guarded(m_r, kFailed, [&] {
                         const std::string_view l = m_st.StringList1.line(i);
                         if (holds_key(l, "[Text]")) {
                             title = cell_text(DeleteLineKey("[end]", DeleteLineKey("[Text]", l))) + "\r\n";
@@ -60,19 +60,21 @@ void Reader::Zusatztext() {
                 }
                 m_st.RTFMemo3.assign(title + note_text(std::move(text), "[TextRTF]"));
             });
+            m_r.sink.notes_begin({});
             if (assembled) {
-                guarded(m_c, "GAEB2k-Haupthinweistext\n\n", [&] {
-                    m_kinds.select(workbook::kHinweistext);
-                    WriteWrapped(m_st.RTFMemo3, kAdditionalTexts);
-                    m_c.ui.process_events();
+                guarded(m_r, "GAEB2k-Haupthinweistext\n\n", [&] {
+                    report_notes(m_st.RTFMemo3);
+                    m_r.run.process_events();
                 });
             }
-            guarded(m_c, "GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1\n\n", [&] {
+            guarded(m_r, "GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1\n\n", [&] {
                 m_st.StringList1.erase(b, e);
                 progress_to_remaining();
             });
+        } else {
+            m_r.sink.notes_begin({});
         }
-        ++rows().Notes;  // an empty row after each block
+        m_r.sink.notes_end();
         if (!written) return;
     }
 }
@@ -87,9 +89,10 @@ void Reader::HauptHinweistext() {
         const int64_t e = m_st.StringList1.find("#end[Hinweis]", b + 1);
         const int64_t z = FindeBereich("#begin[LVBereich]");
         const bool written = e != -1 && b < e && e < z;
+        m_r.sink.notes_begin({});
         if (written) {
             at(m_st.StringList1.line(b));
-            guarded(m_c, "GAEB2k-Haupthinweistext\n\n", [&] {
+            guarded(m_r, "GAEB2k-Haupthinweistext\n\n", [&] {
                 for (int64_t i = b; i <= e; ++i) {
                     const std::string_view l = m_st.StringList1.line(i);
                     if (block_line(l) || holds_key(l, "[Kurztext]") || holds_key(l, "[StLNr]") || l.empty())
@@ -99,10 +102,9 @@ void Reader::HauptHinweistext() {
                 }
                 m_st.RTFMemo3.assign(note_text(std::move(text), "[Langtext]"));
             });
-            guarded(m_c, "GAEB2k-Haupthinweistext\n\n", [&] {
-                m_kinds.select(workbook::kHinweistext);
-                WriteWrapped(m_st.RTFMemo3, kMainNotes);
-                m_c.ui.process_events();
+            guarded(m_r, "GAEB2k-Haupthinweistext\n\n", [&] {
+                report_notes(m_st.RTFMemo3);
+                m_r.run.process_events();
             });
             guarded(
                 [&] {
@@ -110,15 +112,17 @@ void Reader::HauptHinweistext() {
                     progress_to_remaining();
                 },
                 [&](const std::exception&) {
-                    m_c.ui.message("GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1");
+                    m_r.fault("GAEB2k-Modul\n\nFehler beim Löschen des Bereichs in StringList1");
                 });
         }
-        ++rows().Notes;
+        m_r.sink.notes_end();
         if (!written) return;
     }
 }
 
-void Reader::Hinweistext(std::string_view abschnitt) {
+// Each block is one note of the range; its lines as the file's notes are cut into lines (CR LF,
+// LF or CR each end one).
+void Reader::Hinweistext() {
     const auto notes = [&] {
         while (true) {
             m_st.RTFMemo3.clear();
@@ -136,42 +140,25 @@ void Reader::Hinweistext(std::string_view abschnitt) {
                         text.append(l);
                         text.append("\r\n");
                     }
-                    m_st.RTFMemo3.assign(note_text(std::move(text), "[Langtext]"));
-                    // Each heading starts a row of its own, after a note that does not end its line.
-                    std::string& collected = m_st.collected_notes;
-                    if (!collected.empty() && !collected.ends_with("\r\n")) collected += "\r\n";
-                    collected.append(abschnitt);
-                    collected.append(m_st.RTFMemo3.text());
+                    m_st.RTFMemo3.assign(plain_text(note_text(std::move(text), "[Langtext]")));
+                    m_r.sink.notes_begin({});
+                    report_notes(m_st.RTFMemo3);
+                    m_r.sink.notes_end();
                 },
                 [&](const std::exception&) {
-                    m_c.ui.message("GAEB2k-Modul\nFehler beim Sammeln des Hinweistextes");
+                    m_r.fault("GAEB2k-Modul\nFehler beim Sammeln des Hinweistextes");
                 });
             guarded(
                 [&] {
                     m_st.StringList2.erase(b, e);
-                    m_c.ui.progress_step(e - b);
+                    m_r.run.progress_step(e - b);
                 },
                 [&](const std::exception&) {
-                    m_c.ui.message("GAEB2k-Modul\nFehler beim Löschen des Hinweistextes in StringList2");
+                    m_r.fault("GAEB2k-Modul\nFehler beim Löschen des Hinweistextes in StringList2");
                 });
         }
     };
-    guarded(m_c, "Verarbeitungsfehler auf Hinweistext-Ebene, " + std::string(abschnitt) + "\n\n", notes);
-}
-
-void Reader::write_collected_notes() {
-    if (!m_c.options.ExportNotesText || m_st.collected_notes.empty()) return;
-    const auto write = [&] {
-        m_st.RTFMemo3.assign(RTFtoText(m_st.collected_notes));
-        m_kinds.select(workbook::kHinweistext);
-        WriteWrapped(m_st.RTFMemo3, kRangeNotes);
-        workbook::Sheet& s = m_kinds.select(workbook::kHinweistext);
-        s.autofit_used_range();
-        s.select_cell(1, 1);
-        m_c.ui.process_events();
-    };
-    guarded(write,
-            [&](const std::exception&) { m_c.ui.message("Fehler bei der Verarbeitung des Hinweistextes."); });
+    guarded(m_r, "Verarbeitungsfehler auf Hinweistext-Ebene, " + m_st.range_heading + "\n\n", notes);
 }
 
 }  // namespace gaeb2000

@@ -12,19 +12,48 @@ namespace {
 constexpr std::string_view kBeginRange = "#begin[LVBereich]";
 constexpr std::string_view kEndRange = "#end[LVBereich]";
 constexpr std::string_view kBeginItem = "#begin[Position]";
-}  // namespace
 
-void Reader::write_subtotal_label(std::string_view text, size_t capacity) {
-    m_kinds.subtotal_label(rows().Subtotals, field(text, capacity));
-    m_st.subtotal_oz.clear();
-    m_st.subtotal_label.clear();
+// The level of an inner range: the groups of its number under the mask ("01.02." is level 2),
+// at least 2; 2 without a mask.
+int inner_level(std::string_view oz, bool masked) {
+    int groups = 0;
+    if (masked)
+        for (std::string_view g : bill::oz_groups(oz))
+            if (!g.empty()) ++groups;
+    return std::max(groups, 2);
 }
 
-void Reader::write_heading() {
-    const std::string heading = "LV-Bereich " + m_st.range_oz + ", " + m_st.range_label;
-    room_for_row(false);
-    m_kinds.HierarchyRow(heading);
-    Hinweistext(heading + "\r\n");
+}  // namespace
+
+void Reader::leave_inner_ranges(int level) {
+    while (!m_st.open_levels.empty() && m_st.open_levels.back() >= level) {
+        m_st.open_levels.pop_back();
+        m_r.sink.leave_range({});
+    }
+}
+
+// An inner range with number and label: its heading, and its notes.
+void Reader::enter_inner_range() {
+    bill::Range range;
+    range.oz = m_st.range_oz;
+    range.label = m_st.range_label;
+    range.label_parts.assign(1, range.label);
+    range.level = inner_level(range.oz, !m_st.oz_mask.empty());
+    const std::vector<std::string_view> groups = bill::oz_groups(range.oz);
+    for (auto g = groups.rbegin(); g != groups.rend(); ++g)
+        if (!g->empty()) {
+            range.rno_part = std::string(*g);
+            break;
+        }
+    leave_inner_ranges(range.level);
+    m_st.open_levels.push_back(range.level);
+    m_r.sink.enter_range(range);
+    range_notes();
+}
+
+void Reader::range_notes() {
+    m_st.range_heading = "LV-Bereich " + m_st.range_oz + ", " + m_st.range_label + "\r\n";
+    Hinweistext();
 }
 
 void Reader::LVBereich() {
@@ -33,8 +62,6 @@ void Reader::LVBereich() {
         while (!m_st.end_of_ranges) {
             m_st.range_oz.clear();
             m_st.range_label.clear();
-            m_st.subtotal_oz.clear();
-            m_st.subtotal_label.clear();
             const int64_t b = m_st.StringList1.empty() ? -1 : FindeBereich(kBeginRange);
 
             // The matching end: begins and ends counted from the line after b (one line may be both).
@@ -53,7 +80,7 @@ void Reader::LVBereich() {
             }
             if (b == -1 || e == -1) {
                 // No range left, or one whose end cannot be matched: what remains of the file,
-                // that range included, is written as items outside any range, after all ranges.
+                // that range included, is reported as items outside any range, after all ranges.
                 m_st.end_of_ranges = true;
                 m_st.StringList2.clear();
                 m_st.StringList4.clear();
@@ -66,7 +93,7 @@ void Reader::LVBereich() {
             }
 
             at(m_st.StringList1.line(b));
-            m_c.place.leave_item();
+            m_r.place.leave_item();
             MoveBereich(m_st.StringList1, b, e, m_st.StringList2);
             m_st.StringList2.erase_line(0);
             m_st.StringList2.erase_line(m_st.StringList2.size() - 1);
@@ -97,17 +124,26 @@ void Reader::LVBereich() {
                 m_st.StringList2.erase(first, last);
             }
 
-            if (!m_st.range_oz.empty() && !m_st.range_label.empty()) {
+            // A range shows its heading when it has a number and a label.
+            const bool headed = !m_st.range_oz.empty() && !m_st.range_label.empty();
+            if (headed) {
                 m_st.range_label = cell_text(workbook::trim_ctl(m_st.range_label));
                 m_st.range_oz = field(FormatBereich(m_st.range_oz, m_st.oz_mask), 20);
-                m_st.subtotal_label = field(m_st.range_label, 150);
-                m_st.subtotal_oz = m_st.range_oz;
-                write_heading();
             }
+            bill::Range range;
+            range.oz = m_st.range_oz;
+            range.label = m_st.range_label;
+            range.label_parts.assign(1, range.label);
+            range.rno_part = m_st.range_oz;
+            while (!range.rno_part.empty() && range.rno_part.back() == '.') range.rno_part.pop_back();
+            range.level = 1;
+            range.has_ranges = begins >= 2;
+            m_r.sink.enter_range(range);
+            m_st.top_open = true;
+            if (headed) range_notes();
 
             if (begins < 2) {
-                if (m_c.options.SubtotalsSheet && !m_st.subtotal_label.empty())
-                    write_subtotal_label("LV-Bereich " + m_st.subtotal_oz + " " + m_st.subtotal_label, 182);
+                m_r.sink.items_begin({});
                 if (!m_st.StringList2.empty()) {
                     m_st.StringList4.clear();
                     m_st.StringList4.swap(m_st.StringList2);
@@ -118,35 +154,41 @@ void Reader::LVBereich() {
                 m_st.end_of_sub_ranges = false;
                 LVUnterBereiche();
             }
-            m_c.ui.process_events();
+            leave_inner_ranges(2);
+            m_st.top_open = false;
+            m_r.sink.leave_range({});
+            m_r.run.process_events();
         }
     };
     workbook::guarded(ranges, [&](const std::exception& ex) {
-        m_c.ui.message("Verarbeitungsfehler auf LV-Hauptbereich-Ebene" + m_st.range_oz + "\n\n" +
-                       m_c.place.prefix(ex) + workbook::error_class_name(ex) + ": " + ex.what());
+        m_r.fault("Verarbeitungsfehler auf LV-Hauptbereich-Ebene" + m_st.range_oz + "\n\n" +
+                  m_r.place.prefix(ex) + workbook::error_class_name(ex) + ": " + ex.what());
     });
-    // The notes of all ranges together stand at no one place of the file.
-    m_c.place.at_offset(-1);
-    m_c.place.leave_item();
-    write_collected_notes();
+    // A range that failed is left all the same.
+    leave_inner_ranges(2);
+    if (m_st.top_open) {
+        m_st.top_open = false;
+        m_r.sink.leave_range({});
+    }
+    m_r.place.at_offset(-1);
+    m_r.place.leave_item();
 }
 
 // Items that stand in StringList2 beside the inner ranges, before the next inner range (or all
-// that are left when none follows): they are written now, under the last heading, so that none is
-// lost and none is carried into the next top-level range. Returns the number of lines taken.
+// that are left when none follows): they are reported now, under the last heading, so that none
+// is lost and none is carried into the next top-level range. Returns the number of lines taken.
 int64_t Reader::write_items_before_next_range(int64_t b) {
     const int64_t p = m_st.StringList2.find(kBeginItem);
     if (p == -1 || (b != -1 && p > b)) return 0;
     const int64_t last = b == -1 ? m_st.StringList2.size() - 1 : b - 1;
     MoveBereich(m_st.StringList2, p, last, m_st.StringList4);
-    if (m_c.options.SubtotalsSheet && !m_st.subtotal_label.empty())
-        write_subtotal_label(m_st.subtotal_oz + " " + m_st.subtotal_label, 171);
+    m_r.sink.items_begin({});
     Positionen();
     return last - p + 1;
 }
 
 // The headings of one cut: the range it starts with and the ranges opened inside it before the
-// first end. An item that comes before an inner range (the stop mark) is written before that
+// first end. An item that comes before an inner range (the stop mark) is reported before that
 // range's heading, with the items around it; then the passes go on.
 void Reader::heading_passes() {
     while (true) {
@@ -183,16 +225,13 @@ void Reader::heading_passes() {
                 // Blanks after the number fill its field; they are no empty level.
                 m_st.range_oz =
                     field(FormatBereich(workbook::trim_right_ctl(m_st.range_oz), m_st.oz_mask), 20);
-                m_st.subtotal_label = field(m_st.range_label, 150);
-                m_st.subtotal_oz = m_st.range_oz;
-                write_heading();
+                enter_inner_range();
                 m_st.range_oz.clear();
                 m_st.range_label.clear();
             }
         } while (cut != -1 && !stop);
         if (!stop) return;
-        if (m_c.options.SubtotalsSheet && !m_st.subtotal_label.empty())
-            write_subtotal_label(m_st.subtotal_oz + " " + m_st.subtotal_label, 171);
+        m_r.sink.items_begin({});
         Positionen(before);
     }
 }
@@ -200,7 +239,7 @@ void Reader::heading_passes() {
 void Reader::LVUnterBereiche() {
     const auto inner_ranges = [&] {
         m_st.StringList4.clear();
-        m_c.ui.process_events();
+        m_r.run.process_events();
         while (!m_st.end_of_sub_ranges) {
             m_st.range_oz.clear();
             m_st.range_label.clear();
@@ -218,17 +257,16 @@ void Reader::LVUnterBereiche() {
                 continue;
             }
             at(m_st.StringList2.line(b));
-            m_c.place.leave_item();
+            m_r.place.leave_item();
             MoveBereich(m_st.StringList2, b, e, m_st.StringList4);
             heading_passes();
-            if (m_c.options.SubtotalsSheet && !m_st.subtotal_label.empty())
-                write_subtotal_label(m_st.subtotal_oz + " " + m_st.subtotal_label, 171);
+            m_r.sink.items_begin({});
             Positionen();
         }
     };
     workbook::guarded(inner_ranges, [&](const std::exception& ex) {
-        m_c.ui.message("Verarbeitungsfehler auf LV-Unterbereich-Ebene " + m_st.range_oz + "\n\n" +
-                       "Bezeichnung: " + m_st.range_label + "\n\n" + workbook::step_report(m_c.place, ex));
+        m_r.fault("Verarbeitungsfehler auf LV-Unterbereich-Ebene " + m_st.range_oz + "\n\n" +
+                  "Bezeichnung: " + m_st.range_label + "\n\n" + workbook::step_report(m_r.place, ex));
     });
 }
 

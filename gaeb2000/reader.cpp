@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The driver, the lookups that report their failure, and the two cell writers.
+// The driver, the lookups that report their failure, and the lines reported from the holders.
 #include "gaeb2000/reader.h"
 
 #include <fmt/format.h>
@@ -8,24 +8,22 @@
 
 #include "gaeb2000/gaeb2000.h"
 #include "gaeb2000/load.h"
+#include "gaeb2000/rtf_to_text.h"
 #include "gaeb2000/text_ops.h"
 #include "workbook/errors.h"
-#include "workbook/finish.h"
 #include "workbook/guarded.h"
-#include "workbook/layout.h"
-#include "workbook/run_end.h"
 #include "workbook/text.h"
 
 namespace gaeb2000 {
 
 using workbook::guarded;
 
-Reader::Reader(workbook::Conversion& c) : m_c(c), m_kinds(c, m_st.SheetRows) {
-    m_c.place.set_locator(&m_lines);
+Reader::Reader(workbook::Reading& r) : m_r(r) {
+    m_r.place.set_locator(&m_lines);
 }
 
 Reader::~Reader() {
-    m_c.place.clear();
+    m_r.place.clear();
 }
 
 workbook::LineColumn SourceLines::locate(int64_t offset) noexcept {
@@ -46,7 +44,7 @@ int64_t Reader::offset_of(std::string_view line) const {
 }
 
 void Reader::at(std::string_view line) {
-    if (const int64_t offset = offset_of(line); offset >= 0) m_c.place.at_offset(offset);
+    if (const int64_t offset = offset_of(line); offset >= 0) m_r.place.at_offset(offset);
 }
 
 void Reader::set_source(std::string text) {
@@ -56,97 +54,35 @@ void Reader::set_source(std::string text) {
     split_lines(m_st.source, m_st.StringList1);
 }
 
-void Reader::room_for_row(bool notes) const {
-    if (notes)
-        workbook::require_row(m_st.SheetRows.Notes, workbook::kHinweistext);
-    else
-        workbook::require_row(m_st.SheetRows.Positions, workbook::kPositionsteil);
-}
-
 void Reader::progress_to_remaining() {
-    m_c.ui.progress_position(m_st.record_count - m_st.StringList1.size());
+    m_r.run.progress_position(m_st.record_count - m_st.StringList1.size());
 }
 
 int64_t Reader::FindeKeyStringList2(std::string_view textzeile) {
     int64_t found = -1;
-    guarded(m_c, "GAEB2000, FindeKeyStringList2\n\n", [&] { found = m_st.StringList2.find(textzeile); });
+    guarded(m_r, "GAEB2000, FindeKeyStringList2\n\n", [&] { found = m_st.StringList2.find(textzeile); });
     return found;
 }
 
 int64_t Reader::FindeKeyStringList4(std::string_view textzeile) {
     int64_t found = -1;
-    guarded(m_c, "GAEB2000, FindeKeyStringList4\n\n", [&] { found = m_st.StringList4.find(textzeile); });
+    guarded(m_r, "GAEB2000, FindeKeyStringList4\n\n", [&] { found = m_st.StringList4.find(textzeile); });
     return found;
 }
 
 void Reader::STLBBau_weg() {
-    m_c.ui.busy_cursor(true);
+    m_r.run.busy(true);
     guarded([&] { m_st.StringList1.erase_if([](std::string_view l) { return holds_key(l, "[STLBBau"); }); },
-            [&](const std::exception&) { m_c.ui.message("STLB-Check fehlgeschlagen."); });
-    m_c.ui.busy_cursor(false);
+            [&](const std::exception&) { m_r.fault("STLB-Check fehlgeschlagen."); });
+    m_r.run.busy(false);
 }
 
-namespace {
-
-// Characters of the first piece of a line longer than `width`: up to and including its last blank
-// among the first `width` characters, or `width` when they hold none.
-size_t cut_length(std::string_view line, size_t width) {
-    const std::string_view head = workbook::utf8_prefix(line, width);
-    const size_t blank = head.rfind(' ');
-    if (blank == std::string_view::npos) return width;
-    return workbook::utf8_length(head.substr(0, blank + 1));
+void Reader::report_lines(const LineList& source, bill::TextKind kind) {
+    for (int64_t li = 0; li < source.size(); ++li) m_r.sink.text_line(kind, source.line(li));
 }
 
-}  // namespace
-
-void Reader::WriteWrapped(const LineList& source, const WrapUse& use) {
-    m_kinds.select(use.notes ? workbook::kHinweistext : workbook::kPositionsteil);
-    auto write = [&](std::string_view text) {
-        room_for_row(use.notes);
-        if (use.notes)
-            m_kinds.NotesRow(text, false);
-        else
-            m_kinds.TextRow(text, true);
-    };
-    const size_t n = use.width;
-    for (int64_t li = 0; li < source.size(); ++li) {
-        std::string_view rest = source.line(li);
-        size_t length = workbook::utf8_length(rest);
-        while (length > n) {
-            const size_t i = cut_length(rest, n);
-            const std::string_view piece = workbook::utf8_prefix(rest, i);
-            // A piece that fails is dropped; the line goes on after it.
-            guarded(m_c, use.cut_failed, [&] { write(field(workbook::trim_left_ctl(field(piece, n)), n)); });
-            rest.remove_prefix(piece.size());
-            length -= i;
-        }
-        if (length == 0) continue;
-        const std::string_view last = workbook::trim_left_ctl(rest);
-        if (last.empty() && !use.write_empty_last) continue;
-        guarded(m_c, use.last_failed, [&] { write(last); });
-    }
-}
-
-void Reader::WriteChunked(const LineList& source) {
-    constexpr size_t kWidth = 140;
-    auto write = [&](std::string_view text) {
-        room_for_row(false);
-        m_kinds.TextRow(text, false);
-    };
-    for (int64_t li = 0; li < source.size(); ++li) {
-        const std::string_view l = source.line(li);
-        const size_t length = workbook::utf8_length(l);
-        if (length == 0) continue;
-        if (length <= kWidth) {
-            write(field(workbook::trim_left_ctl(l), kWidth));
-            continue;
-        }
-        const size_t full = length / kWidth;
-        for (size_t k = 0; k < full; ++k)
-            write(field(workbook::trim_left_ctl(workbook::utf8_substr(l, k * kWidth, kWidth)), kWidth));
-        const std::string_view rest = workbook::utf8_substr(l, full * kWidth, kWidth);
-        if (!rest.empty()) write(rest);
-    }
+void Reader::report_notes(const LineList& source) {
+    for (int64_t li = 0; li < source.size(); ++li) m_r.sink.note_line(source.line(li));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -164,66 +100,72 @@ std::string find_exchange_phase(const LineList& lines) {
     return {};
 }
 
+// The value of the first line holding `key` in the GAEBInfo block, or "".
+std::string gaeb_info(const LineList& lines, std::string_view key) {
+    for (int64_t i = 0; i < lines.size(); ++i) {
+        const std::string_view l = lines.line(i);
+        if (holds_key(l, "#end[GAEBInfo]")) break;
+        if (holds_key(l, key))
+            return std::string(workbook::trim_ctl(key_value(workbook::utf8_prefix(l, 100), key)));
+    }
+    return {};
+}
+
 }  // namespace
 
 void Reader::gaeb2k_start() {
     m_st.exchange_phase.clear();
-    if (!workbook::create_sheets_or_end(m_c, "", workbook::RunEnd::Aborted,
-                                        [&] { workbook::CreateSheets(m_c); }))
-        return;
-    const std::string file = m_c.file_name.string();
-    std::optional<std::string> text = read_gaeb2000(m_c.file_name);
+    m_r.sink.start(bill::Format::Gaeb2000);
+    const std::string file = m_r.file_name.string();
+    std::optional<std::string> text = read_gaeb2000(m_r.file_name);
     if (!text) {
-        workbook::release_application(m_c);
-        m_c.ui.message("--- GAEB 2000 ---\nKann die Datei " + file + " nicht öffnen.");
-        m_c.end_program(workbook::RunEnd::Refused);
+        m_r.fault("--- GAEB 2000 ---\nKann die Datei " + file + " nicht öffnen.");
+        m_r.finish({bill::Ending::Refused, false, {}});
         return;
     }
     set_source(std::move(*text));
     STLBBau_weg();
     m_st.record_count = m_st.StringList1.size();
-    m_c.ui.progress_maximum(m_st.record_count);
+    m_st.closing_record = m_st.StringList1.find("#end[GAEB]") != -1;
+    m_r.run.progress_maximum(m_st.record_count);
     m_st.exchange_phase = find_exchange_phase(m_st.StringList1);
-    m_c.exchange_phase = m_st.exchange_phase;
+    m_r.exchange_phase = m_st.exchange_phase;
 
     const std::string& phase = m_st.exchange_phase;
     if (phase != "81" && phase != "83" && phase != "84") {
-        workbook::release_application(m_c, false);
-        m_c.ui.progress_finish();
-        m_c.ui.busy_cursor(false);
-        m_c.ui.error_dialog("--- GAEB 2000 ---\rKann die Austauschphase von " + file + " nicht ermitteln!\r" +
-                            "Programmabbruch.");
-        m_c.end_program(workbook::RunEnd::Refused);
+        m_r.run.busy(false);
+        m_r.fault("--- GAEB 2000 ---\rKann die Austauschphase von " + file + " nicht ermitteln!\r" +
+                      "Programmabbruch.",
+                  true);
+        m_r.finish({bill::Ending::Refused, false, {}});
         return;
     }
-    guarded(m_c, "", [&] { workbook::PreparePositionsSheet(m_c); });
-    m_c.ui.process_events();
-    m_c.ui.busy_cursor(true);
+    bill::Header header;
+    header.format = bill::Format::Gaeb2000;
+    header.exchange_phase = phase;
+    header.version = gaeb_info(m_st.StringList1, "[Version]");
+    header.charset = gaeb_info(m_st.StringList1, "[Zeichensatz]");
+    guarded(m_r, "", [&] { m_r.sink.begin(header); });
+    m_r.run.process_events();
+    m_r.run.busy(true);
     gaeb2k_run();
 }
 
-void gaeb2k_start(workbook::Conversion& conversion) {
+void gaeb2k_start(workbook::Reading& r) {
     // Every step guards itself; this is the last line of defence (out of memory and the like).
     workbook::run_reader(
-        conversion,
+        r,
         [&] {
-            Reader reader(conversion);
+            Reader reader(r);
             reader.gaeb2k_start();
         },
         [&](const std::exception& e) {
-            conversion.ui.error_dialog("--- GAEB 2000 ---\nUnerwarteter Fehler: " + workbook::step_report(e));
-            conversion.end_program(workbook::RunEnd::Aborted);
+            r.fault("--- GAEB 2000 ---\nUnerwarteter Fehler: " + workbook::step_report(e), true);
+            r.finish({bill::Ending::Failed, false, {}});
         });
 }
 
 void Reader::gaeb2k_run() {
-    rows() = workbook::SheetRows{};
-    rows().Positions = 1;
-    rows().Notes = 1;
-    rows().Subtotals = 2;
-    rows().GroupFirstRow = 0;
-    rows().LastItemRow = 0;
-    m_st.collected_notes.clear();
     m_st.end_of_ranges = false;
     m_st.end_of_sub_ranges = false;
     m_st.StringList2.clear();
@@ -231,39 +173,39 @@ void Reader::gaeb2k_run() {
     m_st.Memo5.clear();
     m_st.RTFMemo3.clear();
     m_st.RTFMemo5.clear();
-    m_c.ui.busy_cursor(true);
+    m_r.run.busy(true);
 
-    // A failure that escapes a step is reported with the step's text and the run goes on. (The
-    // connection stays: releasing it here would make every later step fail.)
+    // A failure that escapes a step is reported with the step's text and the run goes on.
     auto step = [&](std::string_view message, workbook::FunctionRef<void()> body) {
         guarded(body, [&](const std::exception&) {
-            m_c.ui.busy_cursor(false);
-            m_c.ui.message(message);
+            m_r.run.busy(false);
+            m_r.fault(std::string(message));
         });
     };
     step("Fehler bei GAEBInfo", [&] { GaebInfo(); });
     step("Fehler bei PrjInfo", [&] { PrjInfo(); });
     step("Fehler bei VergabeInfo", [&] { VergabeInfo(); });
-    bid_currency();
     step("Fehler bei Auftraggeber", [&] { Auftraggeber(); });
     step("Fehler bei LVInfo", [&] { LVInfo(); });
-    bid_info();
-    if (m_c.options.ExportNotesText)
+    if (m_r.options.ExportNotesText)
         step("Fehler bei Zusatz- oder Haupthinweistext", [&] {
             Zusatztext();
             HauptHinweistext();
         });
-    guarded([&] { LVBereich(); },
-            [&](const std::exception&) {
-                workbook::FormatNachFehler(m_c);
-                m_c.ui.busy_cursor(false);
-                m_c.ui.message("Fehler bei LVBereich");
-            });
+    const bool ranges = guarded([&] { LVBereich(); },
+                                [&](const std::exception&) {
+                                    m_r.run.busy(false);
+                                    m_r.fault("Fehler bei LVBereich");
+                                });
+    if (!ranges) {
+        m_r.finish({bill::Ending::GaveUp, false, {}});
+        return;
+    }
 
     m_st.StringList1.clear();
-    m_c.ui.progress_position(m_st.record_count);
-    m_c.ui.process_events();
-    workbook::FinishWorkbook(m_c, rows());
+    m_r.run.progress_position(m_st.record_count);
+    m_r.run.process_events();
+    m_r.finish({bill::Ending::Complete, m_st.closing_record, {}});
 }
 
 }  // namespace gaeb2000

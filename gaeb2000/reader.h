@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The GAEB 2000 reader: the operations that cut sections, ranges, items and notes out of the
-// text holders and write them. Internal to gaeb2000/; the entry point is gaeb2000.h.
+// text holders and report them to the sink of the run. Internal to gaeb2000/; the entry point is
+// gaeb2000.h.
 #pragma once
 
 #include <cstdint>
@@ -10,32 +11,10 @@
 
 #include "gaeb2000/line_list.h"
 #include "gaeb2000/state.h"
-#include "workbook/conversion.h"
-#include "workbook/rows.h"
+#include "workbook/input_place.h"
+#include "workbook/reading.h"
 
 namespace gaeb2000 {
-
-// How WriteWrapped writes a holder: the width at which lines are cut, the sheet (column B of
-// "Positionsteil" as text rows, or column A of "Hinweistext" as notes rows), what happens to a
-// last piece that is empty after trimming, and the messages of a failed piece.
-struct WrapUse {
-    size_t width;
-    bool notes;
-    bool write_empty_last;
-    std::string_view cut_failed;
-    std::string_view last_failed;
-};
-
-inline constexpr WrapUse kItemLongText{140, false, false, "Positionstexte > 140\n\n",
-                                       "Positionstexte < 150\n\n"};
-inline constexpr WrapUse kSubItemLongText{140, false, false, "Unterpositionstexte > 140\n\n",
-                                          "Unterpositionstexte < 150\n\n"};
-inline constexpr WrapUse kRangeNotes{150, true, true,
-                                     "Fehler in GAEB2k-Modul/LVBereich/Hinweistext > 150\n\n",
-                                     "Fehler in GAEB2k-Modul/LVBereich/Hinweistext < 150\n\n"};
-inline constexpr WrapUse kAdditionalTexts{150, true, true, "Positionstexte > 150\n\n",
-                                          "GAEB2k-Haupthinweistext, Textlänge < 150\n\n"};
-inline constexpr WrapUse kMainNotes = kAdditionalTexts;
 
 // The lines of the decoded file, for the place in messages: a byte offset into it becomes its
 // line (a line ends at CR LF, LF or CR, as the file is cut into lines). The lines are counted
@@ -52,15 +31,15 @@ private:
     workbook::LineIndex m_lines;
 };
 
-// The reader of one conversion: every operation works on the holders of its state.
+// The reader of one run: every operation works on the holders of its state.
 class Reader {
 public:
-    explicit Reader(workbook::Conversion& c);
+    explicit Reader(workbook::Reading& r);
     ~Reader();
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
-    // The steps of gaeb2k_start: sheets, loading, the STLB-Bau lines, the exchange phase, then
+    // The steps of gaeb2k_start: loading, the STLB-Bau lines, the exchange phase, then
     // gaeb2k_run. Returns when the run has ended.
     void gaeb2k_start();
 
@@ -69,7 +48,7 @@ public:
     void STLBBau_weg();
 
     // The header sections, the additional texts and main notes, the bill ranges with their
-    // items (what gaeb2k_run calls in turn), and the finishing pass.
+    // items (what gaeb2k_run calls in turn), and the end of the run.
     void gaeb2k_run();
     void GaebInfo();
     void PrjInfo();
@@ -80,13 +59,7 @@ public:
     void HauptHinweistext();
     void LVBereich();
 
-    // The lines of `source` into cells, cut as `use` says.
-    void WriteWrapped(const LineList& source, const WrapUse& use);
-    // A short text into column B of "Positionsteil", in pieces of 140 characters.
-    void WriteChunked(const LineList& source);
-
     const Gaeb2000State& state() const { return m_st; }
-    workbook::SheetRows& rows() { return m_st.SheetRows; }
 
 private:
     // Lookups: the first line from the top holding the text (A-Z ignoring case), or -1. Those
@@ -107,8 +80,14 @@ private:
     void LVUnterBereiche();
     int64_t write_items_before_next_range(int64_t b);
     void heading_passes();
-    void write_heading();
-    void write_subtotal_label(std::string_view text, size_t capacity);
+    // An inner range, with its heading and notes; the inner ranges it does not lie in are left.
+    void enter_inner_range();
+    void leave_inner_ranges(int level);
+    // The range entered last has a heading: its notes.
+    void range_notes();
+    // The lines of `source` as text lines of `kind`, or as notes lines.
+    void report_lines(const LineList& source, bill::TextKind kind);
+    void report_notes(const LineList& source);
 
     // Items; `limit`: only item blocks that end before this line of StringList4.
     void Positionen(int64_t limit = INT64_MAX);
@@ -116,28 +95,17 @@ private:
     // The short text of the item or sub-item in `holder` into RTFMemo5.
     void read_short_text(LineList& holder);
 
-    // The bill model of a bid, when one is being made (bid_model.cpp); no-ops otherwise.
-    void bid_currency();
-    void bid_info();
-    void bid_item(int32_t row, const std::string& oz, std::string_view quantity, const std::string& unit,
-                  const std::optional<std::string>& bedarf);
+    // The notes of the range whose heading was written last: each block of StringList2.
+    void Hinweistext();
 
-    // Notes of a range, collected under `abschnitt` and written after all ranges.
-    void Hinweistext(std::string_view abschnitt);
-    void write_collected_notes();
-
-    // Throws workbook::SheetFull when the next row of "Hinweistext" (notes) or "Positionsteil" does
-    // not exist: every further row would fail on its own, so the run ends.
-    void room_for_row(bool notes) const;
     void progress_to_remaining();
     // The reader stands at this line of a holder, when the line is one of the file's own.
     void at(std::string_view line);
     // The same place's offset, or -1.
     int64_t offset_of(std::string_view line) const;
 
-    workbook::Conversion& m_c;
+    workbook::Reading& m_r;
     Gaeb2000State m_st;
-    workbook::RowKinds m_kinds;
     SourceLines m_lines{m_st.source};
 };
 

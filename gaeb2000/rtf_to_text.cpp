@@ -415,23 +415,6 @@ size_t char_length(std::string_view s, size_t i) {
     return std::min(n, s.size() - i);
 }
 
-std::string plain_text(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 32);
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char ch = text[i];
-        if (ch == '\r') {
-            out += "\r\n";
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else if (ch == '\n') {
-            out += "\r\n";
-        } else {
-            out.push_back(ch);
-        }
-    }
-    return out;
-}
-
 // Bytes of a code page other than Windows-1252 and 850, through the C library's converter.
 class CodePage {
 public:
@@ -820,6 +803,23 @@ private:
 };
 
 }  // namespace
+
+std::string plain_text(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 32);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
+        if (ch == '\r') {
+            out += "\r\n";
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else if (ch == '\n') {
+            out += "\r\n";
+        } else {
+            out.push_back(ch);
+        }
+    }
+    return out;
+}
 
 std::string RTFtoText(std::string_view rtf) {
     const std::string_view start = workbook::trim_left_ctl(rtf);

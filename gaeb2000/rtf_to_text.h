@@ -26,4 +26,7 @@ namespace gaeb2000 {
 // unchanged except that every line break (CR LF, LF or CR) becomes CR LF.
 std::string RTFtoText(std::string_view rtf);
 
+// A text that is no RTF as RTFtoText gives it back: every line break (CR LF, LF or CR) CR LF.
+std::string plain_text(std::string_view text);
+
 }  // namespace gaeb2000

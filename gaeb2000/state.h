@@ -5,9 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "gaeb2000/line_list.h"
-#include "workbook/rows.h"
 
 namespace gaeb2000 {
 
@@ -23,16 +23,16 @@ struct Gaeb2000State {
     LineList RTFMemo5{LineList::Kind::Memo};  // the plain text of the current short or long text
     LineList RTFMemo3{LineList::Kind::Memo};  // the plain text of the current note
 
-    // Row cursors and group rows.
-    workbook::SheetRows SheetRows;
     std::string exchange_phase;         // "[DP]", at most 50 characters; the items read it
     int64_t record_count = 0;           // lines of StringList1 after loading: the progress bar's maximum
-    std::string collected_notes;        // the notes of all ranges, each under its range heading
     std::string oz_mask;                // one digit per level and one for the item number
     std::string range_oz, range_label;  // the current range
-    std::string subtotal_oz, subtotal_label;  // kept for the range's subtotal line
+    std::string range_heading;          // its heading, as the messages about its notes name it
+    bool closing_record = false;        // the file holds "#end[GAEB]"
     bool end_of_ranges = false;
     bool end_of_sub_ranges = false;
+    bool top_open = false;         // a top-level range has been entered and not left
+    std::vector<int> open_levels;  // the inner ranges entered and not left, innermost last
 };
 
 }  // namespace gaeb2000

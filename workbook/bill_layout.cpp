@@ -78,6 +78,8 @@ std::unique_ptr<BillLayout> make_bill_layout(Conversion& c) {
     switch (c.format) {
         case GaebFormat::Gaeb90:
             return make_gaeb90_layout(c);
+        case GaebFormat::Gaeb2000:
+            return make_gaeb2000_layout(c);
         default:
             return nullptr;
     }

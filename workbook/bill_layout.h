@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bill/sink.h"
 #include "workbook/conversion.h"
@@ -43,6 +44,7 @@ public:
     void rules_line(std::string_view) override {}
     void begin(const bill::Header& header) override;
     void header_field(bill::HeaderField field, std::string_view value) override;
+    void breakdown(const std::vector<bill::Breakdown>&) override {}
     void enter_range(const bill::Range&) override {}
     void range_title(std::string_view, bool) override {}
     void leave_range(const bill::RangeEnd&) override {}

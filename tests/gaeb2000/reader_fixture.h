@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// A GAEB 2000 reader on an in-memory workbook with its sheets created, for tests of single steps.
+// A GAEB 2000 reader reporting to its workbook layout on an in-memory session, the bill begun,
+// for tests of single steps.
 #pragma once
 
 #include <memory>
@@ -8,43 +9,30 @@
 
 #include "gaeb2000/reader.h"
 #include "tests/support/test_support.h"
-#include "workbook/conversion.h"
-#include "workbook/excel_session.h"
-#include "workbook/frontend.h"
-#include "workbook/layout.h"
 
-struct ReaderFixture {
+struct ReaderFixture : testsupport::LayoutRun {
     static workbook::ConversionOptions with_notes(workbook::ConversionOptions options) {
         options.ExportNotesText = true;
         return options;
     }
 
-    workbook::ExcelSession excel;
-    workbook::RecordingFrontend ui;
-    workbook::Conversion c;
     std::unique_ptr<gaeb2000::Reader> reader;
 
     explicit ReaderFixture(workbook::ConversionOptions options = {})
-        : c(excel, ui, testsupport::startup_values(), workbook::GaebFormat::Gaeb2000, with_notes(options),
-            {}) {
-        excel.Connect();
-        excel.set_sheets_in_new_workbook(1);
-        excel.add_workbook();
-        workbook::CreateSheets(c);
-        reader = std::make_unique<gaeb2000::Reader>(c);
-        reader->rows().Positions = 8;
+        : LayoutRun(workbook::GaebFormat::Gaeb2000, with_notes(options)) {
+        layout->start(bill::Format::Gaeb2000);
+        bill::Header header;
+        header.format = bill::Format::Gaeb2000;
+        header.exchange_phase = "83";
+        layout->begin(header);
+        reader = std::make_unique<gaeb2000::Reader>(reading);
     }
 
-    // A memo holding `text`, for the cell writers.
-    static std::unique_ptr<gaeb2000::LineList> memo(std::string text) {
-        auto list = std::make_unique<gaeb2000::LineList>(gaeb2000::LineList::Kind::Memo);
-        list->assign(std::move(text));
-        return list;
-    }
+    workbook::SheetRows& rows() { return layout->rows(); }
 
     // Column `col` of `sheet` from row `first` down to the last used row ("" for empty cells).
     std::vector<std::string> column(std::string_view sheet, int32_t col, int32_t first) {
-        const workbook::Sheet& s = c.book().sheet(sheet);
+        const workbook::Sheet& s = book().sheet(sheet);
         std::vector<std::string> out;
         for (int32_t r = first; r <= s.last_row(); ++r) out.push_back(s.text(r, col));
         while (!out.empty() && out.back().empty()) out.pop_back();

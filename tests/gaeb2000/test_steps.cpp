@@ -112,13 +112,13 @@ TEST(ReaderSteps, HeaderSections) {
         f.reader->PrjInfo();
         f.reader->Auftraggeber();
         f.reader->LVInfo();
-        const workbook::Sheet& s = f.c.book().sheet(workbook::kPositionsteil);
+        const workbook::Sheet& s = f.book().sheet(workbook::kPositionsteil);
         std::vector<std::string> header;
         for (int32_t r = 1; r <= 5; ++r)
             for (int32_t col = 1; col <= 2; ++col) header.push_back(s.text(r, col));
         EXPECT_EQ(header, c.header);
         EXPECT_EQ(s.text(7, 2), "Positiontext");  // the caption row comes with or without AG
-        EXPECT_EQ(f.reader->rows().Positions, 8);
+        EXPECT_EQ(f.rows().Positions, 8);
         EXPECT_TRUE(f.ui.messages.empty());
     }
 }
@@ -151,14 +151,14 @@ TEST(ReaderSteps, AdditionalTextsAndMainNotesNeedTheirLimitLines) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ReaderFixture f;
-        f.reader->rows().Notes = 1;
+        f.rows().Notes = 1;
         f.reader->set_source(lines(c.file));
         f.reader->Zusatztext();
         f.reader->HauptHinweistext();
         std::vector<std::string> notes;
-        const workbook::Sheet& s = f.c.book().sheet(workbook::kHinweistext);
+        const workbook::Sheet& s = f.book().sheet(workbook::kHinweistext);
         for (int32_t r = 1; r <= s.last_row(); ++r) notes.push_back(s.text(r, 1));
         EXPECT_EQ(notes, c.notes);
-        EXPECT_EQ(f.reader->rows().Notes, c.next_row);
+        EXPECT_EQ(f.rows().Notes, c.next_row);
     }
 }

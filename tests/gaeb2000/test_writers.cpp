@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// WriteWrapped and WriteChunked: how lines are cut into cells.
+// How the GAEB 2000 layout cuts lines into cells: long texts and notes at the last blank within
+// their width, short texts in pieces of 140 characters.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +8,6 @@
 
 #include "reader_fixture.h"
 #include "workbook/rows.h"
-#include "workbook/run_end.h"
 #include "workbook/text.h"
 
 namespace {
@@ -26,7 +26,7 @@ std::vector<size_t> lengths(const std::vector<std::string>& cells) {
 
 }  // namespace
 
-TEST(WriteWrapped, CutsLongLinesAtTheLastBlank) {
+TEST(LongText, CutsLongLinesAtTheLastBlank) {
     struct Case {
         std::string name, line;
         std::vector<size_t> cells;
@@ -47,10 +47,10 @@ TEST(WriteWrapped, CutsLongLinesAtTheLastBlank) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ReaderFixture f;
-        f.reader->WriteWrapped(*ReaderFixture::memo(c.line), gaeb2000::kItemLongText);
+        f.layout->text_line(bill::TextKind::Long, c.line);
         const auto cells = f.column(workbook::kPositionsteil, 2, 8);
         EXPECT_EQ(lengths(cells), c.cells);
-        EXPECT_EQ(f.reader->rows().Positions, 8 + static_cast<int32_t>(c.cells.size()));
+        EXPECT_EQ(f.rows().Positions, 8 + static_cast<int32_t>(c.cells.size()));
         std::string joined;
         for (const auto& cell : cells) joined += cell;
         if (c.name != "leading blanks of a later piece go") {
@@ -58,29 +58,35 @@ TEST(WriteWrapped, CutsLongLinesAtTheLastBlank) {
         }
     }
     ReaderFixture f;
-    f.reader->WriteWrapped(*ReaderFixture::memo(blank_at_120), gaeb2000::kItemLongText);
+    f.layout->text_line(bill::TextKind::Long, blank_at_120);
     EXPECT_EQ(f.column(workbook::kPositionsteil, 2, 8).front().back(), ' ');  // the blank ends the piece
 }
 
-TEST(WriteWrapped, EmptyAndBlankLinesDependOnTheUse) {
+TEST(LongText, EmptyAndBlankLinesDependOnTheUse) {
+    const std::vector<std::string> lines = {"eins", "", "   ", "  zwei"};
     ReaderFixture f;
-    f.reader->WriteWrapped(*ReaderFixture::memo("eins\r\n\r\n   \r\n  zwei"), gaeb2000::kItemLongText);
+    for (const auto& l : lines) f.layout->text_line(bill::TextKind::Long, l);
     EXPECT_EQ(f.column(workbook::kPositionsteil, 2, 8), (std::vector<std::string>{"eins", "zwei"}));
 
-    f.reader->rows().Notes = 1;
-    f.reader->WriteWrapped(*ReaderFixture::memo("eins\r\n\r\n   \r\n  zwei"), gaeb2000::kMainNotes);
+    f.rows().Notes = 1;
+    f.layout->notes_begin({});
+    for (const auto& l : lines) f.layout->note_line(l);
     // The empty line takes no row; the blank one is written as an empty cell.
     EXPECT_EQ(f.column(workbook::kHinweistext, 1, 1), (std::vector<std::string>{"eins", "", "zwei"}));
-    EXPECT_EQ(f.reader->rows().Notes, 4);
+    EXPECT_EQ(f.rows().Notes, 4);
+    f.layout->notes_end();  // an empty row after the bill's notes
+    EXPECT_EQ(f.rows().Notes, 5);
 }
 
-TEST(WriteWrapped, AFullSheetEndsTheWritingWithoutAMessagePerRow) {
+TEST(LongText, AFullSheetEndsTheRunWithOneMessage) {
+    const std::vector<std::string> full = {
+        "Das Tabellenblatt \"Positionsteil\" ist voll (1048576 Zeilen).\nDie Konvertierung wird "
+        "abgebrochen."};
     ReaderFixture f;
-    f.reader->rows().Positions = workbook::kMaxRow;  // the last row of a sheet
-    const auto text = ReaderFixture::memo(std::string(300, 'x') + "\r\nkurz");
-    EXPECT_THROW(f.reader->WriteWrapped(*text, gaeb2000::kItemLongText), workbook::SheetFull);
-    EXPECT_EQ(f.c.book().sheet(workbook::kPositionsteil).text(workbook::kMaxRow, 2), std::string(140, 'x'));
-    EXPECT_TRUE(f.ui.messages.empty());
+    f.rows().Positions = workbook::kMaxRow;  // the last row of a sheet
+    EXPECT_THROW(f.layout->text_line(bill::TextKind::Long, std::string(300, 'x')), bill::Stop);
+    EXPECT_EQ(f.book().sheet(workbook::kPositionsteil).text(workbook::kMaxRow, 2), std::string(140, 'x'));
+    EXPECT_EQ(f.ui.messages, full);
 
     // The same for items (here outside any range): the run stops at the first one without room.
     ReaderFixture g;
@@ -90,13 +96,13 @@ TEST(WriteWrapped, AFullSheetEndsTheWritingWithoutAMessagePerRow) {
              {"#begin[Position]", "[OZ]0010[end]", "[Menge]1[end]", "[Kurztext]Text[end]", "#end[Position]"})
             items += std::string(l) + "\r\n";
     g.reader->set_source(items);
-    g.reader->rows().Positions = workbook::kMaxRow - 2;
-    EXPECT_THROW(g.reader->LVBereich(), workbook::SheetFull);
-    EXPECT_EQ(g.reader->rows().Positions, workbook::kMaxRow + 1);
-    EXPECT_TRUE(g.ui.messages.empty());
+    g.rows().Positions = workbook::kMaxRow - 2;
+    EXPECT_THROW(g.reader->LVBereich(), bill::Stop);
+    EXPECT_EQ(g.rows().Positions, workbook::kMaxRow + 1);
+    EXPECT_EQ(g.ui.messages, full);
 }
 
-TEST(WriteChunked, PiecesOf140CharactersTheLastUntrimmed) {
+TEST(ShortText, PiecesOf140CharactersTheLastUntrimmed) {
     struct Case {
         std::string name, line;
         std::vector<std::string> cells;
@@ -115,8 +121,8 @@ TEST(WriteChunked, PiecesOf140CharactersTheLastUntrimmed) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ReaderFixture f;
-        f.reader->WriteChunked(*ReaderFixture::memo(c.line));
+        f.layout->text_line(bill::TextKind::Short, c.line);
         EXPECT_EQ(f.column(workbook::kPositionsteil, 2, 8), c.cells);
-        EXPECT_EQ(f.reader->rows().Positions, 8 + static_cast<int32_t>(c.cells.size()));
+        EXPECT_EQ(f.rows().Positions, 8 + static_cast<int32_t>(c.cells.size()));
     }
 }
