@@ -527,12 +527,23 @@ RunEnd ConversionController::run_reader(const std::filesystem::path& input,
                 c.end = reading.end;
                 break;
             }
-            case GaebFormat::Xml:
+            case GaebFormat::Xml: {
                 m_ui.process_events();
                 m_ui.progress_start(workbook::ProgressKind::Marquee, 0);
                 m_ui.lock_controls();
-                gaebxml::gaebxml_start(c);
+                const std::unique_ptr<workbook::BillLayout> layout = workbook::make_bill_layout(c);
+                std::optional<BidBridge> bridge;
+                if (m_bid) bridge.emplace(*layout, *m_bid);
+                workbook::FrontendRun run(m_ui);
+                workbook::Reading reading(bridge ? static_cast<bill::Sink&>(*bridge) : *layout, run, c.place,
+                                          m_format, workbook::read_options(options), source);
+                reading.input_path = input;
+                gaebxml::gaebxml_start(reading);
+                c.exchange_phase = reading.exchange_phase;
+                c.declared_total = reading.declared_total;
+                c.end = reading.end;
                 break;
+            }
             case GaebFormat::None:
                 return RunEnd::Refused;
         }

@@ -6,6 +6,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fuzz::Input in = fuzz::split(data, size);
     fuzz::run_reader(in, workbook::GaebFormat::Xml, fuzz::write_input(in.body, "input.x83"),
-                     [](workbook::Conversion& c, std::string_view) { gaebxml::gaebxml_start(c); });
+                     [](workbook::Reading& r, std::string_view) { gaebxml::gaebxml_start(r); });
     return 0;
 }

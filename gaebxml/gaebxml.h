@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "workbook/conversion.h"
+#include "workbook/reading.h"
 
 namespace gaebxml {
 
-// Entry of the GAEB DA XML reader: reads c.file_name. Returns when the run has ended.
-void gaebxml_start(workbook::Conversion& c);
+// Entry of the GAEB DA XML reader: reads r.file_name; the bill goes to r.sink. Returns when the
+// run has ended (r.end).
+void gaebxml_start(workbook::Reading& r);
 
 }  // namespace gaebxml

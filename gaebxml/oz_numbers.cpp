@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "gaebxml/reader.h"
+#include "workbook/errors.h"
 #include "workbook/guarded.h"
 #include "workbook/numbers.h"
 #include "workbook/oz.h"
@@ -48,30 +49,32 @@ int length_number(std::string_view text) {
     return static_cast<int>(*n);
 }
 
-std::string chkmaske(std::string_view oz, const XmlReaderState& st, workbook::Frontend& ui) {
+std::string chkmaske(std::string_view oz, const XmlReaderState& st,
+                     workbook::FunctionRef<void(std::string)> fault) {
     std::string result(oz);
-    workbook::guarded(ui, "Funktion chkmaske\n\n", [&] {
-        int count = static_cast<int>(std::count(oz.begin(), oz.end(), '.'));
-        const int levels = range_levels(st);
-        while (count < levels) {
-            ++count;
-            const int digits = mask_digit(st.OzMask, count);
-            result.append(static_cast<size_t>(digits), '0');
-            result += '.';
-        }
-    });
+    workbook::guarded(
+        [&] {
+            int count = static_cast<int>(std::count(oz.begin(), oz.end(), '.'));
+            const int levels = range_levels(st);
+            while (count < levels) {
+                ++count;
+                const int digits = mask_digit(st.OzMask, count);
+                result.append(static_cast<size_t>(digits), '0');
+                result += '.';
+            }
+        },
+        [&](const std::exception& e) { fault("Funktion chkmaske\n\n" + workbook::step_report(e)); });
     return result;
 }
 
-RangeLabel first_span_label(Node category, std::string_view range_oz) {
+RangeLabel first_span_label(Node category) {
     const Node lbl = ChildElement(category, "LblTx");
     RangeLabel label;
     for (const Node holder : {ChildElement(lbl, "p"), lbl}) {
         const Node span = ChildElement(holder, "span");
         std::string v = inline_text(span);
         if (v.empty()) continue;
-        label.heading = fmt::format("LV-Bereich {} -  {}", range_oz, v);
-        label.subtotal = workbook::utf8_prefix(fmt::format("{} -  {}", range_oz, v), kSubtotalLabelCapacity);
+        label.parts.push_back(v);
         label.text = std::move(v);
         label.holder = holder;
         label.first_span = span;
@@ -80,7 +83,7 @@ RangeLabel first_span_label(Node category, std::string_view range_oz) {
     return label;
 }
 
-RangeLabel all_spans_label(Node category, std::string_view range_oz) {
+RangeLabel all_spans_label(Node category) {
     const Node lbl = ChildElement(category, "LblTx");
     RangeLabel label;
     const Node p = ChildElement(lbl, "p");
@@ -90,22 +93,14 @@ RangeLabel all_spans_label(Node category, std::string_view range_oz) {
         label.holder = lbl;
     else
         return label;
-    std::string t, s;
     for (Node child = label.holder.first_child(); child; child = child.next_sibling()) {
         if (node_name(child) != "span") continue;
-        const std::string text = inline_text(child);
+        std::string text = inline_text(child);
         if (text.empty()) continue;
-        t += ' ';
-        t += text;
-        // The subtotal label is a field of 140 characters: what does not fit is dropped.
-        if (workbook::utf8_length(s) < kSubtotalLabelCapacity) {
-            s += text;
-            s.resize(workbook::utf8_offset(s, kSubtotalLabelCapacity));
-        }
+        if (!label.text.empty()) label.text += ' ';
+        label.text += text;
+        label.parts.push_back(std::move(text));
     }
-    label.heading = fmt::format("LV-Bereich {} -  {}", range_oz, t);
-    label.subtotal = workbook::utf8_prefix(fmt::format("{} {}", range_oz, s), kSubtotalLabelCapacity);
-    label.text = t.empty() ? t : t.substr(1);
     return label;
 }
 

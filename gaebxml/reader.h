@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The GAEB DA XML reader: document, state of one conversion, the walk over ranges and items,
-// and the text writers. Internal to gaebxml/; the entry point is gaebxml.h.
+// The GAEB DA XML reader: document, state of one run, the walk over ranges and items, and the
+// texts reported line by line. Internal to gaebxml/; the entry point is gaebxml.h.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +11,8 @@
 
 #include "gaebxml/text_flow.h"
 #include "gaebxml/xml_document.h"
-#include "workbook/conversion.h"
-#include "workbook/rows.h"
+#include "workbook/function_ref.h"
+#include "workbook/reading.h"
 #include "workbook/text.h"
 
 namespace gaebxml {
@@ -21,10 +21,7 @@ namespace gaebxml {
 inline constexpr size_t kPhaseCapacity = 50;
 inline constexpr size_t kOzMaskCapacity = 100;
 inline constexpr size_t kRangeOzCapacity = 100;
-inline constexpr size_t kSubtotalLabelCapacity = 140;
 inline constexpr size_t kUnitCapacity = 50;
-// Texts are cut into rows of at most this many characters.
-inline constexpr size_t kLineLength = 140;
 // A number group is never padded beyond this: a Length of a billion digits is no bill.
 inline constexpr int kMaxGroupLength = 1000;
 
@@ -41,6 +38,10 @@ struct XmlReaderState {
     int item_digits = 0;   // ItemLength as a number; 0 writes the item number as it stands
     int index_digits = 0;  // IndexLength as a number
 };
+
+// A total as the file declares it (Totals/Total of `holder`), as parsed; nullopt when there is
+// none or it is no number.
+std::optional<double> declared_total(Node holder);
 
 // The exchange phase as the file names it (Award/DP, or the DP of another part such as
 // Invoice), without the blanks around it.
@@ -66,41 +67,33 @@ int mask_digit(std::string_view mask, int level);
 // A Length text as a number of digits. Throws ConvertError when it is none or too large.
 int length_number(std::string_view text);
 // The range number filled with zero groups up to all range levels: with mask 22241, "01.02."
-// becomes "01.02.00.". A mask character that is no digit ends the filling with "Funktion
-// chkmaske" on `ui`; the number filled so far is returned.
-std::string chkmaske(std::string_view oz, const XmlReaderState& st, workbook::Frontend& ui);
+// becomes "01.02.00.". A mask character that is no digit ends the filling with a fault
+// "Funktion chkmaske" given to `fault`; the number filled so far is returned.
+std::string chkmaske(std::string_view oz, const XmlReaderState& st,
+                     workbook::FunctionRef<void(std::string)> fault);
 
-// A range label: `heading` for the blue row of Positionsteil, `subtotal` for Teilsummen.
-// `holder` is the paragraph (or LblTx itself) the label was taken from, and `first_span` the
-// span of it when only that one was taken; the text of LblTx beyond them follows as text rows.
+// A range label: the spans taken (`parts`, each not empty) and their text joined by blanks.
+// `holder` is the paragraph (or LblTx itself) the label was taken from, and `first_span` the span
+// of it when only that one was taken; the text of LblTx beyond them follows as text lines.
 struct RangeLabel {
-    std::string heading;
-    std::string subtotal;
-    std::string text;  // the spans taken, joined by blanks
+    std::string text;
+    std::vector<std::string> parts;
     Node holder;
     Node first_span;
 };
 // Level 1: the first span of the first paragraph (or of LblTx itself).
-RangeLabel first_span_label(Node category, std::string_view range_oz);
+RangeLabel first_span_label(Node category);
 // Levels 2 and deeper: all spans of the first paragraph (or of LblTx itself).
-RangeLabel all_spans_label(Node category, std::string_view range_oz);
-
-// Calls `line` with each row of at most 140 characters: cut at the last blank among the first
-// 140 characters (the blank stays at the line's end), or at 140 when there is none. `last` tells
-// whether it is the rest of the text.
-template <class F>
-void for_each_line(std::string_view text, F&& line);
+RangeLabel all_spans_label(Node category);
 
 class XmlReader {
 public:
-    explicit XmlReader(workbook::Conversion& c) : m_c(c), m_kinds(c, m_rows) {
-        m_c.place.set_locator(&m_doc);
-    }
-    ~XmlReader() { m_c.place.clear(); }
+    explicit XmlReader(workbook::Reading& r) : m_r(r) { m_r.place.set_locator(&m_doc); }
+    ~XmlReader() { m_r.place.clear(); }
     XmlReader(const XmlReader&) = delete;
     XmlReader& operator=(const XmlReader&) = delete;
 
-    // Steps after the open check: load, root, mask, phase, header, notes, walk, finishing pass.
+    // Steps after the open check: load, root, mask, phase, header, notes, walk, the end.
     void XML_start();
 
 private:
@@ -109,6 +102,7 @@ private:
     std::string funcOZMaske(Node root);
     void item_lengths();
     void Kopfdaten(Node root);
+    bill::Header header_of(Node root) const;
 
     // Range walk, to any depth (hierarchy.cpp). One range being walked, or the bill (level 0).
     struct Range {
@@ -116,112 +110,65 @@ private:
         Node body;
         Node next;  // the next child of `body` to walk
         int level = 0;
-        std::string oz;              // RangeOz of what stands in this range
-        std::string heading;         // heading row text, also the heading of its notes
-        std::string subtotal_label;  // Teilsummen label of its item lists
-        int64_t cents = 0;           // bid layout: the totals written into F inside it
+        std::string oz;  // RangeOz of what stands in this range
     };
     void Hauptteil(Node body);
-    void enter_range(Range& range, Range& parent);
-    void leave_range(Range& range, Range& parent);
-    void label_text_rows(const RangeLabel& label, Node category);
+    void enter_range(Range& range);
+    // The text of LblTx that the label does not show: the further paragraphs, and at level 1 the
+    // spans after the first.
+    std::vector<std::string> label_text(const RangeLabel& label, Node category);
     void item_list(Range& range, Node list);
-    void subtotal_label_step(std::string_view label);
-    void range_notes(const Range& range, std::string_view heading);
+    void range_notes(const Range& range);
     void bill_notes(Node root, Node body);
-    void compare_totals(std::string_view label, Node totals_holder, int64_t cents);
 
-    // Items (items.cpp); both return the cents written into F (bid layout).
-    int64_t convert_item(Node item);
-    int64_t convert_markup(Node item);
-    void base_formula(int32_t row, bool marked_only);
-    void write_base(int32_t row, const std::string& formula);
+    // Items (items.cpp).
+    void convert_item(Node item);
+    void convert_markup(Node item);
     void performance_description(Node perf);
     std::string item_number(Node item);
+    // What every item and surcharge has: number, ID, parts of the number.
+    bill::Item item_of(Node item);
     void item_texts(Node item);
     void sub_descriptions(Node item);
-    // The number of a value text, or nullopt; a text that is no number is reported with the
-    // place of `element`, the value's element, and the OZ.
-    std::optional<double> number_of(std::string_view text, const char* what, Node element);
+    // The number of a value text, or nullopt; a text that is no number adds a fault to `faults`
+    // with the place of `element`, the value's element, and the OZ.
+    std::optional<double> number_of(std::string_view text, const char* what, Node element,
+                                    std::vector<std::string>& faults);
+    void report(std::vector<std::string>& faults);
     // The reader stands at this node.
-    void at(Node n) { m_c.place.at_offset(XmlDocument::offset_of(n)); }
+    void at(Node n) { m_r.place.at_offset(XmlDocument::offset_of(n)); }
     // A converted part of the body leaves the document, and with it the memory of its nodes:
     // nothing reads it again.
     static void forget(Node n) { n.parent().remove_child(n); }
-    void resolve_markup_references();
+    // The references of the surcharges to items that the bill does not have.
+    void check_markup_references();
 
-    // The bill model of a bid, when one is being made (bid_model.cpp); no-ops otherwise.
-    void bid_info(Node root);
-    void bid_range(Node category);
-    void bid_range_end();
-    void bid_item(Node item, int32_t row, std::optional<double> quantity, const std::string& unit);
-    void bid_markup(Node item, int32_t row);
-
-    // Texts (texts.cpp).
-    enum class Target { Positions, Notes };
-    struct LineMessages {
-        const char* long_line;  // a line cut from a longer text
-        const char* last_line;  // the rest
-    };
-    void SplitText(std::string_view text, Target target, const LineMessages* messages);
-    void write_line(std::string_view line, Target target);
-    void item_text_line(std::string_view line);
-    // Every line of `holder` on Positionsteil, cut into rows.
-    void PositionsTexte(Node holder);
+    // Texts (texts.cpp): every line of `holder` as a text line of `kind`.
+    void PositionsTexte(Node holder, bill::TextKind kind);
     void note_text(Node note);
     void notes_line(std::string_view line);
 
-    workbook::Conversion& m_c;
+    workbook::Reading& m_r;
     XmlDocument m_doc;
     XmlReaderState m_st;
-    workbook::SheetRows m_rows;
-    workbook::RowKinds m_kinds;
-    // The text rows of items on Positionsteil, one flow for the whole run.
-    TextFlow m_text_rows{[this](std::string_view line) { item_text_line(line); }};
+    // The text lines of items, one flow for the whole run.
+    bill::TextKind m_text_kind = bill::TextKind::Short;
+    TextFlow m_text_rows{[this](std::string_view line) { m_r.sink.text_line(m_text_kind, line); }};
 
-    // Totals that differ from what the file declares: one line each for the closing message.
-    std::vector<std::string> m_total_differences;
-    // Rows of the items by their ID, and the surcharges whose base names items, resolved at the end.
-    struct ItemRowRef {
-        std::string_view id;
-        int32_t row = 0;
-    };
-    std::vector<ItemRowRef> m_item_rows;
-    // What the base of a ListInSubQty surcharge needs once the walk is over: the item nodes are
-    // gone by then, so their places and references are kept as offsets and texts.
+    // The IDs of the items (in the document's text), and the references of the ListInSubQty
+    // surcharges, checked once the walk is over: the item nodes are gone by then, so their places
+    // and references are kept as offsets and texts.
+    std::vector<std::string_view> m_item_ids;
     struct MarkupReference {
         std::string_view id;  // IDRef, in the document's text
-        std::string sub_quantity;
         int64_t offset = -1;
     };
     struct PendingMarkup {
         int64_t offset = -1;
-        int32_t row = 0;
         std::string oz;
         std::vector<MarkupReference> references;
     };
     std::vector<PendingMarkup> m_pending_markups;
-    PendingMarkup pending_markup(Node item, int32_t row);
-    // The item and surcharge rows of the item list being converted.
-    struct ListRow {
-        int32_t row = 0;
-        bool marked = false;  // MarkupIt: an IdentAsMark surcharge applies to it
-        bool surcharge = false;
-    };
-    std::vector<ListRow> m_list_rows;
 };
-
-template <class F>
-void for_each_line(std::string_view text, F&& line) {
-    while (true) {
-        const size_t cut = workbook::utf8_offset(text, kLineLength);
-        if (cut >= text.size()) break;  // at most 140 characters left
-        const size_t blank = text.substr(0, cut).rfind(' ');
-        const size_t end = blank == std::string_view::npos ? cut : blank + 1;
-        line(text.substr(0, end), false);
-        text.remove_prefix(end);
-    }
-    if (!text.empty()) line(text, true);
-}
 
 }  // namespace gaebxml

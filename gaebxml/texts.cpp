@@ -1,50 +1,23 @@
 // SPDX-License-Identifier: MIT
-// Texts: the lines of formatted text cut into rows of at most 140 characters, on Positionsteil
-// (column B) for item and range texts and on Hinweistext (column A) for notes.
+// Texts: the lines of formatted text of items and performance descriptions, and the notes of the
+// bill and its ranges.
 #include "gaebxml/reader.h"
 #include "workbook/guarded.h"
-#include "workbook/run_end.h"
 
 namespace gaebxml {
 
 using workbook::guarded;
 
-void XmlReader::write_line(std::string_view line, Target target) {
-    workbook::require_row(m_rows.Positions, workbook::kPositionsteil);
-    workbook::require_row(m_rows.Notes, workbook::kHinweistext);
-    if (target == Target::Positions)
-        m_kinds.TextRow(line, true);
-    else
-        m_kinds.NotesRow(line, false);
-}
-
-void XmlReader::SplitText(std::string_view text, Target target, const LineMessages* messages) {
-    m_kinds.select(target == Target::Positions ? workbook::kPositionsteil : workbook::kHinweistext);
-    for_each_line(text, [&](std::string_view line, bool last) {
-        if (!messages) {
-            write_line(line, target);
-            return;
-        }
-        // A line that fails is reported and counts as done; the text goes on with its next line.
-        guarded(m_c, last ? messages->last_line : messages->long_line, [&] { write_line(line, target); });
-    });
-}
-
-void XmlReader::item_text_line(std::string_view line) {
-    static constexpr LineMessages kMessages{"Positionstexte > 140\n\n", "Positionstexte < 140\n\n"};
-    SplitText(line, Target::Positions, &kMessages);
-}
-
-void XmlReader::PositionsTexte(Node holder) {
+void XmlReader::PositionsTexte(Node holder, bill::TextKind kind) {
     if (!has_children(holder)) return;
+    m_text_kind = kind;
     m_text_rows.clear();
     m_text_rows.add(holder);
     m_text_rows.flush();
 }
 
 void XmlReader::notes_line(std::string_view line) {
-    guarded(m_c, "Fehler beim Export des Haupthinweistextes.\n\n",
-            [&] { SplitText(line, Target::Notes, nullptr); });
+    guarded(m_r, "Fehler beim Export des Haupthinweistextes.\n\n", [&] { m_r.sink.note_line(line); });
 }
 
 // A Remark: its short text, then its long text; an additional text (AddText) as it stands.
@@ -63,9 +36,9 @@ void XmlReader::note_text(Node note) {
     flow.flush();
 }
 
-// The notes of one range under its heading: additional texts of the category, remarks and
-// additional texts of its body and of its item lists, and those of its items ("Zu Position").
-void XmlReader::range_notes(const Range& range, std::string_view heading) {
+// The notes of one range: additional texts of the category, remarks and additional texts of its
+// body and of its item lists, and those of its items, each of these with the item's OZ.
+void XmlReader::range_notes(const Range& range) {
     std::vector<std::pair<Node, Node>> notes;  // the note, and the item it belongs to
     auto collect = [&](Node holder) {
         for (Node child = holder.first_child(); child; child = child.next_sibling()) {
@@ -91,17 +64,23 @@ void XmlReader::range_notes(const Range& range, std::string_view heading) {
     }
     if (notes.empty()) return;
 
-    m_c.place.leave_item();
-    m_kinds.select(workbook::kHinweistext);
-    workbook::require_row(m_rows.Notes, workbook::kHinweistext);
-    if (!heading.empty()) m_kinds.NotesRow(heading, true);
+    m_r.place.leave_item();
     const std::string range_oz = m_st.RangeOz;
-    m_st.RangeOz = range.level == 0
-                       ? std::string()
-                       : workbook::utf8_prefix(chkmaske(range.oz, m_st, m_c.ui), kRangeOzCapacity);
+    m_st.RangeOz =
+        range.level == 0
+            ? std::string()
+            : workbook::utf8_prefix(
+                  chkmaske(range.oz, m_st, [&](std::string fault) { m_r.fault(std::move(fault)); }),
+                  kRangeOzCapacity);
     for (const auto& [note, item] : notes) {
-        if (item) notes_line("Zu Position " + item_number(item) + ":");
+        if (item) {
+            const std::string oz = item_number(item);
+            guarded(m_r, "Fehler beim Export des Haupthinweistextes.\n\n", [&] { m_r.sink.notes_begin(oz); });
+        } else {
+            m_r.sink.notes_begin({});
+        }
         note_text(note);
+        m_r.sink.notes_end();
     }
     m_st.RangeOz = range_oz;
 }
@@ -127,13 +106,14 @@ void XmlReader::bill_notes(Node root, Node body) {
         while (n != root && !n.next_sibling()) n = n.parent();
         n = n == root ? Node() : n.next_sibling();
     }
-    if (!outside.empty()) {
-        m_kinds.select(workbook::kHinweistext);
-        for (const Node note : outside) note_text(note);
+    for (const Node note : outside) {
+        m_r.sink.notes_begin({});
+        note_text(note);
+        m_r.sink.notes_end();
     }
     Range bill;
     bill.body = body;
-    range_notes(bill, "");
+    range_notes(bill);
 }
 
 }  // namespace gaebxml

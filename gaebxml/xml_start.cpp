@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Entry of the GAEB DA XML reader: sheets, open check, document, root, OZ mask, exchange phase,
-// header block, then the notes and the range walk, and the finishing pass.
+// Entry of the GAEB DA XML reader: open check, document, root, OZ mask, exchange phase, header,
+// then the notes and the range walk, and the end.
 #include <fmt/format.h>
 
 #include <cmath>
@@ -8,11 +8,9 @@
 
 #include "gaebxml/gaebxml.h"
 #include "gaebxml/reader.h"
-#include "workbook/finish.h"
+#include "workbook/errors.h"
 #include "workbook/guarded.h"
-#include "workbook/layout.h"
 #include "workbook/numbers.h"
-#include "workbook/run_end.h"
 
 namespace gaebxml {
 
@@ -21,12 +19,8 @@ using workbook::RunEnd;
 
 namespace {
 
-// The bill's total as the file declares it (BoQInfo/Totals/Total).
-std::optional<double> declared_total(Node root) {
-    const Node totals = child_path(root, {"Award", "BoQ", "BoQInfo", "Totals", "Total"});
-    const auto value = workbook::parse_decimal(workbook::trim_ctl(inline_text(totals)));
-    if (!value || !std::isfinite(*value)) return std::nullopt;
-    return value;
+std::string text_of(Node holder, const char* name) {
+    return std::string(workbook::trim_ctl(inline_text(ChildElement(holder, name))));
 }
 
 // The open check: the file exists and its bytes can be read.
@@ -40,6 +34,10 @@ bool readable(const std::filesystem::path& path) {
 }
 
 }  // namespace
+
+std::optional<double> declared_total(Node holder) {
+    return workbook::parse_decimal(workbook::trim_ctl(inline_text(child_path(holder, {"Totals", "Total"}))));
+}
 
 std::string exchange_phase(Node root) {
     Node dp = child_path(root, {"Award", "DP"});
@@ -61,14 +59,11 @@ bool known_unconverted_phase(std::string_view phase) {
     return true;
 }
 
-// A document this reader does not convert: nothing is written, the program ends.
+// A document this reader does not convert: nothing is kept, the run ends.
 void XmlReader::refuse(std::string_view text) {
-    workbook::release_application(m_c, false);
-    m_c.ui.progress_finish();
-    m_c.ui.busy_cursor(false);
-    m_c.ui.error_dialog(text);
-    m_c.ui.unlock_controls();
-    m_c.end_program(RunEnd::Refused);
+    m_r.run.busy(false);
+    m_r.fault(std::string(text), true);
+    m_r.finish({bill::Ending::Refused, false, {}});
 }
 
 std::string XmlReader::funcOZMaske(Node root) {
@@ -94,7 +89,7 @@ void XmlReader::item_lengths() {
         if (length.empty()) return n;
         guarded([&] { n = length_number(length); },
                 [&](const std::exception&) {
-                    m_c.ui.message(
+                    m_r.fault(
                         fmt::format("Die Stellenzahl \"{}\" der {} in der OZ-Maske ist ungültig; die Nummern "
                                     "werden so übernommen, wie sie in der Datei stehen.",
                                     workbook::utf8_prefix(length, 40), what));
@@ -107,39 +102,73 @@ void XmlReader::item_lengths() {
 
 void XmlReader::Kopfdaten(Node root) {
     std::string project, project_label, boq_label, client;
-    guarded(m_c, "XML-Modul, Fehler bei der Ermittlung von Kopfdaten\n\n", [&] {
+    guarded(m_r, "XML-Modul, Fehler bei der Ermittlung von Kopfdaten\n\n", [&] {
         const Node prj = ChildElement(root, "PrjInfo");
         project = ChildText(prj, "NamePrj").value_or("");
         project_label = ChildText(prj, "LblPrj").value_or("");
         boq_label = ChildText(child_path(root, {"Award", "BoQ", "BoQInfo"}), "LblBoQ").value_or("");
         client = ChildText(child_path(root, {"Award", "OWN", "Address"}), "Name1").value_or("");
     });
-    guarded(m_c, "XML-Modul, Fehler bei der Formatierung von Kopfdaten\n\n", [&] {
-        workbook::WriteHeaderBlock(m_c, 1, "Projektname:", project);
-        workbook::WriteHeaderBlock(m_c, 2, "Projektbezeichnung:", project_label);
-        workbook::WriteHeaderBlock(m_c, 3, "LV-Bezeichnung:", boq_label);
-        workbook::WriteHeaderBlock(m_c, 4, "Auftraggeber:", client);
-        workbook::WriteHeaderBlock(m_c, 5, "OZ-Maske:", m_st.OzMask);
+    guarded(m_r, "XML-Modul, Fehler bei der Formatierung von Kopfdaten\n\n", [&] {
+        m_r.sink.header_field(bill::HeaderField::Project, project);
+        m_r.sink.header_field(bill::HeaderField::ProjectLabel, project_label);
+        m_r.sink.header_field(bill::HeaderField::Label, boq_label);
+        m_r.sink.header_field(bill::HeaderField::Client, client);
+        m_r.sink.header_field(bill::HeaderField::Mask, m_st.OzMask);
         m_st.MaskLength = static_cast<int>(workbook::utf8_length(m_st.OzMask));
-        workbook::WriteColumnHeaderRow(m_c, m_rows);
     });
+}
+
+// What the bill says of itself beyond the header block: its ID, name, date, currency and the
+// breakdown of its OZ.
+bill::Header XmlReader::header_of(Node root) const {
+    bill::Header h;
+    h.format = bill::Format::Xml;
+    h.exchange_phase = m_st.Phase;
+    h.mask = m_st.OzMask;
+    h.version = text_of(ChildElement(root, "GAEBInfo"), "Version");
+    h.charset = "UTF-8";
+    const Node award_info = child_path(root, {"Award", "AwardInfo"});
+    h.currency = text_of(award_info, "Cur");
+    h.currency_label = text_of(award_info, "CurLbl");
+    const Node boq = child_path(root, {"Award", "BoQ"});
+    h.boq_id = std::string(workbook::trim_ctl(AttributeText(boq, "ID")));
+    const Node boq_info = ChildElement(boq, "BoQInfo");
+    h.name = text_of(boq_info, "Name");
+    h.date_text = text_of(boq_info, "Date");
+    h.date = bill::iso_date(h.date_text);
+    for (Node b = boq_info.child("BoQBkdn"); b; b = b.next_sibling("BoQBkdn")) {
+        bill::Breakdown level;
+        const std::string type = text_of(b, "Type");
+        if (workbook::equals_ci(type, "Item"))
+            level.type = bill::BreakdownType::Item;
+        else if (workbook::equals_ci(type, "Index"))
+            level.type = bill::BreakdownType::Index;
+        else if (!workbook::equals_ci(type, "BoQLevel"))
+            continue;
+        const auto length = workbook::parse_decimal(text_of(b, "Length"));
+        level.length = length && *length >= 1 && *length <= 9 ? static_cast<int>(*length) : 0;
+        level.numeric = !workbook::equals_ci(text_of(b, "Num"), "No");
+        level.label = text_of(b, "LblBoQBkdn");
+        level.alignment = text_of(b, "Alignment");
+        h.breakdown.push_back(std::move(level));
+    }
+    return h;
 }
 
 void XmlReader::XML_start() {
     m_st = XmlReaderState{};
-    m_rows = workbook::SheetRows{};
-    const std::string file = m_c.file_name.string();
+    const std::string file = m_r.file_name.string();
     bool broken = false;
 
-    const bool loaded = guarded(
-        [&] { m_doc.load_file(m_c.file_name); },
-        [&](const std::exception& e) {
-            m_c.ui.busy_cursor(false);
-            workbook::release_application(m_c);
-            m_c.ui.process_events();
-            m_c.ui.message("GAEB XML, Prozedur \"LoadFromFile\"\n" + workbook::step_report(m_c.place, e));
-            m_c.end_program(RunEnd::Refused);
-        });
+    const bool loaded =
+        guarded([&] { m_doc.load_file(m_r.file_name); },
+                [&](const std::exception& e) {
+                    m_r.run.busy(false);
+                    m_r.run.process_events();
+                    m_r.fault("GAEB XML, Prozedur \"LoadFromFile\"\n" + workbook::step_report(m_r.place, e));
+                    m_r.finish({bill::Ending::Refused, false, {}});
+                });
     if (!loaded) return;
 
     const Node root = m_doc.root();
@@ -152,10 +181,11 @@ void XmlReader::XML_start() {
         return;
     }
 
+    std::optional<double> total;
     const auto convert = [&] {
         m_st.OzMask = workbook::utf8_prefix(funcOZMaske(root), kOzMaskCapacity);
         m_st.Phase = workbook::utf8_prefix(exchange_phase(root), kPhaseCapacity);
-        m_c.exchange_phase = m_st.Phase;
+        m_r.exchange_phase = m_st.Phase;
         if (known_unconverted_phase(m_st.Phase)) {
             refuse("--- GAEB XML ---\nDie Austauschphase " + m_st.Phase + " von " + file +
                    " wird nicht unterstützt!\nProgrammabbruch.");
@@ -167,82 +197,60 @@ void XmlReader::XML_start() {
             return;
         }
         m_st.bid = m_st.Phase == "84" || m_st.Phase == "86";
-        m_c.declared_total = declared_total(root);
-        workbook::PreparePositionsSheet(m_c);
-        m_c.ui.busy_cursor(true);
-        m_c.ui.elapsed_resume();
+        total = declared_total(child_path(root, {"Award", "BoQ", "BoQInfo"}));
+        if (total && std::isfinite(*total)) m_r.declared_total = total;
+        m_r.sink.begin(header_of(root));
+        m_r.run.busy(true);
 
         Kopfdaten(root);
         item_lengths();
-        bid_info(root);
 
         const Node body = child_path(root, {"Award", "BoQ", "BoQBody"});
-        if (m_c.options.ExportNotesText) {
+        if (m_r.options.ExportNotesText) {
             guarded([&] { bill_notes(root, body); },
                     [&](const std::exception&) {
-                        m_c.ui.message("XML-Modul/XML_Start\nFehler beim Export des Haupthinweistextes");
+                        m_r.fault("XML-Modul/XML_Start\nFehler beim Export des Haupthinweistextes");
                     });
         }
         guarded([&] { Hauptteil(body); },
                 [&](const std::exception&) {
-                    m_c.ui.message("XML-Modul/XML_Start\nFehler bei der Verarbeitung des Hauptteils");
+                    m_r.fault("XML-Modul/XML_Start\nFehler bei der Verarbeitung des Hauptteils");
                 });
-        if (!m_total_differences.empty()) {
-            std::string text = "Die Summen der Arbeitsmappe weichen von den Summen der Datei ab:";
-            for (const std::string& line : m_total_differences) text += "\n" + line;
-            text +=
-                "\nNachlässe, Zuschläge und Alternativen, die die Datei einrechnet, erklären solche "
-                "Abweichungen.";
-            m_c.ui.message(text);
-        }
     };
     // A full sheet leaves from here to the entry point, which ends the run.
     guarded(convert, [&](const std::exception&) {
-        m_c.ui.message("Es ist keine GAEB-XML-Datei\nVorgang abgebrochen");
+        m_r.fault("Es ist keine GAEB-XML-Datei\nVorgang abgebrochen");
         broken = true;
     });
-    // A refused document has ended the run: nothing is formatted.
-    if (m_c.ended()) return;
-
-    workbook::FinishWorkbook(m_c, m_rows, workbook::FinishInfo{m_st.MaskLength});
-    // The workbook is tidied and saved, but a run that was told "Vorgang abgebrochen" did not
-    // complete: it must not end as a success.
-    if (broken) m_c.end = RunEnd::Aborted;
+    // A refused document has ended the run.
+    if (m_r.ended()) return;
+    // A run that was told "Vorgang abgebrochen" is finished as far as it went, but did not complete.
+    m_r.finish({broken ? bill::Ending::Incomplete : bill::Ending::Complete, true, total});
 }
 
 namespace {
 
-void start(workbook::Conversion& c) {
-    if (!workbook::create_sheets_or_end(c, "XML-Start\n\n", RunEnd::Refused,
-                                        [&] { workbook::create_positions_sheet(c); }))
-        return;
-    if (!workbook::create_sheets_or_end(c, "", RunEnd::Refused,
-                                        [&] { workbook::create_auxiliary_sheets(c); }))
-        return;
-
-    if (!readable(c.file_name)) {
-        workbook::release_application(c);
-        c.ui.message("--- GAEB XML ---\nKann die Datei " + c.file_name.string() + " nicht öffnen.");
-        c.end_program(RunEnd::Refused);
+void start(workbook::Reading& r) {
+    r.sink.start(bill::Format::Xml);
+    if (!readable(r.file_name)) {
+        r.fault("--- GAEB XML ---\nKann die Datei " + r.file_name.string() + " nicht öffnen.");
+        r.finish({bill::Ending::Refused, false, {}});
         return;
     }
 
-    XmlReader reader(c);
+    XmlReader reader(r);
     reader.XML_start();
 }
 
 }  // namespace
 
-void gaebxml_start(workbook::Conversion& c) {
+void gaebxml_start(workbook::Reading& r) {
     // Nothing the steps leave uncaught should get here; if it does, the run ends tidily.
     workbook::run_reader(
-        c, [&] { start(c); },
+        r, [&] { start(r); },
         [&](const std::exception& e) {
-            c.ui.message("XML-Modul\n\n" + workbook::step_report(e));
-            if (!c.ended()) {
-                if (c.excel.connected()) workbook::FormatNachFehler(c);
-                c.end_program(RunEnd::Aborted);
-            }
+            r.fault("XML-Modul\n\n" + workbook::step_report(e));
+            r.finish({bill::Ending::GaveUp, false, {}});
         });
 }
 

@@ -81,7 +81,7 @@ std::unique_ptr<BillLayout> make_bill_layout(Conversion& c) {
         case GaebFormat::Gaeb2000:
             return make_gaeb2000_layout(c);
         default:
-            return nullptr;
+            return make_xml_layout(c);
     }
 }
 

@@ -92,6 +92,18 @@ protected:
 // item; empty for other codes.
 std::string_view gaeb90_kind_label(std::string_view code);
 
+// DA XML: the heading row and the Teilsummen label of a numbered range: "LV-Bereich 01.02. -  "
+// and its label (level 1: "01. -  Label"; deeper: the number and the label's spans glued, within
+// 140 characters); without label "LV-Bereich 01.02." and the number alone.
+struct XmlRangeCaption {
+    std::string heading;
+    std::string subtotal;
+};
+XmlRangeCaption xml_range_caption(const bill::Range& range);
+// DA XML: a text line as its rows of at most 140 characters, cut at the last blank within them
+// (which stays at the row's end), or at 140 characters when there is none.
+std::vector<std::string> xml_text_rows(std::string_view text);
+
 // The layout of the format c.format, writing into the session of `c`, which must outlive it.
 std::unique_ptr<BillLayout> make_bill_layout(Conversion& c);
 std::unique_ptr<BillLayout> make_gaeb90_layout(Conversion& c);
