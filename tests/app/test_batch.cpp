@@ -308,7 +308,7 @@ TEST(Batch, AConversionThatDiesDoesNotStopTheOthers) {
 
 TEST(Batch, ASignalEndsEveryConversionAndLeavesNoTemporaryFiles) {
     const auto bill = testsupport::generate_bill("90", "--items 100000");
-    if (!bill) GTEST_SKIP() << "gaebgen.py cannot run here";
+    ASSERT_TRUE(bill);
     for (int sig : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(sig);
         const fs::path dir = testsupport::fresh_dir();

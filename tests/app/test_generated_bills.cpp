@@ -45,7 +45,7 @@ TEST(GeneratedBills, EveryItemIsWritten) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.format + " " + c.args);
         const auto bill = testsupport::generate_bill(c.format, c.args);
-        if (!bill) GTEST_SKIP() << "gaebgen.py cannot run here";
+        ASSERT_TRUE(bill);
         // The answer "yes" exports the contractual rules of a GAEB 90 bill.
         auto run = testsupport::convert_in_memory(*bill, notes_and_subtotals(), {true});
         EXPECT_EQ(run.end, RunEnd::Completed);
@@ -80,7 +80,7 @@ TEST(GeneratedBills, DamageEndsTheRunAndNeverCrashes) {
             const auto bill =
                 testsupport::generate_bill(c.format, "--items 150 --notes --subdescr --corrupt " + c.mode +
                                                          " --seed " + std::to_string(seed));
-            if (!bill) GTEST_SKIP() << "gaebgen.py cannot run here";
+            ASSERT_TRUE(bill);
             auto run = testsupport::convert_in_memory(*bill);
             EXPECT_NE(run.end, RunEnd::Running);
             if (!c.ends.empty()) {

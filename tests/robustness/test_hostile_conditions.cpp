@@ -338,10 +338,10 @@ TEST(HostileConditions, TooLittleMemory) {
     const fs::path dir = testsupport::fresh_dir();
     for (const std::string format : {"90", "2000", "xml"}) {
         SCOPED_TRACE(format);
+        const auto generated = testsupport::generate_bill(format, "--items 60000");
+        ASSERT_TRUE(generated);
         const fs::path bill = dir / ("gross." + format);
-        const std::string make = std::string("/usr/bin/python3 ") + BREMORA_GAEBGEN + " " + format +
-                                 " --items 60000 -q -o '" + bill.string() + "' 2>/dev/null";
-        if (std::system(make.c_str()) != 0) GTEST_SKIP() << "gaebgen.py cannot run here";
+        fs::copy_file(*generated, bill);
         const fs::path out = dir / ("gross_" + format + ".xlsx");
         const auto r = run({bill.string(), "-o", out.string()}, {dir, std::nullopt, rlim_t{64} << 20});
         EXPECT_TRUE(r.exit_code == kAborted || r.exit_code == kRefused) << r.exit_code << "\n"
