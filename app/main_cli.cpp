@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <filesystem>
@@ -58,6 +59,12 @@ int convert(const app::CommandLine& cl, const workbook::StartupValues& values, a
     std::error_code ec;
     if (cl.input != "-" && std::filesystem::is_directory(cl.input, ec)) {
         ui.error_dialog(cl.input.string() + " ist ein Verzeichnis, keine GAEB-Datei.");
+        return kExitRefused;
+    }
+    // A missing input is named before its folder is looked at for the workbook.
+    struct stat input_status {};
+    if (cl.input != "-" && ::stat(cl.input.c_str(), &input_status) != 0) {
+        ui.error_dialog(app::cannot_open(cl.input.string(), errno));
         return kExitRefused;
     }
     // An input that can be read only once has no folder of its own to put the workbook beside,

@@ -233,9 +233,8 @@ void Reader::gaeblesen() {
     // Real bills carry up to half of their text lines as notes: say where they are to be had.
     if (m_notes_lines > 0 && !m_c.options.ExportNotesText)
         m_c.ui.message(
-            fmt::format("Die Datei enthält {} Zeilen Hinweistext; sie werden mit der Option "
-                        "„Hinweistext exportieren\" übernommen.",
-                        m_notes_lines));
+            fmt::format("Die Datei enthält {} Zeilen Hinweistext; sie werden mit der Option {} übernommen.",
+                        m_notes_lines, m_c.ui.feature_name(workbook::Feature::ExportNotesText)));
     workbook::FinishWorkbook(m_c, rows());
 }
 

@@ -14,6 +14,9 @@ namespace workbook {
 // Percent: a bar whose position is shown as a share of its maximum (the save of the workbook).
 enum class ProgressKind { Bar, Marquee, Percent };
 
+// What a message may point the user to: an option of the conversion, or another command.
+enum class Feature { ExportNotesText, Bid };
+
 class Frontend {
 public:
     virtual ~Frontend() = default;
@@ -47,6 +50,10 @@ public:
 
     // Let pending window messages run; cheap, called after every row.
     virtual void process_events() {}
+
+    // How the user reaches `feature`, for a hint in a message: the window's control in „…“ (this
+    // default), the console's option.
+    virtual std::string feature_name(Feature feature) const;
 };
 
 // The save of the workbook as a phase of its own in the progress display: on the save's first

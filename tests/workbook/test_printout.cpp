@@ -178,7 +178,7 @@ std::string money(double value) {
 // one line of one page.
 TEST(Printout, PdfShowsEveryColumnOnEveryPage) {
     if (!have_program("soffice") || !have_program("pdftotext") || !have_program("pdfinfo"))
-        GTEST_SKIP() << "soffice or pdftotext (poppler-utils) missing";
+        GTEST_SKIP() << "LibreOffice (soffice) oder poppler-utils fehlt";
     const auto bill = testsupport::generate_bill("xml", "--items 400 --phase 83");
     ASSERT_TRUE(bill);
     const fs::path xlsx = convert_with_cli(*bill);
