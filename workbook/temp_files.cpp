@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,6 +31,7 @@ static_assert(std::atomic<int>::is_always_lock_free);
 // Enough for every file a run has at once: the copies, the workbook and the writer's data.
 constexpr int kSlots = 32;
 Slot g_slots[kSlots];
+std::atomic<int> g_log_fd{-1};
 
 int take_slot() {
     for (int i = 0; i < kSlots; ++i) {
@@ -80,6 +82,13 @@ int TempFile::create(const std::filesystem::path& folder, std::string_view prefi
     }
     std::memcpy(g_slots[slot].path, pattern.c_str(), pattern.size() + 1);
     g_slots[slot].state.store(kLive);
+    if (const int log = g_log_fd.load(); log >= 0) {
+        // One write per name, so that names from several threads never interleave.
+        char newline = '\n';
+        iovec line[2] = {{pattern.data(), pattern.size()}, {&newline, 1}};
+        while (::writev(log, line, 2) < 0 && errno == EINTR) {
+        }
+    }
     m_slot = slot;
     m_path = pattern;
     return fd;
@@ -104,6 +113,10 @@ void remove_temp_files_now() noexcept {
     for (Slot& slot : g_slots)
         if (slot.state.load() == kLive) ::unlink(slot.path);
     errno = saved_errno;
+}
+
+void log_temp_files_to(int fd) noexcept {
+    g_log_fd.store(fd);
 }
 
 }  // namespace workbook
