@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -580,13 +581,27 @@ private:
         m_shown_any = true;
     }
 
-    // Ends the running conversions: each removes its temporary files on SIGTERM.
+    // Ends the running conversions: each removes its temporary files on SIGTERM. Where SIGTERM is
+    // ignored (so it was when the batch started) and for one that does not end within seconds,
+    // SIGKILL; the batch then removes what it listed.
     void stop() noexcept {
+        const int sig = sigismember(&m_watched, SIGTERM) == 1 ? SIGTERM : SIGKILL;
         for (Job* job : m_running)
-            if (job->pid > 0) ::kill(job->pid, SIGTERM);
+            if (job->pid > 0) ::kill(job->pid, sig);
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         for (Job* job : m_running) {
-            int wait_status = 0;
-            while (job->pid > 0 && ::waitpid(job->pid, &wait_status, 0) < 0 && errno == EINTR) {
+            while (job->pid > 0) {
+                int wait_status = 0;
+                const pid_t ended = ::waitpid(job->pid, &wait_status, WNOHANG);
+                if (ended == job->pid || (ended < 0 && errno != EINTR)) break;
+                if (std::chrono::steady_clock::now() > give_up) {
+                    ::kill(job->pid, SIGKILL);
+                    while (::waitpid(job->pid, &wait_status, 0) < 0 && errno == EINTR) {
+                    }
+                    break;
+                }
+                const timespec pause{0, 10'000'000};
+                ::nanosleep(&pause, nullptr);
             }
             release(*job);
         }

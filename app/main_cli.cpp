@@ -281,8 +281,8 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    app::join_batch();
     try {
+        app::join_batch();
         return run(argc, argv);
     } catch (const std::bad_alloc&) {
         // Memory ran out outside the steps that say so themselves (the command line, the start).

@@ -307,8 +307,9 @@ std::optional<std::string> refuse_report(const std::filesystem::path& path,
             exists && ::stat(workbook.c_str(), &wb) == 0 && wb.st_dev == st.st_dev && wb.st_ino == st.st_ino;
         std::error_code ignored;
         if (same_file || (!ec && std::filesystem::weakly_canonical(workbook, ignored) == wanted))
-            return name + " ist die Arbeitsmappe " + workbook.string() +
-                   " dieses Aufrufs. Bitte einen anderen Namen für den Bericht angeben.";
+            return name +
+                   " ist eine Arbeitsmappe dieses Aufrufs. Bitte einen anderen Namen für den Bericht "
+                   "angeben.";
     }
     if (const auto refusal = refuse_output(path, inputs, overwrite, "Die Berichtsdatei")) return refusal;
     if (!folder_writable(path))

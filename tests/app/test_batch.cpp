@@ -448,11 +448,11 @@ TEST(Report, ReportsThatMustNotBeWritten) {
         {{in, two, "--ueberschreiben", "--bericht", in}, "ist die Eingabedatei selbst"},
         // The workbook of the same call: named with -o, the name a run chooses, a batch's.
         {{in, "-o", (dir / "neu.xlsx").string(), "--bericht", (dir / "neu.xlsx").string()},
-         "ist die Arbeitsmappe " + (dir / "neu.xlsx").string() + " dieses Aufrufs"},
-        {{in, "--bericht", (dir / "lv.xlsx").string()}, "ist die Arbeitsmappe " + (dir / "lv.xlsx").string()},
+         "Die Berichtsdatei " + (dir / "neu.xlsx").string() + " ist eine Arbeitsmappe dieses Aufrufs."},
+        {{in, "--bericht", (dir / "lv.xlsx").string()}, "ist eine Arbeitsmappe dieses Aufrufs"},
         {{in, two, "--ausgabeordner", out.string(), "--ueberschreiben", "--bericht",
           (out / "zwei.xlsx").string()},
-         "ist die Arbeitsmappe " + (out / "zwei.xlsx").string()},
+         "ist eine Arbeitsmappe dieses Aufrufs"},
         {{in, "--bericht", (dir / "fehlt" / "b.json").string()}, "In den Ordner der Berichtsdatei"},
     };
     const auto before = snapshot(dir);
