@@ -2,7 +2,7 @@
 // Several inputs in one call: each conversion runs as a process of its own, the console program
 // called with that one input, so that one file's crash, memory exhaustion or signal never stops
 // the others and every conversion keeps its own temporary files. At the end one table row per
-// file and, with --bericht, one report of them all.
+// file with the workbook it became and, with --bericht, one report of them all.
 #pragma once
 
 #include <filesystem>
@@ -25,11 +25,20 @@ int default_jobs();
 // that fails or the name is taken by something that is not a folder.
 std::optional<std::string> prepare_output_folder(const std::filesystem::path& folder);
 
-// Converts every input of `cl` (and with --rekursiv every GAEB file below a folder among them),
-// at most -j at once; `self` is how the program was called (argv[0]), used only where
-// /proc/self/exe is missing. Returns the highest exit status of the conversions. SIGINT, SIGTERM
-// and SIGHUP end the running conversions, which remove their temporary files, and then the
-// program as the signal would have.
+// Converts every input of `cl` (and with --rekursiv every GAEB file below a folder among them; the
+// files passed over are listed with the reason, or counted with --leise), at most -j at once;
+// `self` is how the program was called (argv[0]), used only where /proc/self/exe is missing.
+// Returns the highest exit status of the conversions, at least 4 when the report could not be
+// written, 1 when memory ran out in the batch itself. SIGINT, SIGTERM and SIGHUP end the running
+// conversions, which remove their temporary files, and then the program as the signal would have.
+// A conversion that dies leaves nothing behind either: the batch removes the temporary files it
+// listed, and its temporary folder, held by the batch under a lock, goes with the next batch when
+// the batch itself was killed.
 int run_batch(const CommandLine& cl, const char* self);
+
+// First thing in a conversion that a batch started (nothing otherwise): it ends when the batch
+// dies (SIGTERM as the parent-death signal, so that its temporary files go too), and lists every
+// temporary file it makes for the batch to remove should it die without the chance to.
+void join_batch();
 
 }  // namespace app

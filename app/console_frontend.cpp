@@ -69,7 +69,24 @@ void ConsoleFrontend::show_quiet(bool failed) {
 }
 
 void ConsoleFrontend::message(std::string_view text) {
-    if (!memory_exhausted()) show(ShownMessage::Kind::Message, text);
+    if (memory_exhausted()) return;
+    constexpr std::string_view completed = "Konvertierung abgeschlossen.",
+                               ends = "Das Programm wird jetzt beendet.";
+    if (text.starts_with(completed) && text.ends_with(ends) &&
+        text.substr(completed.size(), text.size() - completed.size() - ends.size())
+                .find_first_not_of("\r\n") == std::string_view::npos)
+        text = completed;
+    show(ShownMessage::Kind::Message, text);
+}
+
+std::string ConsoleFrontend::feature_name(workbook::Feature feature) const {
+    switch (feature) {
+        case workbook::Feature::ExportNotesText:
+            return "--hinweistext";
+        case workbook::Feature::Bid:
+            return "--angebot";
+    }
+    return {};
 }
 
 void ConsoleFrontend::error_dialog(std::string_view text) {

@@ -29,6 +29,9 @@ public:
 
     // Once memory has run out (see memory.h) the run's own messages are left out: whatever a step
     // reports then is a consequence, and the program's closing message says what happened.
+    // The finishing pass's "Konvertierung abgeschlossen." comes without its "Das Programm wird
+    // jetzt beendet.": on the console the workbook is saved after it, and the last line of a run
+    // is its result.
     void message(std::string_view text) override;
     void error_dialog(std::string_view text) override;
     // The program's closing message, always shown.
@@ -38,6 +41,8 @@ public:
     // An error after the run ("Fehler: " + text), shown also once memory has run out.
     void closing_error(std::string_view text);
     bool ask_yes_no(std::string_view text) override;
+    // The command-line options: "--hinweistext", "--angebot".
+    std::string feature_name(workbook::Feature feature) const override;
     void status(std::string_view text) override;
     void beep() override;
     void progress_start(workbook::ProgressKind kind, int64_t maximum) override;

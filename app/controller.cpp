@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <new>
@@ -116,6 +117,34 @@ bool gaeb_root_first(std::FILE* f) {
     if (h.size() < 6 || !workbook::equals_ci(h.substr(0, 5), "<GAEB")) return false;
     const char next = h[5];
     return next == ' ' || next == '\t' || next == '\r' || next == '\n' || next == '>' || next == '/';
+}
+
+// Files that are plainly not a bill, by their first and last bytes.
+enum class OtherFile { None, Empty, Pdf, Workbook, OldOffice, Zip };
+
+OtherFile other_file(std::FILE* f) {
+    std::string head(1 << 16, '\0');
+    head.resize(std::fread(head.data(), 1, head.size(), f));
+    const bool read_failed = std::ferror(f) != 0;
+    std::string tail;
+    // A zip archive lists the names of its parts in its central directory at the end.
+    if (head.starts_with("PK\x03\x04") && std::fseek(f, -(1 << 16), SEEK_END) != 0) std::rewind(f);
+    if (head.starts_with("PK\x03\x04")) {
+        tail.resize(1 << 16);
+        tail.resize(std::fread(tail.data(), 1, tail.size(), f));
+    }
+    std::clearerr(f);
+    std::rewind(f);
+    if (read_failed) return OtherFile::None;  // the reading that follows reports it
+    if (head.empty()) return OtherFile::Empty;
+    if (head.starts_with("%PDF-")) return OtherFile::Pdf;
+    if (head.starts_with("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) return OtherFile::OldOffice;
+    if (!head.starts_with("PK\x03\x04")) return OtherFile::None;
+    for (const std::string* part : {&head, &tail})
+        if (part->find("xl/workbook.xml") != std::string::npos ||
+            part->find("application/vnd.oasis.opendocument.spreadsheet") != std::string::npos)
+            return OtherFile::Workbook;
+    return OtherFile::Zip;
 }
 
 // Tells nothing: the tidying after memory ran out, whose own failures change nothing.
@@ -278,6 +307,17 @@ private:
 
 }  // namespace
 
+std::string cannot_open(const std::string& name, int error) {
+    std::string text = name + " kann nicht geöffnet werden!\n";
+    if (error == ENOENT || error == ENOTDIR)
+        return text + "Die Datei wurde nicht gefunden: Bitte Ordner und Dateinamen prüfen.";
+    if (error == EACCES || error == EPERM)
+        return text +
+               "Keine Leseberechtigung für diese Datei: Bitte die Zugriffsrechte prüfen (lassen) oder eine "
+               "lesbare Kopie umwandeln.";
+    return text + workbook::errno_text(error) + ".";
+}
+
 NormalisedCopy normalise_gaeb90(std::FILE* in, std::FILE* out) {
     NormalisedCopy r;
     LineReader reader(in);
@@ -305,8 +345,45 @@ bool ConversionController::struktur_pruefen(const std::filesystem::path& input, 
     const std::string& name = m_shown_name;
     File in(std::fopen(input.c_str(), "rb"));
     if (!in) {
-        m_ui.error_dialog(name + " kann nicht geöffnet werden!");
+        m_ui.error_dialog(cannot_open(name, errno));
         return false;
+    }
+    // What is plainly something else is named as what it is, before anything is copied.
+    switch (other_file(in.get())) {
+        case OtherFile::None:
+            break;
+        case OtherFile::Empty:
+            m_ui.error_dialog(
+                fmt::format("Die Datei {} ist leer (0 Bytes) und enthält kein Leistungsverzeichnis.\n"
+                            "Bitte die GAEB-Datei noch einmal exportieren oder herunterladen.",
+                            name));
+            return false;
+        case OtherFile::Pdf:
+            m_ui.error_dialog(fmt::format(
+                "Die Datei {} ist keine GAEB-Datei, sondern ein PDF-Dokument.\n"
+                "Bitte das Leistungsverzeichnis als GAEB-Datei anfordern oder exportieren (GAEB 90, "
+                "GAEB 2000 oder GAEB DA XML, etwa .d83, .p83 oder .x83).",
+                name));
+            return false;
+        case OtherFile::Workbook:
+            m_ui.error_dialog(fmt::format(
+                "Die Datei {} ist keine GAEB-Datei, sondern eine Arbeitsmappe.\n"
+                "Meinten Sie {}? Damit entsteht aus dem LV und seiner kalkulierten Arbeitsmappe das "
+                "Angebot (X84).",
+                name, m_ui.feature_name(workbook::Feature::Bid)));
+            return false;
+        case OtherFile::OldOffice:
+            m_ui.error_dialog(fmt::format(
+                "Die Datei {} ist keine GAEB-Datei, sondern ein Office-Dokument im alten Format (etwa "
+                "eine .xls-Arbeitsmappe).\nBitte die GAEB-Datei des Leistungsverzeichnisses wählen.",
+                name));
+            return false;
+        case OtherFile::Zip:
+            m_ui.error_dialog(
+                fmt::format("Die Datei {} ist keine GAEB-Datei, sondern ein ZIP-Archiv.\n"
+                            "Bitte das Archiv entpacken und die GAEB-Datei darin umwandeln.",
+                            name));
+            return false;
     }
     const std::string first = first_line_for_detection(in.get());
     if (workbook::contains_ci(first, "#begin[GAEB]")) m_format = GaebFormat::Gaeb2000;
@@ -382,7 +459,7 @@ bool ConversionController::read_input_once(const std::filesystem::path& input, w
     const bool standard_input = input == "-";
     const int fd = standard_input ? STDIN_FILENO : ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        m_ui.error_dialog(m_shown_name + " kann nicht geöffnet werden!");
+        m_ui.error_dialog(cannot_open(m_shown_name, errno));
         return false;
     }
     m_ui.wait_window(true);

@@ -25,6 +25,10 @@ struct NormalisedCopy {
 };
 NormalisedCopy normalise_gaeb90(std::FILE* in, std::FILE* out);
 
+// "<name> kann nicht geöffnet werden!" for an input that open() refused with `error`, followed by
+// what the user can do: a file not found, no permission to read it, or the system's reason.
+std::string cannot_open(const std::string& name, int error);
+
 // From the user's locale and the environment (TMPDIR, else /tmp).
 workbook::StartupValues startup_values();
 // TempFolder from a system temporary path: trailing separators removed, "." when empty.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <filesystem>
@@ -58,6 +59,12 @@ int convert(const app::CommandLine& cl, const workbook::StartupValues& values, a
     std::error_code ec;
     if (cl.input != "-" && std::filesystem::is_directory(cl.input, ec)) {
         ui.error_dialog(cl.input.string() + " ist ein Verzeichnis, keine GAEB-Datei.");
+        return kExitRefused;
+    }
+    // A missing input is named before its folder is looked at for the workbook.
+    struct stat input_status {};
+    if (cl.input != "-" && ::stat(cl.input.c_str(), &input_status) != 0) {
+        ui.error_dialog(app::cannot_open(cl.input.string(), errno));
         return kExitRefused;
     }
     // An input that can be read only once has no folder of its own to put the workbook beside,
@@ -201,9 +208,16 @@ int make_bid(const app::CommandLine& cl, const workbook::StartupValues& values, 
     return kExitRefused;
 }
 
-}  // namespace
+// The workbook a single run will write, as far as it can be told before the run: a report must
+// not take its name.
+std::vector<std::filesystem::path> expected_workbooks(const app::CommandLine& cl) {
+    if (cl.output) return {*cl.output};
+    std::error_code ec;
+    if (cl.input == "-" || app::read_once(cl.input) || std::filesystem::is_directory(cl.input, ec)) return {};
+    return {cl.folder ? app::derived_output(cl.input, *cl.folder) : app::derived_output(cl.input)};
+}
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     const workbook::StartupValues values = app::startup_values();
     std::setlocale(LC_NUMERIC, "C");
@@ -236,7 +250,8 @@ int main(int argc, char** argv) {
     ui.set_quiet(cl.quiet);
     ui.keep_messages(cl.report.has_value());
     if (cl.report) {
-        if (const auto refusal = app::refuse_report(*cl.report, cl.inputs)) {
+        if (const auto refusal =
+                app::refuse_report(*cl.report, cl.inputs, expected_workbooks(cl), cl.overwrite)) {
             ui.usage_error(*refusal);
             ui.show_quiet(true);
             return kExitUsage;
@@ -260,11 +275,25 @@ int main(int argc, char** argv) {
         entry.status = status;
         std::vector<std::filesystem::path> keep{cl.input};
         if (outcome.written) keep.push_back(*outcome.written);
-        if (const auto failure = app::write_report(*cl.report, app::report_json({entry}, status), keep)) {
+        if (const auto failure =
+                app::write_report(*cl.report, app::report_json({entry}, status), keep, cl.overwrite)) {
             ui.closing_error(*failure);
             status = std::max(status, kExitNotSaved);
         }
     }
     ui.show_quiet(status != kExitComplete);
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        app::join_batch();
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Memory ran out outside the steps that say so themselves (the command line, the start).
+        std::fputs("Nicht genügend Arbeitsspeicher: Das Programm wurde abgebrochen.\n", stderr);
+        return kExitRefused;
+    }
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace app {
@@ -15,8 +16,10 @@ bool folder_writable(const std::filesystem::path& file);
 
 // Why `output` must not be written, or nothing: it is one of the `inputs` ("-": standard input;
 // the same file under another name or through a link counts too), a folder, no regular file
-// (pipe, device, socket), or an existing file without `overwrite`, or a write-protected one.
+// (pipe, device, socket, link), or an existing file without `overwrite`, or a write-protected one.
+// `noun` names the file in the message ("Die Ausgabedatei", "Die Berichtsdatei").
 std::optional<std::string> refuse_output(const std::filesystem::path& output,
-                                         const std::vector<std::filesystem::path>& inputs, bool overwrite);
+                                         const std::vector<std::filesystem::path>& inputs, bool overwrite,
+                                         std::string_view noun = "Die Ausgabedatei");
 
 }  // namespace app

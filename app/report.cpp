@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "app/output_file.h"
 #include "app/temp_file.h"
 #include "app/version.h"
 #include "workbook/errors.h"
@@ -57,21 +58,39 @@ Json or_null(const std::optional<T>& value) {
     return value ? Json(*value) : Json(nullptr);
 }
 
+// A path field, and beside it its exact bytes where the text cannot carry them.
+void add_path(Json& object, const char* key, const std::optional<std::string>& path) {
+    object[key] = or_null(path);
+    if (path && !valid_utf8(*path)) object[std::string(key) + "_bytes"] = percent_bytes(*path);
+}
+
 Json entry_json(const ReportEntry& e) {
     Json messages = Json::array();
     for (const ShownMessage& m : e.messages)
         messages.push_back({{"art", kind_word(m.kind)}, {"text", m.text}});
-    return {{"eingabe", e.input},
-            {"format", or_null(e.format)},
-            {"austauschphase", or_null(e.exchange_phase)},
-            {"positionen", or_null(e.items)},
-            {"gesamtsumme", or_null(e.total)},
-            {"angegebene_gesamtsumme", or_null(e.declared_total)},
-            {"fehlerhafte_zeilen", or_null(e.faulty_lines)},
-            {"meldungen", std::move(messages)},
-            {"arbeitsmappe", or_null(e.workbook)},
-            {"rueckgabewert", e.status},
-            {"status", status_word(e.status)}};
+    Json entry = Json::object();
+    add_path(entry, "eingabe", e.input);
+    entry["format"] = or_null(e.format);
+    entry["austauschphase"] = or_null(e.exchange_phase);
+    entry["positionen"] = or_null(e.items);
+    entry["gesamtsumme"] = or_null(e.total);
+    entry["angegebene_gesamtsumme"] = or_null(e.declared_total);
+    entry["fehlerhafte_zeilen"] = or_null(e.faulty_lines);
+    entry["meldungen"] = std::move(messages);
+    add_path(entry, "arbeitsmappe", e.workbook);
+    entry["rueckgabewert"] = e.status;
+    entry["status"] = status_word(e.status);
+    return entry;
+}
+
+// A path field as add_path wrote it: the exact bytes where they are given.
+std::optional<std::string> path_field(const Json& object, const char* key) {
+    const auto bytes = object.find(std::string(key) + "_bytes");
+    if (bytes != object.end() && bytes->is_string())
+        if (auto exact = from_percent_bytes(bytes->get<std::string>())) return exact;
+    const auto it = object.find(key);
+    if (it == object.end() || it->is_null()) return std::nullopt;
+    return it->get<std::string>();
 }
 
 template <class T>
@@ -150,13 +169,24 @@ std::string status_word(int status) {
     }
 }
 
-std::string report_json(const std::vector<ReportEntry>& entries, int status) {
+std::string report_json(const std::vector<ReportEntry>& entries, int status, bool batch,
+                        const std::vector<SkippedFile>& skipped) {
     Json files = Json::array();
     for (const ReportEntry& e : entries) files.push_back(entry_json(e));
-    const Json report = {{"programm", "bremora-cli"},
-                         {"version", kVersion},
-                         {"rueckgabewert", status},
-                         {"dateien", std::move(files)}};
+    Json report = {{"programm", "bremora-cli"},
+                   {"version", kVersion},
+                   {"rueckgabewert", status},
+                   {"dateien", std::move(files)}};
+    if (batch) {
+        Json passed_over = Json::array();
+        for (const SkippedFile& file : skipped) {
+            Json item = Json::object();
+            add_path(item, "pfad", file.path);
+            item["grund"] = file.reason;
+            passed_over.push_back(std::move(item));
+        }
+        report["uebersprungen"] = std::move(passed_over);
+    }
     return report.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
@@ -169,7 +199,7 @@ std::optional<ReportEntry> parse_report_entry(std::string_view json) {
     const Json& f = files->front();
     try {
         ReportEntry e;
-        e.input = f.at("eingabe").get<std::string>();
+        e.input = path_field(f, "eingabe").value();
         e.format = optional_field<std::string>(f, "format");
         e.exchange_phase = optional_field<std::string>(f, "austauschphase");
         e.items = optional_field<int64_t>(f, "positionen");
@@ -179,42 +209,135 @@ std::optional<ReportEntry> parse_report_entry(std::string_view json) {
         for (const Json& m : f.at("meldungen"))
             e.messages.push_back(
                 {kind_from_word(m.at("art").get<std::string>()), m.at("text").get<std::string>()});
-        e.workbook = optional_field<std::string>(f, "arbeitsmappe");
+        e.workbook = path_field(f, "arbeitsmappe");
         e.status = f.at("rueckgabewert").get<int>();
         return e;
     } catch (const nlohmann::json::exception&) {
         return std::nullopt;
+    } catch (const std::bad_optional_access&) {
+        return std::nullopt;
     }
+}
+
+bool valid_utf8(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto byte = [&](size_t at) { return static_cast<unsigned char>(text[at]); };
+        const unsigned lead = byte(i);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t length = 0;
+        unsigned low = 0x80, high = 0xBF;  // the range of the second byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0) low = 0xA0;   // overlong
+            if (lead == 0xED) high = 0x9F;  // surrogates
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0) low = 0x90;   // overlong
+            if (lead == 0xF4) high = 0x8F;  // past U+10FFFF
+        } else {
+            return false;
+        }
+        if (i + length > text.size() || byte(i + 1) < low || byte(i + 1) > high) return false;
+        for (size_t k = 2; k < length; ++k)
+            if ((byte(i + k) & 0xC0) != 0x80) return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string percent_bytes(std::string_view text) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (byte >= 0x20 && byte <= 0x7E && ch != '%') {
+            out += ch;
+        } else {
+            out += '%';
+            out += digits[byte >> 4];
+            out += digits[byte & 0xF];
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> from_percent_bytes(std::string_view text) {
+    const auto hex = [](char ch) {
+        return ch >= '0' && ch <= '9'   ? ch - '0'
+               : ch >= 'A' && ch <= 'F' ? ch - 'A' + 10
+               : ch >= 'a' && ch <= 'f' ? ch - 'a' + 10
+                                        : -1;
+    };
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) return std::nullopt;
+        const int high = hex(text[i + 1]), low = hex(text[i + 2]);
+        if (high < 0 || low < 0) return std::nullopt;
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return out;
 }
 
 std::optional<std::string> refuse_report(const std::filesystem::path& path,
-                                         const std::vector<std::filesystem::path>& inputs) {
+                                         const std::vector<std::filesystem::path>& inputs,
+                                         const std::vector<std::filesystem::path>& workbooks,
+                                         bool overwrite) {
     if (path == "-") return std::nullopt;
-    const std::string name = path.string();
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return "Der Bericht " + name + " ist ein Verzeichnis.";
-        if (!S_ISREG(st.st_mode))
-            return "Der Bericht " + name + " ist " + file_kind_text(st.st_mode) + " und wird nicht ersetzt.";
-        for (const std::filesystem::path& input : inputs) {
-            struct stat in {};
-            if (input != "-" && ::stat(input.c_str(), &in) == 0 && in.st_dev == st.st_dev &&
-                in.st_ino == st.st_ino)
-                return "Der Bericht " + name + " ist eine der Eingabedateien; sie wird nicht überschrieben.";
-        }
-        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0)
-            return "Der Bericht " + name + " ist schreibgeschützt und wird nicht ersetzt.";
-    }
-    std::filesystem::path folder = path.parent_path();
-    if (folder.empty()) folder = ".";
+    const std::string name = "Die Berichtsdatei " + path.string();
+    // A workbook that does not exist yet is known only by its name.
     std::error_code ec;
-    if (!std::filesystem::is_directory(folder, ec) || ::access(folder.c_str(), W_OK | X_OK) != 0)
-        return "In den Ordner des Berichts " + name + " kann nicht geschrieben werden.";
+    const std::filesystem::path wanted = std::filesystem::weakly_canonical(path, ec);
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    for (const std::filesystem::path& workbook : workbooks) {
+        struct stat wb {};
+        const bool same_file =
+            exists && ::stat(workbook.c_str(), &wb) == 0 && wb.st_dev == st.st_dev && wb.st_ino == st.st_ino;
+        std::error_code ignored;
+        if (same_file || (!ec && std::filesystem::weakly_canonical(workbook, ignored) == wanted))
+            return name +
+                   " ist eine Arbeitsmappe dieses Aufrufs. Bitte einen anderen Namen für den Bericht "
+                   "angeben.";
+    }
+    if (const auto refusal = refuse_output(path, inputs, overwrite, "Die Berichtsdatei")) return refusal;
+    if (!folder_writable(path))
+        return "In den Ordner der Berichtsdatei " + path.string() + " kann nicht geschrieben werden.";
     return std::nullopt;
 }
 
+namespace {
+
+// Renames the finished `temp` to `path` unless a file of that name has appeared meanwhile, where
+// the filesystem can tell. Returns 0 or the errno of the failure.
+int move_without_replacing(const std::filesystem::path& temp, const std::filesystem::path& path) {
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    if (::link(temp.c_str(), path.c_str()) == 0) {
+        ::unlink(temp.c_str());
+        return 0;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP) return errno;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) return EEXIST;
+    return ::rename(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
 std::optional<std::string> write_report(const std::filesystem::path& path, std::string_view text,
-                                        const std::vector<std::filesystem::path>& keep) {
+                                        const std::vector<std::filesystem::path>& keep, bool overwrite) {
     if (path == "-") {
         if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
             return fmt::format("Der Bericht kann nicht auf die Standardausgabe geschrieben werden: {}.",
@@ -250,9 +373,10 @@ std::optional<std::string> write_report(const std::filesystem::path& path, std::
         ok = false;
         error = errno;
     }
-    if (ok && ::rename(temp.path().c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = errno;
+    if (ok) {
+        error = overwrite ? (::rename(temp.path().c_str(), path.c_str()) == 0 ? 0 : errno)
+                          : move_without_replacing(temp.path(), path);
+        ok = error == 0;
     }
     if (!ok) return failed(error);
     temp.release();

@@ -33,7 +33,7 @@ for n in "${sizes[@]}"; do
             2000) ext=p83 ;;
         esac
         tender="$work/lv_$n.$ext"
-        /usr/bin/python3 "$gaebgen" "$format" --items "$n" -q -o "$tender"
+        "$lvgen" "$format" --items "$n" -q -o "$tender"
         "$cli" "$tender" -o "$work/lv_$n.xlsx" > /dev/null 2>&1
         priced="$work/lv_$n.xlsx"
         if [ "${LIBREOFFICE:-0}" = 1 ]; then

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # GAEB 2000 conversion time and peak memory for generated bills of 10,000, 100,000 and 1,000,000
-# items (gaebgen defaults: 2 levels, phase 83, 2 long-text paragraphs per item), with the
+# items (bremora-lvgen defaults: 2 levels, phase 83, 2 long-text paragraphs per item), with the
 # subtotals sheet on. The last column compares the time with the previous size: ten times the
 # items should take about ten times as long.
 #
@@ -19,7 +19,7 @@ printf '%-10s %10s %10s %10s %10s %10s %6s %8s\n' "items" "input MB" "lines" "wa
 previous=""
 for n in "${sizes[@]}"; do
     bill="$work/lv_$n.p83"
-    /usr/bin/python3 "$gaebgen" 2000 --items "$n" -q -o "$bill"
+    "$lvgen" 2000 --items "$n" -q -o "$bill"
     lines=$(wc -l < "$bill")
     size_mb=$(awk -v b="$(stat -c %s "$bill")" 'BEGIN { printf "%.1f", b / 1048576 }')
     status=0

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # GAEB 90 conversion time and peak memory for generated bills of 10,000, 100,000 and 1,000,000
-# items (default options of gaebgen: 2 levels, phase 83, 2 long-text lines per item).
+# items (default options of bremora-lvgen: 2 levels, phase 83, 2 long-text lines per item).
 #
 #   bench/bench_gaeb90.sh [path/to/bremora-cli] [sizes...]
 #
@@ -12,7 +12,7 @@ source "$(dirname "$0")/common.sh"
 printf '%-10s %10s %10s %10s %10s %10s %6s\n' "items" "input MB" "lines" "wall s" "cpu s" "peak MB" "exit"
 for n in "${sizes[@]}"; do
     bill="$work/lv_$n.d83"
-    /usr/bin/python3 "$gaebgen" 90 --items "$n" -q -o "$bill"
+    "$lvgen" 90 --items "$n" -q -o "$bill"
     lines=$(wc -l < "$bill")
     size_mb=$(awk -v b="$(stat -c %s "$bill")" 'BEGIN { printf "%.1f", b / 1048576 }')
     status=0

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # GAEB DA XML conversion time and peak memory for generated bills of 10,000, 100,000 and
-# 1,000,000 items (default options of gaebgen: 2 levels, phase 83, 2 long-text paragraphs per
+# 1,000,000 items (default options of bremora-lvgen: 2 levels, phase 83, 2 long-text paragraphs per
 # item), beside pugixml alone parsing the same file and the conversion into the in-memory
 # workbook without saving (the reader's share of the run).
 #
@@ -44,7 +44,7 @@ printf '%-8s %8s | %7s %7s | %7s %7s | %7s %7s %6s | %6s %6s | %s\n' \
     "items" "input MB" "cpu s" "peak MB" "cpu s" "peak MB" "wall s" "cpu s" "peak MB" "model" "peak" "exit"
 for n in "${sizes[@]}"; do
     bill="$work/lv_$n.x83"
-    /usr/bin/python3 "$gaebgen" xml --items "$n" -q -o "$bill"
+    "$lvgen" xml --items "$n" -q -o "$bill"
     bytes=$(stat -c %s "$bill")
     size_mb=$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1048576 }')
 

@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # The whole conversion (read, convert, save) against its floor: the same input read as a reader
 # must and the same number of text, number and formula cells written by libxlsxwriter alone
-# (bench/floor_xlsx). Bills from gaebgen (seed 7) of every format; each program runs RUNS times,
+# (bench/floor_xlsx). Bills from bremora-lvgen (seed 7) of every format; each program runs RUNS times,
 # taking turns; medians of wall time and peak memory, and their ratios.
 #
 #   bench/bench_speed.sh [path/to/bremora-cli] [sizes...]      (default sizes 10000 100000 200000)
@@ -61,7 +61,7 @@ for format in "${formats[@]}"; do
     esac
     for n in "${sizes[@]}"; do
         bill="$work/lv_$n.$ext"
-        /usr/bin/python3 "$gaebgen" "$format" --items "$n" --seed 7 -q -o "$bill"
+        "$lvgen" "$format" --items "$n" --seed 7 -q -o "$bill"
         "$cli" "$bill" -o "$work/out.xlsx" --ueberschreiben > /dev/null 2>&1
         read -r rows texts numbers formulas <<< "$(count_cells "$work/out.xlsx")"
         : > "$work/ours.txt"

@@ -1,12 +1,12 @@
 #!/bin/sh
 # Seed corpora of the fuzz targets: the project's test fixtures and samples, and small bills made
-# by the team's generator when it is there (clean and damaged), each behind an option byte.
-# Usage: fuzz/make_seeds.sh OUTDIR
+# by the project's generator bremora-lvgen (clean and damaged), each behind an option byte.
+# Usage: fuzz/make_seeds.sh OUTDIR [BREMORA_LVGEN]   (without the generator no generated bills)
 set -eu
-out=${1:?usage: make_seeds.sh OUTDIR}
+out=${1:?usage: make_seeds.sh OUTDIR [BREMORA_LVGEN]}
+gen=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
 data="$here/../tests/data"
-gen="$here/../../shared/tools/gaebgen.py"
 python=/usr/bin/python3
 for t in fuzz_detect fuzz_gaeb90 fuzz_gaeb2000 fuzz_gaebxml fuzz_rtf fuzz_angebot; do mkdir -p "$out/$t"; done
 
@@ -35,13 +35,13 @@ for encoding in ISO-8859-1 ISO-8859-15 windows-1252; do
 done
 
 tmp=
-if [ -x "$python" ] && [ -f "$gen" ]; then
+if [ -n "$gen" ] && [ -x "$gen" ]; then
     tmp=$(mktemp -d)
     trap 'rm -rf "$tmp"' EXIT
     gen() {  # gen TARGET NAME FORMAT ARGS...
         target=$1 name=$2 format=$3
         shift 3
-        "$python" "$gen" "$format" -q --items 8 "$@" -o "$tmp/$name"
+        "$gen" "$format" -q --items 8 "$@" -o "$tmp/$name"
         seed "$target" "$name" "$tmp/$name"
         seed fuzz_detect "$name" "$tmp/$name"
     }

@@ -9,7 +9,8 @@ seconds=${2:?usage: run.sh BUILD_DIR SECONDS [WORK_DIR]}
 here=$(cd "$(dirname "$0")" && pwd)
 work=${3:-$(mktemp -d)}
 mkdir -p "$work/findings"
-"$here/make_seeds.sh" "$work/seeds"
+# The bill generator is built with the targets (bremora/ is the project's own build below BUILD_DIR).
+"$here/make_seeds.sh" "$work/seeds" "$build/bremora/bremora-lvgen"
 cat "$here"/dict/*.dict > "$work/all.dict"
 
 for t in fuzz_detect fuzz_gaeb90 fuzz_gaeb2000 fuzz_rtf fuzz_gaebxml fuzz_angebot; do

@@ -3,13 +3,12 @@
 # installs it with apt-get and tries what was installed: the bundled samples converted by
 # /usr/bin/bremora-cli, the manual and README where the window looks for them, desktop entry,
 # AppStream data, file types, icon, man pages and bash completion. Afterwards the package is
-# removed again; --keep leaves it installed. Needs root or sudo and `scripts/setup.sh --package`.
+# removed again; --keep leaves it installed. Installing and removing go through
+# scripts/install_package.sh (as root, or else through sudo). Needs `scripts/setup.sh --package`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 keep=0
 [[ "${1:-}" == "--keep" ]] && keep=1
-sudo=""
-[[ $(id -u) -eq 0 ]] || sudo="sudo"
 build="${BUILD_DIR:-build}"
 failures=0
 check() {
@@ -41,10 +40,10 @@ echo "=== Installieren ==="
 work=$(mktemp -d)
 cleanup() {
     rm -rf "$work"
-    ((keep)) || $sudo apt-get remove -y -qq bremora >/dev/null || true
+    ((keep)) || scripts/install_package.sh remove >/dev/null || true
 }
 trap cleanup EXIT
-(cd "$build" && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --reinstall ./bremora_*.deb)
+scripts/install_package.sh install "$deb"
 
 echo "=== Installierte Dateien prüfen ==="
 check "bremora-cli --version" test "$(/usr/bin/bremora-cli --version)" = "$("$build"/bremora-cli --version)"

@@ -411,9 +411,8 @@ void Gaeb90Layout::faulty_line(std::string_view line) {
 void Gaeb90Layout::before_finish() {
     if (m_notes_lines > 0 && !m_c.options.ExportNotesText)
         m_c.ui.message(
-            fmt::format("Die Datei enthält {} Zeilen Hinweistext; sie werden mit der Option "
-                        "„Hinweistext exportieren\" übernommen.",
-                        m_notes_lines));
+            fmt::format("Die Datei enthält {} Zeilen Hinweistext; sie werden mit der Option {} übernommen.",
+                        m_notes_lines, m_c.ui.feature_name(Feature::ExportNotesText)));
 }
 
 }  // namespace

@@ -32,6 +32,16 @@ std::string elapsed_text(std::chrono::milliseconds elapsed) {
     return fmt::format("{} Min : {} Sek", seconds / 60, seconds % 60);
 }
 
+std::string Frontend::feature_name(Feature feature) const {
+    switch (feature) {
+        case Feature::ExportNotesText:
+            return "„den Hinweistext exportieren“";
+        case Feature::Bid:
+            return "„Angebot erstellen (X84)…“ im Menü „Angebot“";
+    }
+    return {};
+}
+
 void RecordingFrontend::message(std::string_view text) {
     events.push_back("message: " + std::string(text));
     messages.emplace_back(text);

@@ -16,6 +16,9 @@ namespace workbook {
 // Percent: a bar whose position is shown as a share of its maximum (the save of the workbook).
 enum class ProgressKind { Bar, Marquee, Percent };
 
+// What a message may point the user to: an option of the conversion, or another command.
+enum class Feature { ExportNotesText, Bid };
+
 class Frontend {
 public:
     virtual ~Frontend() = default;
@@ -49,6 +52,10 @@ public:
 
     // Let pending window messages run; cheap, called after every row.
     virtual void process_events() {}
+
+    // How the user reaches `feature`, for a hint in a message: the window's control in „…“ (this
+    // default), the console's option.
+    virtual std::string feature_name(Feature feature) const;
 };
 
 // A reader's progress and questions on a front end. A question pauses the elapsed time and

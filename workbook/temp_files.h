@@ -36,4 +36,9 @@ private:
 // Deletes every listed file. Only unlink(2) and atomics: safe inside a signal handler.
 void remove_temp_files_now() noexcept;
 
+// From now on the path of every file create() makes is also written to `fd`, one per line, just
+// before the file is made: a process that watches this one can remove what it left when it dies
+// without the chance to (SIGKILL). A name listed may not have come to exist. -1 stops it.
+void log_temp_files_to(int fd) noexcept;
+
 }  // namespace workbook

@@ -114,7 +114,7 @@ TEST(AngebotCli, RoundTripThroughLibreOffice) {
         const fs::path tender = testsupport::data_dir() / c.fixture;
         convert(tender, dir / "lv.xlsx", c.convert_options);
         const Priced priced = price(dir / "lv.xlsx", dir / "kalkuliert.xlsx", {"--libreoffice"});
-        if (priced.status == kSkip) GTEST_SKIP() << "LibreOffice is not installed";
+        if (priced.status == kSkip) GTEST_SKIP() << "LibreOffice (soffice) fehlt";
         ASSERT_EQ(priced.status, 0);
 
         const auto run = run_cli({"--angebot", tender.string(), (dir / "kalkuliert.xlsx").string(), "-o",

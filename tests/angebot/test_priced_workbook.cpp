@@ -80,7 +80,7 @@ protected:
         fs::remove_all(s_dir, ec);
     }
     void skip_without_libreoffice() {
-        if (s_resaved.empty()) GTEST_SKIP() << "soffice not installed";
+        if (s_resaved.empty()) GTEST_SKIP() << "LibreOffice (soffice) fehlt";
     }
 
     static inline fs::path s_dir;

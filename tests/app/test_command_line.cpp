@@ -159,7 +159,7 @@ TEST(Cli, RefusedInputWritesNothing) {
         const char* message;
     };
     for (const Case& c :
-         {Case{"leer.d83", "", "ist keine GAEB-Datei"},
+         {Case{"leer.d83", "", "ist leer (0 Bytes)"},
           Case{"binaer.d83", std::string("\x00\x01\xff\xfe\x80", 5), "ist keine GAEB-Datei"},
           Case{"phase85.d83", "00        85\r\n", "Die Austauschphase 85wird nicht unterstützt!"}}) {
         SCOPED_TRACE(c.name);

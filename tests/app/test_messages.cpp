@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: MIT
 // What the console shows of a fault in the input: the line (and column) and, for a fault of an
-// item, its OZ in front of the message, in every format; and that the program ends is said once.
+// item, its OZ in front of the message, in every format; and what it tells a user whose input is
+// missing, unreadable or no bill at all.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -178,18 +183,197 @@ TEST_P(ConsoleMessages, NameThePlaceOfTheFault) {
 INSTANTIATE_TEST_SUITE_P(Formats, ConsoleMessages, ::testing::ValuesIn(cases()),
                          [](const ::testing::TestParamInfo<Case>& param) { return param.param.name; });
 
-// Faulty lines and the completion both end a GAEB 90 run; only the last message says so.
-TEST(ConsoleMessages, TheProgramEndsIsSaidOnce) {
-    const fs::path dir = testsupport::fresh_dir();
-    const fs::path output = dir / "lv.xlsx";
-    const auto run = testsupport::run_cli(
-        {(testsupport::data_dir() / "gaeb90" / "fehlerhafte_saetze.d81").string(), "-o", output.string()});
-    EXPECT_EQ(run.exit_code, 0) << run.err;
-    const std::string ends = "Das Programm wird jetzt beendet.";
-    const size_t first = run.err.find(ends);
-    ASSERT_NE(first, std::string::npos) << run.err;
-    EXPECT_EQ(run.err.find(ends, first + 1), std::string::npos) << run.err;
-    EXPECT_LT(run.err.find("\"Fehlerhafte Zeilen\" aufgelistet."), first) << run.err;
+// What a user meets first, one row per situation: the message says what the input is or what went
+// wrong and what to do, and the last line of a run is its result.
+struct Hint {
+    std::string name;
+    std::function<fs::path(const fs::path& dir)> input;  // makes the input in `dir`
+    std::vector<std::string> options;
+    int exit_code;
+    std::vector<std::string> words;   // each on stderr
+    std::vector<std::string> absent;  // none of these on stderr
+    std::string last_line;            // the start of stderr's last line, when not empty
+    bool unreadable = false;          // nobody but root may read the input
+};
+
+fs::path make(const fs::path& dir, const std::string& name, const std::string& bytes) {
+    testsupport::write_file(dir / name, bytes);
+    return dir / name;
 }
+
+fs::path copy(const fs::path& dir, const fs::path& from, const std::string& name) {
+    fs::copy_file(from, dir / name);
+    return dir / name;
+}
+
+// A zip archive's first local header naming `part`, as far as looking at a file's start goes.
+std::string zip_naming(const std::string& part, const std::string& content) {
+    std::string header = "PK\x03\x04";
+    header += std::string(22, '\0');
+    header += static_cast<char>(part.size());
+    header += std::string(3, '\0');
+    return header + part + content;
+}
+
+std::vector<Hint> hints() {
+    const fs::path data = testsupport::data_dir();
+    return {
+        {"missing_file",
+         [](const fs::path& dir) { return dir / "fehlt.d83"; },
+         {},
+         1,
+         {"fehlt.d83 kann nicht geöffnet werden!\nDie Datei wurde nicht gefunden: Bitte Ordner und "
+          "Dateinamen "
+          "prüfen."},
+         {},
+         "",
+         false},
+        {"missing_folder",
+         [](const fs::path& dir) { return dir / "kein Ordner" / "lv.x83"; },
+         {},
+         1,
+         {"lv.x83 kann nicht geöffnet werden!", "nicht gefunden"},
+         {"Ausgabedatei"},
+         "",
+         false},
+        {"unreadable_file",
+         [](const fs::path& dir) { return make(dir, "gesperrt.d83", "00        83\r\n"); },
+         {},
+         1,
+         {"gesperrt.d83 kann nicht geöffnet werden!\nKeine Leseberechtigung", "Zugriffsrechte"},
+         {},
+         "",
+         true},
+        {"empty_file",
+         [](const fs::path& dir) { return make(dir, "leer.x83", ""); },
+         {},
+         1,
+         {"leer.x83 ist leer (0 Bytes)", "noch einmal exportieren"},
+         {"keine GAEB-Datei"},
+         "",
+         false},
+        {"pdf",
+         [](const fs::path& dir) { return make(dir, "lv.pdf", "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n1 0 obj\n"); },
+         {},
+         1,
+         {"ist keine GAEB-Datei, sondern ein PDF-Dokument.", "als GAEB-Datei anfordern"},
+         {},
+         "",
+         false},
+        {"xlsx_workbook",
+         [data](const fs::path& dir) {
+             return copy(dir, data / "angebot" / "kalkulation.xlsx", "mappe.xlsx");
+         },
+         {},
+         1,
+         {"ist keine GAEB-Datei, sondern eine Arbeitsmappe.", "Meinten Sie --angebot?"},
+         {},
+         "",
+         false},
+        {"ods_workbook",
+         [](const fs::path& dir) {
+             return make(dir, "mappe.ods",
+                         zip_naming("mimetype", "application/vnd.oasis.opendocument.spreadsheet"));
+         },
+         {},
+         1,
+         {"sondern eine Arbeitsmappe.", "--angebot"},
+         {},
+         "",
+         false},
+        {"zip_archive",
+         [](const fs::path& dir) { return make(dir, "lv.zip", zip_naming("lv.x83", "<?xml version=")); },
+         {},
+         1,
+         {"sondern ein ZIP-Archiv.", "entpacken"},
+         {},
+         "",
+         false},
+        // On the console the notes hint names the option, not the window's check box.
+        {"gaeb90_notes_not_exported",
+         [data](const fs::path&) { return data / "gaeb90" / "hinweistext_verborgen.d83"; },
+         {},
+         0,
+         {"Die Datei enthält 3 Zeilen Hinweistext; sie werden mit der Option --hinweistext übernommen."},
+         {"exportieren", "„"},
+         "",
+         false},
+        // Faulty lines and the completion come before the saved workbook, which ends the run.
+        {"completed_run_ends_with_the_workbook",
+         [data](const fs::path&) { return data / "gaeb90" / "fehlerhafte_saetze.d81"; },
+         {},
+         0,
+         {"\"Fehlerhafte Zeilen\" aufgelistet.", "Konvertierung abgeschlossen.\n"},
+         {"Das Programm wird jetzt beendet."},
+         "Arbeitsmappe gespeichert: ",
+         false},
+    };
+}
+
+void PrintTo(const Hint& h, std::ostream* os) {
+    *os << h.name;
+}
+
+// The console program run as a user who is not root (root reads any file): nobody.
+testsupport::CliRun run_without_root(const std::vector<std::string>& args, const fs::path& dir) {
+    testsupport::CliRun run;
+    const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::freopen(out.c_str(), "wb", stdout);
+        std::freopen(err.c_str(), "wb", stderr);
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            std::_Exit(126);
+        std::vector<std::string> copy = args;
+        std::string program = BREMORA_CLI;
+        std::vector<char*> argv{program.data()};
+        for (auto& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        std::_Exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = testsupport::read_file(out);
+    run.err = testsupport::read_file(err);
+    return run;
+}
+
+class ConsoleHints : public ::testing::TestWithParam<Hint> {};
+
+TEST_P(ConsoleHints, SayWhatHappenedAndWhatToDo) {
+    const Hint& h = GetParam();
+    const fs::path dir = testsupport::fresh_dir();
+    const fs::path input = h.input(dir);
+    std::vector<std::string> args = h.options;
+    args.insert(args.begin(), input.string());
+    args.push_back("-o");
+    args.push_back((dir / "lv.xlsx").string());
+    testsupport::CliRun run;
+    if (h.unreadable) {
+        fs::permissions(input, fs::perms::none);
+        fs::permissions(dir, fs::perms::all);  // the workbook's folder may be written
+        run = run_without_root(args, dir);
+    } else {
+        run = testsupport::run_cli(args);
+    }
+    EXPECT_EQ(run.exit_code, h.exit_code) << run.err;
+    for (const std::string& word : h.words)
+        EXPECT_NE(run.err.find(word), std::string::npos) << word << "\n" << run.err;
+    for (const std::string& word : h.absent)
+        EXPECT_EQ(run.err.find(word), std::string::npos) << word << "\n" << run.err;
+    if (!h.last_line.empty()) {
+        std::string text = run.err;
+        while (!text.empty() && text.back() == '\n') text.pop_back();
+        const std::string last = text.substr(text.rfind('\n') + 1);
+        EXPECT_EQ(last.rfind(h.last_line, 0), 0u) << run.err;
+    }
+    EXPECT_FALSE(h.exit_code != 0 && fs::exists(dir / "lv.xlsx"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Situations, ConsoleHints, ::testing::ValuesIn(hints()),
+                         [](const ::testing::TestParamInfo<Hint>& param) { return param.param.name; });
 
 }  // namespace

@@ -224,7 +224,7 @@ TEST(Gaeb90BidBills, GeneratedBidsKeepEveryItemTextAndTotal) {
         SCOPED_TRACE(args);
         const auto bid = testsupport::generate_bill("90", args + " --notes --phase 84");
         const auto calculation = testsupport::generate_bill("90", args + " --notes --phase 83");
-        if (!bid || !calculation) GTEST_SKIP() << "gaebgen.py cannot run here";
+        ASSERT_TRUE(bid && calculation);
         expect_whole_bid(testsupport::read_file(*bid), oz_of(*calculation));
     }
 }

@@ -84,7 +84,7 @@ TEST(Gaeb90Cli, DamagedInputGetsAClearMessageAndNeverACrash) {
     const Case cases[] = {
         {"binary", binary, 1, "ist keine GAEB-Datei"},
         {"binary after record 00", opening() + binary, 0, "fehlerhafte Sätze"},
-        {"empty", "", 1, "ist keine GAEB-Datei"},
+        {"empty", "", 1, "ist leer (0 Bytes)"},
         {"only record 00", opening(), 0, "Konvertierung abgeschlossen."},
         {"truncated in a record", bill.substr(0, 1234), 0, "Konvertierung abgeschlossen."},
         {"lines of 10000 characters",

@@ -312,9 +312,10 @@ TEST(TextRecords, NotesThatAreNotExportedAreCountedAndNamedOnceAtTheEnd) {
     Bill hidden = convert(input);
     EXPECT_EQ(
         hidden.messages(),
-        (Lines{"Die Datei enthält 3 Zeilen Hinweistext; sie werden mit der Option „Hinweistext exportieren\" "
-               "übernommen.",
-               "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."}));
+        (Lines{
+            "Die Datei enthält 3 Zeilen Hinweistext; sie werden mit der Option „den Hinweistext exportieren“ "
+            "übernommen.",
+            "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."}));
     Bill exported = convert(input, with_notes());
     EXPECT_EQ(exported.messages(), Lines{"Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet."});
     EXPECT_EQ(exported.book().sheet("Hinweistext").last_row(), 4);  // the 3 lines and the group heading

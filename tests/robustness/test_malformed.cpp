@@ -127,7 +127,7 @@ const std::string kPhase85 = "Die Austauschphase 85wird nicht unterstützt!";
 std::vector<Case> cases() {
     return {
         // Files without any recognisable content.
-        {"empty", "d83", literal(""), kRefused, kNoFormat},
+        {"empty", "d83", literal(""), kRefused, "ist leer (0 Bytes)"},
         {"only_utf8_bom", "d83", literal("\xef\xbb\xbf"), kRefused, kNoFormat},
         {"only_utf16_bom", "x83", literal("\xff\xfe"), kRefused, kNoFormat},
         {"binary_4k", "d83", literal(random_bytes(4096, 7)), kRefused, kNoFormat},

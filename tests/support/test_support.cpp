@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "app/controller.h"
+#include "bench/lvgen/lvgen.h"
 #include "workbook/layout.h"
 #include "workbook/numbers.h"
 #include "workbook/text.h"
@@ -196,10 +197,18 @@ int32_t count_items(const workbook::Workbook& book) {
 }
 
 std::optional<std::filesystem::path> generate_bill(const std::string& format, const std::string& args) {
-    const std::filesystem::path path = fresh_dir() / ("lv." + format);
-    const std::string command = std::string("/usr/bin/python3 ") + BREMORA_GAEBGEN + " " + format +
-                                " -q -o '" + path.string() + "' " + args;
-    if (std::system(command.c_str()) != 0 || !std::filesystem::exists(path)) return std::nullopt;
+    const std::optional<lvgen::Format> f = format == "90"     ? std::optional(lvgen::Format::Gaeb90)
+                                           : format == "2000" ? std::optional(lvgen::Format::Gaeb2000)
+                                           : format == "xml"  ? std::optional(lvgen::Format::Xml)
+                                                              : std::nullopt;
+    std::string error;
+    const auto options = f ? lvgen::parse_arguments(*f, args, error) : std::nullopt;
+    if (!options) {
+        ADD_FAILURE() << "generate_bill(\"" << format << "\", \"" << args << "\"): " << error;
+        return std::nullopt;
+    }
+    const std::filesystem::path path = fresh_dir() / ("lv." + lvgen::extension(*options));
+    write_file(path, lvgen::make_bill(*options));
     return path;
 }
 

@@ -67,8 +67,9 @@ struct LayoutRun {
 // Item rows of Positionsteil: the rows from 8 on with an ordinal number in column A.
 int32_t count_items(const workbook::Workbook& book);
 
-// A bill written by the generator beside the project (gaebgen.py FORMAT -q -o FILE ARGS...),
-// FORMAT "90", "2000" or "xml"; nullopt when the generator cannot run here.
+// A bill made by the project's generator (bremora-lvgen FORMAT ARGS, bench/lvgen/lvgen.h) in a
+// fresh folder, named lv.<extension of its format and phase>; FORMAT "90", "2000" or "xml". Arguments
+// that make no bill fail the test and give nullopt.
 std::optional<std::filesystem::path> generate_bill(const std::string& format, const std::string& args);
 
 // The console program.

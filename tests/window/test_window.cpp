@@ -643,7 +643,7 @@ private slots:
         QVERIFY2(m_desktop.boxes.size() >= 2, qPrintable(m_desktop.all_texts()));
         QCOMPARE(m_desktop.boxes[m_desktop.boxes.size() - 2].text,
                  QStringLiteral("Die Datei enthält 3 Zeilen Hinweistext; sie werden mit der Option "
-                                "„Hinweistext exportieren\" übernommen."));
+                                "„den Hinweistext exportieren“ übernommen."));
         QVERIFY(m_desktop.boxes.back().text.startsWith(QStringLiteral("Konvertierung abgeschlossen.")));
         QCOMPARE(m_desktop.all_texts().count(QStringLiteral("Zeilen Hinweistext")), 1);
     }

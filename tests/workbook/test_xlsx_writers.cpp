@@ -253,23 +253,20 @@ TEST(XlsxWriters, EveryFixtureGivesTheLibrarysParts) {
 }
 
 TEST(XlsxWriters, GeneratedBillsGiveTheLibrarysParts) {
-    int compared = 0;
     for (const char* format : {"90", "2000", "xml"}) {
         // The large one fills many chunks of the packing thread.
         for (const char* args :
              {"--items 400 --seed 3", "--items 150 --seed 11 --phase 84", "--items 12000 --seed 5"}) {
             SCOPED_TRACE(std::string(format) + " " + args);
             const auto bill = testsupport::generate_bill(format, args);
-            if (!bill) continue;
+            ASSERT_TRUE(bill);
             workbook::ConversionOptions options;
             options.SubtotalsSheet = options.ExportNotesText = true;
             auto run = testsupport::convert_in_memory(*bill, options, {true});
             ASSERT_TRUE(run.excel->result());
             EXPECT_EQ(compare_writers(*run.excel, run.book()), "");
-            ++compared;
         }
     }
-    if (compared == 0) GTEST_SKIP() << "gaebgen.py nicht verfügbar";
 }
 
 }  // namespace

@@ -285,7 +285,16 @@ private:
     }
 
     void run() {
-        PiecePacker packer;
+        // Even its packer may fail for want of memory: the save then fails as such, in its thread.
+        std::optional<PiecePacker> packer;
+        try {
+            packer.emplace();
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_failure) m_failure = std::current_exception();
+            m_room.notify_all();
+            return;
+        }
         for (;;) {
             std::pair<uint64_t, std::string> chunk;
             {
@@ -296,7 +305,7 @@ private:
                 m_queue.pop_front();
             }
             try {
-                deliver(chunk.first, pack(packer, std::move(chunk.second)));
+                deliver(chunk.first, pack(*packer, std::move(chunk.second)));
             } catch (...) {
                 const std::lock_guard<std::mutex> lock(m_mutex);
                 if (!m_failure) m_failure = std::current_exception();
