@@ -51,7 +51,7 @@ std::string quote_text(std::string_view text) {
 
 class Pricer {
 public:
-    Pricer(BillModel& model, const PricedWorkbook& book) : m_model(model), m_book(book) {}
+    Pricer(bill::Bill& model, const PricedWorkbook& book) : m_model(model), m_book(book) {}
 
     PricingResult run() {
         m_result.item_count = m_model.items().size();
@@ -139,7 +139,7 @@ private:
     }
 
     // The unit price cell checked; nullopt after a blocking fault.
-    std::optional<double> unit_price(const Item& item, const PricedRow& row) {
+    std::optional<double> unit_price(const bill::Item& item, const PricedRow& row) {
         const CellContent& c = row.unit_price;
         const std::string cell = m_book.address(row.row, m_book.price_col);
         const std::string head = fmt::format("{}, OZ {}", cell, row.oz);
@@ -189,7 +189,7 @@ private:
 
     void price_item(size_t index) {
         m_current = index;
-        Item& item = m_model.items()[index];
+        bill::Item& item = m_model.items()[index];
         const PricedRow* row = m_rows[index];
         if (row == nullptr) return;
         const std::optional<double> up = unit_price(item, *row);
@@ -218,7 +218,7 @@ private:
     }
 
     // Column F as the workbook stored it against the total of the bid.
-    void check_total(const Item& item, const PricedRow& row) {
+    void check_total(const bill::Item& item, const PricedRow& row) {
         if (!item.total_cents || row.total.type != CellType::Number) return;
         const double total = static_cast<double>(*item.total_cents) / 100.0;
         if (std::fabs(row.total.number - total) <= 0.005) return;
@@ -229,7 +229,7 @@ private:
     }
 
     // The tender's quantity; the bidder's from the workbook where the tender has none.
-    void quantity(Item& item, const PricedRow& row) {
+    void quantity(bill::Item& item, const PricedRow& row) {
         const std::string cell = m_book.address(row.row, m_book.quantity_col);
         const bool in_book = row.quantity.type == CellType::Number;
         if (item.quantity) {
@@ -252,16 +252,16 @@ private:
     // Surcharge on: AllInCat the items of its list before it (back to the surcharges before
     // those), IdentAsMark the marked ones among them, ListInSubQty the items it lists.
     void price_surcharge(size_t index) {
-        Item& item = m_model.items()[index];
+        bill::Item& item = m_model.items()[index];
         int64_t base = 0;
-        if (item.markup_type == MarkupType::ListInSubQty) {
+        if (item.markup_type == bill::MarkupType::ListInSubQty) {
             if (m_by_id.empty())
                 for (size_t i = 0; i < m_model.items().size(); ++i)
                     if (!m_model.items()[i].id.empty()) m_by_id.emplace(m_model.items()[i].id, i);
             for (const auto& ref : item.markup_refs) {
                 const auto it = m_by_id.find(ref.item_id);
                 if (it == m_by_id.end()) continue;
-                const Item& target = m_model.items()[it->second];
+                const bill::Item& target = m_model.items()[it->second];
                 if (!target.unit_price || target.surcharge) continue;
                 if (ref.sub_quantity)
                     base += to_cents(*ref.sub_quantity * *target.unit_price);
@@ -269,22 +269,22 @@ private:
                     base += *target.total_cents;
             }
         } else {
-            const Range& parent = m_model.ranges()[range_of(index)];
+            const bill::Range& parent = m_model.ranges()[range_of(index)];
             size_t at = 0;
             while (at < parent.children.size() &&
-                   !(!parent.children[at].is_range && parent.children[at].index == index))
+                   !(parent.children[at].is_item() && parent.children[at].index == index))
                 ++at;
             bool in_own_run = true;
             while (at-- > 0) {
-                const Entry& e = parent.children[at];
-                if (e.is_range) continue;
-                const Item& before = m_model.items()[e.index];
+                const bill::Entry& e = parent.children[at];
+                if (!e.is_item()) continue;
+                const bill::Item& before = m_model.items()[e.index];
                 if (before.surcharge) {
                     if (in_own_run) continue;
                     break;
                 }
                 in_own_run = false;
-                if (item.markup_type == MarkupType::IdentAsMark && !before.markup_subject) continue;
+                if (item.markup_type == bill::MarkupType::IdentAsMark && !before.markup_subject) continue;
                 if (before.total_cents && before.counts_in_total()) base += *before.total_cents;
             }
         }
@@ -296,8 +296,8 @@ private:
         if (m_item_range.empty()) {
             m_item_range.assign(m_model.items().size(), 0);
             for (uint32_t r = 0; r < m_model.ranges().size(); ++r)
-                for (const Entry& e : m_model.ranges()[r].children)
-                    if (!e.is_range) m_item_range[e.index] = r;
+                for (const bill::Entry& e : m_model.ranges()[r].children)
+                    if (e.is_item()) m_item_range[e.index] = r;
         }
         return m_item_range[item_index];
     }
@@ -306,9 +306,9 @@ private:
         auto& ranges = m_model.ranges();
         for (auto& r : ranges) r.total_cents = 0;
         for (auto& r : ranges)
-            for (const Entry& e : r.children)
-                if (!e.is_range) {
-                    const Item& item = m_model.items()[e.index];
+            for (const bill::Entry& e : r.children)
+                if (e.is_item()) {
+                    const bill::Item& item = m_model.items()[e.index];
                     if (item.total_cents && item.counts_in_total()) r.total_cents += *item.total_cents;
                 }
         // A range is always stored after its parent.
@@ -316,7 +316,7 @@ private:
             ranges[ranges[r].parent].total_cents += ranges[r].total_cents;
     }
 
-    BillModel& m_model;
+    bill::Bill& m_model;
     const PricedWorkbook& m_book;
     PricingResult m_result;
     std::vector<const PricedRow*> m_rows;  // per item, its row or null
@@ -370,8 +370,8 @@ std::string german_number(double value) {
     return text;
 }
 
-PricingResult price(BillModel& model, const PricedWorkbook& workbook) {
-    for (Item& item : model.items()) {
+PricingResult price(bill::Bill& model, const PricedWorkbook& workbook) {
+    for (bill::Item& item : model.items()) {
         item.unit_price.reset();
         item.quantity_used.reset();
         item.markup_base.reset();

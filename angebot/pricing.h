@@ -55,7 +55,7 @@ struct PricingResult {
 // Puts the workbook's prices into the model (unit_price, quantity_used, markup_base, total_cents
 // of items; total_cents of ranges and the bill) and lists every fault; never throws for a fault
 // of the workbook. Items with a blocking fault keep no unit price and count 0 in the totals.
-PricingResult price(BillModel& model, const PricedWorkbook& workbook);
+PricingResult price(bill::Bill& model, const PricedWorkbook& workbook);
 
 // A unit price as the spreadsheet shows it: the value to 15 significant digits.
 double spreadsheet_value(double value);

@@ -105,7 +105,7 @@ std::string clock_time(std::string_view text) {
 }
 
 // An item's number where the tender gave none: the last group of its OZ.
-std::string item_number(const Item& item) {
+std::string item_number(const bill::Item& item) {
     std::string part = clean(item.rno_part);
     if (!part.empty()) return part;
     std::string_view oz = workbook::trim_ctl(item.oz);
@@ -117,8 +117,8 @@ std::string item_number(const Item& item) {
 
 class IdMaker {
 public:
-    explicit IdMaker(const BillModel& model) {
-        m_used.insert(model.info.boq_id);
+    explicit IdMaker(const bill::Bill& model) {
+        m_used.insert(model.header.boq_id);
         for (const auto& r : model.ranges()) m_used.insert(r.id);
         for (const auto& i : model.items()) m_used.insert(i.id);
     }
@@ -140,13 +140,13 @@ private:
 
 class X84Builder {
 public:
-    X84Builder(const BillModel& model, const X84Options& options)
+    X84Builder(const bill::Bill& model, const X84Options& options)
         : m_model(model), m_options(options), m_ids(model) {
         m_has_items.assign(model.ranges().size(), false);
         // A range is stored after its parent: going backwards every child is seen before its parent.
         for (size_t r = model.ranges().size(); r-- > 0;) {
-            for (const Entry& e : model.ranges()[r].children)
-                if (!e.is_range || m_has_items[e.index]) m_has_items[r] = true;
+            for (const bill::Entry& e : model.ranges()[r].children)
+                if (e.is_item() || (e.is_range() && m_has_items[e.index])) m_has_items[r] = true;
         }
     }
 
@@ -175,7 +175,7 @@ private:
     }
 
     void gaeb_info(pugi::xml_node info) {
-        std::string date = iso_date(m_options.date), time = clock_time(m_options.time);
+        std::string date = bill::iso_date(m_options.date), time = clock_time(m_options.time);
         if (date.empty() || time.empty()) {
             const std::time_t now = std::time(nullptr);
             std::tm local{};
@@ -194,7 +194,7 @@ private:
     }
 
     void prj_info(pugi::xml_node prj) {
-        const BillInfo& info = m_model.info;
+        const bill::Header& info = m_model.header;
         // NamePrj is required: the bill's name stands in for a missing project name.
         std::string name = clean(info.project_name, kNamePrj);
         if (name.empty()) name = clean(info.name, kNamePrj);
@@ -207,10 +207,10 @@ private:
     void award(pugi::xml_node award) {
         text(award, "DP", "84");
         pugi::xml_node info = award.append_child("AwardInfo");
-        std::string currency = clean(m_model.info.currency, kCurrency);
+        std::string currency = clean(m_model.header.currency, kCurrency);
         if (currency.empty()) currency = "EUR";
         text(info, "Cur", currency);
-        std::string label = clean(m_model.info.currency_label, kCurrencyLabel);
+        std::string label = clean(m_model.header.currency_label, kCurrencyLabel);
         if (label.empty() && currency == "EUR") label = "Euro";
         text(info, "CurLbl", label);
         bidder(award);
@@ -244,21 +244,21 @@ private:
     }
 
     void boq(pugi::xml_node boq) {
-        boq.append_attribute("ID") = m_ids.take(m_model.info.boq_id, 'B').c_str();
+        boq.append_attribute("ID") = m_ids.take(m_model.header.boq_id, 'B').c_str();
         pugi::xml_node info = boq.append_child("BoQInfo");
-        const BillInfo& bill = m_model.info;
-        std::string name = clean(bill.name, kBoQName);
-        if (name.empty()) name = clean(bill.label, kBoQName);
-        if (name.empty()) name = clean(bill.project_name, kBoQName);
+        const bill::Header& header = m_model.header;
+        std::string name = clean(header.name, kBoQName);
+        if (name.empty()) name = clean(header.label, kBoQName);
+        if (name.empty()) name = clean(header.project_name, kBoQName);
         if (name.empty()) name = "LV";
         text(info, "Name", name);
-        text(info, "Date", iso_date(bill.date));
-        for (const Breakdown& b : breakdown()) {
+        text(info, "Date", bill::iso_date(header.date));
+        for (const bill::Breakdown& b : breakdown()) {
             pugi::xml_node bkdn = info.append_child("BoQBkdn");
             text(bkdn, "Type",
-                 b.type == BreakdownType::Range  ? "BoQLevel"
-                 : b.type == BreakdownType::Item ? "Item"
-                                                 : "Index");
+                 b.type == bill::BreakdownType::Range  ? "BoQLevel"
+                 : b.type == bill::BreakdownType::Item ? "Item"
+                                                       : "Index");
             text(bkdn, "LblBoQBkdn", clean(b.label, kLblBkdn));
             text(bkdn, "Length", std::to_string(b.length));
             text(bkdn, "Num", b.numeric ? "Yes" : "No");
@@ -272,12 +272,12 @@ private:
     }
 
     // The tender's breakdown; for a tender that gave none, one made from the longest parts.
-    std::vector<Breakdown> breakdown() const {
-        std::vector<Breakdown> given;
-        for (const Breakdown& b : m_model.info.breakdown)
+    std::vector<bill::Breakdown> breakdown() const {
+        std::vector<bill::Breakdown> given;
+        for (const bill::Breakdown& b : m_model.header.breakdown)
             if (b.length > 0 && b.length <= 9) given.push_back(b);
         bool has_item = false;
-        for (const Breakdown& b : given) has_item = has_item || b.type == BreakdownType::Item;
+        for (const bill::Breakdown& b : given) has_item = has_item || b.type == bill::BreakdownType::Item;
         if (has_item) return given;
 
         std::vector<int> levels;
@@ -286,23 +286,23 @@ private:
         while (!stack.empty()) {
             const auto [r, depth] = stack.back();
             stack.pop_back();
-            for (const Entry& e : m_model.ranges()[r].children) {
-                if (e.is_range) {
+            for (const bill::Entry& e : m_model.ranges()[r].children) {
+                if (e.is_range()) {
                     if (levels.size() <= depth) levels.resize(depth + 1, 1);
                     levels[depth] =
                         std::max(levels[depth], static_cast<int>(m_model.ranges()[e.index].rno_part.size()));
                     stack.push_back({e.index, depth + 1});
-                } else {
-                    const Item& i = m_model.items()[e.index];
+                } else if (e.is_item()) {
+                    const bill::Item& i = m_model.items()[e.index];
                     item = std::max(item, static_cast<int>(i.rno_part.size()));
                     index = std::max(index, static_cast<int>(i.rno_index.size()));
                 }
             }
         }
-        std::vector<Breakdown> made;
-        for (int l : levels) made.push_back({BreakdownType::Range, std::min(l, 9), true, {}, {}});
-        made.push_back({BreakdownType::Item, std::min(item, 9), true, {}, {}});
-        if (index > 0) made.push_back({BreakdownType::Index, std::min(index, 9), false, {}, "left"});
+        std::vector<bill::Breakdown> made;
+        for (int l : levels) made.push_back({bill::BreakdownType::Range, std::min(l, 9), true, {}, {}});
+        made.push_back({bill::BreakdownType::Item, std::min(item, 9), true, {}, {}});
+        if (index > 0) made.push_back({bill::BreakdownType::Index, std::min(index, 9), false, {}, "left"});
         return made;
     }
 
@@ -311,23 +311,24 @@ private:
     }
 
     // A range's children: each run of items forms one Itemlist, each range a BoQCtgy.
-    void body(pugi::xml_node body, const Range& range) {
+    void body(pugi::xml_node body, const bill::Range& range) {
         pugi::xml_node list;
         size_t ranges = 0;
-        for (const Entry& e : range.children) {
-            if (e.is_range) {
+        for (const bill::Entry& e : range.children) {
+            if (e.is_range()) {
                 list = {};
                 ++ranges;
                 if (m_has_items[e.index]) category(body, m_model.ranges()[e.index], ranges);
                 continue;
             }
+            if (!e.is_item()) continue;
             if (!list) list = body.append_child("Itemlist");
             item(list, m_model.items()[e.index]);
         }
     }
 
     // A range without number of its own is numbered by its place among the ranges beside it.
-    void category(pugi::xml_node body_node, const Range& range, size_t place) {
+    void category(pugi::xml_node body_node, const bill::Range& range, size_t place) {
         pugi::xml_node ctgy = body_node.append_child("BoQCtgy");
         ctgy.append_attribute("ID") = m_ids.take(range.id, 'C').c_str();
         std::string number = clean(range.rno_part);
@@ -337,7 +338,7 @@ private:
         totals(ctgy, range.total_cents);
     }
 
-    void item(pugi::xml_node list, const Item& item) {
+    void item(pugi::xml_node list, const bill::Item& item) {
         pugi::xml_node node = list.append_child(item.surcharge ? "MarkupItem" : "Item");
         node.append_attribute("ID") = m_ids.take(item.id, 'I').c_str();
         node.append_attribute("RNoPart") = item_number(item).c_str();
@@ -355,7 +356,7 @@ private:
         if (item.total_cents && item.counts_in_total()) text(node, "IT", cents_text(*item.total_cents));
     }
 
-    const BillModel& m_model;
+    const bill::Bill& m_model;
     const X84Options& m_options;
     IdMaker m_ids;
     std::vector<bool> m_has_items;  // per range: an item somewhere below it
@@ -467,11 +468,11 @@ std::string cents_text(int64_t cents) {
     return fmt::format("{}{}.{:02}", cents < 0 ? "-" : "", magnitude / 100, magnitude % 100);
 }
 
-std::string x84_text(const BillModel& model, const X84Options& options) {
+std::string x84_text(const bill::Bill& model, const X84Options& options) {
     return X84Builder(model, options).build();
 }
 
-void write_x84(const BillModel& model, const fs::path& target, const X84Options& options, bool overwrite) {
+void write_x84(const bill::Bill& model, const fs::path& target, const X84Options& options, bool overwrite) {
     const std::string bytes = x84_text(model, options);
     std::error_code ec;
     if (!overwrite && (fs::exists(target, ec) || fs::is_symlink(target, ec)))

@@ -20,12 +20,12 @@ struct X84Options {
 };
 
 // The bid as UTF-8 text. Throws AngebotError when the bill has no item to offer.
-std::string x84_text(const BillModel& model, const X84Options& options = {});
+std::string x84_text(const bill::Bill& model, const X84Options& options = {});
 
 // Writes the bid to `target` through a temporary file beside it, renamed into place only when
 // complete; an existing file is never replaced unless `overwrite`. Throws AngebotError with a
 // German message on every failure (the target is then untouched).
-void write_x84(const BillModel& model, const std::filesystem::path& target, const X84Options& options = {},
+void write_x84(const bill::Bill& model, const std::filesystem::path& target, const X84Options& options = {},
                bool overwrite = false);
 
 // The tender's name with ".x84" beside it, or the next free "Name (2).x84", "Name (3).x84", ...

@@ -14,9 +14,7 @@
 #include "app/controller.h"
 #include "app/memory.h"
 #include "app/output_file.h"
-#include "workbook/excel_session.h"
-#include "workbook/layout.h"
-#include "workbook/rows.h"
+#include "bill/collector.h"
 
 namespace app {
 
@@ -26,9 +24,9 @@ namespace fs = std::filesystem;
 
 constexpr const char* kOutOfMemory = "Nicht genügend Arbeitsspeicher: Das Angebot wurde nicht geschrieben.";
 
-// The tender's reader talks through this: progress and the window lock go to the user's front
-// end, messages are kept for one block after the run, questions are answered "no" (the bid needs
-// no contractual rules).
+// The tender is read through this: progress and the window lock go to the user's front end,
+// messages are kept for one block after the run, questions are answered "no" (the bid needs no
+// contractual rules).
 class TenderFrontend : public workbook::Frontend {
 public:
     explicit TenderFrontend(workbook::Frontend& ui) : m_ui(ui) {}
@@ -86,21 +84,40 @@ std::string listed(const std::vector<const angebot::Problem*>& problems, size_t 
     return text;
 }
 
-// The tender read into `model` as the readers read it for its workbook, with the totals that
-// workbook shows. False when it cannot be (the reason is shown).
+// The bill of the tender, and what its reader said of it, in the order it was said with the
+// controller's own messages.
+class TenderSink : public bill::Collector {
+public:
+    explicit TenderSink(TenderFrontend& ui) : m_ui(ui) {}
+    void fault(const bill::Fault& fault) override {
+        bill::Collector::fault(fault);
+        m_ui.said.push_back(fault.text);
+    }
+    void end(const bill::End& end) override {
+        bill::Collector::end(end);
+        // The records no handler takes have no sheet of their own here: they are said.
+        if (!bill().faulty_lines.empty())
+            m_ui.said.push_back(
+                fmt::format("Es wurden fehlerhafte Sätze in der Quelldatei gefunden ({} Zeilen); "
+                            "sie wurden übergangen.",
+                            bill().faulty_lines.size()));
+    }
+
+private:
+    TenderFrontend& m_ui;
+};
+
+// The tender read as the readers read it for its workbook, the items summed as its workbook
+// sums them (bill::Item::has_total). False when it cannot be (the reason is shown).
 bool read_tender(const BidOrder& order, workbook::Frontend& ui, const workbook::StartupValues& values,
-                 angebot::BillModel& model) {
-    angebot::ModelBuilder builder(model);
+                 bill::Bill& bill) {
     TenderFrontend tender_ui(ui);
-    workbook::ExcelSession excel;
-    ConversionController controller(excel, tender_ui, values);
-    controller.set_bid(&builder);
-    const workbook::ConversionOptions options = tender_options();
+    TenderSink tender(tender_ui);
+    ConversionController controller(tender_ui, values);
     workbook::RunEnd end = workbook::RunEnd::Refused;
     bool out_of_memory = false;
     try {
-        workbook::open_session(excel, tender_ui, values);
-        end = controller.run(order.tender, options);
+        end = controller.read(order.tender, tender_options(), tender);
         out_of_memory = controller.out_of_memory();
     } catch (const std::bad_alloc&) {
         out_of_memory = true;
@@ -112,7 +129,7 @@ bool read_tender(const BidOrder& order, workbook::Frontend& ui, const workbook::
         ui.error_dialog(kOutOfMemory);
         return false;
     }
-    if (end != workbook::RunEnd::Completed || !excel.result()) {
+    if (end != workbook::RunEnd::Completed) {
         std::string text =
             said.empty()
                 ? fmt::format("Das Leistungsverzeichnis {} kann nicht gelesen werden.", name_of(order.tender))
@@ -134,8 +151,7 @@ bool read_tender(const BidOrder& order, workbook::Frontend& ui, const workbook::
         return false;
     }
     if (!said.empty()) ui.message(said);
-    if (const workbook::Sheet* positions = excel.result()->find_sheet(workbook::kPositionsteil))
-        angebot::take_totals_from_workbook(model, *positions);
+    bill = angebot::tender_bill(std::move(tender.bill()));
     return true;
 }
 
@@ -150,7 +166,7 @@ BidOutcome make_bid_guarded(const BidOrder& order, workbook::Frontend& ui,
         return outcome;
     }
 
-    angebot::BillModel model;
+    bill::Bill model;
     if (!read_tender(order, ui, values, model)) return outcome;
 
     const angebot::PricingResult result = angebot::price(model, book);
@@ -203,7 +219,7 @@ BidOutcome make_bid_guarded(const BidOrder& order, workbook::Frontend& ui,
         return outcome;
     }
     outcome.written = output;
-    const std::string currency = model.info.currency.empty() ? std::string("EUR") : model.info.currency;
+    const std::string currency = model.header.currency.empty() ? std::string("EUR") : model.header.currency;
     const size_t unpriced = result.item_count - result.priced_count;
     outcome.end = unpriced > 0 || !blocking.empty() ? BidEnd::Incomplete : BidEnd::Written;
     outcome.closing =
@@ -217,8 +233,8 @@ BidOutcome make_bid_guarded(const BidOrder& order, workbook::Frontend& ui,
 
 }  // namespace
 
-workbook::ConversionOptions tender_options() {
-    workbook::ConversionOptions options;
+workbook::ReadOptions tender_options() {
+    workbook::ReadOptions options;
     options.OnlyShortText = true;
     options.ExportNotesText = true;
     return options;

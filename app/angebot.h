@@ -55,10 +55,9 @@ struct BidOutcome {
 // is the caller's to show.
 BidOutcome make_bid(const BidOrder& order, workbook::Frontend& ui, const workbook::StartupValues& values);
 
-// The options the tender is read with. They change the text rows only, never which items there
-// are, their OZ or their totals: long texts are left out (time and memory), notes go to a sheet
-// of their own (no hint about the option).
-workbook::ConversionOptions tender_options();
+// The options the tender is read with. They change the texts only, never which items there are,
+// their OZ or their totals: long texts are left out (time and memory), notes are read.
+workbook::ReadOptions tender_options();
 
 // The window's place for a bid: the tender's name with .x84 in the folder of the priced workbook
 // (in `fallback_folder` when that folder is not writable), never an existing file.

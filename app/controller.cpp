@@ -11,7 +11,6 @@
 #include <fstream>
 #include <new>
 
-#include "angebot/model.h"
 #include "app/memory.h"
 #include "app/temp_file.h"
 #include "bill/sink.h"
@@ -162,147 +161,6 @@ public:
     void progress_finish() override {}
     void elapsed_restart() override {}
     void elapsed_stop() override {}
-};
-
-// Until the bid reads its tender through a collector of its own: a reader that reports to the
-// workbook's layout fills the bid's model from the same events, with the rows the layout wrote.
-class BidBridge : public bill::Sink {
-public:
-    BidBridge(workbook::BillLayout& layout, angebot::ModelBuilder& bid) : m_layout(layout), m_bid(bid) {}
-
-    void start(bill::Format f) override { m_layout.start(f); }
-    void rules_begin() override { m_layout.rules_begin(); }
-    void rules_line(std::string_view l) override { m_layout.rules_line(l); }
-    void begin(const bill::Header& h) override {
-        m_layout.begin(h);
-        m_header = h;
-        if (h.format != bill::Format::Xml) return;
-        angebot::BillInfo& info = m_bid.model().info;
-        info.currency = h.currency;
-        info.currency_label = h.currency_label;
-        info.boq_id = h.boq_id;
-        info.name = h.name;
-        info.date = h.date;
-        info.breakdown.clear();
-        for (const bill::Breakdown& b : h.breakdown)
-            info.breakdown.push_back(
-                {static_cast<angebot::BreakdownType>(b.type), b.length, b.numeric, b.label, b.alignment});
-    }
-    void header_field(bill::HeaderField f, std::string_view v) override {
-        m_layout.header_field(f, v);
-        angebot::BillInfo& info = m_bid.model().info;
-        if (m_header.format == bill::Format::Gaeb90) {
-            if (f == bill::HeaderField::Name) info.name = v;
-            if (f == bill::HeaderField::Date) info.date = angebot::iso_date(v);
-            if (f == bill::HeaderField::Project) info.project_name = v;
-        }
-        if (m_header.format == bill::Format::Xml) {
-            const std::string t(workbook::trim_ctl(v));
-            if (f == bill::HeaderField::Project) info.project_name = t;
-            if (f == bill::HeaderField::ProjectLabel) info.project_label = t;
-            if (f == bill::HeaderField::Label) info.label = t;
-        }
-        if (m_header.format == bill::Format::Gaeb2000) {
-            const std::string t(workbook::trim_ctl(v));
-            if (f == bill::HeaderField::Name) info.name = t;
-            if (f == bill::HeaderField::Date) info.date = angebot::iso_date(t);
-            if (f == bill::HeaderField::Project) info.project_name = t;
-            if (f == bill::HeaderField::Currency) info.currency = t;
-            if (f == bill::HeaderField::CurrencyLabel) info.currency_label = t;
-        }
-    }
-    void breakdown(const std::vector<bill::Breakdown>& l) override {
-        m_layout.breakdown(l);
-        m_header.breakdown = l;
-        angebot::BillInfo& info = m_bid.model().info;
-        info.breakdown.clear();
-        for (const bill::Breakdown& b : l)
-            info.breakdown.push_back(
-                {static_cast<angebot::BreakdownType>(b.type), b.length, b.numeric, b.label, b.alignment});
-    }
-    void enter_range(const bill::Range& r) override {
-        m_layout.enter_range(r);
-        if (m_header.format == bill::Format::Xml) m_bid.enter_range(r.rno_part, {}, r.id);
-    }
-    void range_title(std::string_view t, bool c) override { m_layout.range_title(t, c); }
-    void leave_range(const bill::RangeEnd& e) override {
-        m_layout.leave_range(e);
-        if (m_header.format == bill::Format::Xml) m_bid.leave_range();
-    }
-    void items_begin(const bill::ItemList& l) override { m_layout.items_begin(l); }
-    void items_end() override { m_layout.items_end(); }
-    void item(const bill::Item& i) override {
-        m_layout.item(i);
-        if (m_header.format == bill::Format::Gaeb90) {
-            if (m_header.exchange_phase != "81" && m_header.exchange_phase != "83") return;
-            angebot::BillInfo& info = m_bid.model().info;
-            if (info.breakdown.empty())
-                for (const bill::Breakdown& b : m_header.breakdown)
-                    info.breakdown.push_back({static_cast<angebot::BreakdownType>(b.type), b.length,
-                                              b.numeric, b.label, b.alignment});
-            angebot::Item item;
-            item.oz = i.oz;
-            item.row = m_layout.item_row();
-            item.quantity = i.quantity;
-            item.unit = i.unit;
-            if (i.provis == bill::Provis::WithoutTotal) item.provis = angebot::Provis::WithoutTotal;
-            if (i.provis == bill::Provis::WithTotal) item.provis = angebot::Provis::WithTotal;
-            item.alternative = i.alternative;
-            m_bid.place_item(std::move(item));
-        }
-        if (m_header.format == bill::Format::Xml) {
-            angebot::Item item;
-            item.id = i.id;
-            item.oz = i.oz;
-            item.row = m_layout.item_row();
-            item.rno_part = i.rno_part;
-            item.rno_index = i.rno_index;
-            item.surcharge = i.surcharge;
-            if (i.surcharge) {
-                item.markup_type = static_cast<angebot::MarkupType>(i.markup_type);
-                for (const bill::MarkupRef& r : i.markup_refs)
-                    item.markup_refs.push_back({r.item_id, r.sub_quantity});
-            } else {
-                item.quantity = i.quantity;
-                item.unit = i.unit;
-                if (i.provis == bill::Provis::WithoutTotal) item.provis = angebot::Provis::WithoutTotal;
-                if (i.provis == bill::Provis::WithTotal) item.provis = angebot::Provis::WithTotal;
-                item.alternative = i.alternative;
-                item.markup_subject = i.markup_subject;
-            }
-            m_bid.add_item(std::move(item));
-        }
-        if (m_header.format == bill::Format::Gaeb2000 && m_header.exchange_phase != "84") {
-            angebot::Item item;
-            item.oz = i.oz;
-            item.row = m_layout.item_row();
-            item.quantity = i.quantity;
-            item.unit = i.unit;
-            if (i.provis == bill::Provis::WithoutTotal) item.provis = angebot::Provis::WithoutTotal;
-            if (i.provis == bill::Provis::WithTotal) item.provis = angebot::Provis::WithTotal;
-            item.alternative = i.alternative;
-            m_bid.place_item(std::move(item));
-        }
-    }
-    void item_prices(const bill::Prices& p) override { m_layout.item_prices(p); }
-    void sub_description(const bill::SubDescription& s) override { m_layout.sub_description(s); }
-    void performance_description(const bill::PerformanceDescription& p) override {
-        m_layout.performance_description(p);
-    }
-    void text_line(bill::TextKind k, std::string_view l) override { m_layout.text_line(k, l); }
-    void long_text_begin() override { m_layout.long_text_begin(); }
-    void texts_end() override { m_layout.texts_end(); }
-    void notes_begin(std::string_view oz) override { m_layout.notes_begin(oz); }
-    void note_line(std::string_view l) override { m_layout.note_line(l); }
-    void notes_end() override { m_layout.notes_end(); }
-    void faulty_line(std::string_view l) override { m_layout.faulty_line(l); }
-    void fault(const bill::Fault& f) override { m_layout.fault(f); }
-    void end(const bill::End& e) override { m_layout.end(e); }
-
-private:
-    workbook::BillLayout& m_layout;
-    angebot::ModelBuilder& m_bid;
-    bill::Header m_header;
 };
 
 }  // namespace
@@ -489,6 +347,20 @@ bool ConversionController::read_input_once(const std::filesystem::path& input, w
 
 RunEnd ConversionController::run(const std::filesystem::path& input,
                                  const workbook::ConversionOptions& options) {
+    return run_any(input, options, nullptr);
+}
+
+RunEnd ConversionController::read(const std::filesystem::path& input, const workbook::ReadOptions& options,
+                                  bill::Sink& sink) {
+    workbook::ConversionOptions conversion;
+    conversion.OnlyShortText = options.OnlyShortText;
+    conversion.ExportNotesText = options.ExportNotesText;
+    conversion.LogFaultyLines = options.LogFaultyLines;
+    return run_any(input, conversion, &sink);
+}
+
+RunEnd ConversionController::run_any(const std::filesystem::path& input,
+                                     const workbook::ConversionOptions& options, bill::Sink* sink) {
     m_phase_refused = false;
     m_out_of_memory = false;
     m_reader_started = false;
@@ -501,7 +373,7 @@ RunEnd ConversionController::run(const std::filesystem::path& input,
     workbook::TempFile copy;
     RunEnd end = RunEnd::Refused;
     try {
-        end = run_reader(input, options, copy);
+        end = run_reader(input, options, sink, copy);
     } catch (const std::bad_alloc&) {
         m_out_of_memory = true;
     }
@@ -513,9 +385,11 @@ RunEnd ConversionController::run(const std::filesystem::path& input,
     release_memory_reserve();
     m_ui.progress_finish();
     m_ui.unlock_controls();
-    if (!m_reader_started || !m_excel.result()) return RunEnd::Refused;
+    if (!m_reader_started) return RunEnd::Refused;
+    if (sink) return RunEnd::Aborted;
+    if (!m_excel->result()) return RunEnd::Refused;
     SilentFrontend quiet;
-    workbook::Conversion tidy{m_excel, quiet, m_values, m_format, options, input};
+    workbook::Conversion tidy{*m_excel, quiet, m_values, m_format, options, input};
     try {
         workbook::FormatNachFehler(tidy);
     } catch (const std::bad_alloc&) {
@@ -524,7 +398,7 @@ RunEnd ConversionController::run(const std::filesystem::path& input,
 }
 
 RunEnd ConversionController::run_reader(const std::filesystem::path& input,
-                                        const workbook::ConversionOptions& options,
+                                        const workbook::ConversionOptions& options, bill::Sink* sink,
                                         workbook::TempFile& copy) {
     m_shown_name = input == "-" ? std::string("(Standardeingabe)") : input.string();
     std::filesystem::path source = input;
@@ -535,38 +409,50 @@ RunEnd ConversionController::run_reader(const std::filesystem::path& input,
     }
     if (!struktur_pruefen(source, copy)) return RunEnd::Refused;
 
-    workbook::guarded(m_ui, "GAEB90-Modul, WindowState\n\n", [&] {
-        m_excel.set_screen_updating(false);
-        m_excel.set_visible(false);
-    });
+    // A conversion writes the workbook of the session through the layout of the format.
+    std::optional<workbook::Conversion> conversion;
+    std::unique_ptr<workbook::BillLayout> layout;
+    workbook::InputPlace place;
+    if (!sink) {
+        workbook::guarded(m_ui, "GAEB90-Modul, WindowState\n\n", [&] {
+            m_excel->set_screen_updating(false);
+            m_excel->set_visible(false);
+        });
+    }
     m_ui.elapsed_restart();
-
-    workbook::Conversion c{m_excel, m_ui, m_values, m_format, options, input};
-    c.file_name = source;
-    c.bid = m_bid;
-
-    const char* no_connection = m_format == GaebFormat::Gaeb90     ? "GAEB90, keine Verbindung mit Excel"
-                                : m_format == GaebFormat::Gaeb2000 ? "GAEB2000, keine Verbindung mit Excel."
-                                                                   : "GAEB-XML, keine Verbindung mit Excel.";
-    if (!m_excel.connected()) {
-        m_ui.message(no_connection);
-        return RunEnd::Refused;
+    if (!sink) {
+        conversion.emplace(*m_excel, m_ui, m_values, m_format, options, input);
+        conversion->file_name = source;
+        const char* no_connection = m_format == GaebFormat::Gaeb90 ? "GAEB90, keine Verbindung mit Excel"
+                                    : m_format == GaebFormat::Gaeb2000
+                                        ? "GAEB2000, keine Verbindung mit Excel."
+                                        : "GAEB-XML, keine Verbindung mit Excel.";
+        if (!m_excel->connected()) {
+            m_ui.message(no_connection);
+            return RunEnd::Refused;
+        }
+        layout = workbook::make_bill_layout(*conversion);
+        sink = layout.get();
     }
 
+    workbook::FrontendRun progress(m_ui);
+    workbook::Reading reading(*sink, progress, conversion ? conversion->place : place, m_format,
+                              workbook::read_options(options), source);
+    reading.input_path = input;
     m_reader_started = true;
     // What the reader learnt of the bill, kept however it returns (moves only: nothing to fail).
     struct KeepFacts {
         ConversionController& self;
-        workbook::Conversion& c;
+        workbook::Reading& r;
         ~KeepFacts() {
-            if (!c.exchange_phase.empty()) self.m_exchange_phase = std::move(c.exchange_phase);
-            self.m_declared_total = c.declared_total;
+            if (!r.exchange_phase.empty()) self.m_exchange_phase = std::move(r.exchange_phase);
+            self.m_declared_total = r.declared_total;
         }
-    } keep{*this, c};
+    } keep{*this, reading};
     try {
         switch (m_format) {
             case GaebFormat::Gaeb90: {
-                c.file_name = copy.path();
+                reading.file_name = copy.path();
                 dateigroesse(copy.path());
                 m_ui.process_events();
                 std::ifstream records(copy.path(), std::ios::binary);
@@ -577,50 +463,21 @@ RunEnd ConversionController::run_reader(const std::filesystem::path& input,
                 m_ui.progress_start(workbook::ProgressKind::Bar,
                                     std::max<int64_t>(m_record_count, m_lines_copied));
                 m_ui.lock_controls();
-                const std::unique_ptr<workbook::BillLayout> layout = workbook::make_bill_layout(c);
-                std::optional<BidBridge> bridge;
-                if (m_bid) bridge.emplace(*layout, *m_bid);
-                workbook::FrontendRun run(m_ui);
-                workbook::Reading reading(bridge ? static_cast<bill::Sink&>(*bridge) : *layout, run, c.place,
-                                          m_format, workbook::read_options(options), copy.path());
-                reading.input_path = input;
                 gaeb90::sa0(reading, records);
-                c.end = reading.end;
                 break;
             }
-            case GaebFormat::Gaeb2000: {
+            case GaebFormat::Gaeb2000:
                 m_ui.process_events();
                 m_ui.progress_start(workbook::ProgressKind::Bar, 0);
                 m_ui.lock_controls();
-                const std::unique_ptr<workbook::BillLayout> layout = workbook::make_bill_layout(c);
-                std::optional<BidBridge> bridge;
-                if (m_bid) bridge.emplace(*layout, *m_bid);
-                workbook::FrontendRun run(m_ui);
-                workbook::Reading reading(bridge ? static_cast<bill::Sink&>(*bridge) : *layout, run, c.place,
-                                          m_format, workbook::read_options(options), source);
-                reading.input_path = input;
                 gaeb2000::gaeb2k_start(reading);
-                c.exchange_phase = reading.exchange_phase;
-                c.end = reading.end;
                 break;
-            }
-            case GaebFormat::Xml: {
+            case GaebFormat::Xml:
                 m_ui.process_events();
                 m_ui.progress_start(workbook::ProgressKind::Marquee, 0);
                 m_ui.lock_controls();
-                const std::unique_ptr<workbook::BillLayout> layout = workbook::make_bill_layout(c);
-                std::optional<BidBridge> bridge;
-                if (m_bid) bridge.emplace(*layout, *m_bid);
-                workbook::FrontendRun run(m_ui);
-                workbook::Reading reading(bridge ? static_cast<bill::Sink&>(*bridge) : *layout, run, c.place,
-                                          m_format, workbook::read_options(options), source);
-                reading.input_path = input;
                 gaebxml::gaebxml_start(reading);
-                c.exchange_phase = reading.exchange_phase;
-                c.declared_total = reading.declared_total;
-                c.end = reading.end;
                 break;
-            }
             case GaebFormat::None:
                 return RunEnd::Refused;
         }
@@ -629,12 +486,12 @@ RunEnd ConversionController::run_reader(const std::filesystem::path& input,
     } catch (const std::exception& e) {
         // Readers catch their own failures; whatever still escapes ends the run, not the program.
         m_ui.error_dialog("Unerwarteter Fehler bei der Konvertierung\n\n" + workbook::step_report(e));
-        c.end_program(RunEnd::Aborted);
+        if (!reading.ended()) reading.end = RunEnd::Aborted;
     }
     m_ui.progress_finish();
     m_ui.unlock_controls();
     // A reader that returned without ending the run stopped mid-way.
-    return c.end == RunEnd::Running ? RunEnd::Aborted : c.end;
+    return reading.end == RunEnd::Running ? RunEnd::Aborted : reading.end;
 }
 
 }  // namespace app

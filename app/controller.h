@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "bill/sink.h"
 #include "workbook/conversion.h"
 #include "workbook/temp_files.h"
 
@@ -38,7 +39,10 @@ class ConversionController {
 public:
     ConversionController(workbook::ExcelSession& excel, workbook::Frontend& ui,
                          workbook::StartupValues values)
-        : m_excel(excel), m_ui(ui), m_values(std::move(values)) {}
+        : m_excel(&excel), m_ui(ui), m_values(std::move(values)) {}
+    // Without a session: a controller that only reads bills (read()).
+    ConversionController(workbook::Frontend& ui, workbook::StartupValues values)
+        : m_ui(ui), m_values(std::move(values)) {}
 
     // Button1Click: detects the format, writes and checks the GAEB 90 copy, locks the window,
     // starts the progress display and runs the reader. The copy is removed on every way out.
@@ -48,9 +52,11 @@ public:
     // and without a message of its own: see out_of_memory().
     workbook::RunEnd run(const std::filesystem::path& input, const workbook::ConversionOptions& options);
 
-    // The runs that follow read the tender of a bid: the reader fills `builder` besides the
-    // workbook (see Conversion::bid). Null: plain conversions.
-    void set_bid(angebot::ModelBuilder* builder) { m_bid = builder; }
+    // The same run without a workbook: the reader reports the bill to `sink` only (the tender of a
+    // bid). Its messages about the input are the sink's faults; the controller's own go to the
+    // front end.
+    workbook::RunEnd read(const std::filesystem::path& input, const workbook::ReadOptions& options,
+                          bill::Sink& sink);
 
     // An allocation failed during the last run (noticed even where a reader caught and reported it).
     bool out_of_memory() const { return m_out_of_memory; }
@@ -69,11 +75,15 @@ private:
     bool struktur_pruefen(const std::filesystem::path& input, workbook::TempFile& copy);
     // Reads an input that cannot be read twice into `copy`; false when refused (message shown).
     bool read_input_once(const std::filesystem::path& input, workbook::TempFile& copy);
+    // Both runs; `sink` null: the workbook of the session.
+    workbook::RunEnd run_any(const std::filesystem::path& input, const workbook::ConversionOptions& options,
+                             bill::Sink* sink);
     workbook::RunEnd run_reader(const std::filesystem::path& input,
-                                const workbook::ConversionOptions& options, workbook::TempFile& copy);
+                                const workbook::ConversionOptions& options, bill::Sink* sink,
+                                workbook::TempFile& copy);
     void dateigroesse(const std::filesystem::path& copy);
 
-    workbook::ExcelSession& m_excel;
+    workbook::ExcelSession* m_excel = nullptr;
     workbook::Frontend& m_ui;
     workbook::StartupValues m_values;
     workbook::GaebFormat m_format = workbook::GaebFormat::None;
@@ -85,7 +95,6 @@ private:
     std::optional<double> m_declared_total;
     int64_t m_record_count = 0;
     int64_t m_lines_copied = 0;
-    angebot::ModelBuilder* m_bid = nullptr;
 };
 
 }  // namespace app

@@ -35,23 +35,24 @@ double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-angebot::BillModel make_bill(int items) {
-    angebot::BillModel bill;
-    bill.info.project_name = "Benchmark";
-    bill.info.breakdown = angebot::breakdown_from_mask("1122PPPP");
-    angebot::ModelBuilder b(bill);
+bill::Bill make_bill(int items) {
+    bill::Bill bill;
+    bill.header.project_name = "Benchmark";
+    bill.header.breakdown = bill::breakdown_from_mask("1122PPPP");
+    bill::Builder b(bill);
     const int per_range = (items + 99) / 100;
     int made = 0;
     for (int top = 1; top <= 10 && made < items; ++top) {
-        b.enter_range(fmt::format("{:02}", top), fmt::format("Bereich {}", top));
+        b.enter_range({.rno_part = fmt::format("{:02}", top), .label = fmt::format("Bereich {}", top)});
         for (int sub = 1; sub <= 10 && made < items; ++sub) {
-            b.enter_range(fmt::format("{:02}", sub), fmt::format("Abschnitt {}", sub));
+            b.enter_range({.rno_part = fmt::format("{:02}", sub), .label = fmt::format("Abschnitt {}", sub)});
             for (int i = 1; i <= per_range && made < items; ++i, ++made) {
-                angebot::Item item;
+                bill::Item item;
                 item.oz = fmt::format("{:02}.{:02}.{:04}", top, sub, i);
                 item.quantity = 1 + (made % 997) * 0.125;
                 item.unit = "m2";
                 item.alternative = made % 50 == 7;
+                item.has_total = !item.alternative;
                 b.add_item(item);
             }
             b.leave_range();
@@ -61,7 +62,7 @@ angebot::BillModel make_bill(int items) {
     return bill;
 }
 
-void write_workbook(const angebot::BillModel& bill, const fs::path& xlsx) {
+void write_workbook(const bill::Bill& bill, const fs::path& xlsx) {
     workbook::ExcelSession excel;
     excel.Connect();
     excel.set_locale_number_formats("#,###,##0.00", "#######0.000");
@@ -74,7 +75,7 @@ void write_workbook(const angebot::BillModel& bill, const fs::path& xlsx) {
     for (int32_t c = 1; c <= 8; ++c) s.set_value(7, c, captions[c - 1]);
     int32_t row = 8;
     for (size_t i = 0; i < bill.items().size(); ++i) {
-        const angebot::Item& item = bill.items()[i];
+        const bill::Item& item = bill.items()[i];
         const std::string r = std::to_string(row);
         s.set_value(row, 1, item.oz);
         s.set_value(row, 2, "*** Normalposition");
@@ -111,7 +112,7 @@ int main(int argc, char** argv) {
         keep.empty() ? fs::temp_directory_path() / fmt::format("bremora-bench-{}", ::getpid()) : keep;
     fs::create_directories(dir);
     fs::path xlsx = dir / "angebot.xlsx";
-    const angebot::BillModel bill = make_bill(items);
+    const bill::Bill bill = make_bill(items);
     auto start = Clock::now();
     write_workbook(bill, xlsx);
     std::printf("workbook of %d items written: %.2f s, %.1f MB\n", items, seconds_since(start),
@@ -136,7 +137,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        angebot::BillModel model = make_bill(items);
+        bill::Bill model = make_bill(items);
         auto t = Clock::now();
         const angebot::PricedWorkbook book = angebot::read_priced_workbook(xlsx);
         const double read = seconds_since(t);

@@ -22,9 +22,9 @@ enum class BreakdownType : uint8_t { Range, Item, Index };
 struct Breakdown {
     BreakdownType type = BreakdownType::Range;
     int length = 0;
-    bool numeric = true;    // digits; false for an alphanumeric level (an index)
-    std::string label;      // DA XML LblBoQBkdn, may be empty
-    std::string alignment;  // "left" or "right" for an alphanumeric level, may be empty
+    bool numeric = true;      // digits; false for an alphanumeric level (an index)
+    std::string label{};      // DA XML LblBoQBkdn, may be empty
+    std::string alignment{};  // "left" or "right" for an alphanumeric level, may be empty
     bool operator==(const Breakdown&) const = default;
 };
 
@@ -41,8 +41,8 @@ std::string iso_date(std::string_view text);
 // Item number and index of an OZ with `range_levels` range groups: "01.02.0010.a" with 2 gives
 // {"0010", "a"}; groups are split at dots; missing groups give empty texts.
 struct OzParts {
-    std::string rno_part;
-    std::string rno_index;
+    std::string rno_part{};
+    std::string rno_index{};
 };
 OzParts oz_parts(std::string_view oz, int range_levels);
 // "01.02.0010" -> "01", "02", "0010"; views into `oz`.
@@ -64,21 +64,21 @@ enum class HeaderField : uint8_t {
 // What the file says of the bill itself; every text may be empty.
 struct Header {
     Format format = Format::Xml;
-    std::string version;         // the format's version as the file names it ("3.3", "1.2")
-    std::string exchange_phase;  // "83", as the file writes it
-    std::string charset;         // the character set the file was decoded from
-    std::string mask;            // the OZ mask as the file gives it: "1122PPPPI", "24", "2241"
-    std::vector<Breakdown> breakdown;
-    std::string project_name;
-    std::string project_label;
-    std::string client;
-    std::string boq_id;  // DA XML BoQ/@ID
-    std::string name;
-    std::string label;
-    std::string date;       // ISO (iso_date), empty when the file's date is none
-    std::string date_text;  // as the file writes it
-    std::string currency;   // empty: EUR
-    std::string currency_label;
+    std::string version{};         // the format's version as the file names it ("3.3", "1.2")
+    std::string exchange_phase{};  // "83", as the file writes it
+    std::string charset{};         // the character set the file was decoded from
+    std::string mask{};            // the OZ mask as the file gives it: "1122PPPPI", "24", "2241"
+    std::vector<Breakdown> breakdown{};
+    std::string project_name{};
+    std::string project_label{};
+    std::string client{};
+    std::string boq_id{};  // DA XML BoQ/@ID
+    std::string name{};
+    std::string label{};
+    std::string date{};       // ISO (iso_date), empty when the file's date is none
+    std::string date_text{};  // as the file writes it
+    std::string currency{};   // empty: EUR
+    std::string currency_label{};
 };
 
 // "Bedarfsposition": a contingency item, with or without a total of its own in the sums.
@@ -86,73 +86,72 @@ enum class Provis : uint8_t { None, WithTotal, WithoutTotal };
 // What a surcharge item (DA XML MarkupItem) applies to.
 enum class MarkupType : uint8_t { AllInCat, IdentAsMark, ListInSubQty };
 struct MarkupRef {
-    std::string item_id;                 // RefItem/@IDRef
-    std::optional<double> sub_quantity;  // SubQty: only this quantity of the item
-    std::string sub_quantity_text;       // SubQty as the file writes it
+    std::string item_id{};                 // RefItem/@IDRef
+    std::optional<double> sub_quantity{};  // SubQty: only this quantity of the item
 };
 
 // A text complement of a long text (DA XML TextComplement): what the owner or the bidder fills in.
 struct TextComplement {
     enum class Owner : uint8_t { Owner, Bidder } owner = Owner::Owner;
-    std::string mark;  // MarkLbl
+    std::string mark{};  // MarkLbl
     std::string caption, body, tail;
 };
 
 // A sub-description of an item: GAEB 90 record 24, GAEB 2000 UnterBeschr, DA XML SubDescr.
 struct SubDescription {
-    std::string number;              // as the file writes it; may be empty
-    std::optional<double> quantity;  // where the file gives one that is a number
-    std::string quantity_text;       // as it is shown: GAEB 90 "12,500"; empty: none given
-    std::string unit;
+    std::string number{};              // as the file writes it; may be empty
+    std::optional<double> quantity{};  // where the file gives one that is a number
+    std::string quantity_text{};       // as it is shown: GAEB 90 "12,500"; empty: none given
+    std::string unit{};
     std::vector<std::string> short_text, long_text;
 };
 
 // A performance description (DA XML PerfDescr) standing between the items it serves.
 struct PerformanceDescription {
-    std::string number;  // PerfNo
-    std::string label;   // PerfLbl
+    std::string number{};  // PerfNo
+    std::string label{};   // PerfLbl
     std::vector<std::string> short_text, long_text;
 };
 
 struct Item {
-    std::string oz;         // the full ordinal number as the workbook shows it, "01.02.0010"
-    std::string id;         // the file's ID (DA XML); empty: none
-    std::string rno_part;   // "0010"
-    std::string rno_index;  // "a", may be empty
+    std::string oz{};         // the full ordinal number as the workbook shows it, "01.02.0010"
+    std::string id{};         // the file's ID (DA XML); empty: none
+    std::string rno_part{};   // "0010"
+    std::string rno_index{};  // "a", may be empty
     // The format's own code of the item's kind: GAEB 90 columns 12-14 ("NNN", "NEN", ...), GAEB
     // 2000 "[Bedarf]" ("E", "M", ...); empty in DA XML, whose kinds are the flags below.
-    std::string kind_code;
+    std::string kind_code{};
     Provis provis = Provis::None;
     bool alternative = false;         // an alternative item: not in the sums
-    std::string aln_group;            // DA XML ALNGroupNo
-    std::string aln_serial;           // DA XML ALNSerNo
+    std::string aln_group{};          // DA XML ALNGroupNo
+    std::string aln_serial{};         // DA XML ALNSerNo
     bool basic = false;               // a basic item ("Grundposition")
     bool lump_sum = false;            // DA XML LumpSumItem
     bool quantity_by_bidder = false;  // DA XML QtyTBD: the bidder states the quantity
     bool markup_subject = false;      // MarkupIt: an IdentAsMark surcharge applies to it
     bool surcharge = false;           // a surcharge item (DA XML MarkupItem): its price is a percentage
     MarkupType markup_type = MarkupType::AllInCat;
-    std::vector<MarkupRef> markup_refs;
+    std::vector<MarkupRef> markup_refs{};
     // The one rule of "has a total of its own": the workbook writes the item's total price and the
     // bid sums it exactly when this is set. The reader sets it from the format's kind.
     bool has_total = true;
 
-    std::optional<double> quantity;
+    std::optional<double> quantity{};
     bool quantity_unreadable = false;  // the file gives a quantity that is no number
-    std::string unit;
-    std::optional<double> unit_price;        // the file's (phase 84), else set by pricing; a surcharge's rate
+    std::string unit{};
+    std::optional<double> unit_price{};      // the file's (phase 84), else set by pricing; a surcharge's rate
     bool unit_price_unreadable = false;      // the file gives a unit price that is no number
     int unit_price_decimals = 0;             // decimals the file writes (trailing zeros not counted)
-    std::optional<double> markup_base;       // a surcharge's base (ITMarkup), the file's or pricing's
-    std::optional<double> total;             // the total price as the file gives it (phase 84)
-    std::optional<int64_t> total_cents;      // the total price in cents, set by pricing
-    std::optional<double> quantity_used;     // set by pricing: the quantity the bid states
-    std::vector<double> price_components;    // DA XML UPComp1 to UPComp6 as the file gives them
-    std::optional<double> discount_percent;  // DA XML DiscountPcnt
+    std::optional<double> markup_base{};     // a surcharge's base (ITMarkup), the file's or pricing's
+    std::optional<double> total{};           // the total price as the file gives it (phase 84)
+    std::optional<int64_t> total_cents{};    // the total price in cents, set by pricing
+    std::optional<double> quantity_used{};   // set by pricing: the quantity the bid states
+    std::vector<double> price_components{};  // DA XML UPComp1 to UPComp6 as the file gives them
+    std::optional<double> discount_percent{};  // DA XML DiscountPcnt
 
     std::vector<std::string> short_text, long_text;
-    std::vector<TextComplement> complements;
-    std::vector<SubDescription> sub_descriptions;
+    std::vector<TextComplement> complements{};
+    std::vector<SubDescription> sub_descriptions{};
 
     // An item without total keeps its unit price but gets no total and is not summed.
     bool counts_in_total() const { return has_total; }
@@ -164,29 +163,30 @@ struct Entry {
     enum class Kind : uint8_t { Range, Item, Performance } kind = Kind::Item;
     uint32_t index = 0;
     bool is_range() const { return kind == Kind::Range; }
+    bool is_item() const { return kind == Kind::Item; }
 };
 
 struct Range {
-    std::string id;                        // the file's ID (DA XML); empty: none
-    std::string oz;                        // the range's number as the workbook shows it, "01.02."
-    std::string rno_part;                  // its own part, "02"
-    bool has_number = true;                // DA XML: the range has an RNoPart of its own
-    bool has_ranges = false;               // GAEB 2000: the range holds ranges of its own
-    int level = 1;                         // 1 for a range of the bill itself
-    std::string label;                     // the heading's text
-    std::vector<std::string> label_parts;  // the spans the label was made of (DA XML)
-    std::vector<std::string> text;         // label text beyond the heading (DA XML LblTx)
-    std::vector<Entry> children;           // document order
-    uint32_t parent = 0;                   // the bill (range 0) is its own parent
-    std::optional<double> declared_total;  // the total the file states for it
-    int64_t total_cents = 0;               // set by pricing
+    std::string id{};                        // the file's ID (DA XML); empty: none
+    std::string oz{};                        // the range's number as the workbook shows it, "01.02."
+    std::string rno_part{};                  // its own part, "02"
+    bool has_number = true;                  // DA XML: the range has an RNoPart of its own
+    bool has_ranges = false;                 // GAEB 2000: the range holds ranges of its own
+    int level = 1;                           // 1 for a range of the bill itself
+    std::string label{};                     // the heading's text
+    std::vector<std::string> label_parts{};  // the spans the label was made of (DA XML)
+    std::vector<std::string> text{};         // label text beyond the heading (DA XML LblTx)
+    std::vector<Entry> children{};           // document order
+    uint32_t parent = 0;                     // the bill (range 0) is its own parent
+    std::optional<double> declared_total{};  // the total the file states for it
+    int64_t total_cents = 0;                 // set by pricing
 };
 
 // Notes ("Hinweistext"): of a range, of the bill, or an item's additional text.
 struct Note {
-    uint32_t range = 0;   // the range it stands under; 0: the bill
-    std::string item_oz;  // the item an additional text belongs to; empty: none
-    std::vector<std::string> lines;
+    uint32_t range = 0;     // the range it stands under; 0: the bill
+    std::string item_oz{};  // the item an additional text belongs to; empty: none
+    std::vector<std::string> lines{};
 };
 
 // A place in the input: line and column (1-based, 0 unknown) and the item's OZ.
@@ -194,13 +194,13 @@ struct Place {
     int64_t line = 0;
     int64_t column = 0;
     bool in_item = false;
-    std::string oz;
+    std::string oz{};
 };
 
 // A fault of the input, or of reading it, with the message the user is shown.
 struct Fault {
     Place place;
-    std::string text;    // the whole message, as shown
+    std::string text{};  // the whole message, as shown
     bool error = false;  // shown as an error rather than a message
 };
 
@@ -209,13 +209,13 @@ public:
     Bill() : m_ranges(1) {}
 
     Header header;
-    std::vector<Note> notes;
-    std::vector<std::string> rules;         // GAEB 90 contractual rules (T1 lines)
-    std::vector<std::string> faulty_lines;  // GAEB 90 records no handler takes
-    std::vector<Fault> faults;
-    std::optional<double> declared_total;  // the bill's total as the file states it
-    bool complete = false;                 // read to its end
-    bool closing_record = false;           // the file's closing record was seen
+    std::vector<Note> notes{};
+    std::vector<std::string> rules{};         // GAEB 90 contractual rules (T1 lines)
+    std::vector<std::string> faulty_lines{};  // GAEB 90 records no handler takes
+    std::vector<Fault> faults{};
+    std::optional<double> declared_total{};  // the bill's total as the file states it
+    bool complete = false;                   // read to its end
+    bool closing_record = false;             // the file's closing record was seen
 
     // The bill itself, range 0: its children are the top ranges or its item list.
     const Range& root() const { return m_ranges[0]; }
@@ -230,9 +230,9 @@ public:
 
 private:
     friend class Builder;
-    std::vector<Range> m_ranges;
-    std::vector<Item> m_items;
-    std::vector<PerformanceDescription> m_performances;
+    std::vector<Range> m_ranges{};
+    std::vector<Item> m_items{};
+    std::vector<PerformanceDescription> m_performances{};
 };
 
 // Builds a Bill in document order: ranges are entered and left, items added to the range entered

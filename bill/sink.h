@@ -129,6 +129,7 @@ public:
     void header_field(HeaderField f, std::string_view v) override {
         m_a.header_field(f, v), m_b.header_field(f, v);
     }
+    void breakdown(const std::vector<Breakdown>& l) override { m_a.breakdown(l), m_b.breakdown(l); }
     void enter_range(const Range& r) override { m_a.enter_range(r), m_b.enter_range(r); }
     void range_title(std::string_view t, bool c) override { m_a.range_title(t, c), m_b.range_title(t, c); }
     void leave_range(const RangeEnd& e) override { m_a.leave_range(e), m_b.leave_range(e); }

@@ -44,24 +44,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                  ? angebot::read_priced_workbook_parts(package(body))
                                                  : angebot::read_priced_workbook_bytes(body, limits);
         // A bill of the workbook's own OZs, with every fifth missing and some of every kind.
-        angebot::BillModel bill;
-        bill.info.breakdown = angebot::breakdown_from_mask("1122PPPPI");
-        angebot::ModelBuilder builder(bill);
-        builder.enter_range("01", "Bereich");
+        bill::Bill bill;
+        bill.header.breakdown = bill::breakdown_from_mask("1122PPPPI");
+        bill::Builder builder(bill);
+        builder.enter_range({.rno_part = "01", .label = "Bereich"});
         for (size_t i = 0; i < book.rows.size(); ++i) {
             if (i % 5 == 4) continue;
             if (i % 7 == 3) {
                 builder.leave_range();
-                builder.enter_range(book.rows[i].oz, book.rows[i].oz);
+                builder.enter_range({.rno_part = book.rows[i].oz, .label = book.rows[i].oz});
             }
-            angebot::Item item;
+            bill::Item item;
             item.oz = book.rows[i].oz;
             if (i % 3 != 2) item.quantity = static_cast<double>(i) * 1.5;
             item.unit = book.rows[i].oz;
             item.alternative = i % 11 == 1;
-            item.provis = i % 13 == 2 ? angebot::Provis::WithoutTotal : angebot::Provis::None;
+            item.provis = i % 13 == 2 ? bill::Provis::WithoutTotal : bill::Provis::None;
+            item.has_total = !item.alternative && item.provis != bill::Provis::WithoutTotal;
             item.surcharge = i % 17 == 5;
-            item.markup_type = static_cast<angebot::MarkupType>(i % 3);
+            item.markup_type = static_cast<bill::MarkupType>(i % 3);
             if (i > 0) item.markup_refs.push_back({book.rows[i - 1].oz, 2.0});
             item.id = i % 2 ? book.rows[i].oz : std::string();
             builder.add_item(std::move(item));

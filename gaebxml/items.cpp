@@ -147,7 +147,6 @@ void XmlReader::convert_markup(Node item) {
     std::vector<std::string> faults;
     bill::Item out = item_of(item);
     out.surcharge = true;
-    out.unit = "%";
     const std::string rate_text = value_text(item, "Markup");
     out.unit_price = number_of(rate_text, "der Zuschlagssatz", item.child("Markup"), faults);
     out.unit_price_unreadable = !out.unit_price && !rate_text.empty();
@@ -164,8 +163,7 @@ void XmlReader::convert_markup(Node item) {
     auto add = [&](Node ref, Node holder) {
         bill::MarkupRef r;
         r.item_id = trimmed_attribute(ref, "IDRef");
-        r.sub_quantity_text = value_text(holder, "SubQty");
-        r.sub_quantity = workbook::parse_decimal(r.sub_quantity_text);
+        r.sub_quantity = workbook::parse_decimal(value_text(holder, "SubQty"));
         out.markup_refs.push_back(std::move(r));
         pending.references.push_back({trimmed_attribute(ref, "IDRef"), XmlDocument::offset_of(ref)});
     };

@@ -13,6 +13,7 @@
 
 #include "angebot/tender.h"
 #include "app/controller.h"
+#include "bill/collector.h"
 #include "tests/support/test_support.h"
 #include "workbook/excel_session.h"
 #include "workbook/layout.h"
@@ -20,22 +21,22 @@
 
 namespace angebot_test {
 
-using angebot::BillModel;
-using angebot::Item;
-using angebot::ModelBuilder;
+using bill::Bill;
+using bill::Builder;
+using bill::Item;
 
 namespace fs = std::filesystem;
 
-BillModel sample_bill() {
-    BillModel bill;
-    bill.info.project_name = "Neubau Halle 7";
-    bill.info.project_label = "Neubau einer Lagerhalle mit Büro";
-    bill.info.name = "LV 01";
-    bill.info.label = "Erd- & Betonarbeiten";
-    bill.info.date = "2024-06-15";
-    bill.info.currency = "EUR";
-    bill.info.breakdown = angebot::breakdown_from_mask("1122PPPPI");
-    ModelBuilder b(bill);
+bill::Bill sample_bill() {
+    bill::Bill bill;
+    bill.header.project_name = "Neubau Halle 7";
+    bill.header.project_label = "Neubau einer Lagerhalle mit Büro";
+    bill.header.name = "LV 01";
+    bill.header.label = "Erd- & Betonarbeiten";
+    bill.header.date = "2024-06-15";
+    bill.header.currency = "EUR";
+    bill.header.breakdown = bill::breakdown_from_mask("1122PPPPI");
+    bill::Builder b(bill);
     auto item = [&b](const char* oz, std::optional<double> qty, const char* unit, const char* id = "") {
         Item i;
         i.oz = oz;
@@ -44,26 +45,28 @@ BillModel sample_bill() {
         i.id = id;
         return i;
     };
-    b.enter_range("01", "Erdarbeiten", "C01");
-    b.enter_range("01", "Aushub");
+    b.enter_range(range("01", "Erdarbeiten", "C01"));
+    b.enter_range(range("01", "Aushub"));
     b.add_item(item("01.01.0010", 100, "m3", "I0110"));
     b.add_item(item("01.01.0020", 12.5, "m2"));
     b.add_item(item("01.01.0020.a", 3, "St"));
     Item alternative = item("01.01.0030", 10, "m3");
     alternative.alternative = true;
+    alternative.has_total = false;
     b.add_item(alternative);
     b.leave_range();
-    b.enter_range("02", "Verfüllung");
+    b.enter_range(range("02", "Verfüllung"));
     Item without_total = item("01.02.0010", 5, "h");
-    without_total.provis = angebot::Provis::WithoutTotal;
+    without_total.provis = bill::Provis::WithoutTotal;
+    without_total.has_total = false;
     b.add_item(without_total);
     Item with_total = item("01.02.0020", 2, "St");
-    with_total.provis = angebot::Provis::WithTotal;
+    with_total.provis = bill::Provis::WithTotal;
     b.add_item(with_total);
     b.leave_range();
     b.leave_range();
-    b.enter_range("02", "Beton <C25/30> & Stahl");
-    b.enter_range("01", "Fundamente");
+    b.enter_range(range("02", "Beton <C25/30> & Stahl"));
+    b.enter_range(range("01", "Fundamente"));
     b.add_item(item("02.01.0010", 1.234, "t"));
     b.add_item(item("02.01.0020", 7, "m<3>&\"'"));
     b.leave_range();
@@ -84,7 +87,7 @@ void caption(workbook::Sheet& s, int32_t col, const char* text) {
 
 }  // namespace
 
-void write_priced_workbook(const BillModel& bill, const std::vector<std::optional<double>>& prices,
+void write_priced_workbook(const bill::Bill& bill, const std::vector<std::optional<double>>& prices,
                            const fs::path& xlsx, const Shape& shape) {
     workbook::ExcelSession excel;
     excel.Connect();
@@ -95,7 +98,7 @@ void write_priced_workbook(const BillModel& bill, const std::vector<std::optiona
     s.set_name("Positionsteil");
     const char* labels[] = {"Projektname:", "LV-Bezeichnung:", "LV-Datum:", "Auftraggeber:", "OZ-Maske:"};
     for (int32_t r = 1; r <= 5; ++r) s.set_value(r, 1, labels[r - 1]);
-    s.set_value(1, 2, bill.info.project_name);
+    s.set_value(1, 2, bill.header.project_name);
     s.set_value(5, 2, "1122PPPPI");
     caption(s, 1, "Ordnungszahl");
     caption(s, 2, "Positionstext");
@@ -112,8 +115,9 @@ void write_priced_workbook(const BillModel& bill, const std::vector<std::optiona
     std::vector<std::pair<bool, uint32_t>> order;
     std::function<void(uint32_t)> walk = [&](uint32_t r) {
         for (const auto& e : bill.ranges()[r].children) {
-            order.push_back({e.is_range, e.index});
-            if (e.is_range) walk(e.index);
+            if (!e.is_range() && !e.is_item()) continue;
+            order.push_back({e.is_range(), e.index});
+            if (e.is_range()) walk(e.index);
         }
     };
     walk(0);
@@ -235,51 +239,53 @@ std::string worksheet(const std::string& rows) {
            rows + "</sheetData></worksheet>";
 }
 
-std::unique_ptr<Tender> read_tender(const fs::path& path, const workbook::ConversionOptions& options) {
+std::unique_ptr<Tender> read_tender(const fs::path& path, const workbook::ReadOptions& options) {
     auto tender = std::make_unique<Tender>();
-    tender->excel = std::make_unique<workbook::ExcelSession>();
-    const workbook::StartupValues values = testsupport::startup_values();
-    workbook::open_session(*tender->excel, tender->ui, values);
-    ModelBuilder builder(tender->model);
-    app::ConversionController controller(*tender->excel, tender->ui, values);
-    controller.set_bid(&builder);
-    tender->end = controller.run(path, options);
-    if (tender->excel->result())
-        if (const workbook::Sheet* s = tender->excel->result()->find_sheet("Positionsteil"))
-            tender->unmatched = angebot::take_totals_from_workbook(tender->model, *s);
+    bill::Collector collector;
+    app::ConversionController controller(tender->ui, testsupport::startup_values());
+    tender->end = controller.read(path, options, collector);
+    tender->model = angebot::tender_bill(std::move(collector.bill()));
     return tender;
 }
 
-std::string outline(const BillModel& bill) {
+bill::Range range(std::string rno_part, std::string label, std::string id) {
+    bill::Range r;
+    r.rno_part = std::move(rno_part);
+    r.label = std::move(label);
+    r.id = std::move(id);
+    return r;
+}
+
+std::string outline(const bill::Bill& bill) {
     std::string out;
     std::function<void(uint32_t, int)> walk = [&](uint32_t r, int depth) {
         for (const auto& e : bill.ranges()[r].children) {
             out += std::string(static_cast<size_t>(depth) * 2, ' ');
-            if (e.is_range) {
-                const angebot::Range& range = bill.ranges()[e.index];
-                out += range.rno_part + (range.id.empty() ? "" : " [" + range.id + "]") + "\n";
+            if (e.is_range()) {
+                const bill::Range& sub = bill.ranges()[e.index];
+                out += sub.rno_part + (sub.id.empty() ? "" : " [" + sub.id + "]") + "\n";
                 walk(e.index, depth + 1);
                 continue;
             }
+            if (!e.is_item()) continue;
             const Item& i = bill.items()[e.index];
             out += i.rno_part + (i.rno_index.empty() ? "" : "." + i.rno_index) + " " + i.oz;
             if (i.quantity) out += fmt::format(" {}", *i.quantity);
             if (!i.unit.empty()) out += " " + i.unit;
             if (!i.id.empty()) out += " [" + i.id + "]";
             if (i.alternative) out += " alternative";
-            if (i.provis == angebot::Provis::WithTotal) out += " with-total";
-            if (i.provis == angebot::Provis::WithoutTotal) out += " without-total";
+            if (i.provis == bill::Provis::WithTotal) out += " with-total";
+            if (i.provis == bill::Provis::WithoutTotal) out += " without-total";
             if (i.markup_subject) out += " marked";
             if (i.surcharge) {
-                out += i.markup_type == angebot::MarkupType::AllInCat      ? " AllInCat"
-                       : i.markup_type == angebot::MarkupType::IdentAsMark ? " IdentAsMark"
-                                                                           : " ListInSubQty";
+                out += i.markup_type == bill::MarkupType::AllInCat      ? " AllInCat"
+                       : i.markup_type == bill::MarkupType::IdentAsMark ? " IdentAsMark"
+                                                                        : " ListInSubQty";
                 for (const auto& ref : i.markup_refs)
                     out +=
                         " >" + ref.item_id + (ref.sub_quantity ? fmt::format("*{}", *ref.sub_quantity) : "");
             }
-            if (i.total_in_workbook) out += *i.total_in_workbook ? " F" : " no-F";
-            if (i.row) out += fmt::format(" row={}", i.row);
+            out += i.has_total ? " F" : " no-F";
             out += "\n";
         }
     };

@@ -13,14 +13,16 @@
 #include "angebot/model.h"
 #include "angebot/priced_workbook.h"
 #include "workbook/conversion.h"
-#include "workbook/excel_session.h"
 #include "workbook/frontend.h"
 
 namespace angebot_test {
 
+// A range of a hand-made bill.
+bill::Range range(std::string rno_part, std::string label, std::string id = {});
+
 // A bill as a reader gives it: breakdown 2, 2, 4 and an index of 1; ranges 01 (01.01, 01.02) and
 // 02 (02.01); normal items, an indexed item, an alternative, contingencies with and without total.
-angebot::BillModel sample_bill();
+bill::Bill sample_bill();
 // A unit price for each item of sample_bill, some with three decimals.
 std::vector<std::optional<double>> sample_prices();
 
@@ -34,7 +36,7 @@ struct Shape {
 // Positionsteil as the readers write it (header block, caption row 7, a range row per range, an
 // item row per item with its texts), with `prices[i]` for item i (nullopt: the cell stays empty),
 // saved as .xlsx by our writer: every formula carries its computed result.
-void write_priced_workbook(const angebot::BillModel& bill, const std::vector<std::optional<double>>& prices,
+void write_priced_workbook(const bill::Bill& bill, const std::vector<std::optional<double>>& prices,
                            const std::filesystem::path& xlsx, const Shape& shape = {});
 
 // The files re-saved by headless LibreOffice Calc (own profile) into `folder`, in the same order;
@@ -54,24 +56,20 @@ std::vector<std::pair<std::string, std::string>> workbook_parts(const std::strin
 // <worksheet> with <sheetData> around `rows`.
 std::string worksheet(const std::string& rows);
 
-// The model's tree, one line per range and item, indented by depth:
+// The bill's tree, one line per range and item, indented by depth:
 //   "01 [C1]" for a range (ID in brackets when it has one), and for an item
-//   "0010.a 01.01.0010.a 12.5 m3 [I1] alternative without-total F row=9", a surcharge with its
-//   kind and the items it names ("ListInSubQty >I9*2.5 >I1"); F or no-F: total_in_workbook.
-std::string outline(const angebot::BillModel& bill);
+//   "0010.a 01.01.0010.a 12.5 m3 [I1] alternative without-total F", a surcharge with its kind and
+//   the items it names ("ListInSubQty >I9*2.5 >I1"); F or no-F: whether it has a total.
+std::string outline(const bill::Bill& bill);
 
-// A tender read by the controller as for a bid: the model the reader filled, with the totals of
-// the workbook it made (take_totals_from_workbook), and that workbook.
+// A tender read by the controller as for a bid, as the bid takes it (angebot::tender_bill).
 struct Tender {
-    angebot::BillModel model;
-    std::unique_ptr<workbook::ExcelSession> excel;
+    bill::Bill model;
     workbook::RecordingFrontend ui;
     workbook::RunEnd end = workbook::RunEnd::Running;
-    std::vector<std::string> unmatched;  // OZs of items whose row does not show them
-    const workbook::Sheet& positions() const { return *excel->result()->find_sheet("Positionsteil"); }
 };
 std::unique_ptr<Tender> read_tender(const std::filesystem::path& path,
-                                    const workbook::ConversionOptions& options = {});
+                                    const workbook::ReadOptions& options = {});
 
 // A PricedWorkbook made in memory: rows (OZ, unit price) from row 8 on.
 angebot::PricedWorkbook priced(const std::vector<std::pair<std::string, angebot::CellContent>>& rows);

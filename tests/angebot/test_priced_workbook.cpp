@@ -40,7 +40,7 @@ std::map<std::string, angebot::CellContent> prices_of(const PricedWorkbook& book
 // The unit prices the sample workbook must give: rounded to cents by E = ROUND(G*H,2) with the
 // calculation columns, as entered without them.
 void expect_sample_prices(const PricedWorkbook& book, bool calc_columns) {
-    const angebot::BillModel bill = angebot_test::sample_bill();
+    const bill::Bill bill = angebot_test::sample_bill();
     const auto prices = angebot_test::sample_prices();
     const auto got = prices_of(book);
     ASSERT_EQ(got.size(), bill.items().size());
@@ -62,7 +62,7 @@ protected:
     static void SetUpTestSuite() {
         s_dir = fs::temp_directory_path() / fs::path("bremora-angebot-" + std::to_string(::getpid()));
         fs::create_directories(s_dir);
-        const angebot::BillModel bill = angebot_test::sample_bill();
+        const bill::Bill bill = angebot_test::sample_bill();
         const auto prices = angebot_test::sample_prices();
         const std::pair<const char*, angebot_test::Shape> shapes[] = {
             {"kalkulation.xlsx", {}},
@@ -120,7 +120,7 @@ TEST_F(PricedWorkbookFiles, RoundTripThroughTheBid) {
     for (const auto& file : s_resaved) {
         SCOPED_TRACE(file.filename().string());
         const PricedWorkbook book = angebot::read_priced_workbook(file);
-        angebot::BillModel bill = angebot_test::sample_bill();
+        bill::Bill bill = angebot_test::sample_bill();
         const angebot::PricingResult result = angebot::price(bill, book);
         ASSERT_TRUE(result.complete())
             << (result.problems.empty() ? result.refusal : result.problems[0].text);

@@ -22,7 +22,7 @@ using Rows = std::vector<std::pair<std::string, CellContent>>;
 
 // The sample bill's rows, all priced, in document order from row 8.
 Rows good_rows() {
-    const angebot::BillModel bill = angebot_test::sample_bill();
+    const bill::Bill bill = angebot_test::sample_bill();
     const auto prices = angebot_test::sample_prices();
     Rows rows;
     for (size_t i = 0; i < bill.items().size(); ++i) rows.push_back({bill.items()[i].oz, number(*prices[i])});
@@ -121,7 +121,7 @@ std::vector<Case> cases() {
 TEST(AngebotPricing, DamagedWorkbooks) {
     for (const Case& c : cases()) {
         SCOPED_TRACE(c.name);
-        angebot::BillModel bill = angebot_test::sample_bill();
+        bill::Bill bill = angebot_test::sample_bill();
         Rows rows = good_rows();
         c.damage(rows);
         const angebot::PricingResult result = angebot::price(bill, angebot_test::priced(rows));
@@ -148,7 +148,7 @@ TEST(AngebotPricing, DamagedWorkbooks) {
 // Totals: IT = ROUND(quantity * unit price, 2), half away from zero; alternatives and contingencies
 // without total keep their unit price and add nothing.
 TEST(AngebotPricing, TotalsAsTheWorkbookComputesThem) {
-    angebot::BillModel bill = angebot_test::sample_bill();
+    bill::Bill bill = angebot_test::sample_bill();
     const auto result = angebot::price(bill, angebot_test::priced(good_rows()));
     ASSERT_TRUE(result.complete());
     EXPECT_EQ(result.priced_count, 8u);
@@ -171,7 +171,7 @@ TEST(AngebotPricing, TotalsAsTheWorkbookComputesThem) {
 // The tender's quantity counts; where it has none, the bidder's from column C. Column F that
 // differs from the computed total is pointed out.
 TEST(AngebotPricing, QuantitiesAndTotalsOfTheWorkbook) {
-    angebot::BillModel bill = angebot_test::sample_bill();
+    bill::Bill bill = angebot_test::sample_bill();
     bill.items()[0].quantity.reset();
     angebot::PricedWorkbook book = angebot_test::priced(good_rows());
     book.rows[0].quantity = number(4);
@@ -194,7 +194,7 @@ TEST(AngebotPricing, QuantitiesAndTotalsOfTheWorkbook) {
     EXPECT_EQ(bill.items()[1].quantity_used, 12.5);
 
     // No quantity anywhere: the total is 0.00, said as a warning.
-    angebot::BillModel none = angebot_test::sample_bill();
+    bill::Bill none = angebot_test::sample_bill();
     none.items()[0].quantity.reset();
     const auto warned = angebot::price(none, angebot_test::priced(good_rows()));
     ASSERT_EQ(warned.problems.size(), 1u);
@@ -206,21 +206,20 @@ TEST(AngebotPricing, QuantitiesAndTotalsOfTheWorkbook) {
 // Surcharge items: the percentage in column E applies to the items of their list before them
 // (AllInCat), to the marked ones among those (IdentAsMark), or to the items they list.
 TEST(AngebotPricing, SurchargeItems) {
-    angebot::BillModel bill;
-    bill.info.breakdown = angebot::breakdown_from_mask("11PPPP");
-    angebot::ModelBuilder b(bill);
-    b.enter_range("01", "Zuschläge", "R1");
+    bill::Bill bill;
+    bill.header.breakdown = bill::breakdown_from_mask("11PPPP");
+    bill::Builder b(bill);
+    b.enter_range(angebot_test::range("01", "Zuschläge", "R1"));
     auto item = [&](const char* oz, const char* id, double qty, bool marked) {
-        angebot::Item i;
+        bill::Item i;
         i.oz = oz;
         i.id = id;
         i.quantity = qty;
         i.markup_subject = marked;
         b.add_item(i);
     };
-    auto surcharge = [&](const char* oz, angebot::MarkupType type,
-                         std::vector<angebot::MarkupRef> refs = {}) {
-        angebot::Item i;
+    auto surcharge = [&](const char* oz, bill::MarkupType type, std::vector<bill::MarkupRef> refs = {}) {
+        bill::Item i;
         i.oz = oz;
         i.surcharge = true;
         i.markup_type = type;
@@ -230,11 +229,11 @@ TEST(AngebotPricing, SurchargeItems) {
     item("01.0010", "A", 10, true);
     item("01.0020", "B", 20, false);
     item("01.0030", "C", 30, true);
-    surcharge("01.0040", angebot::MarkupType::AllInCat);
-    surcharge("01.0050", angebot::MarkupType::IdentAsMark);
+    surcharge("01.0040", bill::MarkupType::AllInCat);
+    surcharge("01.0050", bill::MarkupType::IdentAsMark);
     item("01.0060", "D", 1, false);
-    surcharge("01.0070", angebot::MarkupType::AllInCat);
-    surcharge("01.0080", angebot::MarkupType::ListInSubQty,
+    surcharge("01.0070", bill::MarkupType::AllInCat);
+    surcharge("01.0080", bill::MarkupType::ListInSubQty,
               {{"B", 10.0}, {"D", std::nullopt}, {"X", std::nullopt}});
     const Rows rows = {{"01.0010", number(10)}, {"01.0020", number(20)}, {"01.0030", number(30)},
                        {"01.0040", number(10)}, {"01.0050", number(5)},  {"01.0060", number(100)},
@@ -272,7 +271,7 @@ TEST(AngebotPricing, SurchargeItems) {
 }
 
 TEST(AngebotPricing, AnEmptyTenderIsRefused) {
-    angebot::BillModel bill;
+    bill::Bill bill;
     const auto result = angebot::price(bill, angebot_test::priced({{"01.0010", number(1)}}));
     EXPECT_TRUE(result.refused);
     EXPECT_NE(result.refusal.find("keine Positionen"), std::string::npos);

@@ -32,8 +32,8 @@ angebot::X84Options fixed_options() {
 }
 
 // The sample bill priced; `unpriced` items get no price.
-angebot::BillModel priced_bill(std::vector<size_t> unpriced = {}) {
-    angebot::BillModel bill = angebot_test::sample_bill();
+bill::Bill priced_bill(std::vector<size_t> unpriced = {}) {
+    bill::Bill bill = angebot_test::sample_bill();
     const auto prices = angebot_test::sample_prices();
     std::vector<std::pair<std::string, angebot::CellContent>> rows;
     for (size_t i = 0; i < bill.items().size(); ++i) {
@@ -170,9 +170,9 @@ TEST(AngebotX84, Numbers) {
 // unique beside the ones it has; numbers it lacks come from the OZ or the range's place; a date
 // or time that is none gives the current one.
 TEST(AngebotX84, WhatTheTenderLacksIsMade) {
-    angebot::BillModel bill = priced_bill();
-    bill.info.breakdown.clear();
-    bill.info.boq_id = "C1";
+    bill::Bill bill = priced_bill();
+    bill.header.breakdown.clear();
+    bill.header.boq_id = "C1";
     bill.ranges()[bill.root().children[1].index].rno_part.clear();
     bill.items()[7].rno_part.clear();
     angebot::X84Options options = fixed_options();
@@ -186,7 +186,7 @@ TEST(AngebotX84, WhatTheTenderLacksIsMade) {
     EXPECT_NE(xml.find("RNoPart=\"0020\">\n                    <Qty>7.000"), std::string::npos) << xml;
     EXPECT_EQ(xml.find("32.13.2024"), std::string::npos);
 
-    angebot::BillModel empty;
+    bill::Bill empty;
     EXPECT_THROW(angebot::x84_text(empty), angebot::AngebotError);
 }
 
@@ -196,7 +196,7 @@ TEST(AngebotX84, WritesSafelyAndNeverOverwrites) {
     testsupport::write_file(tender, "tender");
     const fs::path target = angebot::default_bid_path(tender);
     EXPECT_EQ(target, dir / "LV Halle.x84");
-    const angebot::BillModel bill = priced_bill();
+    const bill::Bill bill = priced_bill();
     angebot::write_x84(bill, target, fixed_options());
     const std::string written = testsupport::read_file(target);
     EXPECT_EQ(written, angebot::x84_text(bill, fixed_options()));
@@ -233,7 +233,7 @@ TEST(AngebotX84, WritesSafelyAndNeverOverwrites) {
 // Our own DA XML reader reads the bid back: every item's unit price and total, and the sum.
 TEST(AngebotX84, ReadBackByOurDaXmlReader) {
     const fs::path dir = testsupport::fresh_dir();
-    const angebot::BillModel bill = priced_bill();
+    const bill::Bill bill = priced_bill();
     angebot::write_x84(bill, dir / "angebot.x84", fixed_options());
     workbook::ConversionOptions options;
     options.CalcColumns = false;

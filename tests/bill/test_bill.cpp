@@ -1,16 +1,38 @@
 // SPDX-License-Identifier: MIT
-// The bill model as the readers will fill it: masks, dates, OZ parts and the tree of ranges.
+// The bill as data: masks, dates, OZ parts and the tree of ranges the builder makes.
 #include <gtest/gtest.h>
 
-#include "angebot/model.h"
-#include "tests/angebot/angebot_support.h"
+#include <functional>
+#include <string>
+
+#include "bill/bill.h"
 
 namespace {
 
-using angebot::BreakdownType;
+using bill::BreakdownType;
 
-TEST(AngebotModel, BreakdownFromGaebMask) {
-    const auto b = angebot::breakdown_from_mask("1122PPPPI");
+// The tree of ranges and items, one line each, indented by depth: "01" for a range, "0010.a
+// 01.01.0010.a" for an item (its number and index, its OZ).
+std::string tree(const bill::Bill& b) {
+    std::string out;
+    std::function<void(uint32_t, int)> walk = [&](uint32_t r, int depth) {
+        for (const bill::Entry& e : b.ranges()[r].children) {
+            out += std::string(static_cast<size_t>(depth) * 2, ' ');
+            if (e.is_range()) {
+                out += b.ranges()[e.index].rno_part + "\n";
+                walk(e.index, depth + 1);
+                continue;
+            }
+            const bill::Item& i = b.items()[e.index];
+            out += i.rno_part + (i.rno_index.empty() ? "" : "." + i.rno_index) + " " + i.oz + "\n";
+        }
+    };
+    walk(0, 0);
+    return out;
+}
+
+TEST(Bill, BreakdownFromGaebMask) {
+    const auto b = bill::breakdown_from_mask("1122PPPPI");
     ASSERT_EQ(b.size(), 4u);
     EXPECT_EQ(b[0].type, BreakdownType::Range);
     EXPECT_EQ(b[0].length, 2);
@@ -20,11 +42,11 @@ TEST(AngebotModel, BreakdownFromGaebMask) {
     EXPECT_EQ(b[3].type, BreakdownType::Index);
     EXPECT_FALSE(b[3].numeric);
     // Blanks and zeros of a GAEB 90 record 00 count for nothing; no item digit: no breakdown.
-    EXPECT_EQ(angebot::breakdown_from_mask("11PPPPI00").size(), 3u);
-    EXPECT_TRUE(angebot::breakdown_from_mask("1122").empty());
+    EXPECT_EQ(bill::breakdown_from_mask("11PPPPI00").size(), 3u);
+    EXPECT_TRUE(bill::breakdown_from_mask("1122").empty());
 }
 
-TEST(AngebotModel, IsoDates) {
+TEST(Bill, IsoDates) {
     const std::pair<const char*, const char*> cases[] = {
         {"2024-06-15", "2024-06-15"},
         {"15.06.2024", "2024-06-15"},
@@ -36,28 +58,28 @@ TEST(AngebotModel, IsoDates) {
         {"", ""},
         {"heute", ""},
     };
-    for (const auto& [in, out] : cases) EXPECT_EQ(angebot::iso_date(in), out) << in;
+    for (const auto& [in, out] : cases) EXPECT_EQ(bill::iso_date(in), out) << in;
 }
 
-TEST(AngebotModel, OzParts) {
-    EXPECT_EQ(angebot::oz_parts("01.02.0010.a", 2).rno_part, "0010");
-    EXPECT_EQ(angebot::oz_parts("01.02.0010.a", 2).rno_index, "a");
-    EXPECT_EQ(angebot::oz_parts("01.02.0010.", 2).rno_index, "");
-    EXPECT_EQ(angebot::oz_parts("0010", 0).rno_part, "0010");
-    EXPECT_EQ(angebot::oz_parts("01.", 2).rno_part, "");
+TEST(Bill, OzParts) {
+    EXPECT_EQ(bill::oz_parts("01.02.0010.a", 2).rno_part, "0010");
+    EXPECT_EQ(bill::oz_parts("01.02.0010.a", 2).rno_index, "a");
+    EXPECT_EQ(bill::oz_parts("01.02.0010.", 2).rno_index, "");
+    EXPECT_EQ(bill::oz_parts("0010", 0).rno_part, "0010");
+    EXPECT_EQ(bill::oz_parts("01.", 2).rno_part, "");
 }
 
-TEST(AngebotModel, BuilderKeepsDocumentOrderAndNesting) {
-    angebot::BillModel bill;
-    bill.info.breakdown = angebot::breakdown_from_mask("1122PPPP");
-    angebot::ModelBuilder b(bill);
+TEST(Bill, BuilderKeepsDocumentOrderAndNesting) {
+    bill::Bill bill;
+    bill.header.breakdown = bill::breakdown_from_mask("1122PPPP");
+    bill::Builder b(bill);
     b.leave_range();  // at the bill itself: nothing happens
-    angebot::Item first;
+    bill::Item first;
     first.oz = "00.00.0001";
     b.add_item(first);  // items beside ranges stay where they stand
-    b.enter_range("01", "Rohbau", "C1");
-    b.enter_range("02", "Erdarbeiten");
-    angebot::Item item;
+    b.enter_range({.id = "C1", .rno_part = "01", .label = "Rohbau"});
+    b.enter_range({.rno_part = "02", .label = "Erdarbeiten"});
+    bill::Item item;
     item.oz = "01.02.0010";
     b.add_item(item);
     EXPECT_EQ(b.depth(), 2);
@@ -67,8 +89,8 @@ TEST(AngebotModel, BuilderKeepsDocumentOrderAndNesting) {
 
     const auto& root = bill.root();
     ASSERT_EQ(root.children.size(), 2u);
-    EXPECT_FALSE(root.children[0].is_range);
-    EXPECT_TRUE(root.children[1].is_range);
+    EXPECT_TRUE(root.children[0].is_item());
+    EXPECT_TRUE(root.children[1].is_range());
     const auto& rohbau = bill.ranges()[root.children[1].index];
     EXPECT_EQ(rohbau.id, "C1");
     ASSERT_EQ(rohbau.children.size(), 1u);
@@ -80,17 +102,17 @@ TEST(AngebotModel, BuilderKeepsDocumentOrderAndNesting) {
 
 // GAEB 90 and GAEB 2000 name their ranges only through the OZ: a change of a range group opens
 // the range, a group the breakdown does not have (or the last one) is the item's own.
-TEST(AngebotModel, ItemsPlacedByTheirOz) {
-    angebot::BillModel bill;
-    bill.info.breakdown = angebot::breakdown_from_mask("1122PPPPI");
-    angebot::ModelBuilder b(bill);
+TEST(Bill, ItemsPlacedByTheirOz) {
+    bill::Bill bill;
+    bill.header.breakdown = bill::breakdown_from_mask("1122PPPPI");
+    bill::Builder b(bill);
     for (const char* oz :
          {"01.01.0010", "01.01.0010.A", "01.02.0010", "02.01.0010", "01.01.0020", "0030", "02.0040"}) {
-        angebot::Item item;
+        bill::Item item;
         item.oz = oz;
         b.place_item(item);
     }
-    EXPECT_EQ(angebot_test::outline(bill),
+    EXPECT_EQ(tree(bill),
               "01\n"
               "  01\n"
               "    0010 01.01.0010\n"
