@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/controller.h"
+#include "bill/collector.h"
 #include "workbook/bill_layout.h"
 #include "workbook/excel_session.h"
 #include "workbook/frontend.h"
@@ -85,20 +86,12 @@ void run_reader(const Input& in, workbook::GaebFormat format, const std::filesys
     workbook::open_session(excel, ui, values);
     workbook::Conversion c{excel, ui, values, format, in.options, file};
     const std::unique_ptr<workbook::BillLayout> layout = workbook::make_bill_layout(c);
+    // The bill is collected besides: the collector meets the same hostile input.
+    bill::Collector collector;
+    bill::Tee both(collector, *layout);
     workbook::FrontendRun run(ui);
-    workbook::Reading reading(*layout, run, c.place, format, workbook::read_options(in.options), file);
+    workbook::Reading reading(both, run, c.place, format, workbook::read_options(in.options), file);
     reader(reading, in.body);
-}
-
-void run_reader(const Input& in, workbook::GaebFormat format, const std::filesystem::path& file,
-                void (*reader)(workbook::Conversion&, std::string_view body)) {
-    workbook::ExcelSession excel;
-    workbook::RecordingFrontend ui;
-    ui.answers.assign(4, in.answer);
-    const workbook::StartupValues values = startup();
-    workbook::open_session(excel, ui, values);
-    workbook::Conversion c{excel, ui, values, format, in.options, file};
-    reader(c, in.body);
 }
 
 }  // namespace fuzz

@@ -30,12 +30,9 @@ std::filesystem::path write_input(std::string_view bytes, const char* name);
 // The whole run of the console program into an in-memory workbook: detection, the GAEB 90 copy
 // and the reader.
 void run_controller(const Input& in);
-// One reader alone, reporting to the workbook layout of its format on a prepared session; `file`
-// is what the reader opens.
+// One reader alone, reporting to a collector and to the workbook layout of its format on a
+// prepared session; `file` is what the reader opens.
 void run_reader(const Input& in, workbook::GaebFormat format, const std::filesystem::path& file,
                 void (*reader)(workbook::Reading&, std::string_view body));
-// The same for a reader that writes the workbook itself.
-void run_reader(const Input& in, workbook::GaebFormat format, const std::filesystem::path& file,
-                void (*reader)(workbook::Conversion&, std::string_view body));
 
 }  // namespace fuzz

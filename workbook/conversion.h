@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// What every reader gets for one conversion: options, the session, the frontend, the
-// program-wide values, and where it records how the run ended.
+// The spreadsheet session of one conversion, as the workbook's layout writes it: options, the
+// session, the front end, the program-wide values, the place of the reader in its input for the
+// messages of failed steps, and how the workbook was ended.
 #pragma once
 
 #include <filesystem>
@@ -12,10 +13,6 @@
 #include "workbook/function_ref.h"
 #include "workbook/input_place.h"
 #include "workbook/reading.h"
-
-namespace angebot {
-class ModelBuilder;
-}
 
 namespace workbook {
 
@@ -58,15 +55,6 @@ struct Conversion {
     RunEnd end = RunEnd::Running;
     // Where the reader stands in the input, put in front of the reports of failed steps.
     InputPlace place;
-
-    // What the bill says of itself, for the run's report: its exchange phase as the reader read
-    // it ("83"), and the total it states, where it states one (GAEB DA XML: the bill's Totals).
-    std::string exchange_phase;
-    std::optional<double> declared_total;
-
-    // Set when the tender of a bid is read: the reader also fills the bill model of the bid
-    // (ranges and items as the workbook shows them), and the run ends without a closing message.
-    angebot::ModelBuilder* bid = nullptr;
 
     // Sheets created by CreateSheets/AddRulesSheet in this run.
     bool has_subtotals_sheet = false;

@@ -237,10 +237,9 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
     c.ui.status("Konvertierung abgeschlossen..");
     c.ui.progress_finish();
 
-    if (!c.bid)
-        c.ui.message(c.format == GaebFormat::Xml
-                         ? "Konvertierung abgeschlossen.\r\rDas Programm wird jetzt beendet."
-                         : "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet.");
+    c.ui.message(c.format == GaebFormat::Xml
+                     ? "Konvertierung abgeschlossen.\r\rDas Programm wird jetzt beendet."
+                     : "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet.");
     if (c.format == GaebFormat::Gaeb90)
         guarded(c.ui, "Beenden von Excel\n\n", [&] { c.excel.release(); });
     else

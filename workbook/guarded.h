@@ -14,7 +14,7 @@ namespace workbook {
 
 // Runs `step`. A std::exception that leaves it is caught here, the one place where a failed step
 // is caught, and handed to `failed`. Returns whether the step ran to its end. What is no
-// std::exception (SheetFull, a run that has ended) passes on to the caller, and so does
+// std::exception (bill::Stop of a sink that has ended the run) passes on to the caller, and so does
 // std::bad_alloc: running out of memory ends the run at once instead of failing every step after.
 bool guarded(FunctionRef<void()> step, FunctionRef<void(const std::exception&)> failed);
 

@@ -9,21 +9,6 @@
 
 namespace workbook {
 
-void require_row(int32_t row, std::string_view sheet) {
-    if (row > kMaxRow) throw SheetFull{sheet};
-}
-
-void run_reader(Conversion& c, FunctionRef<void()> read,
-                FunctionRef<void(const std::exception&)> unexpected) {
-    try {
-        guarded(read, unexpected);
-    } catch (const SheetFull& full) {
-        end_with_full_sheet(c, full.sheet);
-    } catch (const RunEnded&) {
-        // The step that ended the run has said why.
-    }
-}
-
 void end_with_full_sheet(Conversion& c, std::string_view sheet) {
     c.ui.error_dialog(
         fmt::format("Das Tabellenblatt \"{}\" ist voll ({} Zeilen).\nDie Konvertierung wird abgebrochen.",
