@@ -79,7 +79,8 @@ void Collector::enter_range(const Range& range) {
 void Collector::range_title(std::string_view title, bool) {
     close_note();
     Range& r = m_bill.ranges()[m_builder.current()];
-    r.label = std::string(title);
+    // A title as it stands in its fixed-width field: without the blanks that pad it.
+    r.label = trimmed(title);
     r.label_parts.assign(1, r.label);
 }
 

@@ -117,15 +117,17 @@ void Reader::Positionen(int64_t limit) {
 
             // A value that is no number costs only itself: the item is reported without it, then
             // the fault, whose message names the value's own line.
-            std::vector<std::string> faults;
+            std::vector<bill::Fault> faults;
             const auto number = [&](std::string_view what, std::string_view text, std::string_view line) {
                 std::optional<double> value;
                 guarded([&] { value = gaeb_number(text); },
                         [&](const std::exception& ex) {
-                            faults.push_back("GAEB2000-Modul \"Positionen\", Abschnitt: Position einfügen, " +
-                                             std::string(what) + " nicht übernommen\n\n" +
-                                             m_r.place.prefix_at(offset_of(line)) +
-                                             workbook::step_report(ex));
+                            faults.push_back(
+                                {m_r.place_at(offset_of(line)),
+                                 "GAEB2000-Modul \"Positionen\", Abschnitt: Position einfügen, " +
+                                     std::string(what) + " nicht übernommen\n\n" +
+                                     m_r.place.prefix_at(offset_of(line)) + workbook::step_report(ex),
+                                 false});
                         });
                 return value;
             };
@@ -145,7 +147,7 @@ void Reader::Positionen(int64_t limit) {
             }
             guarded(m_r, "GAEB2000-Modul \"Positionen\", Abschnitt: Position einfügen\n\n",
                     [&] { m_r.sink.item(item); });
-            for (std::string& fault : faults) m_r.fault(std::move(fault));
+            for (const bill::Fault& fault : faults) m_r.sink.fault(fault);
 
             guarded(m_r, "GAEB2000-Modul \"Positionen\", Abschnitt: Kurztext einfügen\n\n",
                     [&] { report_lines(m_st.RTFMemo5, bill::TextKind::Short); });

@@ -63,19 +63,22 @@ std::string XmlReader::item_number(Node item) {
 }
 
 std::optional<double> XmlReader::number_of(std::string_view text, const char* what, Node element,
-                                           std::vector<std::string>& faults) {
+                                           std::vector<bill::Fault>& faults) {
     if (text.empty()) return std::nullopt;
     const auto value = workbook::parse_decimal(text);
     if (value && std::isfinite(*value)) return value;
-    faults.push_back(m_r.place.prefix_at(XmlDocument::offset_of(element)) +
-                     fmt::format("{} \"{}\" ist keine Zahl; die Zelle bleibt leer.", what,
-                                 workbook::utf8_prefix(text, 40)));
+    const int64_t offset = XmlDocument::offset_of(element);
+    faults.push_back(
+        {m_r.place_at(offset),
+         m_r.place.prefix_at(offset) + fmt::format("{} \"{}\" ist keine Zahl; die Zelle bleibt leer.", what,
+                                                   workbook::utf8_prefix(text, 40)),
+         false});
     return std::nullopt;
 }
 
 // The faults of an item come after it.
-void XmlReader::report(std::vector<std::string>& faults) {
-    for (std::string& fault : faults) m_r.fault(std::move(fault));
+void XmlReader::report(std::vector<bill::Fault>& faults) {
+    for (bill::Fault& fault : faults) m_r.sink.fault(fault);
     faults.clear();
 }
 
@@ -93,14 +96,15 @@ void XmlReader::convert_item(Node item) {
     m_st.ItemOz = item_number(item);
     at(item);
     m_r.place.leave_item();
-    std::vector<std::string> faults;
+    std::vector<bill::Fault> faults;
     if (!HasAttribute(item, "RNoPart"))
         faults.push_back(
-            m_r.place.prefix() +
-            fmt::format("Eine Position in {} hat keine Nummer (RNoPart); sie steht als {} in der "
-                        "Arbeitsmappe.",
-                        m_st.RangeOz.empty() ? std::string("der Datei") : "LV-Bereich " + m_st.RangeOz,
-                        shown_oz(m_st.ItemOz)));
+            {workbook::place_of(m_r.place),
+             m_r.place.prefix() +
+                 fmt::format("Eine Position in {} hat keine Nummer (RNoPart); sie steht als {} in der "
+                             "Arbeitsmappe.",
+                             m_st.RangeOz.empty() ? std::string("der Datei") : "LV-Bereich " + m_st.RangeOz,
+                             shown_oz(m_st.ItemOz))});
     m_r.place.enter_item(m_st.ItemOz);
 
     bill::Item out = item_of(item);
@@ -144,7 +148,7 @@ void XmlReader::convert_markup(Node item) {
     m_st.ItemOz = item_number(item);
     at(item);
     m_r.place.enter_item(m_st.ItemOz);
-    std::vector<std::string> faults;
+    std::vector<bill::Fault> faults;
     bill::Item out = item_of(item);
     out.surcharge = true;
     const std::string rate_text = value_text(item, "Markup");
@@ -191,10 +195,13 @@ void XmlReader::check_markup_references() {
         m_r.place.enter_item(markup.oz);
         for (const MarkupReference& ref : markup.references) {
             if (std::binary_search(m_item_ids.begin(), m_item_ids.end(), ref.id)) continue;
-            m_r.fault(m_r.place.prefix_at(ref.offset) +
-                      fmt::format("der Zuschlag bezieht sich auf die Position mit der ID \"{}\", die "
-                                  "es im Leistungsverzeichnis nicht gibt.",
-                                  workbook::utf8_prefix(ref.id, 40)));
+            m_r.sink.fault(
+                {m_r.place_at(ref.offset),
+                 m_r.place.prefix_at(ref.offset) +
+                     fmt::format("der Zuschlag bezieht sich auf die Position mit der ID \"{}\", die "
+                                 "es im Leistungsverzeichnis nicht gibt.",
+                                 workbook::utf8_prefix(ref.id, 40)),
+                 false});
         }
     }
     m_r.place.leave_item();
@@ -232,7 +239,7 @@ void XmlReader::sub_descriptions(Node item) {
         if (!has_children(outline) && !has_children(detail) && out.quantity_text.empty() && out.unit.empty())
             continue;
         out.number = value_text(sub, "SubDNo");
-        std::vector<std::string> faults;
+        std::vector<bill::Fault> faults;
         out.quantity =
             number_of(out.quantity_text, "die Menge der Unterbeschreibung", sub.child("Qty"), faults);
         m_r.sink.sub_description(out);

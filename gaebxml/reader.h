@@ -133,8 +133,8 @@ private:
     // The number of a value text, or nullopt; a text that is no number adds a fault to `faults`
     // with the place of `element`, the value's element, and the OZ.
     std::optional<double> number_of(std::string_view text, const char* what, Node element,
-                                    std::vector<std::string>& faults);
-    void report(std::vector<std::string>& faults);
+                                    std::vector<bill::Fault>& faults);
+    void report(std::vector<bill::Fault>& faults);
     // The reader stands at this node.
     void at(Node n) { m_r.place.at_offset(XmlDocument::offset_of(n)); }
     // A converted part of the body leaves the document, and with it the memory of its nodes:

@@ -43,6 +43,12 @@ std::string InputPlace::prefix(const std::exception& e) const {
     return prefix();
 }
 
+LineColumn InputPlace::line_column_at(int64_t offset) const {
+    if (offset < 0 || !m_locator) return current();
+    const LineColumn where = m_locator->locate(offset);
+    return where.line > 0 ? where : current();
+}
+
 std::string InputPlace::prefix_at(int64_t offset) const {
     if (offset < 0 || !m_locator) return prefix();
     const LineColumn where = m_locator->locate(offset);

@@ -54,6 +54,8 @@ public:
 
     // Line and column where the reader stands ({0, 0} when unknown), and the item it is in.
     LineColumn line_column() const { return current(); }
+    // The same at this offset of the reader's text, where it can be located; else as above.
+    LineColumn line_column_at(int64_t offset) const;
     bool in_item() const { return m_in_item; }
     const std::string& oz() const { return m_oz; }
 

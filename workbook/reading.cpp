@@ -33,6 +33,14 @@ void Reading::fault(std::string text, bool error) {
     sink.fault({place_of(place), std::move(text), error});
 }
 
+bill::Place Reading::place_at(int64_t offset) const {
+    bill::Place where = place_of(place);
+    const LineColumn at = place.line_column_at(offset);
+    where.line = at.line;
+    where.column = at.column;
+    return where;
+}
+
 void Reading::finish(const bill::End& how) {
     if (ended()) return;
     end = run_end(how.how);

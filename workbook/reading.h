@@ -77,6 +77,9 @@ struct Reading {
     bool ended() const { return end != RunEnd::Running; }
     // A fault at the reader's place, with the message as it is shown.
     void fault(std::string text, bool error = false);
+    // The reader's place with the line and column of this offset of its text (a value inside
+    // the item it stands at), where it can be located.
+    bill::Place place_at(int64_t offset) const;
     // The last event of the run: reported to the sink and kept. Once only.
     void finish(const bill::End& how);
 };

@@ -290,4 +290,14 @@ void expect_golden_runs(const std::vector<GoldenRun>& runs) {
     }
 }
 
+void expect_golden_text(const std::string& golden, const std::string& actual) {
+    const std::filesystem::path file = std::filesystem::path(BREMORA_GOLDEN) / (golden + ".txt");
+    if (update_golden()) {
+        std::filesystem::create_directories(file.parent_path());
+        write_file(file, actual);
+        return;
+    }
+    EXPECT_EQ(actual, read_file(file)) << "BREMORA_UPDATE_GOLDEN=1 writes " << file;
+}
+
 }  // namespace testsupport

@@ -99,5 +99,8 @@ struct GoldenRun {
     int exit_code = 0;
 };
 void expect_golden_runs(const std::vector<GoldenRun>& runs);
+// Any text compared with its reviewed golden file tests/support/golden/<golden>.txt, written
+// instead with BREMORA_UPDATE_GOLDEN=1.
+void expect_golden_text(const std::string& golden, const std::string& actual);
 
 }  // namespace testsupport
