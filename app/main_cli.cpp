@@ -195,6 +195,10 @@ int make_bid(const app::CommandLine& cl, const workbook::StartupValues& values, 
             return kExitAborted;
         case app::BidEnd::NotSaved:
             return kExitNotSaved;
+        case app::BidEnd::OutOfMemory:
+            // The run's own report of it was left out (see ConsoleFrontend): said once, here.
+            ui.closing_message(app::kBidOutOfMemory);
+            break;
         case app::BidEnd::Refused:
             break;
     }

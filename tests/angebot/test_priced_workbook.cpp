@@ -186,6 +186,8 @@ std::string describe(const angebot::CellContent& c) {
             return "E:" + c.text;
         case CellType::FormulaWithoutValue:
             return "F";
+        case CellType::NumberOutOfRange:
+            return "R:" + c.text;
     }
     return "?";
 }
@@ -251,7 +253,7 @@ std::vector<PackageCase> package_cases() {
                       {"1.6", "T:12,50"},
                       {"1.7", "-"},
                       {"1.8", "N:0.30000000000000004"},
-                      {"1.9", "T:inf"},
+                      {"1.9", "R:inf"},
                       {"1.10", "E:#BEZUG!"}},
                      {}});
     {
