@@ -512,8 +512,10 @@ int decimals_of(double value) {
 }
 
 std::string german_number(double value) {
-    std::string text = fmt::format("{:.15g}", spreadsheet_value(value));
-    if (text.find('e') != std::string::npos) return text;
+    value = spreadsheet_value(value);
+    // Beyond 15 digits before the point: four significant digits are enough to see its size.
+    std::string text = std::isfinite(value) && std::fabs(value) >= 1e15 ? fmt::format("{:.3e}", value)
+                                                                        : fmt::format("{:.15g}", value);
     for (char& c : text)
         if (c == '.') c = ',';
     return text;

@@ -72,7 +72,8 @@ PricingResult price(BillModel& model, const PricedWorkbook& workbook);
 double spreadsheet_value(double value);
 // Number of decimals of a value shown to 15 significant digits: 12.5 -> 1, 0.1 + 0.2 -> 1.
 int decimals_of(double value);
-// "1.234,5": a number for a German message, at most 15 significant digits.
+// "1234,5": a number for a German message, at most 15 significant digits; from 10^15 on with
+// four ("1,234e+17").
 std::string german_number(double value);
 
 }  // namespace angebot

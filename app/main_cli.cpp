@@ -207,7 +207,9 @@ int make_bid(const app::CommandLine& cl, const workbook::StartupValues& values, 
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// Memory running out where no step caught it (the command line, the report): one message, and
+// never an abort.
+int main(int argc, char** argv) try {
     std::setlocale(LC_ALL, "");
     const workbook::StartupValues values = app::startup_values();
     std::setlocale(LC_NUMERIC, "C");
@@ -271,4 +273,8 @@ int main(int argc, char** argv) {
     }
     ui.show_quiet(status != kExitComplete);
     return status;
+} catch (const std::bad_alloc&) {
+    app::release_memory_reserve();
+    std::fputs("Nicht genügend Arbeitsspeicher: Das Programm wurde abgebrochen.\n", stderr);
+    return kExitRefused;
 }
