@@ -147,7 +147,14 @@ void ZipPackage::open_source(void* raw) {
         fail(open_failure(m_what, code, m_head));
     }
     zip_error_fini(&error);
-    refuse_duplicates();
+    // Thrown from a constructor: the destructor will not close the archive.
+    try {
+        refuse_duplicates();
+    } catch (...) {
+        zip_discard(m_zip);
+        m_zip = nullptr;
+        throw;
+    }
 }
 
 // Part names are compared without letter case. A package that has a name twice is damaged: the
