@@ -28,8 +28,9 @@ inline constexpr size_t kLineLength = 140;
 // A number group is never padded beyond this: a Length of a billion digits is no bill.
 inline constexpr int kMaxGroupLength = 1000;
 
-// The totals of a bid summed in cents with a check: an amount of 10^15 or more, where a double no
-// longer holds its cents, makes a sum "too large" for good (kCentsTooLarge); no sum ever wraps.
+// The totals of a bid summed in cents with a check: an amount of 10^15 or more (a double has lost
+// the cents long before; int64 cents would wrap at 9.2 * 10^16) makes a sum "too large" for good
+// (kCentsTooLarge); no sum ever wraps.
 inline constexpr int64_t kCentsTooLarge = INT64_MIN;
 inline constexpr int64_t kMaxCents = 100'000'000'000'000'000;  // 10^15 in cents
 // The cents of an amount of the file, or kCentsTooLarge.
