@@ -366,12 +366,16 @@ private:
         if (item.quantity) {
             item.quantity_used = item.quantity;
             const double q = *item.quantity;
+            std::string shown;
             if (in_book && std::fabs(row.quantity.number - q) > 1e-9 * std::max(1.0, std::fabs(q)))
+                shown = german_number(row.quantity.number);
+            else if (row.quantity.type == CellType::NumberOutOfRange)
+                shown = quote_text(row.quantity.text);
+            if (!shown.empty())
                 add(m_current, ProblemKind::QuantityDiffers, false, row.oz, cell,
                     fmt::format("{}, OZ {}: Menge {} weicht vom Leistungsverzeichnis ab ({}); das Angebot "
-                                "enthält die "
-                                "Menge des Leistungsverzeichnisses",
-                                cell, row.oz, german_number(row.quantity.number), german_number(q)));
+                                "enthält die Menge des Leistungsverzeichnisses",
+                                cell, row.oz, shown, german_number(q)));
         } else if (in_book) {
             item.quantity_used = spreadsheet_value(row.quantity.number);
         } else if (row.quantity.type == CellType::NumberOutOfRange || row.quantity.type == CellType::Number) {

@@ -368,10 +368,14 @@ TEST(AngebotCli, HostileWorkbooks) {
          [](Parts& p) { replace_cell(p, "C17", number_cell("C17", "4.9e-324")); },
          1,
          {"Positionsteil!C17, OZ 01.02.0010: Menge \"4.9e-324\" liegt außerhalb"}},
-        {"a subnormal total in F is only pointed out",
-         [](Parts& p) { replace_cell(p, "F10", number_cell("F10", "1e-310")); },
+        {"a subnormal total in F and quantity in C beside the tender's are only pointed out",
+         [](Parts& p) {
+             replace_cell(p, "F10", number_cell("F10", "1e-310"));
+             replace_cell(p, "C10", number_cell("C10", "-1e-310"));
+         },
          0,
-         {"Positionsteil!F10, OZ 01.01.0010: G-Preis \"1e-310\" weicht vom berechneten Gesamtbetrag",
+         {"Positionsteil!C10, OZ 01.01.0010: Menge \"-1e-310\" weicht vom Leistungsverzeichnis ab (100)",
+          "Positionsteil!F10, OZ 01.01.0010: G-Preis \"1e-310\" weicht vom berechneten Gesamtbetrag",
           "Angebot gespeichert: "}},
         {"a surcharge rate of 99,999,999,999 %",
          [](Parts& p) {
