@@ -29,6 +29,12 @@ std::string german_money(int64_t cents) {
     return fmt::format("{}{},{:02}", negative ? "-" : "", whole, v % 100);
 }
 
+// "1.234,56", or "mehr als 999.999.999.999.999,99" for a sum too large to be held.
+std::string money_text(int64_t cents) {
+    if (cents == kCentsTooLarge) return "mehr als " + german_money(kMaxCents - 1);
+    return german_money(cents);
+}
+
 std::string change_over_text(int level) {
     return fmt::format("Fehler beim Wechsel in die {}. Bereichstufe BoQCtgy", level);
 }
@@ -39,6 +45,22 @@ std::string label_failure_text(int level) {
 }
 
 }  // namespace
+
+int64_t cents_of(double amount) {
+    if (!std::isfinite(amount) || std::fabs(amount) * 100.0 >= static_cast<double>(kMaxCents))
+        return kCentsTooLarge;
+    return std::llround(amount * 100.0);
+}
+
+void add_cents(int64_t& sum, int64_t cents) {
+    if (sum == kCentsTooLarge || cents == kCentsTooLarge) {
+        sum = kCentsTooLarge;
+        return;
+    }
+    // Both lie below kMaxCents: the addition itself cannot overflow.
+    sum += cents;
+    if (sum <= -kMaxCents || sum >= kMaxCents) sum = kCentsTooLarge;
+}
 
 void XmlReader::subtotal_label_step(std::string_view label) {
     if (!m_c.options.SubtotalsSheet) return;
@@ -158,7 +180,7 @@ void XmlReader::enter_range(Range& range, Range& parent) {
 void XmlReader::leave_range(Range& range, Range& parent) {
     if (m_st.bid && HasAttribute(range.category, "RNoPart"))
         compare_totals(range.subtotal_label, range.category, range.cents);
-    parent.cents += range.cents;
+    add_cents(parent.cents, range.cents);
 }
 
 // The text of LblTx that the heading does not show: the further paragraphs, and at level 1 the
@@ -198,9 +220,9 @@ void XmlReader::item_list(Range& range, Node list) {
         next = child.next_sibling();
         const std::string_view name = node_name(child);
         if (name == "Item")
-            range.cents += convert_item(child);
+            add_cents(range.cents, convert_item(child));
         else if (name == "MarkupItem")
-            range.cents += convert_markup(child);
+            add_cents(range.cents, convert_markup(child));
         else if (name == "PerfDescr")
             performance_description(child);
         else
@@ -214,12 +236,19 @@ void XmlReader::item_list(Range& range, Node list) {
 void XmlReader::compare_totals(std::string_view label, Node totals_holder, int64_t cents) {
     const std::string declared_text = inline_text(child_path(totals_holder, {"Totals", "Total"}));
     const auto declared = workbook::parse_decimal(workbook::trim_ctl(declared_text));
-    if (!declared || !std::isfinite(*declared) || std::fabs(*declared) >= 1e15) return;
-    const int64_t declared_cents = std::llround(*declared * 100.0);
-    const int64_t difference = declared_cents - cents;
-    if (difference >= -1 && difference <= 1) return;
-    const std::string line = fmt::format("{}: laut Datei {}, berechnet {}", label,
-                                         german_money(declared_cents), german_money(cents));
+    if (!declared || !std::isfinite(*declared)) return;
+    const int64_t declared_cents = cents_of(*declared);
+    std::string line;
+    if (declared_cents == kCentsTooLarge && cents == kCentsTooLarge) {
+        line = fmt::format("{}: laut Datei und berechnet {}; zu groß, um verglichen zu werden", label,
+                           money_text(kCentsTooLarge));
+    } else {
+        if (declared_cents != kCentsTooLarge && cents != kCentsTooLarge && declared_cents - cents >= -1 &&
+            declared_cents - cents <= 1)
+            return;
+        line = fmt::format("{}: laut Datei {}, berechnet {}", label, money_text(declared_cents),
+                           money_text(cents));
+    }
     m_total_differences.push_back(line);
     // On Teilsummen below the range's subtotals, or above the grand total.
     if (!m_c.options.SubtotalsSheet || m_rows.Subtotals < 3) return;

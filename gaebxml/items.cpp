@@ -167,7 +167,7 @@ int64_t XmlReader::convert_item(Node item) {
         }
         if (total) {
             m_kinds.item_number(r, 6, *total);
-            cents = std::llround(*total * 100.0);
+            cents = cents_of(*total);
         }
     }
     m_kinds.item_label(r, kind_label);
@@ -230,7 +230,7 @@ int64_t XmlReader::convert_markup(Node item) {
         if (rate) m_kinds.item_number(r, 5, *rate);
         if (total) {
             m_kinds.item_number(r, 6, *total);
-            cents = std::llround(*total * 100.0);
+            cents = cents_of(*total);
         }
     }
     m_kinds.item_label(r, kSurchargeLabel);

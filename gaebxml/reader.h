@@ -28,6 +28,16 @@ inline constexpr size_t kLineLength = 140;
 // A number group is never padded beyond this: a Length of a billion digits is no bill.
 inline constexpr int kMaxGroupLength = 1000;
 
+// The totals of a bid summed in cents with a check: an amount of 10^15 or more (a double has lost
+// the cents long before; int64 cents would wrap at 9.2 * 10^16) makes a sum "too large" for good
+// (kCentsTooLarge); no sum ever wraps.
+inline constexpr int64_t kCentsTooLarge = INT64_MIN;
+inline constexpr int64_t kMaxCents = 100'000'000'000'000'000;  // 10^15 in cents
+// The cents of an amount of the file, or kCentsTooLarge.
+int64_t cents_of(double amount);
+// sum += cents, or kCentsTooLarge when either is or the sum reaches kMaxCents.
+void add_cents(int64_t& sum, int64_t cents);
+
 // One per conversion.
 struct XmlReaderState {
     std::string Phase;
@@ -119,7 +129,7 @@ private:
         std::string oz;              // RangeOz of what stands in this range
         std::string heading;         // heading row text, also the heading of its notes
         std::string subtotal_label;  // Teilsummen label of its item lists
-        int64_t cents = 0;           // bid layout: the totals written into F inside it
+        int64_t cents = 0;           // bid layout: the totals written into F inside it (add_cents)
     };
     void Hauptteil(Node body);
     void enter_range(Range& range, Range& parent);
@@ -131,7 +141,7 @@ private:
     void bill_notes(Node root, Node body);
     void compare_totals(std::string_view label, Node totals_holder, int64_t cents);
 
-    // Items (items.cpp); both return the cents written into F (bid layout).
+    // Items (items.cpp); both return the cents written into F (bid layout; cents_of).
     int64_t convert_item(Node item);
     int64_t convert_markup(Node item);
     void base_formula(int32_t row, bool marked_only);
