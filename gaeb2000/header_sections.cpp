@@ -62,7 +62,7 @@ void Reader::PrjInfo() {
         drop_block_lines(m_st.StringList2);
         const int64_t i = m_st.StringList2.find("[Bez]");
         if (i == -1) return;
-        const std::string value = cell_text(key_value(m_st.StringList2.line(i), "[Bez]"));
+        const std::string value = cell_text(key_text(m_st.StringList2, i, "[Bez]"));
         if (!value.empty()) workbook::WriteHeaderBlock(m_c, 1, "Projektname:", value);
     });
 }
@@ -79,7 +79,7 @@ void Reader::Auftraggeber() {
             m_kinds.positions();
             const int64_t i = m_st.StringList2.find("[Name1]");
             if (i != -1) {
-                const std::string value = cell_text(key_value(m_st.StringList2.line(i), "[Name1]", 150));
+                const std::string value = cell_text(key_text(m_st.StringList2, i, "[Name1]", 150));
                 if (!value.empty()) workbook::WriteHeaderBlock(m_c, 4, "Auftraggeber:", value);
             }
         }
@@ -98,10 +98,10 @@ void Reader::LVInfo() {
         m_kinds.positions();
         if (const int64_t i = own_line(m_st.StringList2, "[Bez]"); i != -1)
             workbook::WriteHeaderBlock(
-                m_c, 2, "LV-Bezeichnung:", cell_text(key_value(m_st.StringList2.line(i), "[Bez]", 250)));
+                m_c, 2, "LV-Bezeichnung:", cell_text(key_text(m_st.StringList2, i, "[Bez]", 250)));
         if (const int64_t i = own_line(m_st.StringList2, "[Datum]"); i != -1)
-            workbook::WriteHeaderBlock(
-                m_c, 3, "LV-Datum:", cell_text(key_value(m_st.StringList2.line(i), "[Datum]", 100)));
+            workbook::WriteHeaderBlock(m_c, 3,
+                                       "LV-Datum:", cell_text(key_text(m_st.StringList2, i, "[Datum]", 100)));
 
         // The OZ mask: the length of each level (LVStufe) and of the item number (Position).
         m_st.oz_mask.clear();

@@ -27,6 +27,16 @@ std::optional<std::string> take_key(LineList& holder, std::string_view key,
     return value;
 }
 
+// The same for a key of plain text (a unit), which may go on over further lines (key_text).
+std::optional<std::string> take_text_key(LineList& holder, std::string_view key) {
+    const int64_t i = holder.find(key);
+    if (i == -1) return std::nullopt;
+    int64_t last = i;
+    std::string value = key_text(holder, i, key, 0, &last);
+    holder.erase(i, last);
+    return value;
+}
+
 struct Kind {
     std::string label;
     bool without_total;
@@ -110,7 +120,7 @@ void Reader::Positionen(int64_t limit) {
             // The lines of the values, for the place of a value that is no number.
             std::string_view quantity_line, unit_price_line, total_price_line;
             if (auto v = take_key(m_st.Memo5, "[Menge]", &quantity_line)) quantity = field(*v, 40);
-            if (auto v = take_key(m_st.Memo5, "[ME]")) unit = cell_text(field(*v, 40));
+            if (auto v = take_text_key(m_st.Memo5, "[ME]")) unit = cell_text(field(*v, 40));
             take_key(m_st.Memo5, "[StLNr]");
             take_key(m_st.Memo5, "[LangtextTB]");
             if (auto v = take_key(m_st.Memo5, "[EP]", &unit_price_line)) unit_price = field(*v, 80);
@@ -149,17 +159,18 @@ void Reader::Positionen(int64_t limit) {
                     if (!kind.without_total) m_kinds.item_total_formula(r);
                     m_kinds.item_label(r, cell_text(kind.label));
                 } else {
-                    m_kinds.item_quantity_from_total(r);
-                    m_kinds.item_number(
-                        r, 5,
-                        unit_price.empty()
-                            ? 0.0
-                            : number("Einheitspreis", unit_price, unit_price_line).value_or(0.0));
-                    m_kinds.item_number(
-                        r, 6,
-                        total_price.empty()
-                            ? 0.0
-                            : number("Gesamtbetrag", total_price, total_price_line).value_or(0.0));
+                    // The bid shows the bill's quantity and unit where it gives them; the quantity
+                    // follows from total and unit price only where it gives none, and never from a
+                    // unit price of 0.
+                    std::optional<double> q, price, total;
+                    if (!quantity.empty()) q = number("Menge", quantity, quantity_line);
+                    if (!unit_price.empty()) price = number("Einheitspreis", unit_price, unit_price_line);
+                    if (!total_price.empty()) total = number("Gesamtbetrag", total_price, total_price_line);
+                    if (q) m_kinds.item_quantity(r, *q);
+                    if (!unit.empty()) m_kinds.item_unit(r, unit);
+                    m_kinds.item_number(r, 5, price.value_or(0.0));
+                    m_kinds.item_number(r, 6, total.value_or(0.0));
+                    if (!q && price && *price != 0 && total) m_kinds.item_quantity_from_total(r);
                 }
                 ++rows().Positions;
                 m_c.ui.process_events();
@@ -216,7 +227,7 @@ void Reader::Unterpositionen() {
             std::string number, quantity, unit;
             if (auto v = take_key(m_st.Memo4, "[UbNr]")) number = field(*v, 40);
             if (auto v = take_key(m_st.Memo4, "[Menge]")) quantity = field(*v, 40);
-            if (auto v = take_key(m_st.Memo4, "[ME]")) unit = field(*v, 40);
+            if (auto v = take_text_key(m_st.Memo4, "[ME]")) unit = field(*v, 40);
             room_for_row(false);
             m_kinds.item_sub_label(
                 rows().Positions, cell_text("Unterposition: " + number + ", Menge: " + quantity + " " + unit),

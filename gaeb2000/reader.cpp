@@ -179,6 +179,9 @@ void Reader::gaeb2k_start() {
         m_c.end_program(workbook::RunEnd::Refused);
         return;
     }
+    // A file cut off: the ranges read up to the cut are closed where the file ends.
+    m_st.closed = has_closing_line(*text);
+    if (!m_st.closed) text->append(closing_lines(*text));
     set_source(std::move(*text));
     STLBBau_weg();
     m_st.record_count = m_st.StringList1.size();
@@ -263,7 +266,8 @@ void Reader::gaeb2k_run() {
     m_st.StringList1.clear();
     m_c.ui.progress_position(m_st.record_count);
     m_c.ui.process_events();
-    workbook::FinishWorkbook(m_c, rows());
+    // What a file cut off holds stands in the workbook, and the run says that it may be incomplete.
+    workbook::FinishWorkbook(m_c, rows(), {.cut_off = !m_st.closed});
 }
 
 }  // namespace gaeb2000

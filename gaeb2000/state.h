@@ -33,6 +33,8 @@ struct Gaeb2000State {
     std::string subtotal_oz, subtotal_label;  // kept for the range's subtotal line
     bool end_of_ranges = false;
     bool end_of_sub_ranges = false;
+    // The file holds its closing line "#end[GAEB]"; a file without it may have lost its end.
+    bool closed = false;
 };
 
 }  // namespace gaeb2000

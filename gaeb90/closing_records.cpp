@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Record 31 (group end with its subtotal) and the record types that are read and passed over.
+// Record 31 (group end with its subtotal), the closing record 99 and the record types that are
+// read and passed over.
 #include "gaeb90/reader.h"
 #include "gaeb90/record_text.h"
 
@@ -29,6 +30,12 @@ void Reader::sa31() {
 
 void Reader::skip_record() {
     read_data_part();
+}
+
+// Record 99 closes the bill. Lines after it are still read.
+void Reader::sa99() {
+    read_data_part();
+    m_closing_record = true;
 }
 
 }  // namespace gaeb90

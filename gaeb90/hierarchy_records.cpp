@@ -2,30 +2,37 @@
 // Records 11 and 12: group start and group title.
 #include "gaeb90/reader.h"
 #include "gaeb90/record_text.h"
-#include "workbook/guarded.h"
 
 namespace gaeb90 {
 
-// Record 11: the group OZ in columns 3-11; it changes state only. The group's subtotal range
-// starts here, so that a group without a title record still sums its items; a title record
-// moves the start below its row.
+// Record 11: the group OZ in columns 3-11. The group's row on Positionsteil is written here with
+// its number, so that a group without a title record has its row like every group; the title
+// record right after it completes the row. The group's subtotal range starts below the row.
 void Reader::sa11() {
     m_st.GroupOz.clear();
     m_st.GroupOzDotted.clear();
     read_data_part();
     m_st.GroupOz = trim_trailing_blanks(col(3, 11));
-    // Selecting the sheet is all this record does to the workbook; it reports nothing.
-    workbook::guarded([&] { m_kinds.positions(); }, [](const std::exception&) {});
     m_st.GroupOzDotted = group_oz_dotted(m_st.GroupOz, m_st.OzWidths);
     m_st.GroupTitle.clear();
+    m_title_row = 0;
+    m_title_notes_row = 0;
+    record_step("Prozedur sa11\n\n", [&] {
+        start_body();
+        const int32_t row = rows().Positions;
+        m_kinds.HierarchyRow(group_label(m_st.GroupOzDotted, ""));
+        m_title_row = row;
+    });
     rows().GroupFirstRow = rows().Positions;
 }
 
-// Record 12: the group title in columns 3-42; a blue "LV-Gruppe" row, and a bold notes heading.
-// The long-text lines after it are notes text. A title longer than its 40 columns continues in
-// the title records right after it: together they make one row with the whole title.
+// Record 12: the group title in columns 3-42, written into the row of its group, and a bold
+// notes heading. The long-text lines after it are notes text. A title longer than its 40
+// columns continues in the title records right after it: together they make one row with the
+// whole title. A title record without its record 11 right before it opens a row of its own.
 void Reader::sa12() {
     const bool continued = m_previous_record == 12 && m_title_row > 0;
+    const bool group_row = m_previous_record == 11 && m_title_row > 0;
     m_st.ItemContext = false;
     m_st.NotesContext = true;
     read_data_part();
@@ -38,13 +45,13 @@ void Reader::sa12() {
         if (m_st.GroupTitle.size() > kMaxTitle) m_st.GroupTitle.resize(kMaxTitle);
     } else {
         m_st.GroupTitle = col(3, 42);
-        m_title_row = 0;
+        if (!group_row) m_title_row = 0;
         m_title_notes_row = 0;
     }
     const std::string label = group_label(m_st.GroupOzDotted, m_st.GroupTitle);
     const std::string heading = cell_text("LV-Gruppe " + m_st.GroupOzDotted + " " + m_st.GroupTitle);
     record_step("Prozedur sa12\n\n", [&] {
-        if (continued) {
+        if (continued || group_row) {
             m_kinds.positions().set_value(m_title_row, 2, label);
         } else {
             start_body();

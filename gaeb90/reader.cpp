@@ -154,8 +154,9 @@ const std::array<Reader::Handler, 100>& Reader::handlers() {
         t[1] = &Reader::sa1;
         t[2] = &Reader::sa2;
         t[3] = &Reader::sa3;
-        for (int n : {4, 6, 7, 8, 10, 27, 28, 32, 33, 34, 35, 41, 42, 45, 46, 47, 79, 99})
+        for (int n : {4, 6, 7, 8, 10, 27, 28, 32, 33, 34, 35, 41, 42, 45, 46, 47, 79})
             t[static_cast<size_t>(n)] = &Reader::skip_record;
+        t[99] = &Reader::sa99;
         t[11] = &Reader::sa11;
         t[12] = &Reader::sa12;
         t[20] = &Reader::sa20;
@@ -235,7 +236,9 @@ void Reader::gaeblesen() {
         m_c.ui.message(
             fmt::format("Die Datei enthält {} Zeilen Hinweistext; sie werden mit der Option {} übernommen.",
                         m_notes_lines, m_c.ui.feature_name(workbook::Feature::ExportNotesText)));
-    workbook::FinishWorkbook(m_c, rows());
+    // A bill without its closing record may have lost its end: what there is stands in the
+    // workbook, and the run says so.
+    workbook::FinishWorkbook(m_c, rows(), {.cut_off = !m_closing_record});
 }
 
 void Reader::FalscheSatznummer(const std::string& message) {

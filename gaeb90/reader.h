@@ -69,8 +69,10 @@ private:
     void sa25();
     void sa26();
     void sa31();
-    // 04, 06, 07, 08, 10, 27, 28, 32 to 35, 41, 42, 45 to 47, 79 and the closing record 99.
+    // 04, 06, 07, 08, 10, 27, 28, 32 to 35, 41, 42, 45 to 47 and 79.
     void skip_record();
+    // The closing record 99: read and passed over, but the bill is complete.
+    void sa99();
     void position();
 
     // The item of a record 21, or of a phase-84 record 23 that stands without one.
@@ -102,8 +104,9 @@ private:
     bool m_stopped = false;    // the run ended early; nothing more is read
     std::string m_full_sheet;  // name of a sheet that ran out of rows
 
-    int m_previous_record = -1;   // record type of the line before, -1 for none or a faulty one
-    bool m_body_started = false;  // record 03 or the first body row has written the caption row
+    int m_previous_record = -1;     // record type of the line before, -1 for none or a faulty one
+    bool m_body_started = false;    // record 03 or the first body row has written the caption row
+    bool m_closing_record = false;  // record 99 has been read: the bill is not cut off
     // The rows of the last group title, which a title record right after it continues.
     int32_t m_title_row = 0;
     int32_t m_title_notes_row = 0;

@@ -15,7 +15,7 @@ void Reader::sa20() {
 void Reader::sa25() {
     read_data_part();
     std::string text(col(3, 72));
-    text_cleanup(text, 70);
+    text_cleanup(text);
     record_step("Prozedur sa25\n\n", [&] {
         start_body();
         m_kinds.TextRow(cell_text(text), false);
@@ -28,7 +28,7 @@ void Reader::sa25() {
 void Reader::sa26() {
     read_data_part();
     std::string text(col(6, 60));
-    text_cleanup(text, 55);
+    text_cleanup(text);
     // A line without content (55 blanks, or blanks cut off at the line end) goes nowhere.
     const bool blank = all_blanks(text);
     if (m_st.NotesContext && !blank) ++m_notes_lines;
@@ -46,7 +46,7 @@ void Reader::sa26() {
 void Reader::regeltexte() {
     std::string text(col(3, 74));
     if (!m_st.RulesFound) return;
-    text_cleanup(text, 72);
+    text_cleanup(text);
     record_step("", [&] { m_kinds.RulesRow(cell_text(text)); });
 }
 

@@ -142,9 +142,11 @@ int64_t XmlReader::convert_item(Node item) {
     workbook::Sheet& sheet = m_kinds.positions();
     m_kinds.item_oz(r, m_st.ItemOz);
     bid_item(item, r, quantity, unit);
+    // A bid without quantity gets it from total and unit price: only from both, and never from a
+    // unit price of 0.
     if (quantity)
         m_kinds.item_quantity(r, *quantity);
-    else if (bid && price && *price > 0)
+    else if (bid && price && *price != 0 && total)
         m_kinds.item_quantity_from_total(r);
     if (!unit.empty()) m_kinds.item_unit(r, unit);
     m_kinds.item_price_cells(r, price);

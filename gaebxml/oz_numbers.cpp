@@ -91,17 +91,33 @@ RangeLabel all_spans_label(Node category, std::string_view range_oz) {
     else
         return label;
     std::string t, s;
+    // The subtotal label joins the spans as the file does: with a blank where a blank text, a span
+    // of blanks or another element (a line break) stands between them, else without one.
+    bool blank = false;
     for (Node child = label.holder.first_child(); child; child = child.next_sibling()) {
-        if (node_name(child) != "span") continue;
+        if (child.type() == pugi::node_pcdata) {
+            const std::string_view value = child.value();
+            if (!value.empty() && value.find_first_not_of(" \t") == std::string_view::npos) blank = true;
+            continue;
+        }
+        if (node_name(child) != "span") {
+            if (child.type() == pugi::node_element) blank = true;
+            continue;
+        }
         const std::string text = inline_text(child);
-        if (text.empty()) continue;
+        if (text.empty()) {
+            if (*child.child_value() != '\0') blank = true;
+            continue;
+        }
         t += ' ';
         t += text;
         // The subtotal label is a field of 140 characters: what does not fit is dropped.
         if (workbook::utf8_length(s) < kSubtotalLabelCapacity) {
+            if (blank && !s.empty() && s.back() != ' ' && text.front() != ' ') s += ' ';
             s += text;
             s.resize(workbook::utf8_offset(s, kSubtotalLabelCapacity));
         }
+        blank = false;
     }
     label.heading = fmt::format("LV-Bereich {} -  {}", range_oz, t);
     label.subtotal = workbook::utf8_prefix(fmt::format("{} {}", range_oz, s), kSubtotalLabelCapacity);

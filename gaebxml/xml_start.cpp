@@ -29,6 +29,17 @@ std::optional<double> declared_total(Node root) {
     return value;
 }
 
+// What a file cut off is, in plain words, and what to do.
+std::string ends_early_text(const DomParseError& e) {
+    const std::string where = e.line() > 0 ? e.column() > 0
+                                                 ? fmt::format(" (Zeile {}, Spalte {})", e.line(), e.column())
+                                                 : fmt::format(" (Zeile {})", e.line())
+                                           : std::string();
+    return "Die Datei endet zu früh" + where +
+           ": sie ist unvollständig, etwa weil das Speichern oder die Übertragung abgebrochen wurde. Bitte "
+           "die Datei noch einmal vollständig exportieren oder übertragen.";
+}
+
 // The open check: the file exists and its bytes can be read.
 bool readable(const std::filesystem::path& path) {
     std::error_code ec;
@@ -137,7 +148,10 @@ void XmlReader::XML_start() {
             m_c.ui.busy_cursor(false);
             workbook::release_application(m_c);
             m_c.ui.process_events();
-            m_c.ui.message("GAEB XML, Prozedur \"LoadFromFile\"\n" + workbook::step_report(m_c.place, e));
+            std::string text = "GAEB XML, Prozedur \"LoadFromFile\"\n" + workbook::step_report(m_c.place, e);
+            if (const auto* parse = dynamic_cast<const DomParseError*>(&e); parse && parse->ends_early())
+                text += "\n" + ends_early_text(*parse);
+            m_c.ui.message(text);
             m_c.end_program(RunEnd::Refused);
         });
     if (!loaded) return;
