@@ -27,6 +27,8 @@ namespace {
 
 constexpr int32_t kMaxRow = 1048576;
 constexpr int32_t kMaxCol = 16384;
+constexpr const char* kSaveAsXlsx =
+    "Bitte die Arbeitsmappe in der Tabellenkalkulation als .xlsx speichern (Dateityp „Excel 2007-365“).";
 [[noreturn]] void fail(const std::string& text) {
     throw AngebotError(text);
 }
@@ -62,6 +64,7 @@ public:
         const pugi::xml_parse_result result =
             doc.load_buffer_inplace(buffer.data(), buffer.size(),
                                     pugi::parse_default | pugi::parse_ws_pcdata_single, pugi::encoding_auto);
+        if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
         if (!result)
             fail(fmt::format("{} ist beschädigt: \"{}\" ist kein gültiges XML ({} an Stelle {}).", m_what,
                              name, result.description(), result.offset));
@@ -214,15 +217,6 @@ private:
     std::vector<size_t> m_ends;
 };
 
-std::optional<double> parse_number(std::string_view text) {
-    text = workbook::trim_ctl(text);
-    if (!text.empty() && text[0] == '+') text.remove_prefix(1);
-    double value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
 CellContent cell_content(pugi::xml_node c, const SharedStrings& strings) {
     CellContent out;
     const std::string_view type = attribute(c, "t").value();
@@ -252,19 +246,56 @@ CellContent cell_content(pugi::xml_node c, const SharedStrings& strings) {
         out.text = unescape_xstring(value);
     } else if (type == "e") {
         out.type = CellType::Error;
-        out.text = std::string(value);
+        out.text = std::string(workbook::trim_ctl(value));
     } else if (type == "b") {
         out.type = CellType::Boolean;
         out.number = workbook::trim_ctl(value) == "1" ? 1 : 0;
         out.text = out.number != 0 ? "WAHR" : "FALSCH";
-    } else if (const auto number = parse_number(value)) {
-        out.type = CellType::Number;
-        out.number = *number;
     } else {
-        out.type = CellType::Text;  // a number cell holding no number: shown as what it holds
-        out.text = std::string(value);
+        const ParsedNumber number = parse_number(value);
+        switch (number.kind) {
+            case ParsedNumber::Kind::Usable:
+                out.type = CellType::Number;
+                out.number = number.value;
+                break;
+            case ParsedNumber::Kind::OutOfRange:
+                out.type = CellType::NumberOutOfRange;
+                out.text = std::string(workbook::trim_ctl(value));
+                break;
+            case ParsedNumber::Kind::NotANumber:
+                out.type = CellType::Text;  // a number cell holding no number: shown as what it holds
+                out.text = std::string(value);
+                break;
+        }
     }
     return out;
+}
+
+// Whether `formula` is the product of the cells `base_col` and `factor_col` of `row`, rounded or
+// not: "ROUND($G$12*$H$12,2)", "G12*H12", "=round( h12 * g12 ; 2 )".
+bool product_of_calc_columns(std::string_view formula, int32_t row, int32_t base_col, int32_t factor_col) {
+    std::string f;
+    for (char c : formula)
+        if (c != ' ' && c != '$' && c != '\t' && c != '\r' && c != '\n')
+            f.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+    std::string_view rest = f;
+    if (rest.starts_with("=")) rest.remove_prefix(1);
+    if (rest.starts_with("ROUND(") && rest.ends_with(")")) {
+        rest = rest.substr(6, rest.size() - 7);
+        const size_t comma = rest.find_last_of(",;");
+        if (comma == std::string_view::npos) return false;
+        std::string_view digits = rest.substr(comma + 1);
+        if (digits.starts_with("-")) digits.remove_prefix(1);
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) return false;
+        rest = rest.substr(0, comma);
+    }
+    const size_t star = rest.find('*');
+    if (star == std::string_view::npos) return false;
+    const auto a = parse_cell_address(rest.substr(0, star));
+    const auto b = parse_cell_address(rest.substr(star + 1));
+    if (a.first != row || b.first != row) return false;
+    return (a.second == base_col && b.second == factor_col) ||
+           (a.second == factor_col && b.second == base_col);
 }
 
 std::string text_of(const CellContent& c) {
@@ -297,7 +328,7 @@ public:
         PricedRow* out = nullptr;
         for_each_cell(r, [&](int32_t col, pugi::xml_node c) {
             if (col != m_book.oz_col && col != m_book.quantity_col && col != m_book.price_col &&
-                col != m_book.total_col)
+                col != m_book.total_col && col != m_book.base_col && col != m_book.factor_col)
                 return;
             if (out == nullptr) {
                 m_rows.emplace_back();
@@ -305,16 +336,30 @@ public:
                 out->row = m_row;
             }
             CellContent content = cell_content(c, m_strings);
-            if (col == m_book.oz_col)
+            if (col == m_book.oz_col) {
                 out->oz = std::string(workbook::trim_ctl(text_of(content)));
-            else if (col == m_book.quantity_col)
+            } else if (col == m_book.quantity_col) {
                 out->quantity = std::move(content);
-            else if (col == m_book.price_col)
+            } else if (col == m_book.price_col) {
                 out->unit_price = std::move(content);
-            else
+                const pugi::xml_node f = child(c, "f");
+                out->calculated_price =
+                    f && product_of_calc_columns(f.text().get(), m_row, m_book.base_col, m_book.factor_col);
+            } else if (col == m_book.total_col) {
                 out->total = std::move(content);
+            } else if (col == m_book.base_col) {
+                out->base_price = std::move(content);
+            } else {
+                out->factor = std::move(content);
+            }
         });
-        if (out != nullptr && out->oz.empty()) m_rows.pop_back();
+        if (out == nullptr) return;
+        if (out->oz.empty()) {
+            m_rows.pop_back();
+        } else if (!out->calculated_price) {
+            out->base_price = {};
+            out->factor = {};
+        }
     }
 
     PricedWorkbook finish() {
@@ -350,7 +395,7 @@ private:
     // Whether the row is the caption row; if so, its captions set the columns.
     bool captions(pugi::xml_node r) {
         bool found = false;
-        int32_t oz = 0, quantity = 0, price = 0, total = 0;
+        int32_t oz = 0, quantity = 0, price = 0, total = 0, base = 0, factor = 0;
         for_each_cell(r, [&](int32_t col, pugi::xml_node c) {
             const std::string_view type = attribute(c, "t").value();
             if (type != "s" && type != "inlineStr" && type != "str") return;
@@ -365,6 +410,10 @@ private:
                 price = col;
             } else if (text == "G-Preis" && !total) {
                 total = col;
+            } else if (text == "Basispreis" && !base) {
+                base = col;
+            } else if (text == "Faktor" && !factor) {
+                factor = col;
             }
         });
         if (!found) return false;
@@ -373,6 +422,8 @@ private:
         if (quantity) m_book.quantity_col = quantity;
         if (price) m_book.price_col = price;
         if (total) m_book.total_col = total;
+        if (base) m_book.base_col = base;
+        if (factor) m_book.factor_col = factor;
         m_rows.clear();
         return true;
     }
@@ -392,8 +443,16 @@ PricedWorkbook read_package(Parts& parts) {
         if (type_is(r.type, "officeDocument") && !r.external) workbook_part = resolve("", r.target);
 
     std::optional<std::string> workbook_bytes = parts.read(workbook_part);
-    if (!workbook_bytes)
-        fail(fmt::format("{} ist keine .xlsx-Arbeitsmappe: der Teil \"{}\" fehlt.", what, workbook_part));
+    if (!workbook_bytes) {
+        // An OpenDocument file is a zip archive too; its first part names its kind.
+        if (const std::optional<std::string> mimetype = parts.read("mimetype");
+            mimetype && mimetype->starts_with("application/vnd.oasis.opendocument"))
+            fail(fmt::format("{} ist im OpenDocument-Format ({}), nicht im Format .xlsx. {}", what,
+                             mimetype->find("spreadsheet") != std::string::npos ? ".ods" : "LibreOffice",
+                             kSaveAsXlsx));
+        fail(fmt::format("{} ist keine .xlsx-Arbeitsmappe: der Teil \"{}\" fehlt. {}", what, workbook_part,
+                         kSaveAsXlsx));
+    }
     pugi::xml_document workbook_doc;
     parts.parse(workbook_doc, *workbook_bytes, workbook_part);
     std::string sheet_id;
@@ -458,13 +517,8 @@ std::pair<int32_t, int32_t> parse_cell_address(std::string_view address) {
 }
 
 PricedWorkbook read_priced_workbook(const std::filesystem::path& path, const ReadLimits& limits) {
-    const std::string what = fmt::format("Die Arbeitsmappe \"{}\"", path.filename().string());
-    try {
-        ZipPackage package(path, what, limits);
-        return guarded(package);
-    } catch (const std::bad_alloc&) {
-        fail(fmt::format("{} kann nicht gelesen werden: nicht genug Arbeitsspeicher.", what));
-    }
+    ZipPackage package(path, fmt::format("Die Arbeitsmappe \"{}\"", path.filename().string()), limits);
+    return guarded(package);
 }
 
 PricedWorkbook read_priced_workbook_parts(const std::map<std::string, std::string>& unpacked) {
@@ -475,20 +529,41 @@ PricedWorkbook read_priced_workbook_parts(const std::map<std::string, std::strin
             return it->second;
         },
         "Die Arbeitsmappe");
-    try {
-        return read_package(parts);
-    } catch (const std::bad_alloc&) {
-        fail("Die Arbeitsmappe kann nicht gelesen werden: nicht genug Arbeitsspeicher.");
-    }
+    return read_package(parts);
 }
 
 PricedWorkbook read_priced_workbook_bytes(std::string_view bytes, const ReadLimits& limits) {
-    try {
-        ZipPackage package(bytes, "Die Arbeitsmappe", limits);
-        return guarded(package);
-    } catch (const std::bad_alloc&) {
-        fail("Die Arbeitsmappe kann nicht gelesen werden: nicht genug Arbeitsspeicher.");
+    ZipPackage package(bytes, "Die Arbeitsmappe", limits);
+    return guarded(package);
+}
+
+ParsedNumber parse_number(std::string_view text) noexcept {
+    text = workbook::trim_ctl(text);
+    if (text.starts_with('+')) {
+        text.remove_prefix(1);
+        if (text.starts_with('-')) return {};
     }
+    double value = 0;
+    const auto [end, ec] =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+    if (text.empty() || end != text.data() + text.size()) return {};
+    // Out of range: beyond the largest double, or so small that it would become 0.
+    if (ec == std::errc::result_out_of_range) return {ParsedNumber::Kind::OutOfRange, 0};
+    if (ec != std::errc()) return {};
+    if (!std::isfinite(value) || std::fpclassify(value) == FP_SUBNORMAL)
+        return {ParsedNumber::Kind::OutOfRange, 0};
+    return {ParsedNumber::Kind::Usable, value};
+}
+
+std::string german_error_name(std::string_view stored) {
+    static const std::pair<std::string_view, std::string_view> kNames[] = {
+        {"#VALUE!", "#WERT!"},  {"#REF!", "#BEZUG!"}, {"#NUM!", "#ZAHL!"},  {"#N/A", "#NV"},
+        {"#DIV/0!", "#DIV/0!"}, {"#NAME?", "#NAME?"}, {"#NULL!", "#NULL!"},
+    };
+    const std::string_view trimmed = workbook::trim_ctl(stored);
+    for (const auto& [english, german] : kNames)
+        if (trimmed == english) return std::string(german);
+    return std::string(trimmed);
 }
 
 }  // namespace angebot

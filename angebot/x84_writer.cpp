@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <sstream>
 #include <unordered_set>
 
@@ -155,23 +156,36 @@ public:
             throw AngebotError(
                 "Das Leistungsverzeichnis enthält keine Positionen; es gibt nichts anzubieten.");
         pugi::xml_document doc;
-        pugi::xml_node decl = doc.append_child(pugi::node_declaration);
-        decl.append_attribute("version") = "1.0";
-        decl.append_attribute("encoding") = "UTF-8";
-        pugi::xml_node gaeb = doc.append_child("GAEB");
-        gaeb.append_attribute("xmlns") = std::string(kX84Namespace).c_str();
-        gaeb_info(gaeb.append_child("GAEBInfo"));
-        prj_info(gaeb.append_child("PrjInfo"));
-        award(gaeb.append_child("Award"));
+        pugi::xml_node decl = add(doc, pugi::node_declaration);
+        set(decl, "version", "1.0");
+        set(decl, "encoding", "UTF-8");
+        pugi::xml_node gaeb = add(doc, "GAEB");
+        set(gaeb, "xmlns", std::string(kX84Namespace).c_str());
+        gaeb_info(add(gaeb, "GAEBInfo"));
+        prj_info(add(gaeb, "PrjInfo"));
+        award(add(gaeb, "Award"));
         std::ostringstream out;
         doc.save(out, "  ", pugi::format_indent, pugi::encoding_utf8);
+        // A stream that could not grow only marks itself bad.
+        if (!out) throw std::bad_alloc();
         return out.str();
     }
 
 private:
+    // pugixml gives an empty node when memory runs out: the bid must not lose elements silently.
+    template <class Kind>
+    static pugi::xml_node add(pugi::xml_node parent, Kind kind) {
+        const pugi::xml_node node = parent.append_child(kind);
+        if (!node) throw std::bad_alloc();
+        return node;
+    }
+    static void set(pugi::xml_node node, const char* name, const char* value) {
+        if (!node.append_attribute(name).set_value(value)) throw std::bad_alloc();
+    }
+
     static void text(pugi::xml_node parent, const char* name, const std::string& value) {
         if (value.empty()) return;
-        parent.append_child(name).text().set(value.c_str());
+        if (!add(parent, name).text().set(value.c_str())) throw std::bad_alloc();
     }
 
     void gaeb_info(pugi::xml_node info) {
@@ -206,7 +220,7 @@ private:
 
     void award(pugi::xml_node award) {
         text(award, "DP", "84");
-        pugi::xml_node info = award.append_child("AwardInfo");
+        pugi::xml_node info = add(award, "AwardInfo");
         std::string currency = clean(m_model.header.currency, kCurrency);
         if (currency.empty()) currency = "EUR";
         text(info, "Cur", currency);
@@ -214,7 +228,7 @@ private:
         if (label.empty() && currency == "EUR") label = "Euro";
         text(info, "CurLbl", label);
         bidder(award);
-        boq(award.append_child("BoQ"));
+        boq(add(award, "BoQ"));
     }
 
     void bidder(pugi::xml_node award) {
@@ -235,7 +249,7 @@ private:
         for (size_t i = 0; i < rest && names.size() < kAddressNames; ++i)
             names.push_back(clean(lines[i], kAddressName));
 
-        pugi::xml_node address = award.append_child("CTR").append_child("Address");
+        pugi::xml_node address = add(add(award, "CTR"), "Address");
         for (size_t i = 0; i < names.size(); ++i)
             text(address, fmt::format("Name{}", i + 1).c_str(), names[i]);
         text(address, "Street", street);
@@ -244,8 +258,8 @@ private:
     }
 
     void boq(pugi::xml_node boq) {
-        boq.append_attribute("ID") = m_ids.take(m_model.header.boq_id, 'B').c_str();
-        pugi::xml_node info = boq.append_child("BoQInfo");
+        set(boq, "ID", m_ids.take(m_model.header.boq_id, 'B').c_str());
+        pugi::xml_node info = add(boq, "BoQInfo");
         const bill::Header& header = m_model.header;
         std::string name = clean(header.name, kBoQName);
         if (name.empty()) name = clean(header.label, kBoQName);
@@ -254,7 +268,7 @@ private:
         text(info, "Name", name);
         text(info, "Date", bill::iso_date(header.date));
         for (const bill::Breakdown& b : breakdown()) {
-            pugi::xml_node bkdn = info.append_child("BoQBkdn");
+            pugi::xml_node bkdn = add(info, "BoQBkdn");
             text(bkdn, "Type",
                  b.type == bill::BreakdownType::Range  ? "BoQLevel"
                  : b.type == bill::BreakdownType::Item ? "Item"
@@ -268,7 +282,7 @@ private:
             }
         }
         totals(info, m_model.root().total_cents);
-        body(boq.append_child("BoQBody"), m_model.root());
+        body(add(boq, "BoQBody"), m_model.root());
     }
 
     // The tender's breakdown; for a tender that gave none, one made from the longest parts.
@@ -307,7 +321,7 @@ private:
     }
 
     static void totals(pugi::xml_node parent, int64_t cents) {
-        text(parent.append_child("Totals"), "Total", cents_text(cents));
+        text(add(parent, "Totals"), "Total", cents_text(cents));
     }
 
     // A range's children: each run of items forms one Itemlist, each range a BoQCtgy.
@@ -322,28 +336,28 @@ private:
                 continue;
             }
             if (!e.is_item()) continue;
-            if (!list) list = body.append_child("Itemlist");
+            if (!list) list = add(body, "Itemlist");
             item(list, m_model.items()[e.index]);
         }
     }
 
     // A range without number of its own is numbered by its place among the ranges beside it.
     void category(pugi::xml_node body_node, const bill::Range& range, size_t place) {
-        pugi::xml_node ctgy = body_node.append_child("BoQCtgy");
-        ctgy.append_attribute("ID") = m_ids.take(range.id, 'C').c_str();
+        pugi::xml_node ctgy = add(body_node, "BoQCtgy");
+        set(ctgy, "ID", m_ids.take(range.id, 'C').c_str());
         std::string number = clean(range.rno_part);
         if (number.empty()) number = std::to_string(place);
-        ctgy.append_attribute("RNoPart") = number.c_str();
-        body(ctgy.append_child("BoQBody"), range);
+        set(ctgy, "RNoPart", number.c_str());
+        body(add(ctgy, "BoQBody"), range);
         totals(ctgy, range.total_cents);
     }
 
     void item(pugi::xml_node list, const bill::Item& item) {
-        pugi::xml_node node = list.append_child(item.surcharge ? "MarkupItem" : "Item");
-        node.append_attribute("ID") = m_ids.take(item.id, 'I').c_str();
-        node.append_attribute("RNoPart") = item_number(item).c_str();
+        pugi::xml_node node = add(list, item.surcharge ? "MarkupItem" : "Item");
+        set(node, "ID", m_ids.take(item.id, 'I').c_str());
+        set(node, "RNoPart", item_number(item).c_str());
         if (const std::string index = clean(item.rno_index); !index.empty())
-            node.append_attribute("RNoIndex") = index.c_str();
+            set(node, "RNoIndex", index.c_str());
         if (item.surcharge) {
             if (item.markup_base) text(node, "ITMarkup", decimal_text(*item.markup_base, 2, 2));
             if (item.unit_price) text(node, "Markup", decimal_text(*item.unit_price, 2, 3));

@@ -19,12 +19,14 @@ struct X84Options {
     std::string time;  // GAEBInfo/Time, "09:14:00"; empty: now
 };
 
-// The bid as UTF-8 text. Throws AngebotError when the bill has no item to offer.
+// The bid as UTF-8 text. Throws AngebotError when the bill has no item to offer, std::bad_alloc
+// when memory runs out (never a bid with elements missing).
 std::string x84_text(const bill::Bill& model, const X84Options& options = {});
 
 // Writes the bid to `target` through a temporary file beside it, renamed into place only when
 // complete; an existing file is never replaced unless `overwrite`. Throws AngebotError with a
-// German message on every failure (the target is then untouched).
+// German message on every failure, std::bad_alloc when memory runs out (the target is then
+// untouched).
 void write_x84(const bill::Bill& model, const std::filesystem::path& target, const X84Options& options = {},
                bool overwrite = false);
 

@@ -3,6 +3,8 @@
 
 #include <fmt/format.h>
 
+#include <new>
+
 #include "angebot/model.h"
 
 namespace angebot {
@@ -138,6 +140,7 @@ public:
         const pugi::xml_parse_result result = doc.load_buffer_inplace(
             m_piece.data(), m_piece.size(),
             pugi::parse_default | pugi::parse_ws_pcdata_single | pugi::parse_fragment, m_encoding);
+        if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
         if (!result)
             throw AngebotError(fmt::format("{} ist beschädigt: \"{}\" ist kein gültiges XML ({}).", m_what,
                                            m_part, result.description()));

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <new>
+#include <unordered_map>
 
 #include "angebot/model.h"
 
@@ -27,18 +29,21 @@ std::string open_failure(const std::string& what, int code, std::string_view hea
     if (head.substr(0, kCompoundFileMagic.size()) == kCompoundFileMagic)
         return fmt::format(
             "{} kann nicht gelesen werden: sie ist verschlüsselt (mit Kennwort gespeichert) oder im alten "
-            "Excel-Format (.xls). Bitte ohne Kennwort im Format .xlsx speichern.",
+            "Excel-Format (.xls). Bitte ohne Kennwort als .xlsx speichern.",
             what);
     switch (code) {
         case ZIP_ER_NOZIP:
-            return fmt::format("{} ist keine .xlsx-Arbeitsmappe: die Datei ist kein ZIP-Archiv.", what);
+            return fmt::format(
+                "{} ist keine .xlsx-Arbeitsmappe: die Datei ist kein ZIP-Archiv. Bitte die Arbeitsmappe in "
+                "der Tabellenkalkulation als .xlsx speichern (Dateityp „Excel 2007-365“).",
+                what);
         case ZIP_ER_NOENT:
             return fmt::format("{} wurde nicht gefunden.", what);
         case ZIP_ER_OPEN:
         case ZIP_ER_READ:
             return fmt::format("{} kann nicht geöffnet werden.", what);
         case ZIP_ER_MEMORY:
-            return fmt::format("{} kann nicht gelesen werden: nicht genug Arbeitsspeicher.", what);
+            throw std::bad_alloc();
         default: {
             zip_error_t error;
             zip_error_init_with_code(&error, code);
@@ -63,7 +68,7 @@ std::string read_failure(const std::string& what, std::string_view name, int cod
         case ZIP_ER_WRONGPASSWD:
             return fmt::format("{} kann nicht gelesen werden: \"{}\" ist verschlüsselt.", what, name);
         case ZIP_ER_MEMORY:
-            return fmt::format("{} kann nicht gelesen werden: nicht genug Arbeitsspeicher.", what);
+            throw std::bad_alloc();
         default: {
             zip_error_t error;
             zip_error_init_with_code(&error, code);
@@ -125,8 +130,7 @@ ZipPackage::ZipPackage(std::string_view bytes, std::string what, const ReadLimit
     // libzip keeps a pointer to the bytes; the caller's view outlives the package.
     zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
     zip_error_fini(&error);
-    if (source == nullptr)
-        fail(fmt::format("{} kann nicht gelesen werden: nicht genug Arbeitsspeicher.", m_what));
+    if (source == nullptr) throw std::bad_alloc();
     m_head.assign(bytes.substr(0, 8));
     open_source(source);
 }
@@ -143,6 +147,45 @@ void ZipPackage::open_source(void* raw) {
         fail(open_failure(m_what, code, m_head));
     }
     zip_error_fini(&error);
+    // Thrown from a constructor: the destructor will not close the archive.
+    try {
+        refuse_duplicates();
+    } catch (...) {
+        zip_discard(m_zip);
+        m_zip = nullptr;
+        throw;
+    }
+}
+
+// Part names are compared without letter case. A package that has a name twice is damaged: the
+// spreadsheet programs show the last copy, a lookup by name finds the first, and the bid could
+// carry other prices than the estimator saw.
+void ZipPackage::refuse_duplicates() {
+    const zip_int64_t count = zip_get_num_entries(m_zip, 0);
+    std::unordered_map<std::string, std::string> seen;
+    seen.reserve(static_cast<size_t>(std::max<zip_int64_t>(count, 0)));
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char* name = zip_get_name(m_zip, static_cast<zip_uint64_t>(i), 0);
+        if (name == nullptr) {
+            if (zip_error_code_zip(zip_get_error(m_zip)) == ZIP_ER_MEMORY) throw std::bad_alloc();
+            continue;
+        }
+        std::string folded(name);
+        for (char& c : folded)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        const auto [it, inserted] = seen.emplace(std::move(folded), name);
+        if (inserted) continue;
+        const std::string_view first = it->second, second = name;
+        fail(first == second
+                 ? fmt::format("{} ist beschädigt: das ZIP-Archiv enthält den Teil \"{}\" zweimal. Bitte die "
+                               "Arbeitsmappe in der Tabellenkalkulation öffnen, prüfen und neu speichern.",
+                               m_what, first)
+                 : fmt::format(
+                       "{} ist beschädigt: das ZIP-Archiv enthält die Teile \"{}\" und \"{}\", die sich "
+                       "nur in Groß- und Kleinschreibung unterscheiden. Bitte die Arbeitsmappe in der "
+                       "Tabellenkalkulation öffnen, prüfen und neu speichern.",
+                       m_what, first, second));
+    }
 }
 
 ZipPackage::~ZipPackage() {

@@ -18,7 +18,8 @@ namespace angebot {
 class ZipPackage {
 public:
     // `what` names the workbook in messages: "Die Arbeitsmappe \"Angebot.xlsx\"".
-    // Both throw AngebotError when the archive cannot be opened.
+    // Both throw AngebotError when the archive cannot be opened or holds a part name twice (also
+    // in other letter case), std::bad_alloc when memory runs out.
     ZipPackage(const std::filesystem::path& path, std::string what, const ReadLimits& limits);
     ZipPackage(std::string_view bytes, std::string what, const ReadLimits& limits);
     ~ZipPackage();
@@ -34,6 +35,7 @@ public:
 
 private:
     void open_source(void* source);
+    void refuse_duplicates();
     struct zip* m_zip = nullptr;
     std::string m_what;
     std::string m_head;  // the first bytes of the file, to tell an encrypted workbook

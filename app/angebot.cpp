@@ -3,7 +3,9 @@
 
 #include <fmt/format.h>
 
+#include <fstream>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "angebot/priced_workbook.h"
@@ -15,14 +17,13 @@
 #include "app/memory.h"
 #include "app/output_file.h"
 #include "bill/collector.h"
+#include "workbook/finish.h"
 
 namespace app {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char* kOutOfMemory = "Nicht genügend Arbeitsspeicher: Das Angebot wurde nicht geschrieben.";
 
 // The tender is read through this: progress and the window lock go to the user's front end,
 // messages are kept for one block after the run, questions are answered "no" (the bid needs no
@@ -101,6 +102,9 @@ public:
                 fmt::format("Es wurden fehlerhafte Sätze in der Quelldatei gefunden ({} Zeilen); "
                             "sie wurden übergangen.",
                             bill().faulty_lines.size()));
+        // A bill without its closing record may have lost its end: said as a conversion says it.
+        if (end.how == bill::Ending::Complete && !end.closing_record)
+            m_ui.said.push_back(workbook::cut_off_note(static_cast<int64_t>(bill().items().size())));
     }
 
 private:
@@ -122,13 +126,10 @@ bool read_tender(const BidOrder& order, workbook::Frontend& ui, const workbook::
     } catch (const std::bad_alloc&) {
         out_of_memory = true;
     }
+    // What the reader said then is a consequence: the way out says what happened.
+    if (out_of_memory) throw std::bad_alloc();
     const std::string said =
         tender_ui.block(fmt::format("Beim Lesen des Leistungsverzeichnisses {}:", name_of(order.tender)));
-    if (out_of_memory) {
-        release_memory_reserve();
-        ui.error_dialog(kOutOfMemory);
-        return false;
-    }
     if (end != workbook::RunEnd::Completed) {
         std::string text =
             said.empty()
@@ -155,21 +156,81 @@ bool read_tender(const BidOrder& order, workbook::Frontend& ui, const workbook::
     return true;
 }
 
+// The first bytes of a file; empty when it cannot be read (its reader says why).
+std::string head_of(const fs::path& path, size_t bytes) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) return {};
+    std::ifstream in(path, std::ios::binary);
+    std::string head(bytes, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(bytes));
+    head.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return head;
+}
+
+// A zip archive (an .xlsx or .ods) or an OLE compound file (an .xls or an encrypted workbook).
+bool is_spreadsheet(std::string_view head) {
+    return head.starts_with("PK\x03\x04") || head.starts_with("PK\x05\x06") ||
+           head.starts_with("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
+}
+
+// A GAEB file by its name (.d83, .P84, .x81, ...) or by its beginning: the tags of GAEB 2000 or
+// DA XML, or a GAEB 90 record 00.
+bool is_gaeb(const fs::path& path, std::string_view head) {
+    const std::string ext = path.extension().string();
+    if (ext.size() == 4 && std::string_view("dDpPxX").find(ext[1]) != std::string_view::npos &&
+        ext[2] == '8' && ext[3] >= '0' && ext[3] <= '9')
+        return true;
+    if (head.find("#begin[GAEB]") != std::string_view::npos || head.find("<GAEB") != std::string_view::npos)
+        return true;
+    const size_t line_end = head.find_first_of("\r\n");
+    return head.starts_with("00") && line_end != std::string_view::npos && line_end >= 74 && line_end <= 80;
+}
+
+// The two files of a bid the wrong way round, or a file of the wrong kind in a place: the text of
+// the refusal, else nothing.
+std::optional<std::string> refuse_order_of_files(const BidOrder& order) {
+    const std::string tender_head = head_of(order.tender, 4096),
+                      workbook_head = head_of(order.workbook, 4096);
+    if (tender_head.empty() || workbook_head.empty()) return std::nullopt;
+    const bool tender_spreadsheet = is_spreadsheet(tender_head);
+    const bool workbook_spreadsheet = is_spreadsheet(workbook_head);
+    constexpr const char* kOrder = "Bitte erst die GAEB-Datei, dann die Arbeitsmappe angeben.";
+    if (tender_spreadsheet && !workbook_spreadsheet && is_gaeb(order.workbook, workbook_head))
+        return fmt::format(
+            "Die beiden Dateien sind vertauscht: {} ist die Arbeitsmappe, {} die GAEB-Datei. {}",
+            name_of(order.tender), name_of(order.workbook), kOrder);
+    if (tender_spreadsheet)
+        return fmt::format("{} ist eine Arbeitsmappe, keine GAEB-Datei (Leistungsverzeichnis). {}",
+                           name_of(order.tender), kOrder);
+    if (!workbook_spreadsheet && is_gaeb(order.workbook, workbook_head))
+        return fmt::format("{} ist eine GAEB-Datei, keine Arbeitsmappe. {}", name_of(order.workbook), kOrder);
+    return std::nullopt;
+}
+
 BidOutcome make_bid_guarded(const BidOrder& order, workbook::Frontend& ui,
                             const workbook::StartupValues& values) {
     BidOutcome outcome;
+    if (const auto refusal = refuse_order_of_files(order)) {
+        ui.error_dialog(*refusal + "\nDas Angebot wurde nicht geschrieben.");
+        return outcome;
+    }
+    reset_memory_exhausted();
     angebot::PricedWorkbook book;
     try {
         book = angebot::read_priced_workbook(order.workbook);
     } catch (const angebot::AngebotError& e) {
+        // A failure that memory running out brought about is no fault of the file.
+        if (memory_exhausted()) throw std::bad_alloc();
         ui.error_dialog(std::string(e.what()) + "\nDas Angebot wurde nicht geschrieben.");
         return outcome;
     }
+    if (memory_exhausted()) throw std::bad_alloc();
 
     bill::Bill model;
     if (!read_tender(order, ui, values, model)) return outcome;
 
     const angebot::PricingResult result = angebot::price(model, book);
+    if (memory_exhausted()) throw std::bad_alloc();
     std::vector<const angebot::Problem*> blocking, warnings, foreign;
     for (const angebot::Problem& p : result.problems) {
         if (p.kind == angebot::ProblemKind::ForeignOz) foreign.push_back(&p);
@@ -214,6 +275,7 @@ BidOutcome make_bid_guarded(const BidOrder& order, workbook::Frontend& ui,
     try {
         angebot::write_x84(model, output, options, order.overwrite);
     } catch (const angebot::AngebotError& e) {
+        if (memory_exhausted()) throw std::bad_alloc();
         ui.error_dialog(e.what());
         outcome.end = BidEnd::NotSaved;
         return outcome;
@@ -245,8 +307,11 @@ BidOutcome make_bid(const BidOrder& order, workbook::Frontend& ui, const workboo
         return make_bid_guarded(order, ui, values);
     } catch (const std::bad_alloc&) {
         release_memory_reserve();
-        ui.error_dialog(kOutOfMemory);
-        return {};
+        mark_memory_exhausted();
+        ui.error_dialog(kBidOutOfMemory);
+        BidOutcome outcome;
+        outcome.end = BidEnd::OutOfMemory;
+        return outcome;
     }
 }
 

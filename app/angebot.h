@@ -38,11 +38,16 @@ struct BidOrder {
 };
 
 enum class BidEnd {
-    Written,     // complete bid written
-    Incomplete,  // written, but items lack their price
-    Refused,     // nothing written: a faulty input, missing prices, no memory
-    NotSaved,    // the bid was made but could not be saved; an existing file is unchanged
+    Written,      // complete bid written
+    Incomplete,   // written, but items lack their price
+    Refused,      // nothing written: a faulty input, missing prices or prices no bid can carry
+    NotSaved,     // the bid was made but could not be saved; an existing file is unchanged
+    OutOfMemory,  // nothing written: memory ran out (kBidOutOfMemory was shown through error_dialog,
+                  // which a front end may leave out once memory is exhausted: see memory.h)
 };
+
+inline constexpr const char* kBidOutOfMemory =
+    "Nicht genügend Arbeitsspeicher: Das Angebot wurde nicht geschrieben.";
 
 struct BidOutcome {
     BidEnd end = BidEnd::Refused;
@@ -52,7 +57,8 @@ struct BidOutcome {
 
 // Reads, checks and writes; every message goes through `ui`: faults of the inputs through
 // error_dialog, warnings and what the tender's reader said through message. The closing message
-// is the caller's to show.
+// is the caller's to show. Files given the wrong way round (the workbook first) or of the wrong
+// kind are refused with a message that says which file is which.
 BidOutcome make_bid(const BidOrder& order, workbook::Frontend& ui, const workbook::StartupValues& values);
 
 // The options the tender is read with. They change the texts only, never which items there are,

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <new>
 
@@ -37,7 +38,9 @@ class LineReader {
 public:
     explicit LineReader(std::FILE* f) : m_file(f) {}
 
-    // False at the end of the input.
+    // False at the end of the input. A line ends at LF or CR LF, and a lone CR is dropped; a file
+    // whose first block holds no LF at all (classic Mac line ends) has its lines ended by CR, or
+    // the whole bill would be one line.
     bool next(std::string& line, size_t keep) {
         line.clear();
         bool any = false;
@@ -46,11 +49,18 @@ public:
                 m_len = std::fread(m_buf, 1, sizeof m_buf, m_file);
                 m_pos = 0;
                 if (m_len == 0) return any;
+                if (m_first_block) {
+                    m_first_block = false;
+                    m_cr_ends_line = std::memchr(m_buf, '\n', m_len) == nullptr;
+                }
             }
             any = true;
             const char ch = m_buf[m_pos++];
             if (ch == '\n') return true;
-            if (ch == '\r') continue;
+            if (ch == '\r') {
+                if (m_cr_ends_line) return true;
+                continue;
+            }
             if (line.size() < keep) line.push_back(ch);
         }
     }
@@ -60,6 +70,8 @@ private:
     std::FILE* m_file;
     char m_buf[1 << 16];
     size_t m_pos = 0, m_len = 0;
+    bool m_first_block = true;
+    bool m_cr_ends_line = false;
 };
 
 struct FileCloser {

@@ -202,6 +202,10 @@ int make_bid(const app::CommandLine& cl, const workbook::StartupValues& values, 
             return kExitAborted;
         case app::BidEnd::NotSaved:
             return kExitNotSaved;
+        case app::BidEnd::OutOfMemory:
+            // The run's own report of it was left out (see ConsoleFrontend): said once, here.
+            ui.closing_message(app::kBidOutOfMemory);
+            break;
         case app::BidEnd::Refused:
             break;
     }
@@ -292,7 +296,9 @@ int main(int argc, char** argv) {
         app::join_batch();
         return run(argc, argv);
     } catch (const std::bad_alloc&) {
-        // Memory ran out outside the steps that say so themselves (the command line, the start).
+        // Memory ran out outside the steps that say so themselves (the command line, the start,
+        // the report): one message, and never an abort.
+        app::release_memory_reserve();
         std::fputs("Nicht genügend Arbeitsspeicher: Das Programm wurde abgebrochen.\n", stderr);
         return kExitRefused;
     }

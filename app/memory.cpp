@@ -51,6 +51,10 @@ void reset_memory_exhausted() {
     g_exhausted.store(false);
 }
 
+void mark_memory_exhausted() {
+    mark_exhausted();
+}
+
 void release_memory_reserve() {
     std::free(g_reserve.exchange(nullptr));
 }

@@ -15,6 +15,8 @@ void install_memory_guard(size_t reserve);
 // An allocation has failed since the last reset.
 bool memory_exhausted();
 void reset_memory_exhausted();
+// Marks it for a failure met elsewhere (a library's own allocation, a std::bad_alloc caught).
+void mark_memory_exhausted();
 
 // Gives the reserve back (nothing when it is gone already).
 void release_memory_reserve();

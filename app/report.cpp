@@ -15,6 +15,7 @@
 #include "app/temp_file.h"
 #include "app/version.h"
 #include "workbook/errors.h"
+#include "workbook/finish.h"
 #include "workbook/formula.h"
 #include "workbook/rows.h"
 #include "workbook/temp_files.h"
@@ -118,8 +119,13 @@ bool write_all(int fd, std::string_view text) {
 WorkbookFigures workbook_figures(const workbook::Workbook& book) {
     WorkbookFigures figures;
     // One row for each faulty line, also for an empty one.
-    if (const workbook::Sheet* faulty = book.find_sheet(workbook::kFehlerhafteZeilen))
+    if (const workbook::Sheet* faulty = book.find_sheet(workbook::kFehlerhafteZeilen)) {
         figures.faulty_lines = faulty->last_row();
+        // The note of a file cut off stands below the faulty lines and is none of them.
+        if (figures.faulty_lines > 0 &&
+            faulty->text(figures.faulty_lines, 1).starts_with(workbook::kCutOffNoteStart))
+            --figures.faulty_lines;
+    }
     const workbook::Sheet* positions = book.find_sheet(workbook::kPositionsteil);
     if (!positions) return figures;
     workbook::FormulaEvaluator evaluator(book);

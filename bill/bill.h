@@ -174,7 +174,7 @@ struct Range {
     bool has_ranges = false;                 // GAEB 2000: the range holds ranges of its own
     int level = 1;                           // 1 for a range of the bill itself
     std::string label{};                     // the heading's text
-    std::vector<std::string> label_parts{};  // the spans the label was made of (DA XML)
+    std::string label_written{};             // the label's spans joined as the file writes them (DA XML)
     std::vector<std::string> text{};         // label text beyond the heading (DA XML LblTx)
     std::vector<Entry> children{};           // document order
     uint32_t parent = 0;                     // the bill (range 0) is its own parent

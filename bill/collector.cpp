@@ -76,12 +76,12 @@ void Collector::enter_range(const Range& range) {
     m_owner = Owner::None;
 }
 
-void Collector::range_title(std::string_view title, bool) {
+void Collector::range_title(std::string_view title, TitlePlace) {
     close_note();
     Range& r = m_bill.ranges()[m_builder.current()];
     // A title as it stands in its fixed-width field: without the blanks that pad it.
     r.label = trimmed(title);
-    r.label_parts.assign(1, r.label);
+    r.label_written = r.label;
 }
 
 void Collector::leave_range(const RangeEnd& end) {

@@ -26,7 +26,7 @@ public:
     void header_field(HeaderField field, std::string_view value) override;
     void breakdown(const std::vector<Breakdown>& levels) override { m_bill.header.breakdown = levels; }
     void enter_range(const Range& range) override;
-    void range_title(std::string_view title, bool continued) override;
+    void range_title(std::string_view title, TitlePlace place) override;
     void leave_range(const RangeEnd& end) override;
     void items_begin(const ItemList&) override {}
     void items_end() override {}

@@ -30,7 +30,8 @@ enum class Ending : uint8_t {
 
 struct End {
     Ending how = Ending::Complete;
-    // The file's closing record was seen (GAEB 90 record 99); false: the file ends without it.
+    // The file's closing record was seen (GAEB 90 record 99, GAEB 2000 "#end[GAEB]"); false: the
+    // file ends without it and may have been cut off, what was read is no whole bill.
     bool closing_record = true;
     // The bill's total as the file states it (DA XML BoQInfo/Totals/Total), as parsed.
     std::optional<double> declared_total;
@@ -65,6 +66,10 @@ struct ItemList {
 
 enum class TextKind : uint8_t { Short, Long };
 
+// Where a title record stands: right after its range's own record, right after another title
+// record (it continues that title), or elsewhere.
+enum class TitlePlace : uint8_t { AfterRange, AfterTitle, Alone };
+
 class Sink {
 public:
     virtual ~Sink() = default;
@@ -84,9 +89,9 @@ public:
     virtual void breakdown(const std::vector<Breakdown>& levels) = 0;
 
     virtual void enter_range(const Range& range) = 0;
-    // GAEB 90 record 12: the label of the range entered last arrives after it; a title record
-    // right after another continues the label (`continued`), `title` is then the whole label.
-    virtual void range_title(std::string_view title, bool continued) = 0;
+    // GAEB 90 record 12: the label of the range entered last arrives after it. A title record
+    // right after another continues the label (`title` is then the whole label so far).
+    virtual void range_title(std::string_view title, TitlePlace place) = 0;
     virtual void leave_range(const RangeEnd& end) = 0;
     virtual void items_begin(const ItemList& list) = 0;
     virtual void items_end() = 0;
@@ -131,7 +136,9 @@ public:
     }
     void breakdown(const std::vector<Breakdown>& l) override { m_a.breakdown(l), m_b.breakdown(l); }
     void enter_range(const Range& r) override { m_a.enter_range(r), m_b.enter_range(r); }
-    void range_title(std::string_view t, bool c) override { m_a.range_title(t, c), m_b.range_title(t, c); }
+    void range_title(std::string_view t, TitlePlace p) override {
+        m_a.range_title(t, p), m_b.range_title(t, p);
+    }
     void leave_range(const RangeEnd& e) override { m_a.leave_range(e), m_b.leave_range(e); }
     void items_begin(const ItemList& l) override { m_a.items_begin(l), m_b.items_begin(l); }
     void items_end() override { m_a.items_end(), m_b.items_end(); }

@@ -72,7 +72,7 @@ void Reader::PrjInfo() {
         drop_block_lines(m_st.StringList2);
         const int64_t i = m_st.StringList2.find("[Bez]");
         if (i == -1) return;
-        const std::string value = cell_text(key_value(m_st.StringList2.line(i), "[Bez]"));
+        const std::string value = cell_text(key_text(m_st.StringList2, i, "[Bez]"));
         if (!value.empty()) m_r.sink.header_field(bill::HeaderField::Project, value);
     });
 }
@@ -98,7 +98,7 @@ void Reader::Auftraggeber() {
         if (!take_section("AG")) return;
         const int64_t i = m_st.StringList2.find("[Name1]");
         if (i == -1) return;
-        const std::string value = cell_text(key_value(m_st.StringList2.line(i), "[Name1]", 150));
+        const std::string value = cell_text(key_text(m_st.StringList2, i, "[Name1]", 150));
         if (!value.empty()) m_r.sink.header_field(bill::HeaderField::Client, value);
     });
 }
@@ -108,10 +108,10 @@ void Reader::LVInfo() {
         if (!take_section("LVInfo")) return;
         if (const int64_t i = own_line(m_st.StringList2, "[Bez]"); i != -1)
             m_r.sink.header_field(bill::HeaderField::Name,
-                                  cell_text(key_value(m_st.StringList2.line(i), "[Bez]", 250)));
+                                  cell_text(key_text(m_st.StringList2, i, "[Bez]", 250)));
         if (const int64_t i = own_line(m_st.StringList2, "[Datum]"); i != -1)
             m_r.sink.header_field(bill::HeaderField::Date,
-                                  cell_text(key_value(m_st.StringList2.line(i), "[Datum]", 100)));
+                                  cell_text(key_text(m_st.StringList2, i, "[Datum]", 100)));
 
         // The OZ mask: the length of each level (LVStufe) and of the item number (Position).
         m_st.oz_mask.clear();

@@ -26,6 +26,16 @@ std::optional<std::string> take_key(LineList& holder, std::string_view key,
     return value;
 }
 
+// The same for a key of plain text (a unit), which may go on over further lines (key_text).
+std::optional<std::string> take_text_key(LineList& holder, std::string_view key) {
+    const int64_t i = holder.find(key);
+    if (i == -1) return std::nullopt;
+    int64_t last = i;
+    std::string value = key_text(holder, i, key, 0, &last);
+    holder.erase(i, last);
+    return value;
+}
+
 }  // namespace
 
 void Reader::read_short_text(LineList& holder) {
@@ -95,7 +105,7 @@ void Reader::Positionen(int64_t limit) {
             // The lines of the values, for the place of a value that is no number.
             std::string_view quantity_line, unit_price_line, total_price_line;
             if (auto v = take_key(m_st.Memo5, "[Menge]", &quantity_line)) quantity = field(*v, 40);
-            if (auto v = take_key(m_st.Memo5, "[ME]")) item.unit = cell_text(field(*v, 40));
+            if (auto v = take_text_key(m_st.Memo5, "[ME]")) item.unit = cell_text(field(*v, 40));
             take_key(m_st.Memo5, "[StLNr]");
             take_key(m_st.Memo5, "[LangtextTB]");
             if (auto v = take_key(m_st.Memo5, "[EP]", &unit_price_line)) unit_price = field(*v, 80);
@@ -139,11 +149,11 @@ void Reader::Positionen(int64_t limit) {
                     item.unit_price_unreadable = !item.unit_price;
                 }
             } else {
+                // The bid's quantity and prices as the bill gives them.
+                if (!quantity.empty()) item.quantity = number("Menge", quantity, quantity_line);
                 if (!unit_price.empty())
                     item.unit_price = number("Einheitspreis", unit_price, unit_price_line);
                 if (!total_price.empty()) item.total = number("Gesamtbetrag", total_price, total_price_line);
-                // The bid's quantity follows from its total; the file's, where it gives one, for the bill.
-                guarded([&] { item.quantity = gaeb_number(quantity); }, [](const std::exception&) {});
             }
             guarded(m_r, "GAEB2000-Modul \"Positionen\", Abschnitt: Position einfügen\n\n",
                     [&] { m_r.sink.item(item); });
@@ -196,7 +206,7 @@ void Reader::Unterpositionen() {
             std::string quantity;
             if (auto v = take_key(m_st.Memo4, "[UbNr]")) sub.number = cell_text(field(*v, 40));
             if (auto v = take_key(m_st.Memo4, "[Menge]")) quantity = field(*v, 40);
-            if (auto v = take_key(m_st.Memo4, "[ME]")) sub.unit = cell_text(field(*v, 40));
+            if (auto v = take_text_key(m_st.Memo4, "[ME]")) sub.unit = cell_text(field(*v, 40));
             sub.quantity_text = cell_text(quantity);
             guarded([&] { sub.quantity = gaeb_number(quantity); }, [](const std::exception&) {});
             m_r.sink.sub_description(sub);

@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <optional>
+#include <vector>
 
 #include "workbook/text.h"
 
@@ -73,6 +76,53 @@ void split_lines(std::string_view text, LineList& list) {
         if (i < n && text[i] == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
         start = i + 1;
     }
+}
+
+bool has_closing_line(std::string_view text) {
+    return find_key(text, "#end[GAEB]") != std::string_view::npos;
+}
+
+std::string closing_lines(std::string_view text) {
+    // The blocks whose end is implied by the end of the file.
+    constexpr std::string_view kStructure[] = {"GAEB", "Vergabe", "LV", "LVBereich"};
+    const auto structural = [&](std::string_view name) {
+        return std::any_of(std::begin(kStructure), std::end(kStructure),
+                           [&](std::string_view s) { return workbook::equals_ci(s, name); });
+    };
+    // The name of the block a line begins or ends ("#begin[" or "#end[" + name + "]").
+    const auto block_name = [](std::string_view line,
+                               std::string_view mark) -> std::optional<std::string_view> {
+        const size_t at = find_key(line, mark);
+        if (at == std::string_view::npos) return std::nullopt;
+        const std::string_view rest = line.substr(at + mark.size());
+        const size_t close = rest.find(']');
+        if (close == std::string_view::npos) return std::nullopt;
+        return rest.substr(0, close);
+    };
+    std::vector<std::string_view> open;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t i = start;
+        while (i < text.size() && text[i] != '\r' && text[i] != '\n') ++i;
+        const std::string_view line = text.substr(start, i - start);
+        if (const auto name = block_name(line, "#begin[")) {
+            open.push_back(*name);
+        } else if (const auto ended = block_name(line, "#end[")) {
+            // An end closes its block and every block left open inside it.
+            for (size_t k = open.size(); k-- > 0;)
+                if (workbook::equals_ci(open[k], *ended)) {
+                    open.resize(k);
+                    break;
+                }
+        }
+        if (i < text.size() && text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    std::string out;
+    for (size_t k = open.size(); k-- > 0;)
+        if (structural(open[k])) out += "#end[" + std::string(open[k]) + "]\r\n";
+    if (!out.empty() && !text.empty() && text.back() != '\n' && text.back() != '\r') out.insert(0, "\r\n");
+    return out;
 }
 
 }  // namespace gaeb2000

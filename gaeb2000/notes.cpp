@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Additional texts, main notes and the notes of the ranges.
+#include <algorithm>
+
 #include "gaeb2000/reader.h"
 #include "gaeb2000/rtf_to_text.h"
 #include "gaeb2000/text_ops.h"
@@ -51,7 +53,9 @@ void Reader::Zusatztext() {
                     guarded(m_r, kFailed, [&] {
                         const std::string_view l = m_st.StringList1.line(i);
                         if (holds_key(l, "[Text]")) {
-                            title = cell_text(DeleteLineKey("[end]", DeleteLineKey("[Text]", l))) + "\r\n";
+                            int64_t last = i;
+                            title = cell_text(key_text(m_st.StringList1, i, "[Text]", 0, &last)) + "\r\n";
+                            i = std::min(last, e);
                         } else if (!block_line(l) && !l.empty()) {
                             text.append(l);
                             text.append("\r\n");

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Bill ranges: the top-level ranges of StringList1 and the inner ranges of one of them.
+#include <algorithm>
+
 #include "gaeb2000/reader.h"
 #include "gaeb2000/text_ops.h"
 #include "workbook/errors.h"
@@ -37,7 +39,7 @@ void Reader::enter_inner_range() {
     bill::Range range;
     range.oz = m_st.range_oz;
     range.label = m_st.range_label;
-    range.label_parts.assign(1, range.label);
+    range.label_written = range.label;
     range.level = inner_level(range.oz, !m_st.oz_mask.empty());
     const std::vector<std::string_view> groups = bill::oz_groups(range.oz);
     for (auto g = groups.rbegin(); g != groups.rend(); ++g)
@@ -112,15 +114,8 @@ void Reader::LVBereich() {
             }
             if (first != -1) {
                 // The designation may go on over further lines, up to the one that brings "[end]".
-                std::string text;
                 int64_t last = first;
-                while (true) {
-                    const size_t before = text.size();
-                    text.append(m_st.StringList2.line(last));  // past the list's end this throws
-                    if (find_key(text, "[end]", before >= 4 ? before - 4 : 0) != std::string::npos) break;
-                    ++last;
-                }
-                m_st.range_label = key_value(text, key);
+                m_st.range_label = key_text(m_st.StringList2, first, key, 0, &last);
                 m_st.StringList2.erase(first, last);
             }
 
@@ -133,7 +128,7 @@ void Reader::LVBereich() {
             bill::Range range;
             range.oz = m_st.range_oz;
             range.label = m_st.range_label;
-            range.label_parts.assign(1, range.label);
+            range.label_written = range.label;
             range.rno_part = m_st.range_oz;
             while (!range.rno_part.empty() && range.rno_part.back() == '.') range.rno_part.pop_back();
             range.level = 1;
@@ -194,9 +189,9 @@ void Reader::heading_passes() {
     while (true) {
         bool stop = false;
         int64_t before = -1;  // the items of the stop stand above this line
-        auto deleted = [&](int64_t line) {
-            m_st.StringList4.erase_line(line);
-            if (line < before) --before;
+        auto deleted = [&](int64_t first, int64_t last) {
+            m_st.StringList4.erase(first, last);
+            if (first < before) before -= std::min(last, before - 1) - first + 1;
         };
         int64_t cut = -1;
         do {
@@ -211,14 +206,15 @@ void Reader::heading_passes() {
             if (f - 1 >= p) continue;
             if (f != -1) {
                 m_st.range_oz = key_value(m_st.StringList4.line(f), "[OZ]", 20);
-                if (f < p) deleted(f);
+                if (f < p) deleted(f, f);
             }
-            if (const int64_t g = FindeKeyStringList4("[Bez]"); g != -1) {
-                m_st.range_label = key_value(m_st.StringList4.line(g), "[Bez]");
-                deleted(g);
-            } else if (const int64_t h = FindeKeyStringList4("[BezTX]"); h != -1) {
-                m_st.range_label = key_value(m_st.StringList4.line(h), "[BezTX]");
-                deleted(h);
+            for (const std::string_view key : {"[Bez]", "[BezTX]"}) {
+                const int64_t g = FindeKeyStringList4(key);
+                if (g == -1) continue;
+                int64_t last = g;
+                m_st.range_label = key_text(m_st.StringList4, g, key, 0, &last);
+                deleted(g, last);
+                break;
             }
             if (!m_st.range_oz.empty() && !m_st.range_label.empty()) {
                 m_st.range_label = cell_text(workbook::trim_right_ctl(m_st.range_label));

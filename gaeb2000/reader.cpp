@@ -123,10 +123,12 @@ void Reader::gaeb2k_start() {
         m_r.finish({bill::Ending::Refused, false, {}});
         return;
     }
+    // A file cut off: the ranges read up to the cut are closed where the file ends.
+    m_st.closing_record = has_closing_line(*text);
+    if (!m_st.closing_record) text->append(closing_lines(*text));
     set_source(std::move(*text));
     STLBBau_weg();
     m_st.record_count = m_st.StringList1.size();
-    m_st.closing_record = m_st.StringList1.find("#end[GAEB]") != -1;
     m_r.run.progress_maximum(m_st.record_count);
     m_st.exchange_phase = find_exchange_phase(m_st.StringList1);
     m_r.exchange_phase = m_st.exchange_phase;

@@ -47,6 +47,33 @@ std::string key_value(std::string_view line, std::string_view key, size_t capaci
     return key_value(workbook::utf8_prefix(line, capacity), key);
 }
 
+std::string key_text(const LineList& lines, int64_t first, std::string_view key, size_t capacity,
+                     int64_t* last) {
+    if (last) *last = first;
+    const std::string_view head = lines.line(first);
+    const auto single = [&] { return capacity > 0 ? key_value(head, key, capacity) : key_value(head, key); };
+    const std::string from_key = DeleteLineKey(key, head);
+    if (holds_key(from_key, "[end]")) return single();
+    std::string text(workbook::trim_right_ctl(from_key));
+    for (int64_t j = first + 1; j < lines.size(); ++j) {
+        const std::string_view piece = workbook::trim_ctl(lines.line(j));
+        const size_t end = find_key(piece, "[end]");
+        // Another key or a block line: the text has ended without "[end]".
+        if (piece.starts_with('#') || (piece.starts_with('[') && end != 0)) break;
+        const std::string_view part =
+            workbook::trim_right_ctl(end == std::string_view::npos ? piece : piece.substr(0, end));
+        if (!part.empty() && !text.empty()) text.push_back(' ');
+        text.append(part);
+        if (end != std::string_view::npos) {
+            // What follows "[end]" on its line stays, as key_value keeps it.
+            text.append(piece.substr(end + 5));
+            if (last) *last = j;
+            return capacity > 0 ? field(text, capacity) : text;
+        }
+    }
+    return single();
+}
+
 void MoveBereich(LineList& source, int64_t b, int64_t e, LineList& target) {
     if (e < b) return;
     for (int64_t i = b; i <= e; ++i) target.append(workbook::trim_left_ctl(source.line(i)));

@@ -24,6 +24,15 @@ std::string key_value(std::string_view line, std::string_view key);
 // The same, the line and each intermediate result passing through a field of `capacity`.
 std::string key_value(std::string_view line, std::string_view key, size_t capacity);
 
+// The plain text of `key` in line `first` of `lines`: as key_value gives it when that line holds
+// "[end]"; else the text goes on over the following lines up to the one that holds "[end]", the
+// pieces joined with one blank (blanks around them dropped), as an exporter wraps a long label.
+// A line that opens another key or a block, or the end of the lines, ends such a text without
+// "[end]": then only line `first` counts. `last` gets the last line of the text. A `capacity`
+// other than 0 cuts the text to that many characters.
+std::string key_text(const LineList& lines, int64_t first, std::string_view key, size_t capacity = 0,
+                     int64_t* last = nullptr);
+
 // Lines b to e of `source` appended to `target`, each without its leading characters of code 0 to
 // 32, then deleted from `source`. Nothing when e < b.
 void MoveBereich(LineList& source, int64_t b, int64_t e, LineList& target);

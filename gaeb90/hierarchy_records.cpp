@@ -30,11 +30,14 @@ void Reader::sa11() {
     m_r.sink.enter_range(range);
 }
 
-// Record 12: the group title in columns 3-42. The long-text lines after it are notes text. A title
-// longer than its 40 columns continues in the title records right after it: together they make
-// one title.
+// Record 12: the group title in columns 3-42, the title of the group whose record 11 came right
+// before it. The long-text lines after it are notes text. A title longer than its 40 columns
+// continues in the title records right after it: together they make one title.
 void Reader::sa12() {
     const bool continued = m_previous_record == 12;
+    const bill::TitlePlace place = continued                 ? bill::TitlePlace::AfterTitle
+                                   : m_previous_record == 11 ? bill::TitlePlace::AfterRange
+                                                             : bill::TitlePlace::Alone;
     m_st.ItemContext = false;
     m_st.NotesContext = true;
     read_data_part();
@@ -48,7 +51,7 @@ void Reader::sa12() {
     } else {
         m_st.GroupTitle = col(3, 42);
     }
-    record_step("Prozedur sa12\n\n", [&] { m_r.sink.range_title(as_read(m_st.GroupTitle), continued); });
+    record_step("Prozedur sa12\n\n", [&] { m_r.sink.range_title(as_read(m_st.GroupTitle), place); });
 }
 
 void Reader::leave_groups(size_t depth) {

@@ -27,16 +27,9 @@ std::string as_read(std::string_view bytes) {
     return workbook::cp850_to_utf8(bytes);
 }
 
-void text_cleanup(std::string& text, size_t capacity) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '"') {
-            text.replace(i, 1, "''");
-            if (text.size() > capacity) text.resize(capacity);
-            ++i;  // go on after the second apostrophe
-        } else if (text[i] == '\t') {
-            text[i] = ' ';
-        }
-    }
+void text_cleanup(std::string& text) {
+    for (char& ch : text)
+        if (ch == '\t') ch = ' ';
 }
 
 bool all_blanks(std::string_view text) {

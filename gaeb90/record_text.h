@@ -19,9 +19,9 @@ std::string ASCII2ANSI(std::string_view text);
 // Fields written as they stand (ordinal numbers, dates, the mask, numbers): decoded, not cut.
 std::string as_read(std::string_view bytes);
 
-// Double quotes become two apostrophes, the text then cut back to `capacity` characters; tabs
-// become blanks. Trailing blanks stay.
-void text_cleanup(std::string& text, size_t capacity);
+// Tabs become blanks; every other character, a double quote too, stays as it is. Trailing blanks
+// stay.
+void text_cleanup(std::string& text);
 // A text of blanks only (an empty text too): a long-text line without content.
 bool all_blanks(std::string_view text);
 // Trailing blanks removed (leading ones stay).

@@ -15,7 +15,7 @@ void Reader::sa20() {
 void Reader::sa25() {
     read_data_part();
     std::string text(col(3, 72));
-    text_cleanup(text, 70);
+    text_cleanup(text);
     record_step("Prozedur sa25\n\n", [&] { m_r.sink.text_line(bill::TextKind::Short, cell_text(text)); });
 }
 
@@ -24,7 +24,7 @@ void Reader::sa25() {
 void Reader::sa26() {
     read_data_part();
     std::string text(col(6, 60));
-    text_cleanup(text, 55);
+    text_cleanup(text);
     // A line without content (55 blanks, or blanks cut off at the line end) goes nowhere.
     if (all_blanks(text)) return;
     record_step("Prozedur sa26\n\n", [&] {
@@ -38,7 +38,7 @@ void Reader::sa26() {
 void Reader::regeltexte() {
     std::string text(col(3, 74));
     if (!m_st.RulesFound) return;
-    text_cleanup(text, 72);
+    text_cleanup(text);
     record_step("", [&] { m_r.sink.rules_line(cell_text(text)); });
 }
 

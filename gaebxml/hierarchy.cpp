@@ -108,7 +108,7 @@ void XmlReader::enter_range(Range& range) {
     }
     out.oz = range.oz;
     out.label = label.text;
-    out.label_parts = label.parts;
+    out.label_written = label.written;
 
     const std::string failure = range.level == 1
                                     ? "XML-Modul-Hauptroutine, BoQCtgy-Fehler im LV-Bereich " + range.oz

@@ -74,7 +74,7 @@ RangeLabel first_span_label(Node category) {
         const Node span = ChildElement(holder, "span");
         std::string v = inline_text(span);
         if (v.empty()) continue;
-        label.parts.push_back(v);
+        label.written = v;
         label.text = std::move(v);
         label.holder = holder;
         label.first_span = span;
@@ -93,13 +93,28 @@ RangeLabel all_spans_label(Node category) {
         label.holder = lbl;
     else
         return label;
+    bool blank = false;
     for (Node child = label.holder.first_child(); child; child = child.next_sibling()) {
-        if (node_name(child) != "span") continue;
-        std::string text = inline_text(child);
-        if (text.empty()) continue;
+        if (child.type() == pugi::node_pcdata) {
+            const std::string_view value = child.value();
+            if (!value.empty() && value.find_first_not_of(" \t") == std::string_view::npos) blank = true;
+            continue;
+        }
+        if (node_name(child) != "span") {
+            if (child.type() == pugi::node_element) blank = true;
+            continue;
+        }
+        const std::string text = inline_text(child);
+        if (text.empty()) {
+            if (*child.child_value() != '\0') blank = true;
+            continue;
+        }
         if (!label.text.empty()) label.text += ' ';
         label.text += text;
-        label.parts.push_back(std::move(text));
+        std::string& w = label.written;
+        if (blank && !w.empty() && w.back() != ' ' && text.front() != ' ') w += ' ';
+        w += text;
+        blank = false;
     }
     return label;
 }

@@ -72,12 +72,14 @@ int length_number(std::string_view text);
 std::string chkmaske(std::string_view oz, const XmlReaderState& st,
                      workbook::FunctionRef<void(std::string)> fault);
 
-// A range label: the spans taken (`parts`, each not empty) and their text joined by blanks.
-// `holder` is the paragraph (or LblTx itself) the label was taken from, and `first_span` the span
-// of it when only that one was taken; the text of LblTx beyond them follows as text lines.
+// A range label: the text of the spans taken, joined by blanks, and `written`, joined as the file
+// writes them: with a blank only where a blank text, a span of blanks or another element (a line
+// break) stands between them. `holder` is the paragraph (or LblTx itself) the label was taken
+// from, and `first_span` the span of it when only that one was taken; the text of LblTx beyond
+// them follows as text lines.
 struct RangeLabel {
     std::string text;
-    std::vector<std::string> parts;
+    std::string written;
     Node holder;
     Node first_span;
 };

@@ -10,7 +10,7 @@ namespace {
 using Kind = TextFlow::Kind;
 
 struct ElementKind {
-    const char* name;
+    std::string_view name;
     Kind kind;
 };
 
@@ -32,11 +32,14 @@ constexpr std::array<ElementKind, 35> kKinds{{
     {"DetailTxt", Kind::Block},   {"OutlineText", Kind::Block},
 }};
 
-Kind kind_of(Node element) {
-    const char* name = element.name();
+Kind kind_of(std::string_view name) {
     for (const ElementKind& k : kKinds)
-        if (std::strcmp(name, k.name) == 0) return k.kind;
+        if (name == k.name) return k.kind;
     return Kind::Block;
+}
+
+Kind kind_of(Node element) {
+    return kind_of(std::string_view(element.name()));
 }
 
 bool is_space(char c) {
@@ -50,6 +53,10 @@ bool tab_span(Node span) {
 }
 
 }  // namespace
+
+bool is_inline_element(std::string_view name) {
+    return kind_of(name) == Kind::Inline;
+}
 
 void TextFlow::add(Node holder) {
     walk(holder, false);

@@ -76,6 +76,10 @@ private:
     std::vector<Open> m_open;  // the elements walk() is inside; kept for the next walk
 };
 
+// Whether an element of this name is inline text (span, b, i, sup and the like), which continues
+// the line it stands in.
+bool is_inline_element(std::string_view name);
+
 // The lines of `holder` (tests, label paragraphs).
 std::vector<std::string> text_lines(Node holder);
 // The text of one inline element such as a span, as one line.

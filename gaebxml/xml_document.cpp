@@ -3,11 +3,14 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <vector>
 
+#include "gaebxml/text_flow.h"
 #include "workbook/text.h"
 
 namespace gaebxml {
@@ -157,6 +160,78 @@ std::string_view status_text(pugi::xml_parse_status status) {
 // Comments are kept as nodes; a DOCTYPE is parsed only to be refused afterwards.
 constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments | pugi::parse_doctype;
 
+// Stands in for the first character of a blank between inline tags while the text is parsed:
+// pugixml drops text of white space alone, and this character is none.
+constexpr char kBlankMark = '\x01';
+
+bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// A blank between two words that the parser would drop.
+struct InlineBlank {
+    size_t offset;  // of its first character in the text
+    char first;     // that character, ' ' or a tab
+};
+
+// Finds white space without a line break between two tags of inline text elements (a start, end
+// or empty tag each: "</span> <span>", "<span> </span>", "</b>\t<i>") and puts kBlankMark in
+// place of its first character, so that the parser keeps it as a text node. Comments, CDATA
+// sections and processing instructions are passed over; a document type declaration ends the
+// search (such a document is refused).
+std::vector<InlineBlank> mark_inline_blanks(std::string& text) {
+    std::vector<InlineBlank> blanks;
+    const std::string_view t = text;
+    bool inline_before = false;  // the markup right before `at` is a tag of an inline element
+    size_t at = 0;
+    while (true) {
+        const size_t open = t.find('<', at);
+        if (open == std::string_view::npos) break;
+        const std::string_view between = t.substr(at, open - at);
+        const bool blank = inline_before && !between.empty() &&
+                           std::all_of(between.begin(), between.end(), is_space) &&
+                           between.find_first_of("\r\n") == std::string_view::npos;
+        const std::string_view markup = t.substr(open);
+        const auto skip_to = [&](std::string_view end) {
+            const size_t close = markup.find(end);
+            return close == std::string_view::npos ? t.size() : open + close + end.size();
+        };
+        if (markup.starts_with("<!--")) {
+            at = skip_to("-->");
+        } else if (markup.starts_with("<![CDATA[")) {
+            at = skip_to("]]>");
+        } else if (markup.starts_with("<?")) {
+            at = skip_to("?>");
+        } else if (markup.starts_with("<!")) {
+            break;
+        } else {
+            size_t i = open + 1;
+            if (i < t.size() && t[i] == '/') ++i;
+            const size_t name_start = i;
+            while (i < t.size() && !is_space(t[i]) && t[i] != '/' && t[i] != '>') ++i;
+            const bool inline_tag = is_inline_element(t.substr(name_start, i - name_start));
+            // The tag's end: the first ">" outside quoted attribute values.
+            char quote = 0;
+            for (; i < t.size(); ++i) {
+                if (quote != 0) {
+                    if (t[i] == quote) quote = 0;
+                } else if (t[i] == '"' || t[i] == '\'') {
+                    quote = t[i];
+                } else if (t[i] == '>') {
+                    break;
+                }
+            }
+            if (blank && inline_tag) blanks.push_back({at, t[at]});
+            inline_before = inline_tag;
+            at = i + 1;
+            continue;
+        }
+        inline_before = false;
+    }
+    for (const InlineBlank& b : blanks) text[b.offset] = kBlankMark;
+    return blanks;
+}
+
 }  // namespace
 
 std::string declared_encoding(std::string_view bytes) {
@@ -211,13 +286,24 @@ void XmlDocument::load(std::string bytes, std::function<std::string()> original)
     m_lines.clear();
     m_encoding = source_encoding(bytes);
     m_text = decode(std::move(bytes), m_encoding);
+    const std::vector<InlineBlank> blanks = mark_inline_blanks(m_text);
+    // The parser borrows the last character as its end mark.
+    const char last = m_text.empty() ? '\0' : m_text.back();
     const pugi::xml_parse_result result =
         m_doc.load_buffer_inplace(m_text.data(), m_text.size(), kParseOptions, pugi::encoding_utf8);
     if (!result) {
         m_doc.reset();
+        if (!m_text.empty()) m_text.back() = last;
+        // A document cut off fails at its last character (elements left open) or where its last,
+        // unfinished part begins: no markup is complete after that place. After a fault in the
+        // middle the rest of the tags follow. The text after the fault is as the file has it.
+        const size_t from =
+            std::min(static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0)), m_text.size());
+        const bool ends_early = from + 1 >= m_text.size() || m_text.find('>', from) == std::string::npos;
         m_text.clear();
         m_text.shrink_to_fit();
         DomParseError error{std::string(status_text(result.status))};
+        if (ends_early) error.set_ends_early();
         const workbook::LineColumn where = locate(result.offset);
         error.at(where.line, where.column);
         // Nothing of the document is left to locate.
@@ -226,6 +312,8 @@ void XmlDocument::load(std::string bytes, std::function<std::string()> original)
         m_lines.clear();
         throw error;
     }
+    // The text nodes of the blanks read as the file writes them.
+    for (const InlineBlank& b : blanks) m_text[b.offset] = b.first;
     for (Node n = m_doc.first_child(); n; n = n.next_sibling()) {
         if (n.type() == pugi::node_doctype) {
             m_doc.reset();

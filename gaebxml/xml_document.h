@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The document operations the GAEB DA XML reader uses, over pugixml. White space between
-// elements is no node; comments are nodes (with a name no element has). A missing child comes
-// back as the null node, which behaves as an empty element: no children, no attributes, no text.
+// elements is no node, with one exception: white space without a line break between two tags of
+// inline text elements ("</span> <span>", "<span> </span>") is a text node, since it is the blank
+// between two words; white space holding a line break is the file's indentation. Comments are
+// nodes (with a name no element has). A missing child comes back as the null node, which behaves
+// as an empty element: no children, no attributes, no text.
 #pragma once
 
 #include <filesystem>
@@ -31,6 +34,12 @@ public:
 class DomParseError : public workbook::BremoraError {
 public:
     explicit DomParseError(const std::string& message) : BremoraError("EDOMParseError", message) {}
+    // The fault is the end of the file: the document stops inside an element (a file cut off).
+    bool ends_early() const noexcept { return m_ends_early; }
+    void set_ends_early() noexcept { m_ends_early = true; }
+
+private:
+    bool m_ends_early = false;
 };
 
 // How the bytes of a file are turned into the UTF-8 text that is parsed. Utf16or32: bytes that
@@ -48,7 +57,8 @@ SourceEncoding source_encoding(std::string_view bytes);
 class XmlDocument : public workbook::InputPlace::Locator {
 public:
     // Parses the bytes of a file; `original` gives them again for the line and column of a fault
-    // (none: faults without them). Throws DomParseError with a German message.
+    // (none: faults without them). Throws DomParseError with a German message, marked as ending
+    // early when the document is whole up to where the file stops.
     void load(std::string bytes, std::function<std::string()> original);
     void load_file(const std::filesystem::path& path);
     Node root() const { return m_doc.document_element(); }

@@ -23,6 +23,17 @@ std::string text_of(Node holder, const char* name) {
     return std::string(workbook::trim_ctl(inline_text(ChildElement(holder, name))));
 }
 
+// What a file cut off is, in plain words, and what to do.
+std::string ends_early_text(const DomParseError& e) {
+    const std::string where = e.line() > 0 ? e.column() > 0
+                                                 ? fmt::format(" (Zeile {}, Spalte {})", e.line(), e.column())
+                                                 : fmt::format(" (Zeile {})", e.line())
+                                           : std::string();
+    return "Die Datei endet zu früh" + where +
+           ": sie ist unvollständig, etwa weil das Speichern oder die Übertragung abgebrochen wurde. Bitte "
+           "die Datei noch einmal vollständig exportieren oder übertragen.";
+}
+
 // The open check: the file exists and its bytes can be read.
 bool readable(const std::filesystem::path& path) {
     std::error_code ec;
@@ -161,14 +172,17 @@ void XmlReader::XML_start() {
     const std::string file = m_r.file_name.string();
     bool broken = false;
 
-    const bool loaded =
-        guarded([&] { m_doc.load_file(m_r.file_name); },
-                [&](const std::exception& e) {
-                    m_r.run.busy(false);
-                    m_r.run.process_events();
-                    m_r.fault("GAEB XML, Prozedur \"LoadFromFile\"\n" + workbook::step_report(m_r.place, e));
-                    m_r.finish({bill::Ending::Refused, false, {}});
-                });
+    const bool loaded = guarded(
+        [&] { m_doc.load_file(m_r.file_name); },
+        [&](const std::exception& e) {
+            m_r.run.busy(false);
+            m_r.run.process_events();
+            std::string text = "GAEB XML, Prozedur \"LoadFromFile\"\n" + workbook::step_report(m_r.place, e);
+            if (const auto* parse = dynamic_cast<const DomParseError*>(&e); parse && parse->ends_early())
+                text += "\n" + ends_early_text(*parse);
+            m_r.fault(std::move(text));
+            m_r.finish({bill::Ending::Refused, false, {}});
+        });
     if (!loaded) return;
 
     const Node root = m_doc.root();

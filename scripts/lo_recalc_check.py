@@ -8,8 +8,9 @@ LibreOffice runs headless with a private profile whose OOXMLRecalcMode is 0 (alw
 and is driven through its UNO bridge (python3-uno): each FILE is loaded, every formula is
 recalculated, and LibreOffice's result of every formula cell, read as the double it holds, is
 compared exactly (no tolerance) with the result stored in FILE (openpyxl reads it). LibreOffice's
-own .xlsx export keeps only 15 significant digits, which is why the values are not read from a
-file it writes. A copy of the first file with one stored result falsified goes through the same
+own .xlsx export, like its cells on screen, keeps only 15 significant digits (ROUND of
+977779778313211.2 to 2 places shows as 977779778313211 while the cell holds 977779778313211.25),
+which is why the values are not read from a file it writes. A copy of the first file with one stored result falsified goes through the same
 run: LibreOffice must give the right value, which proves that it really recalculated.
 
 Exit status: 0 all equal, 1 differences (listed), 2 usage or run failure, 77 soffice or the UNO

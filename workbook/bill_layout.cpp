@@ -43,10 +43,15 @@ void BillLayout::fault(const bill::Fault& fault) {
 
 void BillLayout::end(const bill::End& end) {
     switch (end.how) {
-        case bill::Ending::Complete:
+        case bill::Ending::Complete: {
             before_finish();
-            FinishWorkbook(m_c, m_rows, finish_info());
+            // A bill without its closing record may have lost its end: what there is stands in
+            // the workbook, and the run says so.
+            FinishInfo info = finish_info();
+            info.cut_off = !end.closing_record;
+            FinishWorkbook(m_c, m_rows, info);
             break;
+        }
         case bill::Ending::Incomplete:
             FinishWorkbook(m_c, m_rows, finish_info());
             m_c.end = RunEnd::Aborted;

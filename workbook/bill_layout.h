@@ -46,7 +46,7 @@ public:
     void header_field(bill::HeaderField field, std::string_view value) override;
     void breakdown(const std::vector<bill::Breakdown>&) override {}
     void enter_range(const bill::Range&) override {}
-    void range_title(std::string_view, bool) override {}
+    void range_title(std::string_view, bill::TitlePlace) override {}
     void leave_range(const bill::RangeEnd&) override {}
     void items_begin(const bill::ItemList&) override {}
     void items_end() override {}
@@ -93,7 +93,7 @@ protected:
 std::string_view gaeb90_kind_label(std::string_view code);
 
 // DA XML: the heading row and the Teilsummen label of a numbered range: "LV-Bereich 01.02. -  "
-// and its label (level 1: "01. -  Label"; deeper: the number and the label's spans glued, within
+// and its label (level 1: "01. -  Label"; deeper: the number and the label as the file writes it, within
 // 140 characters); without label "LV-Bereich 01.02." and the number alone.
 struct XmlRangeCaption {
     std::string heading;

@@ -9,7 +9,8 @@
 //   in pieces of 140 characters; an item's long text and its sub-items form its outline group;
 // - the notes of the ranges are written after all ranges, each under its range's heading; the
 //   bill's own notes as they come, each followed by an empty row;
-// - phase 84 writes the bid's prices as numbers, its quantity as total / unit price.
+// - phase 84 writes the bid's prices as numbers, its quantity where the bill gives none as total /
+//   unit price.
 #include <array>
 #include <optional>
 #include <string>
@@ -179,9 +180,14 @@ void Gaeb2000Layout::item(const bill::Item& item) {
         if (item.has_total) m_kinds.item_total_formula(r);
         m_kinds.item_label(r, kind_label(item.kind_code));
     } else {
-        m_kinds.item_quantity_from_total(r);
+        // The bid shows the bill's quantity and unit where it gives them; the quantity follows
+        // from total and unit price only where it gives none, and never from a unit price of 0.
+        if (item.quantity) m_kinds.item_quantity(r, *item.quantity);
+        if (!item.unit.empty()) m_kinds.item_unit(r, item.unit);
         m_kinds.item_number(r, 5, item.unit_price.value_or(0.0));
         m_kinds.item_number(r, 6, item.total.value_or(0.0));
+        if (!item.quantity && item.unit_price && *item.unit_price != 0 && item.total)
+            m_kinds.item_quantity_from_total(r);
     }
     ++m_rows.Positions;
     m_c.ui.process_events();

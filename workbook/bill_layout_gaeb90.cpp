@@ -87,7 +87,7 @@ public:
     void rules_line(std::string_view line) override;
     void header_field(bill::HeaderField field, std::string_view value) override;
     void enter_range(const bill::Range& range) override;
-    void range_title(std::string_view title, bool continued) override;
+    void range_title(std::string_view title, bill::TitlePlace place) override;
     void leave_range(const bill::RangeEnd& end) override;
     void item(const bill::Item& item) override;
     void item_prices(const bill::Prices& prices) override;
@@ -223,27 +223,36 @@ void Gaeb90Layout::caption_row(FunctionRef<void()> client) {
     step("Prozedur sa3, Abschnitt 3\n\n", [&] { column_header_styles(m_c, m_rows); });
 }
 
-// Record 11: the group's subtotal range starts here, so that a group without a title record still
-// sums its items; a title record moves the start below its row.
+// Record 11: the group's row is written here with its number, so that a group without a title
+// record has its row like every group; the title record right after it completes the row. The
+// group's subtotal range starts below the row, even when writing failed.
 void Gaeb90Layout::enter_range(const bill::Range& range) {
     end_if_full();
-    // Selecting the sheet is all this record does to the workbook; it reports nothing.
-    guarded([&] { m_kinds.positions(); }, [](const std::exception&) {});
     const uint64_t id = m_next_id++;
     m_open.push_back(id);
     m_subtotal_group = id;
     m_group_dotted = range.oz;
     m_group_title.clear();
+    m_title_row = 0;
+    m_title_notes_row = 0;
+    step("Prozedur sa11\n\n", [&] {
+        start_body();
+        const int32_t row = m_rows.Positions;
+        m_kinds.HierarchyRow(group_label(m_group_dotted, ""));
+        m_title_row = row;
+    });
     m_rows.GroupFirstRow = m_rows.Positions;
 }
 
-// Record 12: a blue "LV-Gruppe" row, and a bold notes heading. A title continued by the title
-// record right after it rewrites both.
-void Gaeb90Layout::range_title(std::string_view title, bool continued) {
+// Record 12: the title, written into the row of its group, and a bold notes heading. A title
+// continued by the title record right after it rewrites both; a title record without its record
+// 11 right before it opens a row of its own.
+void Gaeb90Layout::range_title(std::string_view title, bill::TitlePlace place) {
     end_if_full();
-    continued = continued && m_title_row > 0;
+    const bool continued = place == bill::TitlePlace::AfterTitle && m_title_row > 0;
+    const bool group_row = place == bill::TitlePlace::AfterRange && m_title_row > 0;
     if (!continued) {
-        m_title_row = 0;
+        if (!group_row) m_title_row = 0;
         m_title_notes_row = 0;
     }
     m_group_title = title;
@@ -257,7 +266,7 @@ void Gaeb90Layout::range_title(std::string_view title, bool continued) {
     } below{m_rows, !continued};
     const std::string label = group_label(m_group_dotted, m_group_title);
     const std::string heading = cell_text("LV-Gruppe " + m_group_dotted + " " + m_group_title);
-    if (continued) {
+    if (continued || group_row) {
         m_kinds.positions().set_value(m_title_row, 2, label);
     } else {
         start_body();

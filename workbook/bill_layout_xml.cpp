@@ -78,6 +78,36 @@ std::string german_money(int64_t cents) {
     return fmt::format("{}{},{:02}", negative ? "-" : "", whole, v % 100);
 }
 
+// The totals of a bid summed in cents with a check: an amount of 10^15 or more (a double has lost
+// the cents long before; int64 cents would wrap at 9.2 * 10^16) makes a sum "too large" for good
+// (kCentsTooLarge); no sum ever wraps.
+constexpr int64_t kCentsTooLarge = INT64_MIN;
+constexpr int64_t kMaxCents = 100'000'000'000'000'000;  // 10^15 in cents
+
+// The cents of an amount of the file, or kCentsTooLarge.
+int64_t cents_of(double amount) {
+    if (!std::isfinite(amount) || std::fabs(amount) * 100.0 >= static_cast<double>(kMaxCents))
+        return kCentsTooLarge;
+    return std::llround(amount * 100.0);
+}
+
+// sum += cents, or kCentsTooLarge when either is or the sum reaches kMaxCents.
+void add_cents(int64_t& sum, int64_t cents) {
+    if (sum == kCentsTooLarge || cents == kCentsTooLarge) {
+        sum = kCentsTooLarge;
+        return;
+    }
+    // Both lie below kMaxCents: the addition itself cannot overflow.
+    sum += cents;
+    if (sum <= -kMaxCents || sum >= kMaxCents) sum = kCentsTooLarge;
+}
+
+// "1.234,56", or "mehr als 999.999.999.999.999,99" for a sum too large to be held.
+std::string money_text(int64_t cents) {
+    if (cents == kCentsTooLarge) return "mehr als " + german_money(kMaxCents - 1);
+    return german_money(cents);
+}
+
 // Calls `line` with each row of at most 140 characters: cut at the last blank among the first
 // 140 characters (the blank stays at the line's end), or at 140 when there is none. `last` tells
 // whether it is the rest of the text.
@@ -244,7 +274,7 @@ void XmlLayout::leave_range(const bill::RangeEnd& end) {
     const Open done = std::move(m_open.back());
     m_open.pop_back();
     if (bid() && done.has_number) compare_totals(done.subtotal_label, end.declared_total, done.cents);
-    m_open.back().cents += done.cents;
+    add_cents(m_open.back().cents, done.cents);
 }
 
 void XmlLayout::items_begin(const bill::ItemList& list) {
@@ -280,7 +310,9 @@ void XmlLayout::item_row(const bill::Item& item) {
     m_kinds.item_oz(r, item.oz);
     if (item.quantity)
         m_kinds.item_quantity(r, *item.quantity);
-    else if (bid() && item.unit_price && *item.unit_price > 0)
+    else if (bid() && item.unit_price && *item.unit_price != 0 && item.total)
+        // A bid without quantity gets it from total and unit price: only from both, and never
+        // from a unit price of 0.
         m_kinds.item_quantity_from_total(r);
     if (!item.unit.empty()) m_kinds.item_unit(r, item.unit);
     m_kinds.item_price_cells(r, item.unit_price);
@@ -302,7 +334,7 @@ void XmlLayout::item_row(const bill::Item& item) {
         }
         if (item.total) {
             m_kinds.item_number(r, 6, *item.total);
-            m_open.back().cents += std::llround(*item.total * 100.0);
+            add_cents(m_open.back().cents, cents_of(*item.total));
         }
     }
     m_kinds.item_label(r, kind_label(item, bid()));
@@ -347,7 +379,7 @@ void XmlLayout::markup_row(const bill::Item& item) {
         if (item.unit_price) m_kinds.item_number(r, 5, *item.unit_price);
         if (item.total) {
             m_kinds.item_number(r, 6, *item.total);
-            m_open.back().cents += std::llround(*item.total * 100.0);
+            add_cents(m_open.back().cents, cents_of(*item.total));
         }
     }
     m_kinds.item_label(r, kSurchargeLabel);
@@ -423,12 +455,19 @@ void XmlLayout::resolve_markup_references() {
 }
 
 void XmlLayout::compare_totals(std::string_view label, std::optional<double> declared, int64_t cents) {
-    if (!declared || !std::isfinite(*declared) || std::fabs(*declared) >= 1e15) return;
-    const int64_t declared_cents = std::llround(*declared * 100.0);
-    const int64_t difference = declared_cents - cents;
-    if (difference >= -1 && difference <= 1) return;
-    const std::string line = fmt::format("{}: laut Datei {}, berechnet {}", label,
-                                         german_money(declared_cents), german_money(cents));
+    if (!declared || !std::isfinite(*declared)) return;
+    const int64_t declared_cents = cents_of(*declared);
+    std::string line;
+    if (declared_cents == kCentsTooLarge && cents == kCentsTooLarge) {
+        line = fmt::format("{}: laut Datei und berechnet {}; zu groß, um verglichen zu werden", label,
+                           money_text(kCentsTooLarge));
+    } else {
+        if (declared_cents != kCentsTooLarge && cents != kCentsTooLarge && declared_cents - cents >= -1 &&
+            declared_cents - cents <= 1)
+            return;
+        line = fmt::format("{}: laut Datei {}, berechnet {}", label, money_text(declared_cents),
+                           money_text(cents));
+    }
     m_total_differences.push_back(line);
     // On Teilsummen below the range's subtotals, or above the grand total.
     if (!m_c.options.SubtotalsSheet || m_rows.Subtotals < 3) return;
@@ -521,15 +560,10 @@ XmlRangeCaption xml_range_caption(const bill::Range& range) {
         return {
             fmt::format("LV-Bereich {} -  {}", range.oz, range.label),
             std::string(utf8_prefix(fmt::format("{} -  {}", range.oz, range.label), kSubtotalLabelCapacity))};
-    // The subtotal label is a field of 140 characters: the spans glued, what does not fit dropped.
-    std::string glued;
-    for (const std::string& span : range.label_parts) {
-        if (utf8_length(glued) >= kSubtotalLabelCapacity) continue;
-        glued += span;
-        glued.resize(utf8_offset(glued, kSubtotalLabelCapacity));
-    }
+    // The subtotal label is a field of 140 characters: the spans as the file joins them.
     return {fmt::format("LV-Bereich {} -   {}", range.oz, range.label),
-            std::string(utf8_prefix(fmt::format("{} {}", range.oz, glued), kSubtotalLabelCapacity))};
+            std::string(
+                utf8_prefix(fmt::format("{} {}", range.oz, range.label_written), kSubtotalLabelCapacity))};
 }
 
 std::vector<std::string> xml_text_rows(std::string_view text) {

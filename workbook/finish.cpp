@@ -170,6 +170,20 @@ void positions_step(Conversion& c, std::string_view inner_prefix, std::string_vi
 
 }  // namespace
 
+std::string cut_off_note(int64_t items) {
+    return fmt::format("{} sie ist möglicherweise unvollständig. {} {} gelesen.", kCutOffNoteStart, items,
+                       items == 1 ? "Position wurde" : "Positionen wurden");
+}
+
+int64_t item_rows(const Workbook& book) {
+    const Sheet* s = book.find_sheet(kPositionsteil);
+    if (!s) return 0;
+    int64_t items = 0;
+    for (int32_t row = kFirstBodyRow; row <= s->last_row(); ++row)
+        if (!s->text(row, 1).empty()) ++items;
+    return items;
+}
+
 std::string bill_name(Conversion& c) {
     if (const Sheet* s = c.book().find_sheet(kPositionsteil)) {
         for (int32_t row = 1; row <= 5; ++row) {
@@ -187,6 +201,7 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
     c.place.clear();
     const std::string name = bill_name(c);
     set_document_properties(c, name);
+    const std::string cut_off = info.cut_off ? cut_off_note(item_rows(c.book())) : std::string();
     switch (c.format) {
         case GaebFormat::Gaeb90:
             guarded(c.ui, "Prozedur \"gaeblesen\", Abschnitt \"checkbox4\"\n\n",
@@ -198,6 +213,9 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
                     c.ui.message(
                         "Es wurden fehlerhafte Sätze in der Quelldatei gefunden.\rSie sind in der Tabelle "
                         "\"Fehlerhafte Zeilen\" aufgelistet.");
+                    // The list of faulty lines, which is kept, also says that the file ends early.
+                    if (info.cut_off && rows.Faulty <= kMaxRow)
+                        c.book().sheet(kFehlerhafteZeilen).set_value(rows.Faulty, 1, cut_off);
                 } else if (c.options.LogFaultyLines && c.has_faulty_sheet) {
                     delete_quietly(c, kFehlerhafteZeilen);
                     c.has_faulty_sheet = false;
@@ -237,15 +255,19 @@ void FinishWorkbook(Conversion& c, const SheetRows& rows, FinishInfo info) {
     c.ui.status("Konvertierung abgeschlossen..");
     c.ui.progress_finish();
 
-    c.ui.message(c.format == GaebFormat::Xml
-                     ? "Konvertierung abgeschlossen.\r\rDas Programm wird jetzt beendet."
-                     : "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet.");
+    // A bill cut off is not said to be complete.
+    if (info.cut_off)
+        c.ui.error_dialog(cut_off);
+    else
+        c.ui.message(c.format == GaebFormat::Xml
+                         ? "Konvertierung abgeschlossen.\r\rDas Programm wird jetzt beendet."
+                         : "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet.");
     if (c.format == GaebFormat::Gaeb90)
         guarded(c.ui, "Beenden von Excel\n\n", [&] { c.excel.release(); });
     else
         c.excel.release();
     c.ui.process_events();
-    c.end_program(RunEnd::Completed);
+    c.end_program(info.cut_off ? RunEnd::Aborted : RunEnd::Completed);
 }
 
 void FormatNachFehler(Conversion& c) {

@@ -43,8 +43,10 @@ bill::Place Reading::place_at(int64_t offset) const {
 
 void Reading::finish(const bill::End& how) {
     if (ended()) return;
-    end = run_end(how.how);
+    // The sink first: when it stops the run, the stop says how it ended.
     sink.end(how);
+    // A bill read to its end that lacks its closing record may have lost its end: no success.
+    end = how.how == bill::Ending::Complete && !how.closing_record ? RunEnd::Aborted : run_end(how.how);
 }
 
 bool guarded(Reading& r, std::string_view prefix, FunctionRef<void()> step) {

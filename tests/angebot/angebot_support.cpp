@@ -201,6 +201,96 @@ std::string make_zip(const std::vector<std::pair<std::string, std::string>>& par
     return testsupport::read_file(path);
 }
 
+namespace {
+
+uint32_t crc32(std::string_view bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const char ch : bytes) {
+        crc ^= static_cast<unsigned char>(ch);
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void put16(std::string& out, uint32_t v) {
+    out.push_back(static_cast<char>(v & 0xFF));
+    out.push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+
+void put32(std::string& out, uint32_t v) {
+    put16(out, v & 0xFFFF);
+    put16(out, v >> 16);
+}
+
+}  // namespace
+
+std::string make_stored_zip(const std::vector<std::pair<std::string, std::string>>& parts) {
+    std::string out, directory;
+    for (const auto& [name, bytes] : parts) {
+        const auto offset = static_cast<uint32_t>(out.size());
+        const uint32_t crc = crc32(bytes);
+        const auto size = static_cast<uint32_t>(bytes.size());
+        // Local header: signature, version 2.0, flags, stored, time, date, CRC, sizes, name length.
+        put32(out, 0x04034b50);
+        for (const uint32_t v : {20u, 0u, 0u, 0u, 0x21u}) put16(out, v);
+        for (const uint32_t v : {crc, size, size}) put32(out, v);
+        put16(out, static_cast<uint32_t>(name.size()));
+        put16(out, 0);
+        out += name;
+        out += bytes;
+        // Central directory entry of the same part.
+        put32(directory, 0x02014b50);
+        for (const uint32_t v : {20u, 20u, 0u, 0u, 0u, 0x21u}) put16(directory, v);
+        for (const uint32_t v : {crc, size, size}) put32(directory, v);
+        put16(directory, static_cast<uint32_t>(name.size()));
+        for (int i = 0; i < 4; ++i) put16(directory, 0);
+        put32(directory, 0);
+        put32(directory, offset);
+        directory += name;
+    }
+    const auto directory_offset = static_cast<uint32_t>(out.size());
+    out += directory;
+    put32(out, 0x06054b50);
+    put16(out, 0);
+    put16(out, 0);
+    put16(out, static_cast<uint32_t>(parts.size()));
+    put16(out, static_cast<uint32_t>(parts.size()));
+    put32(out, static_cast<uint32_t>(directory.size()));
+    put32(out, directory_offset);
+    put16(out, 0);
+    return out;
+}
+
+std::vector<std::pair<std::string, std::string>> read_zip(const std::string& bytes) {
+    std::vector<std::pair<std::string, std::string>> parts;
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
+    zip_t* z = source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
+    zip_error_fini(&error);
+    if (z == nullptr) {
+        if (source) zip_source_free(source);
+        ADD_FAILURE() << "no zip archive";
+        return parts;
+    }
+    for (zip_int64_t i = 0; i < zip_get_num_entries(z, 0); ++i) {
+        zip_stat_t stat;
+        zip_file_t* f = zip_fopen_index(z, static_cast<zip_uint64_t>(i), 0);
+        if (f == nullptr || zip_stat_index(z, static_cast<zip_uint64_t>(i), 0, &stat) != 0) {
+            ADD_FAILURE() << "part " << i << " unreadable";
+            if (f) zip_fclose(f);
+            continue;
+        }
+        std::string data(stat.size, '\0');
+        if (zip_fread(f, data.data(), data.size()) != static_cast<zip_int64_t>(data.size()))
+            ADD_FAILURE() << "part " << stat.name << " short";
+        parts.push_back({stat.name, std::move(data)});
+        zip_fclose(f);
+    }
+    zip_discard(z);
+    return parts;
+}
+
 std::vector<std::pair<std::string, std::string>> workbook_parts(const std::string& sheet_xml,
                                                                 const std::string& shared_strings,
                                                                 const std::string& sheet_file) {

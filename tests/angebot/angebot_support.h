@@ -46,6 +46,11 @@ std::vector<std::filesystem::path> libreoffice_resave(const std::vector<std::fil
 
 // A zip archive of the parts, deflated.
 std::string make_zip(const std::vector<std::pair<std::string, std::string>>& parts);
+// A zip archive of the parts stored as they are, in this order, a name twice included (which
+// libzip does not write).
+std::string make_stored_zip(const std::vector<std::pair<std::string, std::string>>& parts);
+// The parts of a zip archive, in the archive's order.
+std::vector<std::pair<std::string, std::string>> read_zip(const std::string& bytes);
 
 // The parts of a one-sheet workbook whose sheet "Positionsteil" is `sheet_xml` (the whole
 // worksheet part) at xl/worksheets/`sheet_file`, with shared strings when given.

@@ -186,6 +186,8 @@ std::string describe(const angebot::CellContent& c) {
             return "E:" + c.text;
         case CellType::FormulaWithoutValue:
             return "F";
+        case CellType::NumberOutOfRange:
+            return "R:" + c.text;
     }
     return "?";
 }
@@ -251,7 +253,7 @@ std::vector<PackageCase> package_cases() {
                       {"1.6", "T:12,50"},
                       {"1.7", "-"},
                       {"1.8", "N:0.30000000000000004"},
-                      {"1.9", "T:inf"},
+                      {"1.9", "R:inf"},
                       {"1.10", "E:#BEZUG!"}},
                      {}});
     {
@@ -274,6 +276,29 @@ std::vector<PackageCase> package_cases() {
                          {{"02.0010", "N:99"}},
                          {}});
     }
+    cases.push_back({"every number form, and numbers no bid can carry",
+                     make_zip(workbook_parts(worksheet(
+                         captions + inline_row(8, "2.1", "<c r=\"E8\"><v>1e-310</v></c>") +
+                         inline_row(9, "2.2", "<c r=\"E9\"><v> -4.9E-324 </v></c>") +
+                         inline_row(10, "2.3", "<c r=\"E10\"><v>1E+400</v></c>") +
+                         inline_row(11, "2.4", "<c r=\"E11\"><v>1e-400</v></c>") +
+                         inline_row(12, "2.5", "<c r=\"E12\"><v>nan</v></c>") +
+                         inline_row(13, "2.6", "<c r=\"E13\"><v>+12.5</v></c>") +
+                         inline_row(14, "2.7", "<c r=\"E14\"><v>+-12.5</v></c>") +
+                         inline_row(15, "2.8", "<c r=\"E15\"><v>2.2250738585072014E-308</v></c>") +
+                         inline_row(16, "2.9", "<c r=\"E16\"><v>0x10</v></c>") +
+                         inline_row(17, "2.10", "<c r=\"E17\"><v>1.7976931348623157e308</v></c>")))),
+                     {{"2.1", "R:1e-310"},
+                      {"2.2", "R:-4.9E-324"},
+                      {"2.3", "R:1E+400"},
+                      {"2.4", "R:1e-400"},
+                      {"2.5", "R:nan"},
+                      {"2.6", "N:12.5"},
+                      {"2.7", "T:+-12.5"},
+                      {"2.8", "N:2.2250738585072014e-308"},
+                      {"2.9", "T:0x10"},
+                      {"2.10", "N:1.7976931348623157e+308"}},
+                     {}});
     cases.push_back(
         {"no caption row: columns A and E, header labels kept as rows",
          make_zip(workbook_parts(worksheet(inline_row(1, "Projektname:", "") +
@@ -286,7 +311,11 @@ std::vector<PackageCase> package_cases() {
     std::mt19937 rng(17);
     std::string noise(4096, '\0');
     for (auto& c : noise) c = static_cast<char>(rng());
-    cases.push_back({"random bytes", noise, {}, "kein ZIP-Archiv"});
+    cases.push_back(
+        {"random bytes",
+         noise,
+         {},
+         "kein ZIP-Archiv. Bitte die Arbeitsmappe in der Tabellenkalkulation als .xlsx speichern"});
     cases.push_back({"an encrypted workbook (OLE compound file)",
                      std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(504, '\0'),
                      {},
@@ -305,6 +334,36 @@ std::vector<PackageCase> package_cases() {
         parts.erase(parts.begin() + 4);
         cases.push_back({"the sheet's part missing", make_zip(parts), {}, "fehlt"});
     }
+    {
+        // The spreadsheet programs show the last copy of a part, a lookup by name finds the first.
+        auto parts = workbook_parts(worksheet(captions + inline_row(8, "1.1", "<c r=\"E8\"><v>10</v></c>")));
+        auto twice = parts;
+        twice.push_back({"xl/worksheets/sheet1.xml",
+                         worksheet(captions + inline_row(8, "1.1", "<c r=\"E8\"><v>99</v></c>"))});
+        cases.push_back({"a part twice in the archive",
+                         angebot_test::make_stored_zip(twice),
+                         {},
+                         "enthält den Teil \"xl/worksheets/sheet1.xml\" zweimal"});
+        auto cased = parts;
+        cased.push_back({"XL/Worksheets/Sheet1.xml", worksheet("")});
+        cases.push_back(
+            {"part names that differ only in letter case",
+             make_zip(cased),
+             {},
+             "\"xl/worksheets/sheet1.xml\" und \"XL/Worksheets/Sheet1.xml\", die sich nur in Groß- "
+             "und Kleinschreibung unterscheiden"});
+        cases.push_back({"the same package without a second copy reads",
+                         angebot_test::make_stored_zip(parts),
+                         {{"1.1", "N:10"}},
+                         {}});
+    }
+    cases.push_back(
+        {"an OpenDocument spreadsheet (.ods)",
+         angebot_test::make_stored_zip({{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
+                                        {"content.xml", "<office:document-content/>"}}),
+         {},
+         "ist im OpenDocument-Format (.ods), nicht im Format .xlsx. Bitte die Arbeitsmappe in der "
+         "Tabellenkalkulation als .xlsx speichern"});
     cases.push_back({"the sheet no XML",
                      make_zip(workbook_parts("<worksheet><sheetData><row>")),
                      {},
@@ -334,6 +393,37 @@ TEST(PricedWorkbook, HandMadePackages) {
             EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
             EXPECT_EQ(std::string(e.what()).rfind("Die Arbeitsmappe", 0), 0u) << e.what();
         }
+    }
+}
+
+// The unit price is taken as computed from the calculation columns of its own row only where E
+// is their product, rounded or not; G and H are read then.
+TEST(PricedWorkbook, PriceFromTheCalculationColumns) {
+    const std::pair<std::string, bool> formulas[] = {
+        {"ROUND($G$8*$H$8,2)", true},    {"G8*H8", true},
+        {"=round( h8 * g8 ; 2 )", true}, {"ROUND(G9*H9,2)", false},
+        {"ROUND(G8*H8*2,2)", false},     {"G8+H8", false},
+        {"SUM(G8:H8)", false},           {"", false},
+    };
+    for (const auto& [formula, calculated] : formulas) {
+        SCOPED_TRACE(formula);
+        const std::string rows =
+            "<row r=\"7\"><c r=\"A7\" t=\"inlineStr\"><is><t>Ordnungszahl</t></is></c><c r=\"E7\" "
+            "t=\"inlineStr\"><is><t>E-Preis</t></is></c><c r=\"G7\" "
+            "t=\"inlineStr\"><is><t>Basispreis</t></is></c>"
+            "<c r=\"H7\" t=\"inlineStr\"><is><t>Faktor</t></is></c></row>" +
+            inline_row(8, "1.1",
+                       "<c r=\"E8\" t=\"e\"><f>" + formula +
+                           "</f><v>#VALUE!</v></c><c r=\"G8\" t=\"inlineStr\"><is><t>ca. 12</t></is></c>"
+                           "<c r=\"H8\"><v>1</v></c>");
+        const PricedWorkbook book =
+            angebot::read_priced_workbook_bytes(make_zip(workbook_parts(worksheet(rows))));
+        ASSERT_EQ(book.rows.size(), 1u);
+        const angebot::PricedRow& row = book.rows[0];
+        EXPECT_EQ(row.calculated_price, calculated);
+        EXPECT_EQ(describe(row.unit_price), "E:#VALUE!");
+        EXPECT_EQ(describe(row.base_price), calculated ? "T:ca. 12" : "-");
+        EXPECT_EQ(describe(row.factor), calculated ? "N:1" : "-");
     }
 }
 

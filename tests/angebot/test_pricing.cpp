@@ -3,6 +3,7 @@
 // and the totals as the workbook's formulas compute them.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -78,6 +79,38 @@ std::vector<Case> cases() {
          },
          {{ProblemKind::PriceTooPrecise, true, "Positionsteil!E8", "Einheitspreis 12,3456 hat mehr als drei"},
           {ProblemKind::PriceOutOfRange, true, "Positionsteil!E9", "ist zu groß"}}},
+        {"numbers no bid can carry: listed like any bad price, never an abort",
+         [](Rows& r) {
+             r[0].second = {CellType::NumberOutOfRange, 0, "1e-310"};
+             r[1].second = number(1e-310);
+             r[2].second = number(HUGE_VAL);
+             r[6].second = number(std::nan(""));
+         },
+         {{ProblemKind::PriceOutOfRange, true, "Positionsteil!E8",
+           "OZ 01.01.0010: Einheitspreis \"1e-310\" liegt außerhalb der Zahlen, die ein Angebot tragen kann"},
+          {ProblemKind::PriceOutOfRange, true, "Positionsteil!E9", "Einheitspreis 1e-310 liegt außerhalb"},
+          {ProblemKind::PriceOutOfRange, true, "Positionsteil!E10", "Einheitspreis inf liegt außerhalb"},
+          {ProblemKind::PriceOutOfRange, true, "Positionsteil!E14", "Einheitspreis nan liegt außerhalb"}}},
+        {"error values by the names the German spreadsheet shows",
+         [](Rows& r) {
+             r[0].second = {CellType::Error, 0, "#VALUE!"};
+             r[1].second = {CellType::Error, 0, "#N/A"};
+             r[2].second = {CellType::Error, 0, "#REF!"};
+             r[6].second = {CellType::Error, 0, "#NUM!"};
+         },
+         {{ProblemKind::PriceNotANumber, true, "Positionsteil!E8",
+           "Fehlerwert #WERT! statt eines Einheitspreises"},
+          {ProblemKind::PriceNotANumber, true, "Positionsteil!E9", "Fehlerwert #NV statt"},
+          {ProblemKind::PriceNotANumber, true, "Positionsteil!E10", "Fehlerwert #BEZUG! statt"},
+          {ProblemKind::PriceNotANumber, true, "Positionsteil!E14", "Fehlerwert #ZAHL! statt"}}},
+        {"a range sum beyond what a bid carries: the item with which it passes the bound",
+         [](Rows& r) {
+             r[0].second = number(99999999000);  // 100 x: 9.999.999.900.000,00
+             r[1].second = number(99999999999);  // 12.5 x
+         },
+         {{ProblemKind::PriceOutOfRange, true, "Positionsteil!E9",
+           "OZ 01.01.0020: mit dieser Position wird die Summe des Bereichs 01.01 zu groß für ein Angebot "
+           "(höchstens 9.999.999.999.999,99)"}}},
         {"a negative price is only a warning",
          [](Rows& r) { r[0].second = number(-5); },
          {{ProblemKind::PriceNegative, false, "Positionsteil!E8", "negativer Einheitspreis -5"}}},
@@ -270,6 +303,103 @@ TEST(AngebotPricing, SurchargeItems) {
               "Positionsteil!F12, OZ 01.0050: G-Preis 49,99 weicht vom berechneten Gesamtbetrag 50 ab");
 }
 
+// Amounts the bid computes never pass 10^13: an item total, a surcharge, the base of a surcharge
+// and the sums. The item where one would is refused with its OZ and price cell and counts nothing.
+TEST(AngebotPricing, AmountsBeyondWhatABidCarries) {
+    struct Amount {
+        const char* name;
+        double quantity, price, rate;
+        std::optional<double> sub_quantity;  // the surcharge lists the item with it; else AllInCat
+        std::string cell, message;
+    };
+    const Amount cases[] = {
+        {"item total", 1e7, 1e8, 5, std::nullopt, "Positionsteil!E8",
+         "OZ 01.0010: der Gesamtbetrag 1,000e+15 ist zu groß für ein Angebot (höchstens "
+         "9.999.999.999.999,99)"},
+        {"surcharge rate of 99,999,999,999 %", 1000, 1e7, 99999999999, std::nullopt, "Positionsteil!E9",
+         "OZ 01.0020: der Zuschlag 1,000e+19 ist zu groß für ein Angebot"},
+        {"base of a surcharge by its sub-quantity", 1, 10, 5, 1e300, "Positionsteil!E9",
+         "OZ 01.0020: die Summe der Positionen, auf die der Zuschlag gerechnet wird, ist zu groß"},
+        {"the bill's sum", 9e4, 1e8, 12, std::nullopt, "Positionsteil!E9",
+         "OZ 01.0020: mit dieser Position wird die Summe des Bereichs 01 zu groß"},
+    };
+    for (const Amount& c : cases) {
+        SCOPED_TRACE(c.name);
+        bill::Bill bill;
+        bill.header.breakdown = bill::breakdown_from_mask("11PPPP");
+        bill::Builder b(bill);
+        b.enter_range(angebot_test::range("01", "Bereich"));
+        bill::Item item;
+        item.oz = "01.0010";
+        item.id = "A";
+        item.quantity = c.quantity;
+        b.add_item(item);
+        bill::Item surcharge;
+        surcharge.oz = "01.0020";
+        surcharge.surcharge = true;
+        if (c.sub_quantity) {
+            surcharge.markup_type = bill::MarkupType::ListInSubQty;
+            surcharge.markup_refs = {{"A", c.sub_quantity}};
+        }
+        b.add_item(surcharge);
+        const auto result = angebot::price(
+            bill, angebot_test::priced({{"01.0010", number(c.price)}, {"01.0020", number(c.rate)}}));
+        ASSERT_EQ(result.problems.size(), 1u);
+        EXPECT_EQ(result.problems[0].kind, ProblemKind::PriceOutOfRange);
+        EXPECT_TRUE(result.problems[0].blocking);
+        EXPECT_EQ(result.problems[0].cell, c.cell);
+        EXPECT_NE(result.problems[0].text.find(c.message), std::string::npos) << result.problems[0].text;
+        EXPECT_EQ(result.priced_count, 1u);
+        for (const auto& r : bill.ranges()) EXPECT_LT(std::llabs(r.total_cents), angebot::kMaxAmountCents);
+        for (const auto& i : bill.items())
+            EXPECT_LT(std::llabs(i.total_cents.value_or(0)), angebot::kMaxAmountCents);
+    }
+}
+
+// Where E is ROUND(G*H,2) of its row and shows no price, the message names the cell the estimator
+// typed into; E itself when G and H are fine or E is no such product.
+TEST(AngebotPricing, TheCellTheEstimatorTypedInto) {
+    const CellContent empty{}, without_value{CellType::FormulaWithoutValue, 0, {}};
+    const auto error = [](const char* value) { return CellContent{CellType::Error, 0, value}; };
+    struct Typed {
+        const char* name;
+        CellContent e, g, h;
+        bool calculated;
+        std::string cell, message;
+    };
+    const Typed cases[] = {
+        {"text in G", error("#VALUE!"), text("auf Anfrage"), number(1), true, "Positionsteil!G8",
+         "Basispreis ist keine Zahl: \"auf Anfrage\" (Positionsteil!E8 zeigt #WERT!)"},
+        {"G left empty", number(0), empty, number(1), true, "Positionsteil!G8",
+         "kein Basispreis (Positionsteil!E8 zeigt 0)"},
+        {"an error value in G", error("#DIV/0!"), error("#DIV/0!"), number(1), true, "Positionsteil!G8",
+         "Fehlerwert #DIV/0! statt eines Basispreises"},
+        {"factor 0", number(0), number(12.5), number(0), true, "Positionsteil!H8", "Faktor 0"},
+        {"factor cleared", number(0), number(12.5), empty, true, "Positionsteil!H8", "kein Faktor"},
+        {"G and H fine, E without stored result", without_value, number(12.5), number(1), true,
+         "Positionsteil!E8", "die Formel des Einheitspreises hat kein gespeichertes Ergebnis"},
+        {"E typed over, no product", error("#N/A"), text("x"), number(1), false, "Positionsteil!E8",
+         "Fehlerwert #NV statt eines Einheitspreises"},
+    };
+    for (const Typed& c : cases) {
+        SCOPED_TRACE(c.name);
+        bill::Bill bill = angebot_test::sample_bill();
+        Rows rows = good_rows();
+        rows[0].second = c.e;
+        angebot::PricedWorkbook book = angebot_test::priced(rows);
+        book.rows[0].calculated_price = c.calculated;
+        book.rows[0].base_price = c.g;
+        book.rows[0].factor = c.h;
+        const auto result = angebot::price(bill, book);
+        ASSERT_EQ(result.problems.size(), 1u);
+        EXPECT_TRUE(result.problems[0].blocking);
+        EXPECT_EQ(result.problems[0].cell, c.cell);
+        EXPECT_EQ(result.problems[0].text.rfind(c.cell + ", OZ 01.01.0010: ", 0), 0u)
+            << result.problems[0].text;
+        EXPECT_NE(result.problems[0].text.find(c.message), std::string::npos) << result.problems[0].text;
+    }
+}
+
 TEST(AngebotPricing, AnEmptyTenderIsRefused) {
     bill::Bill bill;
     const auto result = angebot::price(bill, angebot_test::priced({{"01.0010", number(1)}}));
@@ -285,6 +415,14 @@ TEST(AngebotPricing, NumbersAsTheSpreadsheetShowsThem) {
     EXPECT_EQ(angebot::decimals_of(1200), 0);
     EXPECT_EQ(angebot::german_number(-1234.5), "-1234,5");
     EXPECT_DOUBLE_EQ(angebot::spreadsheet_value(0.1 + 0.2), 0.3);
+    // Values a 15-digit text no longer reads back as a usable number stay as they are.
+    for (const double v : {1e-310, 4.9e-324, 1e308, -2.2250738585072014e-308}) {
+        SCOPED_TRACE(v);
+        EXPECT_EQ(angebot::spreadsheet_value(v), v);
+        EXPECT_GE(angebot::decimals_of(v), 0);
+        EXPECT_FALSE(angebot::german_number(v).empty());
+    }
+    EXPECT_EQ(angebot::decimals_of(1e-300), 300);
 }
 
 }  // namespace

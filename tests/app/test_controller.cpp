@@ -111,3 +111,21 @@ TEST(Controller, NormalisedCopyCutsLinesAndEndsThemWithCrLf) {
     std::fclose(in);
     std::fclose(out);
 }
+
+// A bill with CR line ends only (classic Mac) keeps its records apart instead of becoming one line.
+TEST(Controller, NormalisedCopyOfABillWithCrLineEnds) {
+    const std::string input = "00        83\r25kurz\r26lang\r99\r";
+    std::FILE* in = std::tmpfile();
+    std::FILE* out = std::tmpfile();
+    std::fwrite(input.data(), 1, input.size(), in);
+    std::rewind(in);
+    const app::NormalisedCopy r = app::normalise_gaeb90(in, out);
+    EXPECT_TRUE(r.gaeb90);
+    EXPECT_EQ(r.lines, 4);
+    std::rewind(out);
+    std::string copy(4096, '\0');
+    copy.resize(std::fread(copy.data(), 1, copy.size(), out));
+    EXPECT_EQ(copy, "00        83\r\n25kurz\r\n26lang\r\n99\r\n");
+    std::fclose(in);
+    std::fclose(out);
+}

@@ -67,14 +67,15 @@ TEST(GeneratedBills, DamageEndsTheRunAndNeverCrashes) {
     };
     const std::vector<Case> cases = {
         {"90", "badrecord", {RunEnd::Completed}, "Fehlerhafte Zeilen"},
-        {"90", "truncate", {RunEnd::Completed, RunEnd::Refused}, std::nullopt},
+        // A bill that ends before its closing record never ends as complete.
+        {"90", "truncate", {RunEnd::Aborted, RunEnd::Refused}, std::nullopt},
         {"90", "flip", {RunEnd::Completed, RunEnd::Refused}, std::nullopt},
         {"2000", "noend", {}, std::nullopt},
-        {"2000", "truncate", {}, std::nullopt},
+        {"2000", "truncate", {RunEnd::Aborted, RunEnd::Refused}, std::nullopt},
         {"2000", "flip", {}, std::nullopt},
         {"2000", "phase", {RunEnd::Refused}, std::nullopt},
         {"xml", "unbalanced", {RunEnd::Refused}, std::nullopt},
-        {"xml", "truncate", {}, std::nullopt},
+        {"xml", "truncate", {RunEnd::Refused}, std::nullopt},
         {"xml", "flip", {}, std::nullopt},
         {"xml", "phase", {RunEnd::Refused}, std::nullopt},
     };

@@ -154,7 +154,8 @@ std::vector<Case> cases() {
          "OrdForCase-Fehler.\nZeile 4: Satzart <22>"},
         {"gaeb90_sub_description",
          "lv.d83",
-         gaeb90_opening() + record("11", "01") + gaeb90_item("01010020") + record("24", "01 0000000x000m"),
+         gaeb90_opening() + record("11", "01") + gaeb90_item("01010020") + record("24", "01 0000000x000m") +
+             record("99"),
          {},
          0,
          "Zeile 4, Position 01.01.0020: Ungültiges Umwandlungsformat bei der Unterbeschreibung.\n"},

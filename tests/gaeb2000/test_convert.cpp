@@ -46,8 +46,8 @@ TEST(Gaeb2000Workbook, WorkbooksMatchTheReviewedDumps) {
         // Two levels of ranges and every item kind; a kind in small letters is not recognised: it
         // is the label and suppresses the total.
         {"gaeb2000/bereiche_zwei_ebenen", fixture("bereiche_zwei_ebenen.p83"), {"--teilsummen"}},
-        // Three levels; "[Bez]Roh" and "bau[end]" joined without a blank; a designation from
-        // "[BezTX]".
+        // Three levels; "[Bez]Rohbau und" and "Ausbau[end]" joined with one blank; a designation
+        // from "[BezTX]".
         {"gaeb2000/bereiche_drei_ebenen", fixture("bereiche_drei_ebenen.p83"), {"--teilsummen"}},
         // Items beside the inner ranges where they stand; items outside any range after the last.
         {"gaeb2000/positionen_ausserhalb", fixture("positionen_ausserhalb.p83"), {"--teilsummen"}},
@@ -67,8 +67,11 @@ TEST(Gaeb2000Workbook, WorkbooksMatchTheReviewedDumps) {
         // each under the heading of its top-level range, the inner range's too.
         {"gaeb2000/hinweise", fixture("hinweise.p83"), {"--hinweistext"}},
         {"gaeb2000/hinweise_ohne_hinweistext", fixture("hinweise.p83"), {}},
-        // The bid layout of phase 84: prices from the file, the quantity from the total.
+        // The bid layout of phase 84: prices, quantities and units from the file.
         {"gaeb2000/angebot", fixture("angebot.p84"), {}},
+        // A bid item without quantity gets it from total and unit price, but never from a unit
+        // price of 0 or without a total: C stays empty then.
+        {"gaeb2000/angebot_ohne_menge", fixture("angebot_ohne_menge.p84"), {}},
     });
 }
 
@@ -99,6 +102,12 @@ TEST(Gaeb2000Workbook, NothingOfTheBillIsLostOrGlued) {
         {"gaeb2000/werte_ungueltig", fixture("werte_ungueltig.p83"), {}},
         // The bill's name is the "[Bez]" of LVInfo itself, not that of an LVGlied block before it.
         {"gaeb2000/lv_bezeichnung_nach_lvglied", fixture("lv_bezeichnung_nach_lvglied.p83"), {}},
+        // Range designations, the project's and the bill's name and the client continued on a
+        // second line: joined with one blank, on Positionsteil and Teilsummen.
+        {"gaeb2000/bezeichnungen_zweizeilig", fixture("bezeichnungen_zweizeilig.p83"), {"--teilsummen"}},
+        // Cut off in an item's long text: the item before it is written, the run says that the
+        // file may be incomplete and ends with 3.
+        {"gaeb2000/ohne_schlusszeile", fixture("ohne_schlusszeile.p83"), {}, 3},
     });
 }
 
@@ -210,7 +219,9 @@ TEST(Gaeb2000Phase, Phase84WritesPricesFromTheFile) {
     auto run = testsupport::convert_in_memory(input, {});
     ASSERT_EQ(run.end, workbook::RunEnd::Completed);
     const workbook::Sheet& s = run.book().sheet(workbook::kPositionsteil);
-    EXPECT_EQ(s.text(10, 3), "=ROUND($F$10/$E$10,3)");
+    // The bill's quantity and unit, not a quantity divided out of the prices.
+    EXPECT_EQ(s.text(10, 3), "12.5");
+    EXPECT_EQ(s.text(10, 4), "m3");
     EXPECT_EQ(s.text(10, 5), "10");
     EXPECT_EQ(s.text(10, 2), "");  // no kind label in the bid layout
     EXPECT_EQ(s.text(10, 7), "");
@@ -222,7 +233,7 @@ TEST(Gaeb2000BadInput, DamagedFilesEndWithAClearMessage) {
     std::mt19937 rng(3);
     std::string binary = "#begin[GAEB]\r\n";
     for (int i = 0; i < 200000; ++i) binary.push_back(static_cast<char>(rng() & 0xFF));
-    // Range 02 ends right after a designation without "[end]": reading it runs past the range.
+    // Range 02 ends right after a designation without "[end]": the designation ends with its line.
     std::string unended = ranges.substr(0, ranges.find("[OZ]02[end]")) +
                           "[OZ]02[end]\r\n[Bez]Dach\r\n#end[LVBereich]\r\n#end[LV]\r\n#end[GAEB]\r\n";
     std::string huge_line = clean;
@@ -233,14 +244,17 @@ TEST(Gaeb2000BadInput, DamagedFilesEndWithAClearMessage) {
         std::string message;  // the start of a message that must be shown, or empty
     };
     const std::vector<Case> cases = {
-        {"truncated in an item", clean.substr(0, clean.size() / 2), workbook::RunEnd::Completed, ""},
-        {"truncated in the header", clean.substr(0, 300), workbook::RunEnd::Completed, ""},
+        // What there is is converted; the run says that the file may be incomplete.
+        {"truncated in an item", clean.substr(0, clean.size() / 2), workbook::RunEnd::Aborted,
+         "Die Datei endet ohne Schlusssatz"},
+        {"truncated in the header", clean.substr(0, 300), workbook::RunEnd::Aborted,
+         "Die Datei endet ohne Schlusssatz: sie ist möglicherweise unvollständig. 0 Positionen wurden "
+         "gelesen."},
         {"missing #end[Position]", workbook::replace_all(clean, "#end[Position]", ""),
          workbook::RunEnd::Completed, ""},
         {"missing #end[Beschreibung]", workbook::replace_all(clean, "#end[Beschreibung]", ""),
          workbook::RunEnd::Completed, ""},
-        {"range designation without [end]", unended, workbook::RunEnd::Completed,
-         "Verarbeitungsfehler auf LV-Hauptbereich-Ebene02\n\nZeile 99: EStringListError: "},
+        {"range designation without [end]", unended, workbook::RunEnd::Completed, ""},
         {"binary data", binary, workbook::RunEnd::Refused, "--- GAEB 2000 ---\rKann die Austauschphase"},
         {"a 10 MB line in a long text", huge_line, workbook::RunEnd::Completed, ""},
         {"a 10 MB line and nothing else", "#begin[GAEB][DP]83[end]" + std::string(10'000'000, 'z'),

@@ -143,6 +143,36 @@ TEST(Holders, DeleteLineKeyAndKeyValues) {
     EXPECT_EQ(gaeb2000::key_value("[OZ]1234567[end]", "[OZ]", 10), "123456");
 }
 
+TEST(Holders, KeyTextGoesOnOverLinesJoinedWithOneBlank) {
+    struct Case {
+        std::vector<std::string> lines;  // the key in the first line
+        std::string text;
+        int64_t last;
+    };
+    const std::vector<Case> cases = {
+        {{"[Bez]Pflaster[end]", "x"}, "Pflaster", 0},
+        {{"[Bez]Außenanlagen und  ", "  Pflaster[end]", "x"}, "Außenanlagen und Pflaster", 1},
+        {{"[Bez]Wege", "", "und Plätze", "[end]"}, "Wege und Plätze", 3},
+        {{"[Bez]", "Wege[END]"}, "Wege", 1},
+        // Without "[end]", another key or a block line ends the text with its first line.
+        {{"[Bez]Dach", "[Menge]2[end]"}, "Dach", 0},
+        {{"[Bez]Dach", "Ziegel", "#end[LVBereich]"}, "Dach", 0},
+        {{"[Bez]Dach"}, "Dach", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines.front() + " / " + std::to_string(c.lines.size()));
+        LineList list;
+        fill(list, c.lines);
+        int64_t last = -1;
+        EXPECT_EQ(gaeb2000::key_text(list, 0, "[Bez]", 0, &last), c.text);
+        EXPECT_EQ(last, c.last);
+    }
+    const std::vector<std::string> long_name = {"[Name1]Stadt", "Oberbrück[end]"};
+    LineList list;
+    fill(list, long_name);
+    EXPECT_EQ(gaeb2000::key_text(list, 0, "[Name1]", 8), "Stadt Ob");
+}
+
 TEST(Holders, MoveBereichTrimsAndConsumes) {
     const std::vector<std::string> storage = {"a", " \t b", "\x01 c ", "d"};
     LineList source, target;
@@ -188,6 +218,32 @@ TEST(Loading, ByteOrderMarkSelectsTheEncoding) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(gaeb2000::decode_gaeb2000(c.bytes), c.text);
+    }
+}
+
+TEST(Loading, AFileCutOffGetsTheEndsOfItsOpenRanges) {
+    struct Case {
+        std::string name, text;
+        bool closed;
+        std::string ends;
+    };
+    const std::string head = "#begin[GAEB]\r\n#begin[Vergabe]\r\n#begin[LV]\r\n#begin[LVBereich]\r\n";
+    const std::vector<Case> cases = {
+        {"whole", head + "#end[LVBereich]\r\n#end[LV]\r\n#end[Vergabe]\r\n#END[GAEB]\r\n", true, ""},
+        // The open item stays open: its end is missing.
+        {"in an item", head + "#begin[LVBereich]\r\n#begin[Position]\r\n[OZ]0101", false,
+         "\r\n#end[LVBereich]\r\n#end[LVBereich]\r\n#end[LV]\r\n#end[Vergabe]\r\n#end[GAEB]\r\n"},
+        // An end closes the blocks left open inside it.
+        {"after a range", head + "#begin[Position]\r\n#end[LVBereich]\r\n", false,
+         "#end[LV]\r\n#end[Vergabe]\r\n#end[GAEB]\r\n"},
+        {"in the header", "#begin[GAEB]\r\n#begin[PrjInfo]\r\n[Bez]Sch", false, "\r\n#end[GAEB]\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(gaeb2000::has_closing_line(c.text), c.closed);
+        if (!c.closed) {
+            EXPECT_EQ(gaeb2000::closing_lines(c.text), c.ends);
+        }
     }
 }
 

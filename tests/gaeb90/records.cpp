@@ -99,6 +99,11 @@ std::vector<std::string> Bill::column(std::string_view sheet, int32_t col, int32
 }
 
 Bill convert(const std::string& input, workbook::ConversionOptions options, std::vector<bool> answers) {
+    return convert_cut_off(input + rec("99"), options, std::move(answers));
+}
+
+Bill convert_cut_off(const std::string& input, workbook::ConversionOptions options,
+                     std::vector<bool> answers) {
     const auto path = testsupport::fresh_dir() / "lv.d83";
     testsupport::write_file(path, input);
     return Bill{testsupport::convert_in_memory(path, options, std::move(answers))};

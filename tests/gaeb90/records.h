@@ -32,7 +32,8 @@ std::string prices(std::string_view oz, std::string_view unit_integer, std::stri
 std::string short_text(std::string_view text);  // record 25, columns 3-72
 std::string long_text(std::string_view text);   // record 26, columns 6-60
 
-// A conversion of `input` through the controller, in memory.
+// A conversion of `input` through the controller, in memory. convert() ends the input with the
+// closing record 99, as every whole bill ends; convert_cut_off() leaves it as it is.
 struct Bill {
     testsupport::Converted conv;
     workbook::Workbook& book() { return conv.book(); }
@@ -50,5 +51,7 @@ struct Bill {
 
 Bill convert(const std::string& input, workbook::ConversionOptions options = {},
              std::vector<bool> answers = {});
+Bill convert_cut_off(const std::string& input, workbook::ConversionOptions options = {},
+                     std::vector<bool> answers = {});
 
 }  // namespace gaeb90test

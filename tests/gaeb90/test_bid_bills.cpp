@@ -78,8 +78,7 @@ Source read_source(const std::string& bytes) {
             src.short_texts.emplace_back();
             want_short_text = true;
         } else if (type == "25" && want_short_text) {
-            std::string text =
-                workbook::replace_all(workbook::cp850_to_utf8(columns(line.text, 3, 72)), "\"", "''");
+            const std::string text = workbook::cp850_to_utf8(columns(line.text, 3, 72));
             src.short_texts.back() = std::string(workbook::trim_right_ctl(text));
             want_short_text = false;
         } else if (type == "23") {
@@ -126,7 +125,7 @@ std::string to_bid(const std::string& bill) {
 }
 
 // The item rows of Positionsteil: rows from 8 on with an OZ in column A.
-std::vector<int32_t> item_rows(const workbook::Workbook& book) {
+std::vector<int32_t> item_row_numbers(const workbook::Workbook& book) {
     const workbook::Sheet& s = *book.find_sheet("Positionsteil");
     std::vector<int32_t> rows;
     for (int32_t row = 8; row <= s.last_row(); ++row)
@@ -136,7 +135,7 @@ std::vector<int32_t> item_rows(const workbook::Workbook& book) {
 
 Lines item_oz(const workbook::Workbook& book) {
     Lines oz;
-    for (int32_t row : item_rows(book))
+    for (int32_t row : item_row_numbers(book))
         oz.push_back(std::string(book.find_sheet("Positionsteil")->text(row, 1)));
     return oz;
 }
@@ -150,19 +149,27 @@ workbook::ConversionOptions with_subtotals() {
 // Every item of `source` once, in its order, with its OZ as the bill of phase 83 gives it and its
 // short text in the row below; the grand total the sum of the item rows' totals and of the
 // source's totals; no quantity that divides by a unit price of 0.
+// A bill without its closing record 99 (two of the samples) is converted whole all the same, but
+// the run does not end as complete.
+workbook::RunEnd end_of(const std::string& bill) {
+    for (const Line& line : split_lines(bill))
+        if (type_of(line.text) == "99") return workbook::RunEnd::Completed;
+    return workbook::RunEnd::Aborted;
+}
+
 void expect_whole_bid(const std::string& bid, const Lines& oz_of_phase_83) {
     const Source src = read_source(bid);
     const auto path = testsupport::fresh_dir() / "lv.d84";
     testsupport::write_file(path, bid);
     auto run = testsupport::convert_in_memory(path, with_subtotals());
-    ASSERT_EQ(run.end, workbook::RunEnd::Completed);
+    ASSERT_EQ(run.end, end_of(bid));
     const workbook::Workbook& book = run.book();
     const workbook::Sheet& positions = *book.find_sheet("Positionsteil");
 
     const Lines oz = item_oz(book);
     EXPECT_EQ(oz, oz_of_phase_83);
     EXPECT_EQ(std::set<std::string>(oz.begin(), oz.end()).size(), oz.size());
-    const std::vector<int32_t> rows = item_rows(book);
+    const std::vector<int32_t> rows = item_row_numbers(book);
     ASSERT_EQ(rows.size(), src.short_texts.size());
 
     workbook::FormulaEvaluator eval(book);
@@ -192,7 +199,8 @@ void expect_whole_bid(const std::string& bid, const Lines& oz_of_phase_83) {
 
 Lines oz_of(const std::filesystem::path& bill) {
     auto run = testsupport::convert_in_memory(bill);
-    EXPECT_EQ(run.end, workbook::RunEnd::Completed);
+    const bool gaeb90 = workbook::to_upper_ascii(bill.extension().string()).starts_with(".D");
+    EXPECT_EQ(run.end, gaeb90 ? end_of(testsupport::read_file(bill)) : workbook::RunEnd::Completed);
     return item_oz(run.book());
 }
 

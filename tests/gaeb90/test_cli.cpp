@@ -66,8 +66,11 @@ TEST(Gaeb90Cli, NothingInTheBillIsLost) {
          fixture("leerstellen_am_ende.d83"),
          {"--regelungen=ja", "--hinweistext"},
          0},
-        // A group without title record still has its subtotal.
+        // A group without title record has its row and its subtotal, by its number.
         {"gaeb90/gruppe_ohne_titel", fixture("gruppe_ohne_titel.d83"), {"--teilsummen"}, 0},
+        // Cut off inside a record, without the closing record 99: what there is is converted, the
+        // note stands on "Fehlerhafte Zeilen" below the faulty lines, and the run ends with 3.
+        {"gaeb90/ohne_schlusssatz", fixture("ohne_schlusssatz.d83"), {}, 3},
     });
 }
 
@@ -81,14 +84,15 @@ TEST(Gaeb90Cli, DamagedInputGetsAClearMessageAndNeverACrash) {
         int exit_code;
         std::string message;
     };
+    // A bill without its closing record 99 is converted as far as it goes and ends with 3.
     const Case cases[] = {
         {"binary", binary, 1, "ist keine GAEB-Datei"},
-        {"binary after record 00", opening() + binary, 0, "fehlerhafte Sätze"},
+        {"binary after record 00", opening() + binary, 3, "fehlerhafte Sätze"},
         {"empty", "", 1, "ist leer (0 Bytes)"},
-        {"only record 00", opening(), 0, "Konvertierung abgeschlossen."},
-        {"truncated in a record", bill.substr(0, 1234), 0, "Konvertierung abgeschlossen."},
+        {"only record 00", opening() + rec("99"), 0, "Konvertierung abgeschlossen."},
+        {"truncated in a record", bill.substr(0, 1234), 3, "Die Datei endet ohne Schlusssatz"},
         {"lines of 10000 characters",
-         opening() + "25" + std::string(9998, 'x') + "\r\n" + std::string(10000, '2') + "\r\n", 0,
+         opening() + "25" + std::string(9998, 'x') + "\r\n" + std::string(10000, '2') + "\r\n" + rec("99"), 0,
          "fehlerhafte Sätze"},
         {"unsupported phase", opening("85") + bill, 1, "Die Austauschphase 85wird nicht unterstützt!"},
         {"phase that is no number", opening("8X"), 1, "Die Austauschphase 8Xwird nicht unterstützt!"},
@@ -114,7 +118,10 @@ TEST(Gaeb90Cli, SampleFilesConvertOrAreRefusedWithAReason) {
         SCOPED_TRACE(entry.path().filename().string());
         const auto out = testsupport::fresh_dir() / "lv.xlsx";
         const auto run = testsupport::run_cli({entry.path().string(), "-o", out.string()});
-        EXPECT_TRUE(run.exit_code == 0 || (run.exit_code == 1 && !run.err.empty()))
+        // Two of the samples have no closing record 99: converted, said to be maybe incomplete.
+        EXPECT_TRUE(
+            run.exit_code == 0 || (run.exit_code == 1 && !run.err.empty()) ||
+            (run.exit_code == 3 && run.err.find("Die Datei endet ohne Schlusssatz") != std::string::npos))
             << run.exit_code << run.err;
         if (run.exit_code == 0) ++converted;
     }

@@ -131,7 +131,7 @@ TEST(RecordLoop, ReadErrorEndsTheRunWithCaseFehler) {
 }
 
 TEST(OpeningScan, ContractualRulesQuestionAtTheFirstT0Only) {
-    // T1 before the first T0 is not written; a quote in column 73 is replaced like any other.
+    // T1 before the first T0 is not written; a quote in column 73 stays as it is.
     const std::string rules = rec("T1", {{3, "vor T0"}}) + rec("T0") +
                               rec("T1", {{3, "Es gilt die VOB/B."}}) + rec("T9") + rec("T0") +
                               rec("T1", {{3, "Frist"}, {73, "\""}}) + rec("XX Müll");
@@ -147,7 +147,7 @@ TEST(OpeningScan, ContractualRulesQuestionAtTheFirstT0Only) {
         1);
     EXPECT_EQ(
         yes.column("Regelungen", 1, 1),
-        (std::vector<std::string>{"Es gilt die VOB/B.", "Frist" + std::string(65, ' ') + "''", "nach 00"}));
+        (std::vector<std::string>{"Es gilt die VOB/B.", "Frist" + std::string(65, ' ') + "\"", "nach 00"}));
     EXPECT_EQ(yes.book().sheets_in_tab_order().front()->name(), "Regelungen");
     EXPECT_FALSE(yes.has_sheet("Fehlerhafte Zeilen"));  // lines before record 00 are never faulty
 

@@ -280,7 +280,7 @@ TEST(TextRecords, ShortTextCleanUpAndOnlyShortTexts) {
                     short_text("Rohr 1\" verzinkt\tDN 25") + long_text("Langtext") + item("01010020", "NNN"),
                 only_short);
     EXPECT_EQ(run.column("Positionsteil", 2, 8),
-              (Lines{"*** Normalposition, Typ NNN", "Rohr 1'' verzinkt DN 25", "*** Normalposition, Typ NNN",
+              (Lines{"*** Normalposition, Typ NNN", "Rohr 1\" verzinkt DN 25", "*** Normalposition, Typ NNN",
                      "", "Summe Leistungsverzeichnis"}));
     EXPECT_EQ(run.column("Hinweistext", 1, 1), Lines{"Hinweis"});
     for (int32_t row = 1; row <= 10; ++row)
@@ -346,17 +346,18 @@ TEST(Subtotals, OnlyTheInnermostGroupGetsASubtotal) {
         rec("11", {{3, "0101"}}) + rec("12", {{3, "Erdarbeiten"}}) + item("01010010", "NNN") +  // 10, 11
         item("01010020", "NNN") + rec("31", {{3, "0101"}}) + rec("31", {{3, "01"}}) +           // 12
         rec("11", {{3, "02"}}) + rec("12", {{3, "Leer"}}) + rec("31", {{3, "02"}}) +            // 13
-        rec("11", {{3, "03"}}) + item("03000010", "NNN") + rec("31", {{3, "03"}}) +    // 14: no title
-        rec("11", {{3, "04"}}) + rec("12", {{3, "Dach"}}) + item("04000010", "NNN") +  // 15, 16
+        rec("11", {{3, "03"}}) + item("03000010", "NNN") + rec("31", {{3, "03"}}) +    // 14, 15: no title
+        rec("11", {{3, "04"}}) + rec("12", {{3, "Dach"}}) + item("04000010", "NNN") +  // 16, 17
         rec("31", {{3, "99"}}) +                                                       // another OZ
         rec("11", {{3, "05"}}) + rec("12", {{3, "Wand"}}) + item("05000010", "NNN") + rec("31", {{3, "05"}});
     Bill run = convert(input, o);
-    // Group 03 has no title record: its items still count, under its number alone.
+    // Group 03 has no title record: its row and its subtotal go by its number alone.
     EXPECT_EQ(run.column("Teilsummen", 1, 2), (Lines{"LV-Gruppe 01.01 - Erdarbeiten", "LV-Gruppe 02 - Leer",
                                                      "LV-Gruppe 03", "LV-Gruppe 05 - Wand", "", "Gesamt"}));
     EXPECT_EQ(run.column("Teilsummen", 2, 2),
-              (Lines{"=SUM(Positionsteil!$F$11:$F$12)", "", "=SUM(Positionsteil!$F$14:$F$14)",
-                     "=SUM(Positionsteil!$F$18:$F$18)", "", "=ROUND(SUM($B$2:$B$5),2)"}));
+              (Lines{"=SUM(Positionsteil!$F$11:$F$12)", "", "=SUM(Positionsteil!$F$15:$F$15)",
+                     "=SUM(Positionsteil!$F$19:$F$19)", "", "=ROUND(SUM($B$2:$B$5),2)"}));
+    EXPECT_EQ(run.cell("Positionsteil", "B14"), "t LV-Gruppe 03");
 
     workbook::ConversionOptions off;
     Bill none = convert(input, off);

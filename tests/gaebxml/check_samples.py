@@ -6,6 +6,10 @@ XML itself (ElementTree) and the saved workbook (openpyxl), that nothing of the 
 - every text node below OutlineText, DetailTxt, SubDescr, LblTx, Remark and AddText (images,
   flags and catalogue numbers excepted; white space normalised) stands in the workbook: an
   item's texts in the rows of that item, a range's label in Positionsteil, notes on Hinweistext;
+- no two words that the file separates by white space come out glued: white space without a
+  line break counts as a blank also between or inside inline elements ("</span> <span>",
+  "<span> </span>"); white space holding a line break between elements is indentation, across
+  which exporters split words ("Ver</span>" and "<span>mutete" on the next line);
 - every Item and MarkupItem has exactly one item row, in document order, whose OZ holds its
   RNoPart, and a surcharge item is labelled as one;
 - in the bid phases (84, 86) the sum of the G-Preis column equals the bill's declared total, or
@@ -32,6 +36,8 @@ TEXT_HOLDERS = {"OutlineText", "DetailTxt", "SubDescr", "LblTx", "Remark", "AddT
 NOT_TEXT = {"image", "img", "ComplTSA", "ComplTSB", "ComplBodyDec", "StLNo", "SubDNo", "QtySpec", "Qty",
             "QU", "UP", "IT", "CtlgAssign", "PredQty"}
 ESCAPE = re.compile("_x([0-9A-Fa-f]{4})_")
+# Elements whose text continues the line it stands in; every other element separates words.
+INLINE = {"span", "b", "i", "u", "s", "strong", "em", "sup", "sub", "font", "a", "small", "big", "strike", "code"}
 
 
 def local(tag):
@@ -65,6 +71,47 @@ def text_nodes(element):
                 out.append(norm(child.tail))
 
     walk(element)
+    return out
+
+
+def file_words(element):
+    """The words of `element` as the file separates them: white space holding a line break
+    between elements is indentation, other white space separates words, and so does every element
+    that is no inline text, and a span styled as a tab stop."""
+    parts = []
+
+    def piece(text):
+        if text and not (text.isspace() and ("\n" in text or "\r" in text)):
+            parts.append(text)
+
+    def walk(node):
+        name = local(node.tag)
+        if name in NOT_TEXT:
+            return
+        if name not in INLINE or "tab-space" in node.get("style", ""):
+            parts.append(" ")
+        piece(node.text)
+        for child in node:
+            walk(child)
+            piece(child.tail)
+        if name not in INLINE:
+            parts.append(" ")
+
+    walk(element)
+    return "".join(parts).split()
+
+
+def word_faults(words, shown, written):
+    """The neighbouring words that `shown` (the workbook's text) holds without the blank between
+    them, where `written` (all text of the file) never holds them so; and the words that `shown`
+    does not hold whole (a word split at the indentation between two elements)."""
+    out = []
+    for a, b in zip(words, words[1:]):
+        if a + b in shown and a + b not in written:
+            out.append(f"zusammengezogen: {a + b!r}")
+    for w in words:
+        if w not in shown:
+            out.append(f"getrennt: {w!r}")
     return out
 
 
@@ -131,6 +178,10 @@ def check(cli, path, problems):
     item_rows = [i for i, r in enumerate(positions) if i >= 7 and str(col(r, 1) or "").startswith("*** ")]
     heading_rows = {i for i, r in enumerate(positions) if str(col(r, 1) or "").startswith("LV-Bereich")}
     all_b = norm("".join(str(col(r, 1) or "") for r in positions[7:]))
+    # The same texts with a blank between the rows, for the check of words.
+    notes_rows = norm(" ".join(cell_text(r[0]) for r in sheets.get("Hinweistext", []) if r and r[0]))
+    labels_rows = norm(" ".join(str(col(r, 1) or "") for r in positions[7:]) + " " +
+                       " ".join(str(col(r, 0) or "") for r in sheets.get("Teilsummen", [])))
 
     # Items and surcharges: one row each, in document order.
     body = bill.find("Award", "BoQ", "BoQBody")
@@ -138,6 +189,7 @@ def check(cli, path, problems):
     if len(elements) != len(item_rows):
         problems.append(f"{name}: {len(elements)} Positionen in der Datei, {len(item_rows)} Positionszeilen")
     block_of = {}
+    rows_of = {}
     for element, row in zip(elements, item_rows):
         oz = str(col(positions[row], 0) or "")
         part = element.get("RNoPart", "").strip().lstrip("0") or "0"
@@ -150,9 +202,12 @@ def check(cli, path, problems):
         while end < len(positions) and end not in heading_rows and end not in item_rows:
             end += 1
         block_of[element] = norm("".join(str(col(r, 1) or "") for r in positions[row + 1:end]))
+        rows_of[element] = norm(" ".join(str(col(r, 1) or "") for r in positions[row + 1:end]))
 
     # Texts.
     missing = 0
+    word_problems = []
+    written = " ".join(" ".join(file_words(h)) for h in bill.root.iter() if local(h.tag) in TEXT_HOLDERS)
     for holder in bill.root.iter():
         if local(holder.tag) not in TEXT_HOLDERS:
             continue
@@ -169,11 +224,12 @@ def check(cli, path, problems):
         owner = bill.owner(holder) if local(holder.tag) not in ("Remark", "AddText") else holder
         kind = local(owner.tag) if owner is not None else ""
         if kind in ("Item", "MarkupItem") and local(holder.tag) != "AddText":
-            where, place = block_of.get(owner, ""), "in den Zeilen der Position"
+            where, place, shown = block_of.get(owner, ""), "in den Zeilen der Position", rows_of.get(owner, "")
         elif kind in ("Remark", "AddText"):
-            where, place = notes, "im Hinweistext"
+            where, place, shown = notes, "im Hinweistext", notes_rows
         else:
-            where, place = all_b, "im Positionsteil"
+            where, place, shown = all_b, "im Positionsteil", labels_rows
+        word_problems += word_faults(file_words(holder), shown, written)
         for text in text_nodes(holder):
             if text not in where:
                 missing += 1
@@ -181,6 +237,10 @@ def check(cli, path, problems):
                     problems.append(f"{name}: Text {place} fehlt ({local(holder.tag)}): {text[:100]!r}")
     if missing > 10:
         problems.append(f"{name}: {missing - 10} weitere Texte fehlen")
+    for fault in word_problems[:10]:
+        problems.append(f"{name}: Wort {fault}")
+    if len(word_problems) > 10:
+        problems.append(f"{name}: {len(word_problems) - 10} weitere Wörter zusammengezogen oder getrennt")
 
     # Quantities of sub-descriptions.
     for sub in bill.root.iter():

@@ -65,6 +65,14 @@ TEST(XmlConversion, WorkbooksMatchTheReviewedDumps) {
         {"gaebxml/ungueltige_werte_angebot", fixture("ungueltige_werte.x84"), {"--ohne-kalkulationsspalten"}},
         {"gaebxml/ohne_deklaration", fixture("ohne_deklaration.x83"), {}},
         {"gaebxml/auftrag", fixture("auftrag.x86"), {}},
+        // A blank between spans, a span of a blank, a tab between them: words stay apart, in item
+        // texts, range labels, subtotal labels and notes; a word split over two spans on lines of
+        // their own stays one.
+        {"gaebxml/woerter_zwischen_spans",
+         fixture("woerter_zwischen_spans.x83"),
+         {"--teilsummen", "--hinweistext"}},
+        // Cut off inside an element: refused, with where the file ends.
+        {"gaebxml/abgeschnitten", fixture("abgeschnitten.x83"), {}, 1},
     });
 }
 

@@ -99,7 +99,7 @@ workbook::XmlRangeCaption caption(const gaebxml::RangeLabel& label, const char* 
     range.oz = oz;
     range.level = level;
     range.label = label.text;
-    range.label_parts = label.parts;
+    range.label_written = label.written;
     return workbook::xml_range_caption(range);
 }
 

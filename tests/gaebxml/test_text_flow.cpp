@@ -69,6 +69,23 @@ TEST(XmlTextFlow, LinesAsTheBillShowsThem) {
                   "<Text><p><span>Dicke:</span>\n<span style=\"gw-tab-space:0;\">140 mm</span></p></Text>",
                   {"Dicke: 140 mm"}},
              Case{"blanks written in the text stay", "<Text><p><span>  a   b</span></p></Text>", {"  a   b"}},
+             // White space without a line break between or inside inline elements is a blank;
+             // with a line break it is indentation, across which a word may go on.
+             Case{"a blank between spans and a span of a blank",
+                  "<Text><p><span>Stärke</span><span> </span><span>45</span> "
+                  "<b>mm,</b>\t<i>fest</i></p></Text>",
+                  {"Stärke 45 mm, fest"}},
+             Case{"indentation between spans joins",
+                  "<Text>\n <p>\n  <span>Ver</span>\n  <span>mutete</span>\r\n  <span> Leitung</span>\n "
+                  "</p>\n</Text>",
+                  {"Vermutete Leitung"}},
+             Case{"blanks beside a paragraph or a break are no text",
+                  "<Text><p> <span>a</span> <br/> <span>b</span> </p> <p> <span>c</span></p></Text>",
+                  {"a", "b", "c"}},
+             Case{"a \">\" in an attribute, a comment and CDATA pass",
+                  "<Text><p><span title=\"1 > 0\">x</span> <span>y</span><!-- <span> --><span>z"
+                  "</span><![CDATA[ ]]><span>w</span></p></Text>",
+                  {"x yz w"}},
          }) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(lines(c.xml), c.expected);

@@ -17,8 +17,8 @@ struct Doc {
     Node root() const { return doc.root(); }
 };
 
-// The load failure's message and, where it knows them, " | Zeile L, Spalte C"; "" when the
-// document loads.
+// The load failure's message and, where it knows them, " | Zeile L, Spalte C", and " | endet zu
+// früh" for a document that is whole up to where it stops; "" when the document loads.
 std::string load_failure(const std::string& bytes) {
     try {
         Doc d(bytes);
@@ -27,6 +27,7 @@ std::string load_failure(const std::string& bytes) {
         std::string text = e.what();
         if (e.line() > 0)
             text += " | Zeile " + std::to_string(e.line()) + ", Spalte " + std::to_string(e.column());
+        if (e.ends_early()) text += " | endet zu früh";
         return text;
     }
     return "";
@@ -141,6 +142,7 @@ TEST(XmlDocument, BrokenDocumentsNameTheirFault) {
     struct Case {
         std::string bytes;
         const char* message;
+        bool ends_early = false;  // the document stops inside an element: a file cut off
     };
     for (const Case& c : {
              Case{"<?xml version=\"1.0\"?>\n<GAEB>\n  <a>\n</GAEB>",
@@ -152,9 +154,18 @@ TEST(XmlDocument, BrokenDocumentsNameTheirFault) {
                   "Start- und End-Tag passen nicht zusammen | Zeile 3, Spalte 3"},
              Case{utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<GAEB>\n <b x=1/>", true),
                   "Fehlerhaftes Attribut | Zeile 3, Spalte 7"},
-             Case{"<GAEB><a>", "Start- und End-Tag passen nicht zusammen"},
-             Case{"", "Das Dokument enthält kein Element"},
-             Case{"<?xml version=\"1.0\"?>", "Das Dokument enthält kein Element"},
+             Case{"<GAEB><a>", "Start- und End-Tag passen nicht zusammen", true},
+             // Cut off in a text, a start tag, an attribute, an end tag, right after a tag.
+             Case{"<GAEB>\n<a>Beto", "Start- und End-Tag passen nicht zusammen | Zeile 2, Spalte 7", true},
+             Case{"<GAEB>\n<a><b", "Unbekannte Markierung", true},
+             Case{"<GAEB>\n<a x=\"1", "Fehlerhaftes Attribut", true},
+             Case{"<GAEB>\n<a>x</a", "Fehlerhaftes End-Tag", true},
+             Case{utf16("<GAEB>\r\n<a>x</a>\r\n", false), "Start- und End-Tag passen nicht zusammen", true},
+             // A fault in the middle, with whole tags after it, is none.
+             Case{"<GAEB><a>x</b><c/></GAEB>", "Start- und End-Tag passen nicht zusammen"},
+             // The file ends before its first element.
+             Case{"", "Das Dokument enthält kein Element", true},
+             Case{"<?xml version=\"1.0\"?>", "Das Dokument enthält kein Element", true},
              Case{"<!DOCTYPE GAEB><GAEB/>", "Dokumenttypdeklaration (DOCTYPE)"},
              Case{"<?xml version=\"1.0\"?><!DOCTYPE GAEB [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
                   "<GAEB><DP>&x;</DP></GAEB>",
@@ -163,6 +174,7 @@ TEST(XmlDocument, BrokenDocumentsNameTheirFault) {
         SCOPED_TRACE(c.bytes);
         const std::string message = load_failure(c.bytes);
         EXPECT_NE(message.find(c.message), std::string::npos) << message;
+        EXPECT_EQ(message.ends_with(" | endet zu früh"), c.ends_early) << message;
     }
 }
 

@@ -118,9 +118,13 @@ std::function<std::string()> corrupted(const std::string& file) {
 
 // Messages the console prints at the end of a run.
 const std::string kDone = "Konvertierung abgeschlossen.";
+// A bill without its closing record is converted as far as it goes, and the run says so.
+const std::string kCutOff = "Die Datei endet ohne Schlusssatz: sie ist möglicherweise unvollständig.";
 const std::string kAbortedText = "Die Konvertierung wurde abgebrochen.";
 const std::string kNoFormat = "ist keine GAEB-Datei.";
 const std::string kXmlLoad = "GAEB XML, Prozedur \"LoadFromFile\"";
+// An XML document cut off is refused, in plain words.
+const std::string kXmlCutOff = "Die Datei endet zu früh (Zeile ";
 const std::string kPhaseUnknown = "Kann die Austauschphase von ";
 const std::string kPhase85 = "Die Austauschphase 85wird nicht unterstützt!";
 
@@ -138,12 +142,12 @@ std::vector<Case> cases() {
         // GAEB 90.
         {"g90_cut_in_record_00", "d83", from_base("90", [](const std::string& b) { return b.substr(0, 11); }),
          kRefused, "Die Austauschphase 8wird nicht unterstützt!"},
-        {"g90_cut_10", "d83", from_base("90", [](const std::string& b) { return cut(b, 0.1); }), kComplete,
-         kDone},
-        {"g90_cut_50", "d83", from_base("90", [](const std::string& b) { return cut(b, 0.5); }), kComplete,
-         kDone},
-        {"g90_cut_97", "d83", from_base("90", [](const std::string& b) { return cut(b, 0.97); }), kComplete,
-         kDone},
+        {"g90_cut_10", "d83", from_base("90", [](const std::string& b) { return cut(b, 0.1); }), kAborted,
+         kCutOff},
+        {"g90_cut_50", "d83", from_base("90", [](const std::string& b) { return cut(b, 0.5); }), kAborted,
+         kCutOff},
+        {"g90_cut_97", "d83", from_base("90", [](const std::string& b) { return cut(b, 0.97); }), kAborted,
+         kCutOff},
         {"g90_flip_a", "d83", from_base("90", [](const std::string& b) { return flipped(b, 1, 40); }),
          kComplete, kDone},
         {"g90_flip_b", "d83", from_base("90", [](const std::string& b) { return flipped(b, 2, 400); }),
@@ -188,6 +192,8 @@ std::vector<Case> cases() {
                            if (c == '\n') c = '\r';
                        return s;
                    }),
+         // Each CR ends a line: the bill is read whole, its closing record 99 included (the empty
+         // line after each record is a faulty record).
          kComplete, kDone},
         {"g90_utf16", "d83", from_base("90", [](const std::string& b) { return utf16le(b.substr(0, 2000)); }),
          kRefused, kNoFormat},
@@ -204,8 +210,8 @@ std::vector<Case> cases() {
         {"g90_only_closing_records", "d83",
          literal("00        83                                                  11PPPP            \r\n" +
                  repeat("31\r\n11\r\n", 2000)),
-         kComplete, kDone},
-        {"g90_corrupt_truncate", "d83", corrupted("g90_truncate.d83"), kComplete, kDone},
+         kAborted, kCutOff},
+        {"g90_corrupt_truncate", "d83", corrupted("g90_truncate.d83"), kAborted, kCutOff},
         {"g90_corrupt_flip", "d83", corrupted("g90_flip.d83"), kComplete, kDone},
         {"g90_corrupt_phase", "d85", corrupted("g90_phase.d85"), kRefused, kPhase85},
         {"g90_corrupt_badrecord", "d83", corrupted("g90_badrecord.d83"), kComplete, kDone},
@@ -216,11 +222,11 @@ std::vector<Case> cases() {
         {"g2000_cut_before_phase", "p83",
          from_base("2000", [](const std::string& b) { return b.substr(0, b.find("[DP]")); }), kRefused,
          "Austauschphase"},
-        {"g2000_cut_50", "p83", from_base("2000", [](const std::string& b) { return cut(b, 0.5); }),
-         kComplete, kDone},
+        {"g2000_cut_50", "p83", from_base("2000", [](const std::string& b) { return cut(b, 0.5); }), kAborted,
+         kCutOff},
         {"g2000_cut_in_rtf", "p83",
-         from_base("2000", [](const std::string& b) { return b.substr(0, b.find("\\pard") + 8); }), kComplete,
-         kDone},
+         from_base("2000", [](const std::string& b) { return b.substr(0, b.find("\\pard") + 8); }), kAborted,
+         kCutOff},
         {"g2000_flip_first_line", "p83",
          from_base("2000",
                    [](std::string b) {
@@ -262,14 +268,15 @@ std::vector<Case> cases() {
                        }
                        return s + b.substr(from);
                    }),
-         kComplete, kDone},
+         kAborted, kCutOff},
         {"g2000_only_end_blocks", "p83",
-         literal(k2000Head + "[DP]83[end]\r\n" + repeat("#end[LVBereich]\r\n", 1000)), kComplete, kDone},
+         literal(k2000Head + "[DP]83[end]\r\n" + repeat("#end[LVBereich]\r\n", 1000) + "#end[GAEB]\r\n"),
+         kComplete, kDone},
         {"g2000_deep_blocks", "p83",
          [] {
              return k2000Head + "#begin[VergabeInfo]\r\n[DP]83[end]\r\n#end[VergabeInfo]\r\n#begin[LV]\r\n" +
                     repeat("#begin[LVBereich]\r\n[OZ]01[end]\r\n", 100000) +
-                    repeat("#end[LVBereich]\r\n", 100000);
+                    repeat("#end[LVBereich]\r\n", 100000) + "#end[LV]\r\n#end[GAEB]\r\n";
          },
          kComplete, kDone},
         {"g2000_rtf_braces_deep", "p83",
@@ -301,20 +308,20 @@ std::vector<Case> cases() {
          from_base("2000", [](const std::string& b) { return "\xef\xbb\xbf" + b; }), kComplete, kDone},
         {"g2000_utf16", "p83", from_base("2000", [](const std::string& b) { return utf16le(b); }), kComplete,
          kDone},
-        {"g2000_corrupt_truncate", "p83", corrupted("g2000_truncate.p83"), kComplete, kDone},
-        {"g2000_corrupt_flip", "p83", corrupted("g2000_flip.p83"), kComplete, kDone},
+        {"g2000_corrupt_truncate", "p83", corrupted("g2000_truncate.p83"), kAborted, kCutOff},
+        {"g2000_corrupt_flip", "p83", corrupted("g2000_flip.p83"), kAborted, kCutOff},
         {"g2000_corrupt_phase", "p85", corrupted("g2000_phase.p85"), kRefused, kPhaseUnknown},
         {"g2000_corrupt_noend", "p83", corrupted("g2000_noend.p83"), kComplete, kDone},
 
         // GAEB DA XML.
         {"xml_only_declaration", "x83", literal(kXmlHead), kRefused, kXmlLoad},
         {"xml_cut_10", "x83", from_base("xml", [](const std::string& b) { return cut(b, 0.1); }), kRefused,
-         kXmlLoad},
+         kXmlCutOff},
         {"xml_cut_60", "x83", from_base("xml", [](const std::string& b) { return cut(b, 0.6); }), kRefused,
-         kXmlLoad},
+         kXmlCutOff},
         {"xml_cut_last_byte", "x83",
          from_base("xml", [](const std::string& b) { return b.substr(0, b.size() - 3); }), kRefused,
-         kXmlLoad},
+         kXmlCutOff},
         {"xml_flip", "x83", from_base("xml", [](const std::string& b) { return flipped(b, 4, 3); }), kRefused,
          kXmlLoad},
         {"xml_binary_after_declaration", "x83", literal(kXmlHead + random_bytes(4096, 9)), kRefused,
@@ -330,7 +337,7 @@ std::vector<Case> cases() {
                                            repeat("</BoQBody></BoQCtgy>", 100000));
                    }),
          kComplete, kDone},
-        {"xml_unclosed_root", "x83", literal(kXmlHead + "<GAEB><Award><DP>83</DP>"), kRefused, kXmlLoad},
+        {"xml_unclosed_root", "x83", literal(kXmlHead + "<GAEB><Award><DP>83</DP>"), kRefused, kXmlCutOff},
         {"xml_wrong_root", "x83", literal(kXmlHead + "<Ausschreibung><DP>83</DP></Ausschreibung>"), kRefused,
          "ist keine GAEB-XML-Datei"},
         {"xml_declared_utf16", "x83",
@@ -382,7 +389,7 @@ std::vector<Case> cases() {
                        return replaced(b, "<span>", "<span>" + std::string(20u << 20, 'z'));
                    }),
          kComplete, kDone},
-        {"xml_corrupt_truncate", "x83", corrupted("xml_truncate.x83"), kRefused, kXmlLoad},
+        {"xml_corrupt_truncate", "x83", corrupted("xml_truncate.x83"), kRefused, kXmlCutOff},
         {"xml_corrupt_flip", "x83", corrupted("xml_flip.x83"), kRefused, kXmlLoad},
         {"xml_corrupt_phase", "x85", corrupted("xml_phase.x85"), kRefused,
          "--- GAEB XML ---\nDie Austauschphase 85 von "},

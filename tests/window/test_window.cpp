@@ -815,8 +815,8 @@ private slots:
             entry->trigger();
             QVERIFY(!m_desktop.boxes.empty());
             QCOMPARE(m_desktop.boxes[0].kind, Desktop::Box::Question);
-            QVERIFY2(m_desktop.boxes[0].text.contains(
-                         QStringLiteral("Positionsteil!E13, OZ 01.0030: Einheitspreis 0")),
+            QVERIFY2(m_desktop.boxes[0].text.contains(QStringLiteral(
+                         "Positionsteil!G13, OZ 01.0030: Basispreis 0 (Positionsteil!E13 zeigt 0)")),
                      qPrintable(m_desktop.all_texts()));
             QCOMPARE(QFile::exists(path("kalkulation/ohne_preis.x84")), false);
             QCOMPARE(QFile::exists(path("kalkulation/lv (3).x84")), answer);
@@ -832,7 +832,10 @@ private slots:
         entry->trigger();
         QCOMPARE(m_desktop.boxes.size(), size_t{1});
         QCOMPARE(m_desktop.boxes[0].kind, Desktop::Box::Error);
-        QVERIFY(m_desktop.boxes[0].text.contains(QStringLiteral("ist keine .xlsx-Arbeitsmappe")));
+        QVERIFY2(m_desktop.boxes[0].text.contains(
+                     QStringLiteral("\"lv.d83\" ist eine GAEB-Datei, keine Arbeitsmappe. "
+                                    "Bitte erst die GAEB-Datei, dann die Arbeitsmappe")),
+                 qPrintable(m_desktop.all_texts()));
         QVERIFY(!QFile::exists(path("lv.x84")));
         m_desktop.boxes.clear();
         m_desktop.choices = {path("lv.d83"), QString()};

@@ -2,6 +2,7 @@
 // Sheet layout, row kinds, price formulas and the finishing pass.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "tests/support/test_support.h"
@@ -255,6 +256,32 @@ TEST(Finish, EmptyAuxiliarySheetsByFormat) {
     EXPECT_EQ(faulty.ui.messages[1], "Konvertierung abgeschlossen.\n\nDas Programm wird jetzt beendet.");
     EXPECT_NE(std::find(faulty.ui.events.begin(), faulty.ui.events.end(), "beep"), faulty.ui.events.end());
     EXPECT_NE(faulty.excel.result()->find_sheet(kFehlerhafteZeilen), nullptr);
+}
+
+// A bill cut off is finished like a whole one, but says so in place of the completion message,
+// also on "Fehlerhafte Zeilen" where that sheet is kept, and the run is Aborted.
+TEST(Finish, ABillCutOffSaysSoAndIsAborted) {
+    for (const bool faulty_line : {false, true}) {
+        SCOPED_TRACE(faulty_line ? "with a faulty line" : "without faulty lines");
+        Fixture fx(GaebFormat::Gaeb90, all_sheets());
+        for (const int32_t row : {8, 9, 12}) fx.sheet(kPositionsteil).set_value(row, 1, "01.0010");
+        if (faulty_line) fx.kinds.FaultyLineRow("22 ?");
+        FinishWorkbook(fx.c, fx.rows, {.cut_off = true});
+        const std::string note =
+            "Die Datei endet ohne Schlusssatz: sie ist möglicherweise unvollständig. 3 Positionen wurden "
+            "gelesen.";
+        EXPECT_EQ(fx.ui.messages.back(), note);
+        EXPECT_EQ(std::count(fx.ui.messages.begin(), fx.ui.messages.end(), note), 1);
+        EXPECT_EQ(fx.c.end, RunEnd::Aborted);
+        const Sheet* faulty = fx.excel.result()->find_sheet(kFehlerhafteZeilen);
+        ASSERT_EQ(faulty != nullptr, faulty_line);
+        if (faulty) {
+            EXPECT_EQ(faulty->text(2, 1), note);
+        }
+    }
+    EXPECT_EQ(
+        cut_off_note(1),
+        "Die Datei endet ohne Schlusssatz: sie ist möglicherweise unvollständig. 1 Position wurde gelesen.");
 }
 
 TEST(Finish, PositionsSheetLayoutPerFormat) {

@@ -436,8 +436,8 @@ TEST(XlsxWriter, SaveReportsItsProgressUpToTheEnd) {
 
 // ROUND at the rounding edge from 1e-7 to 1e15: for each magnitude and number of decimals kept, a
 // decimal whose deciding digit is a 5 with nothing after it, the doubles just below and above it,
-// both signs; then prices times factors as the item rows compute them. Returns the number of
-// formulas.
+// both signs; exact fives between 10^14 and 10^15; then prices times factors and quantities times
+// prices up to 10^15 as the item rows compute them. Returns the number of formulas.
 int32_t build_round_table(Session& s) {
     Sheet& sheet = s.book().sheet(1);
     sheet.set_name("Runden");
@@ -476,6 +476,30 @@ int32_t build_round_table(Session& s) {
     }
     add(1e15, 2);
     add(999999999999999.5, 0);
+    // From 10^14 to 10^15 a double holds 15 digits before the point and 3 to 6 bits after it:
+    // values whose deciding digit is a 5 that the double holds exactly (x.5, x.25, x.125, x.0625),
+    // their neighbours, both signs; the file gives them to LibreOffice in at most 17 digits.
+    const std::pair<int, std::vector<double>> exact_fives[] = {
+        {0, {0.5}}, {1, {0.25, 0.75}}, {2, {0.125, 0.375, 0.625, 0.875}}, {3, {0.0625, 0.4375}}};
+    for (const auto& [digits, fractions] : exact_fives)
+        for (const double fraction : fractions)
+            for (int k = 0; k < 4; ++k) {
+                std::string whole(1, digit(1));
+                for (int place = 0; place < 14; ++place) whole += digit(0);
+                double value = 0;
+                std::from_chars(whole.data(), whole.data() + whole.size(), value);
+                value += fraction;
+                if (digits == 3 && value >= 0x1p49) value -= 0x1p48;  // .0625 needs 4 bits after the point
+                const double sign = k % 2 ? -1.0 : 1.0;
+                add(sign * value, digits);
+                add(sign * std::nextafter(value, 0.0), digits);
+                add(sign * std::nextafter(value, HUGE_VAL), digits);
+            }
+    // The case that was reported: ROUND of 977,779,778,313,211.2 to cents. LibreOffice shows the
+    // result with 15 digits and saves it so in its own .xlsx (977779778313211), but holds and
+    // recalculates the double 977779778313211.25, which is what the cached value must be.
+    add(977779778313211.2, 2);
+    add(-977779778313211.2, 2);
     const int32_t table_rows = row;
     // Unit price times factor, rounded to cents, as the calculation columns do it.
     const double factors[] = {1.15, 0.95, 1.005, 2.675, 0.285, 1.125, 3.3, 0.07};
@@ -490,9 +514,31 @@ int32_t build_round_table(Session& s) {
         sheet.set_value(r, 4, factors[i % 8]);
         sheet.set_formula(r, 5, "=ROUND(A" + std::to_string(r) + "*D" + std::to_string(r) + ",2)");
     }
+    // Quantities times unit prices whose totals lie between 10^14 and 10^15, rounded to cents as
+    // the item rows do it, both signs; and the reported total as quantity 1000 times its price.
+    const int32_t product_rows = table_rows + 600;
+    for (int32_t i = 0; i < 200; ++i) {
+        const int32_t r = product_rows + 1 + i;
+        std::string quantity(1, digit(1)), price(1, digit(1));
+        for (int place = 0; place < 2 + i % 8; ++place) quantity += digit(0);
+        for (int place = 0; place < 15 - (2 + i % 8); ++place) price += digit(0);
+        quantity += "e-3";
+        price += "e-2";
+        double q = 0, p = 0;
+        std::from_chars(quantity.data(), quantity.data() + quantity.size(), q);
+        std::from_chars(price.data(), price.data() + price.size(), p);
+        sheet.set_value(r, 1, i % 2 ? -q : q);
+        sheet.set_value(r, 4, p);
+        sheet.set_formula(r, 5, "=ROUND(A" + std::to_string(r) + "*D" + std::to_string(r) + ",2)");
+    }
+    const int32_t reported = product_rows + 201;
+    sheet.set_value(reported, 1, 1000.0);
+    sheet.set_value(reported, 4, 977779778313.2112);
+    sheet.set_formula(reported, 5,
+                      "=ROUND(A" + std::to_string(reported) + "*D" + std::to_string(reported) + ",2)");
     // Sums of prices and of table values (magnitudes far apart, so that compensation matters),
     // and additions whose result is rounding noise.
-    int32_t formulas = table_rows + 600;
+    int32_t formulas = table_rows + 600 + 201;
     for (int32_t first = 1; first + 9 <= table_rows + 600; first += 10) {
         const std::string a = std::to_string(first), b = std::to_string(first + 9);
         sheet.set_formula(first, 7, "=SUM(A" + a + ":A" + b + ")");
