@@ -142,6 +142,12 @@ void Collector::text_line(TextKind kind, std::string_view line) {
     lines->emplace_back(line);
 }
 
+void Collector::text_complement(const TextComplement& complement) {
+    // A complement of a sub-description's text is the item's too.
+    if (m_owner == Owner::Item || m_owner == Owner::Sub)
+        m_bill.items().back().complements.push_back(complement);
+}
+
 void Collector::notes_begin(std::string_view item_oz) {
     close_note();
     m_bill.notes.push_back({m_builder.current(), std::string(item_oz), {}});

@@ -35,6 +35,7 @@ public:
     void sub_description(const SubDescription& sub) override;
     void performance_description(const PerformanceDescription& perf) override;
     void text_line(TextKind kind, std::string_view line) override;
+    void text_complement(const TextComplement& complement) override;
     void long_text_begin() override {}
     void texts_end() override {}
     void notes_begin(std::string_view item_oz) override;

@@ -103,6 +103,8 @@ public:
     virtual void performance_description(const PerformanceDescription& perf) = 0;
     // One line of text (a paragraph may be long; cutting it is the output's business).
     virtual void text_line(TextKind kind, std::string_view line) = 0;
+    // A text complement of the long text being reported: what the owner or the bidder fills in.
+    virtual void text_complement(const TextComplement& complement) = 0;
     // The long text follows (also when it has no lines); its lines are one block.
     virtual void long_text_begin() = 0;
     // The texts of the current item, its sub-descriptions included, or of the current performance
@@ -149,6 +151,7 @@ public:
         m_a.performance_description(p), m_b.performance_description(p);
     }
     void text_line(TextKind k, std::string_view l) override { m_a.text_line(k, l), m_b.text_line(k, l); }
+    void text_complement(const TextComplement& c) override { m_a.text_complement(c), m_b.text_complement(c); }
     void long_text_begin() override { m_a.long_text_begin(), m_b.long_text_begin(); }
     void texts_end() override { m_a.texts_end(), m_b.texts_end(); }
     void notes_begin(std::string_view oz) override { m_a.notes_begin(oz), m_b.notes_begin(oz); }

@@ -90,7 +90,10 @@ RangeLabel all_spans_label(Node category);
 
 class XmlReader {
 public:
-    explicit XmlReader(workbook::Reading& r) : m_r(r) { m_r.place.set_locator(&m_doc); }
+    explicit XmlReader(workbook::Reading& r) : m_r(r) {
+        m_r.place.set_locator(&m_doc);
+        m_text_rows.on_complement([this](Node complement) { text_complement(complement); });
+    }
     ~XmlReader() { m_r.place.clear(); }
     XmlReader(const XmlReader&) = delete;
     XmlReader& operator=(const XmlReader&) = delete;
@@ -156,6 +159,8 @@ private:
     // The text lines of items, one flow for the whole run.
     bill::TextKind m_text_kind = bill::TextKind::Short;
     TextFlow m_text_rows{[this](std::string_view line) { m_r.sink.text_line(m_text_kind, line); }};
+    // A text complement of an item's text: who fills it in, its mark, caption, body and tail.
+    void text_complement(Node complement);
 
     // The IDs of the items (in the document's text), and the references of the ListInSubQty
     // surcharges, checked once the walk is over: the item nodes are gone by then, so their places

@@ -170,6 +170,7 @@ void TextFlow::enter(Node element, Kind kind) {
             }
             break;
         case Kind::Complement:
+            if (m_complement) m_complement(element);
             // A complement continues the paragraph before it, but not a line ended by br.
             if (m_break == Break::Block) m_break = Break::None;
             m_glued = false;

@@ -19,6 +19,8 @@ class TextFlow {
 public:
     using LineFn = std::function<void(std::string_view)>;
     explicit TextFlow(LineFn line) : m_emit(std::move(line)) {}
+    // Called with every text complement (TextComplement) the flow meets, as it meets it.
+    void on_complement(std::function<void(Node)> complement) { m_complement = std::move(complement); }
 
     // Every text below `holder`, in document order; deep nesting needs no recursion. The line in
     // progress stays open, so that what is added next can continue it.
@@ -59,6 +61,7 @@ private:
 
     enum class Break : unsigned char { None, Block, Hard };
     LineFn m_emit;
+    std::function<void(Node)> m_complement;
     std::string m_line;
     std::string m_prefix;              // "- " or "3. " of a list item, before its first text
     Break m_break = Break::None;       // the next text starts a new line

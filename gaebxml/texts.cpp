@@ -8,6 +8,18 @@ namespace gaebxml {
 
 using workbook::guarded;
 
+void XmlReader::text_complement(Node complement) {
+    bill::TextComplement c;
+    c.owner = workbook::equals_ci(workbook::trim_ctl(AttributeText(complement, "Kind")), "Bidder")
+                  ? bill::TextComplement::Owner::Bidder
+                  : bill::TextComplement::Owner::Owner;
+    c.mark = workbook::trim_ctl(AttributeText(complement, "MarkLbl"));
+    c.caption = inline_text(ChildElement(complement, "ComplCaption"));
+    c.body = inline_text(ChildElement(complement, "ComplBody"));
+    c.tail = inline_text(ChildElement(complement, "ComplTail"));
+    m_r.sink.text_complement(c);
+}
+
 void XmlReader::PositionsTexte(Node holder, bill::TextKind kind) {
     if (!has_children(holder)) return;
     m_text_kind = kind;

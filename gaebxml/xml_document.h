@@ -62,6 +62,8 @@ public:
     void load(std::string bytes, std::function<std::string()> original);
     void load_file(const std::filesystem::path& path);
     Node root() const { return m_doc.document_element(); }
+    // How the bytes of the file loaded last were decoded.
+    SourceEncoding encoding() const { return m_encoding; }
 
     // Byte offset of a node in the parsed text: of an element its "<", of a text its first
     // character; -1 for the null node.

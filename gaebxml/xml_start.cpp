@@ -138,7 +138,23 @@ bill::Header XmlReader::header_of(Node root) const {
     h.exchange_phase = m_st.Phase;
     h.mask = m_st.OzMask;
     h.version = text_of(ChildElement(root, "GAEBInfo"), "Version");
-    h.charset = "UTF-8";
+    switch (m_doc.encoding()) {
+        case SourceEncoding::Utf8:
+            h.charset = "UTF-8";
+            break;
+        case SourceEncoding::Latin1:
+            h.charset = "ISO-8859-1";
+            break;
+        case SourceEncoding::Latin9:
+            h.charset = "ISO-8859-15";
+            break;
+        case SourceEncoding::Cp1252:
+            h.charset = "windows-1252";
+            break;
+        case SourceEncoding::Utf16or32:
+            h.charset = "UTF-16/UTF-32";
+            break;
+    }
     const Node award_info = child_path(root, {"Award", "AwardInfo"});
     h.currency = text_of(award_info, "Cur");
     h.currency_label = text_of(award_info, "CurLbl");

@@ -53,6 +53,7 @@ public:
     void item_prices(const bill::Prices&) override {}
     void sub_description(const bill::SubDescription&) override {}
     void performance_description(const bill::PerformanceDescription&) override {}
+    void text_complement(const bill::TextComplement&) override {}
     void long_text_begin() override {}
     void texts_end() override {}
     void notes_begin(std::string_view) override {}

@@ -76,6 +76,10 @@ std::string dump(const bill::Bill& b, bill::Ending ending) {
             if (i.quantity_unreadable) out += " quantity?";
             if (i.unit_price_unreadable) out += " price?";
             out += "\n" + lines(i.short_text, indent + "  ") + lines(i.long_text, indent + "  ~");
+            for (const bill::TextComplement& t : i.complements)
+                out += fmt::format("{}  complement {} [{}] \"{}\" \"{}\" \"{}\"\n", indent,
+                                   t.owner == bill::TextComplement::Owner::Bidder ? "bidder" : "owner",
+                                   t.mark, t.caption, t.body, t.tail);
             for (const bill::SubDescription& s : i.sub_descriptions) {
                 out += fmt::format("{}  sub {} {} {}\n", indent, s.number, s.quantity_text, s.unit);
                 out += lines(s.short_text, indent + "    ") + lines(s.long_text, indent + "    ~");
