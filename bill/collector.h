@@ -38,6 +38,8 @@ public:
     void text_complement(const TextComplement& complement) override;
     void long_text_begin() override {}
     void texts_end() override {}
+    // The bill keeps the references as the file names them (Item::markup_refs).
+    void surcharge_items(uint32_t, const std::vector<ItemReference>&) override {}
     void notes_begin(std::string_view item_oz) override;
     void note_line(std::string_view line) override;
     void notes_end() override;

@@ -66,6 +66,13 @@ struct ItemList {
 
 enum class TextKind : uint8_t { Short, Long };
 
+// An item a surcharge names that the bill has: its number among the item events of the run (0 for
+// the first item reported, surcharges counted too), and the part quantity the surcharge takes of it.
+struct ItemReference {
+    uint32_t item = 0;
+    std::optional<double> sub_quantity;
+};
+
 // Where a title record stands: right after its range's own record, right after another title
 // record (it continues that title), or elsewhere.
 enum class TitlePlace : uint8_t { AfterRange, AfterTitle, Alone };
@@ -110,6 +117,11 @@ public:
     // The texts of the current item, its sub-descriptions included, or of the current performance
     // description are complete.
     virtual void texts_end() = 0;
+    // DA XML, once all items are reported (a surcharge may name items after it): the items a
+    // ListInSubQty surcharge without base names, as far as the bill has them, in its order;
+    // `surcharge` is the surcharge's number among the item events. Item::markup_refs holds what
+    // the file names, found or not.
+    virtual void surcharge_items(uint32_t surcharge, const std::vector<ItemReference>& items) = 0;
 
     // A note of the current range (or of the bill) begins; with an OZ it is that item's additional
     // text. GAEB 90 reports its notes lines without begin and end: they belong to the range.
@@ -154,6 +166,9 @@ public:
     void text_complement(const TextComplement& c) override { m_a.text_complement(c), m_b.text_complement(c); }
     void long_text_begin() override { m_a.long_text_begin(), m_b.long_text_begin(); }
     void texts_end() override { m_a.texts_end(), m_b.texts_end(); }
+    void surcharge_items(uint32_t s, const std::vector<ItemReference>& i) override {
+        m_a.surcharge_items(s, i), m_b.surcharge_items(s, i);
+    }
     void notes_begin(std::string_view oz) override { m_a.notes_begin(oz), m_b.notes_begin(oz); }
     void note_line(std::string_view l) override { m_a.note_line(l), m_b.note_line(l); }
     void notes_end() override { m_a.notes_end(), m_b.notes_end(); }

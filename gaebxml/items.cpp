@@ -134,9 +134,10 @@ void XmlReader::convert_item(Node item) {
     }
     out.discount_percent = workbook::parse_decimal(value_text(item, "DiscountPcnt"));
 
+    const uint32_t number = m_item_events++;
     m_r.sink.item(out);
     report(faults);
-    if (!out.id.empty()) m_item_ids.push_back(trimmed_attribute(item, "ID"));
+    if (!out.id.empty()) m_item_ids.emplace_back(trimmed_attribute(item, "ID"), number);
     item_texts(item);
 }
 
@@ -163,13 +164,14 @@ void XmlReader::convert_markup(Node item) {
     if (workbook::equals_ci(type, "IdentAsMark")) out.markup_type = bill::MarkupType::IdentAsMark;
     if (workbook::equals_ci(type, "ListInSubQty")) out.markup_type = bill::MarkupType::ListInSubQty;
 
-    PendingMarkup pending{XmlDocument::offset_of(item), m_st.ItemOz, {}};
+    PendingMarkup pending{XmlDocument::offset_of(item), m_st.ItemOz, m_item_events, {}};
     auto add = [&](Node ref, Node holder) {
         bill::MarkupRef r;
         r.item_id = trimmed_attribute(ref, "IDRef");
         r.sub_quantity = workbook::parse_decimal(value_text(holder, "SubQty"));
+        pending.references.push_back(
+            {trimmed_attribute(ref, "IDRef"), XmlDocument::offset_of(ref), r.sub_quantity});
         out.markup_refs.push_back(std::move(r));
-        pending.references.push_back({trimmed_attribute(ref, "IDRef"), XmlDocument::offset_of(ref)});
     };
     for (Node child = item.first_child(); child; child = child.next_sibling()) {
         const std::string_view name = node_name(child);
@@ -178,6 +180,7 @@ void XmlReader::convert_markup(Node item) {
         for (Node ref = child.child("RefItem"); ref; ref = ref.next_sibling("RefItem")) add(ref, child);
     }
 
+    ++m_item_events;
     m_r.sink.item(out);
     report(faults);
     if (!out.markup_base && out.markup_type == bill::MarkupType::ListInSubQty)
@@ -185,16 +188,24 @@ void XmlReader::convert_markup(Node item) {
     item_texts(item);
 }
 
-// ListInSubQty: an item a surcharge names by an ID that no item of the bill has. Items may stand
-// after the surcharge, so this runs after the walk.
+// ListInSubQty: the items a surcharge names by ID, reported to the sink; an ID that no item of the
+// bill has is a fault. Items may stand after the surcharge, so this runs after the walk; of items
+// sharing an ID the first counts.
 void XmlReader::check_markup_references() {
     if (m_pending_markups.empty()) return;
     std::sort(m_item_ids.begin(), m_item_ids.end());
+    std::vector<bill::ItemReference> found;
     for (const PendingMarkup& markup : m_pending_markups) {
         m_r.place.at_offset(markup.offset);
         m_r.place.enter_item(markup.oz);
+        found.clear();
         for (const MarkupReference& ref : markup.references) {
-            if (std::binary_search(m_item_ids.begin(), m_item_ids.end(), ref.id)) continue;
+            const auto item = std::lower_bound(m_item_ids.begin(), m_item_ids.end(),
+                                               std::pair<std::string_view, uint32_t>{ref.id, 0});
+            if (item != m_item_ids.end() && item->first == ref.id) {
+                found.push_back({item->second, ref.sub_quantity});
+                continue;
+            }
             m_r.sink.fault(
                 {m_r.place_at(ref.offset),
                  m_r.place.prefix_at(ref.offset) +
@@ -203,6 +214,7 @@ void XmlReader::check_markup_references() {
                                  workbook::utf8_prefix(ref.id, 40)),
                  false});
         }
+        m_r.sink.surcharge_items(markup.item, found);
     }
     m_r.place.leave_item();
 }

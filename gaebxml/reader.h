@@ -162,17 +162,20 @@ private:
     // A text complement of an item's text: who fills it in, its mark, caption, body and tail.
     void text_complement(Node complement);
 
-    // The IDs of the items (in the document's text), and the references of the ListInSubQty
-    // surcharges, checked once the walk is over: the item nodes are gone by then, so their places
-    // and references are kept as offsets and texts.
-    std::vector<std::string_view> m_item_ids;
+    // The IDs of the items (in the document's text) with their numbers among the item events, and
+    // the references of the ListInSubQty surcharges, resolved once the walk is over: the item
+    // nodes are gone by then, so their places and references are kept as offsets and texts.
+    uint32_t m_item_events = 0;
+    std::vector<std::pair<std::string_view, uint32_t>> m_item_ids;
     struct MarkupReference {
         std::string_view id;  // IDRef, in the document's text
         int64_t offset = -1;
+        std::optional<double> sub_quantity;
     };
     struct PendingMarkup {
         int64_t offset = -1;
         std::string oz;
+        uint32_t item = 0;  // the surcharge's number among the item events
         std::vector<MarkupReference> references;
     };
     std::vector<PendingMarkup> m_pending_markups;

@@ -56,6 +56,7 @@ public:
     void text_complement(const bill::TextComplement&) override {}
     void long_text_begin() override {}
     void texts_end() override {}
+    void surcharge_items(uint32_t, const std::vector<bill::ItemReference>&) override {}
     void notes_begin(std::string_view) override {}
     void note_line(std::string_view) override {}
     void notes_end() override {}

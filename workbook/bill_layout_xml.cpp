@@ -15,9 +15,9 @@
 //   states, and show the differences on Teilsummen and in one message at the end.
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
-#include <unordered_map>
 #include <vector>
 
 #include "workbook/bill_layout.h"
@@ -140,6 +140,7 @@ public:
     void text_line(bill::TextKind kind, std::string_view line) override;
     void long_text_begin() override;
     void texts_end() override;
+    void surcharge_items(uint32_t surcharge, const std::vector<bill::ItemReference>& items) override;
     void notes_begin(std::string_view item_oz) override;
     void note_line(std::string_view line) override;
     void end(const bill::End& end) override;
@@ -187,12 +188,13 @@ private:
 
     // Totals that differ from what the file declares: one line each for the closing message.
     std::vector<std::string> m_total_differences;
-    // Rows of the items by their ID, and the surcharges whose base names items.
-    std::vector<std::pair<std::string, int32_t>> m_item_rows;
+    // The row of each item event (0: none written), and the surcharges whose base names items.
+    std::vector<int32_t> m_item_rows;
     struct PendingMarkup {
+        uint32_t item = 0;  // its number among the item events
         int32_t row = 0;
-        std::vector<bill::MarkupRef> references;
         InputPlace place;  // the surcharge's place, for a message about its formula
+        std::vector<bill::ItemReference> references{};
     };
     std::vector<PendingMarkup> m_pending_markups;
     // The item and surcharge rows of the item list being converted.
@@ -295,6 +297,7 @@ void XmlLayout::items_end() {
 
 void XmlLayout::item(const bill::Item& item) {
     m_in_performance = false;
+    m_item_rows.push_back(0);
     if (item.surcharge)
         markup_row(item);
     else
@@ -338,7 +341,7 @@ void XmlLayout::item_row(const bill::Item& item) {
         }
     }
     m_kinds.item_label(r, kind_label(item, bid()));
-    if (!item.id.empty()) m_item_rows.emplace_back(item.id, r);
+    m_item_rows.back() = r;
     m_list_rows.push_back({r, item.markup_subject, false});
     ++m_rows.Positions;
     m_c.ui.process_events();
@@ -360,7 +363,7 @@ void XmlLayout::markup_row(const bill::Item& item) {
     if (item.markup_base)
         m_kinds.item_number(r, 3, *item.markup_base);
     else if (item.markup_type == bill::MarkupType::ListInSubQty)
-        m_pending_markups.push_back({r, item.markup_refs, m_c.place});
+        m_pending_markups.push_back({static_cast<uint32_t>(m_item_rows.size() - 1), r, m_c.place});
     else
         base_formula(r, item.markup_type == bill::MarkupType::IdentAsMark);
 
@@ -432,23 +435,26 @@ void XmlLayout::write_base(int32_t row, const std::string& formula, const InputP
     m_kinds.positions().set_formula(row, 3, formula);
 }
 
-// ListInSubQty: the items a surcharge names by ID, each with its total or a part quantity of it
-// (SubQty x unit price). Items may stand after the surcharge; an ID no item has counts nothing.
+void XmlLayout::surcharge_items(uint32_t surcharge, const std::vector<bill::ItemReference>& items) {
+    const auto pending =
+        std::lower_bound(m_pending_markups.begin(), m_pending_markups.end(), surcharge,
+                         [](const PendingMarkup& markup, uint32_t number) { return markup.item < number; });
+    if (pending != m_pending_markups.end() && pending->item == surcharge) pending->references = items;
+}
+
+// ListInSubQty: the items a surcharge names, each with its total or a part quantity of it (SubQty
+// x unit price). Items may stand after the surcharge; the reader reports those it found.
 void XmlLayout::resolve_markup_references() {
-    if (m_pending_markups.empty()) return;
-    std::unordered_map<std::string_view, int32_t> rows;
-    rows.reserve(m_item_rows.size());
-    for (const auto& [id, row] : m_item_rows) rows.emplace(id, row);
     for (const PendingMarkup& markup : m_pending_markups) {
         std::string f;
-        for (const bill::MarkupRef& ref : markup.references) {
-            const auto found = rows.find(ref.item_id);
-            if (found == rows.end()) continue;
+        for (const bill::ItemReference& ref : markup.references) {
+            const int32_t row = ref.item < m_item_rows.size() ? m_item_rows[ref.item] : 0;
+            if (row == 0) continue;
             f += f.empty() ? "=" : "+";
             if (ref.sub_quantity)
-                f += fmt::format("ROUND({}*$E${},2)", format_number(*ref.sub_quantity), found->second);
+                f += fmt::format("ROUND({}*$E${},2)", format_number(*ref.sub_quantity), row);
             else
-                f += fmt::format("$F${}", found->second);
+                f += fmt::format("$F${}", row);
         }
         if (!f.empty()) write_base(markup.row, f, markup.place);
     }
