@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "workbook/errors.h"
@@ -70,12 +71,20 @@ void Sheet::Select() {
     m_book->activate(*this);
 }
 
+// The row table grows to powers of two whatever order the rows come in (a layout may write its
+// column heads before the rows above them): while it moves, old and new table stand side by side,
+// and that peak then depends on the sheet's size only.
+void Sheet::grow_rows(int32_t rows) {
+    const auto n = static_cast<size_t>(rows);
+    if (n <= m_rows.size()) return;
+    if (n > m_rows.capacity()) m_rows.reserve(std::bit_ceil(n));
+    m_rows.resize(n);
+    m_outline.resize(n, 0);
+}
+
 Sheet::Cell& Sheet::cell_for_write(int32_t row, int32_t col) {
     check_cell(row, col);
-    if (static_cast<size_t>(row) > m_rows.size()) {
-        m_rows.resize(static_cast<size_t>(row));
-        m_outline.resize(static_cast<size_t>(row), 0);
-    }
+    grow_rows(row);
     auto& cells = m_rows[static_cast<size_t>(row - 1)];
     auto it =
         std::lower_bound(cells.begin(), cells.end(), col, [](const Cell& c, int32_t k) { return c.col < k; });
@@ -228,10 +237,7 @@ void Sheet::group_rows(int32_t row1, int32_t row2) {
     if (row1 > row2) std::swap(row1, row2);
     check_cell(row1, 1);
     check_cell(row2, 1);
-    if (static_cast<size_t>(row2) > m_rows.size()) {
-        m_rows.resize(static_cast<size_t>(row2));
-        m_outline.resize(static_cast<size_t>(row2), 0);
-    }
+    grow_rows(row2);
     for (int32_t r = row1; r <= row2; ++r) {
         uint8_t& level = m_outline[static_cast<size_t>(r - 1)];
         if (level < 7) ++level;  // the file format knows eight levels at most

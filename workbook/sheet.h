@@ -155,6 +155,7 @@ private:
     friend class Workbook;
     Sheet(Workbook* book, std::string name);
     Cell& cell_for_write(int32_t row, int32_t col);
+    void grow_rows(int32_t rows);  // rows 1 to `rows` exist
     const Cell* find(int32_t row, int32_t col) const;
     template <class F>
     void modify_format(int32_t row, int32_t col, F&& change);
