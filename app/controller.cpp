@@ -434,7 +434,6 @@ RunEnd ConversionController::run_reader(const std::filesystem::path& input,
     m_ui.elapsed_restart();
     if (!sink) {
         conversion.emplace(*m_excel, m_ui, m_values, m_format, options, input);
-        conversion->file_name = source;
         const char* no_connection = m_format == GaebFormat::Gaeb90 ? "GAEB90, keine Verbindung mit Excel"
                                     : m_format == GaebFormat::Gaeb2000
                                         ? "GAEB2000, keine Verbindung mit Excel."

@@ -29,7 +29,7 @@ struct StartupValues {
 };
 
 struct Conversion {
-    // One run over the user's file `input`, which is also FileName until GAEB 90 reads its copy.
+    // One conversion of the user's file `input`.
     Conversion(ExcelSession& excel_session, Frontend& frontend, const StartupValues& values,
                GaebFormat gaeb_format, const ConversionOptions& conversion_options,
                const std::filesystem::path& input)
@@ -37,7 +37,6 @@ struct Conversion {
           ui(frontend),
           options(conversion_options),
           format(gaeb_format),
-          file_name(input),
           input_path(input),
           temp_folder(values.temp_folder),
           money_format(values.money_format),
@@ -47,7 +46,6 @@ struct Conversion {
     Frontend& ui;
     ConversionOptions options;
     GaebFormat format = GaebFormat::None;
-    std::filesystem::path file_name;    // the input; for GAEB 90 the normalised copy
     std::filesystem::path input_path;   // the user's input file, always
     std::filesystem::path temp_folder;  // TempFolder
     std::string money_format;           // MoneyFormat, in the locale's notation

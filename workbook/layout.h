@@ -18,7 +18,7 @@ void PrepareWorkbook(ExcelSession& excel, Frontend& ui);
 void open_session(ExcelSession& excel, Frontend& ui, const StartupValues& values);
 
 // Step 1 of CreateSheets: sheet 1 becomes "Positionsteil", whose text groups have their summary
-// row, the item, above them. Throws; the reader reports.
+// row, the item, above them. Throws; the layout reports.
 void create_positions_sheet(Conversion& c);
 // Steps 2 to 4: "Teilsummen", "Hinweistext", "Fehlerhafte Zeilen" (GAEB 90) as the options say.
 void create_auxiliary_sheets(Conversion& c);
@@ -30,7 +30,7 @@ void PreparePositionsSheet(Conversion& c);
 // Label into column A and value into column B of `row` (1 to 5) of Positionsteil.
 void WriteHeaderBlock(Conversion& c, int row, std::string_view label, std::string_view value);
 
-// WriteColumnHeaderRow in its three steps, which the readers guard separately:
+// WriteColumnHeaderRow in its three steps, which the layouts guard separately:
 // captions of row 7 (Positions = 7) and the grey fill of G:H with CalcColumns;
 void column_header_captions(Conversion& c, SheetRows& rows);
 // the column formats of C and E to H (and width 12 of F for GAEB 90);

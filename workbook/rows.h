@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The row kinds all readers write through: hierarchy, item, text, subtotal, notes, faulty-line
+// The row kinds the layouts of all formats write through: hierarchy, item, text, subtotal, notes, faulty-line
 // and rules rows, their cell styles and the price formulas.
 #pragma once
 
@@ -52,7 +52,7 @@ public:
     // Column B of row Positions, blue; Positions advanced; GroupFirstRow = new Positions.
     void HierarchyRow(std::string_view label);
 
-    // ItemRow, calculation layout, cell by cell, so that a reader can stop where its rules say.
+    // ItemRow, calculation layout, cell by cell, so that a layout can stop where its rules say.
     void item_oz(int32_t r, std::string_view oz);      // A, text
     void item_quantity(int32_t r, double quantity);    // C, number
     void item_unit(int32_t r, std::string_view unit);  // D, text
