@@ -31,6 +31,7 @@
 #include "app/report.h"
 #include "app/temp_file.h"
 #include "workbook/errors.h"
+#include "workbook/output_file.h"
 #include "workbook/temp_files.h"
 
 extern char** environ;
@@ -246,19 +247,14 @@ void assign_outputs(std::vector<Job>& jobs, const std::optional<fs::path>& folde
         if (fs::is_directory(job.input, ec) || (!folder && read_once(job.input))) continue;
         fs::path wanted = folder ? *folder / job.input.filename() : fs::path(job.input);
         wanted.replace_extension(".xlsx");
-        const fs::path dir = wanted.parent_path();
-        const std::string stem = wanted.stem().string();
-        for (int n = 1;; ++n) {
-            const fs::path candidate = n == 1 ? wanted : dir / fmt::format("{} ({}).xlsx", stem, n);
-            struct stat st {};
-            const bool exists = ::lstat(candidate.c_str(), &st) == 0;
-            if (exists && !may_replace(candidate, st)) continue;
-            if (!taken.insert(key(candidate)).second) continue;
-            job.output = candidate;
-            job.replace = exists;
-            if (exists) job.replaced = {st.st_dev, st.st_ino};
-            break;
-        }
+        struct stat st {};
+        bool exists = false;
+        job.output = workbook::free_name(wanted, [&](const fs::path& candidate) {
+            exists = ::lstat(candidate.c_str(), &st) == 0;
+            return (!exists || may_replace(candidate, st)) && taken.insert(key(candidate)).second;
+        });
+        job.replace = exists;
+        if (exists) job.replaced = {st.st_dev, st.st_ino};
     }
 }
 

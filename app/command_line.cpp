@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "workbook/output_file.h"
+
 namespace app {
 
 std::string usage_line() {
@@ -354,28 +356,15 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
     return cl;
 }
 
-std::filesystem::path free_name(const std::filesystem::path& wanted) {
-    std::error_code ec;
-    if (!std::filesystem::exists(wanted, ec) && !std::filesystem::is_symlink(wanted, ec)) return wanted;
-    const std::filesystem::path folder = wanted.parent_path();
-    const std::string stem = wanted.stem().string();
-    const std::string ext = wanted.extension().string();
-    for (int n = 2;; ++n) {
-        std::filesystem::path candidate = folder / fmt::format("{} ({}){}", stem, n, ext);
-        if (!std::filesystem::exists(candidate, ec) && !std::filesystem::is_symlink(candidate, ec))
-            return candidate;
-    }
-}
-
 std::filesystem::path derived_output(const std::filesystem::path& input) {
     std::filesystem::path out = input;
     out.replace_extension(".xlsx");
-    return free_name(out);
+    return workbook::free_name(out);
 }
 
 std::filesystem::path derived_output(const std::filesystem::path& input,
                                      const std::filesystem::path& folder) {
-    return free_name(folder / input.filename().replace_extension(".xlsx"));
+    return workbook::free_name(folder / input.filename().replace_extension(".xlsx"));
 }
 
 }  // namespace app

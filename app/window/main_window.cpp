@@ -33,6 +33,7 @@
 #include "app/window/wait_window.h"
 #include "app/window/window_frontend.h"
 #include "workbook/layout.h"
+#include "workbook/output_file.h"
 #include "workbook/xlsx/xlsx_writer.h"
 
 namespace app::window {
@@ -434,7 +435,7 @@ void TForm1::back_to_idle() {
 
 std::optional<std::filesystem::path> TForm1::save_workbook(const std::filesystem::path& input) {
     const std::filesystem::path documents = to_path(m_desktop.documents_folder());
-    const bool writable = folder_writable(input);
+    const bool writable = workbook::folder_writable(input);
     std::filesystem::path target = workbook_target(input, writable, documents);
     std::string report;
     QApplication::setOverrideCursor(Qt::WaitCursor);
