@@ -28,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/options.h"
 #include "app/report.h"
 #include "app/temp_file.h"
 #include "workbook/errors.h"
@@ -331,13 +332,7 @@ private:
 
 std::vector<std::string> child_arguments(const CommandLine& cl, const Job& job) {
     std::vector<std::string> args{"bremora-cli"};
-    const workbook::ConversionOptions& o = cl.options;
-    if (o.OnlyShortText) args.emplace_back("--nur-kurztexte");
-    if (o.ExportNotesText) args.emplace_back("--hinweistext");
-    if (!o.LogFaultyLines) args.emplace_back("--ohne-fehlerprotokoll");
-    if (!o.RoundPrices) args.emplace_back("--ohne-runden");
-    if (o.SubtotalsSheet) args.emplace_back("--teilsummen");
-    if (!o.CalcColumns) args.emplace_back("--ohne-kalkulationsspalten");
+    for (std::string& option : workbook_switches(cl.options)) args.push_back(std::move(option));
     if (cl.rules_answer) args.emplace_back(*cl.rules_answer ? "--regelungen=ja" : "--regelungen=nein");
     if (cl.quiet) args.emplace_back("--leise");
     args.insert(args.end(), {"--bericht", "-"});
