@@ -19,6 +19,7 @@
 
 #include "angebot/pricing.h"
 #include "app/version.h"
+#include "workbook/errors.h"
 #include "workbook/output_file.h"
 #include "workbook/text.h"
 
@@ -370,6 +371,32 @@ private:
     std::vector<bool> m_has_items;  // per range: an item somewhere below it
 };
 
+// The bid's own words for the usual failures, the common ones for the rest.
+std::string reason_of_errno(int error) {
+    switch (error) {
+        case 0:
+            return "das Ziel ist keine gewöhnliche Datei";
+        case ENOENT:
+            return "Ordner nicht gefunden";
+        case EACCES:
+        case EPERM:
+            return "Zugriff verweigert";
+        case ENOSPC:
+        case EDQUOT:
+            return "kein Speicherplatz";
+        case EROFS:
+            return "Datenträger schreibgeschützt";
+        case EISDIR:
+            return "das Ziel ist ein Ordner";
+        case ENAMETOOLONG:
+            return "Dateiname zu lang";
+        case EEXIST:
+            return "die Datei gibt es schon; sie wird nicht überschrieben";
+        default:
+            return workbook::errno_text(error);
+    }
+}
+
 [[noreturn]] void save_failed(const fs::path& target, const std::string& reason) {
     throw AngebotError(
         fmt::format("Das Angebot kann nicht gespeichert werden: {} ({})", target.string(), reason));
@@ -402,7 +429,7 @@ void write_x84(const BillModel& model, const fs::path& target, const X84Options&
         file.commit();
     } catch (const workbook::OutputFileError& e) {
         if (e.error() == ENOMEM) throw std::bad_alloc();
-        save_failed(target, e.what());
+        save_failed(target, reason_of_errno(e.error()));
     }
 }
 
