@@ -5,18 +5,13 @@
 // QU, UP, IT; MarkupItem with ITMarkup, Markup, IT. No element is written without content.
 #include "angebot/x84_writer.h"
 
-#include <fcntl.h>
 #include <fmt/format.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <pugixml.hpp>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <new>
 #include <sstream>
@@ -24,7 +19,8 @@
 
 #include "angebot/pricing.h"
 #include "app/version.h"
-#include "workbook/temp_files.h"
+#include "workbook/errors.h"
+#include "workbook/output_file.h"
 #include "workbook/text.h"
 
 namespace angebot {
@@ -376,8 +372,11 @@ private:
     std::vector<bool> m_has_items;  // per range: an item somewhere below it
 };
 
+// The bid's own words for the usual failures, the common ones for the rest.
 std::string reason_of_errno(int error) {
     switch (error) {
+        case 0:
+            return "das Ziel ist keine gewöhnliche Datei";
         case ENOENT:
             return "Ordner nicht gefunden";
         case EACCES:
@@ -395,7 +394,7 @@ std::string reason_of_errno(int error) {
         case EEXIST:
             return "die Datei gibt es schon; sie wird nicht überschrieben";
         default:
-            return std::strerror(error);
+            return workbook::errno_text(error);
     }
 }
 
@@ -403,69 +402,6 @@ std::string reason_of_errno(int error) {
     throw AngebotError(
         fmt::format("Das Angebot kann nicht gespeichert werden: {} ({})", target.string(), reason));
 }
-
-// The file being written beside the target; removed unless it was renamed into place, also when
-// a signal ends the program meanwhile (it is one of the program's listed temporary files).
-class TempFile {
-public:
-    explicit TempFile(const fs::path& target) : m_target(target) {
-        const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-        std::string prefix = target.filename().string() + ".";
-        if (prefix.size() > 240) prefix = ".bremora.";
-        m_fd = m_file.create(folder, prefix, ".tmp");
-        if (m_fd < 0) save_failed(target, reason_of_errno(errno));
-    }
-    ~TempFile() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    void write_all(std::string_view bytes) {
-        while (!bytes.empty()) {
-            const ssize_t n = ::write(m_fd, bytes.data(), bytes.size());
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                save_failed(m_target, reason_of_errno(errno));
-            }
-            bytes.remove_prefix(static_cast<size_t>(n));
-        }
-        // The file a new file would be: it was made readable by its owner only.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(m_fd, 0666 & ~mask);
-        if (::fsync(m_fd) != 0) save_failed(m_target, reason_of_errno(errno));
-        const int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0) save_failed(m_target, reason_of_errno(errno));
-    }
-
-    // Into place; without `overwrite` only when the target does not exist, checked atomically.
-    void commit(bool overwrite) {
-        const fs::path& path = m_file.path();
-        int result;
-        if (overwrite) {
-            result = std::rename(path.c_str(), m_target.c_str());
-        } else {
-            result = ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, m_target.c_str(), RENAME_NOREPLACE);
-            if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
-                // File systems without RENAME_NOREPLACE: a hard link fails just as atomically.
-                result = ::link(path.c_str(), m_target.c_str());
-                if (result == 0) {
-                    m_file.remove();
-                    return;
-                }
-            }
-        }
-        if (result != 0) save_failed(m_target, reason_of_errno(errno));
-        m_file.release();
-    }
-
-private:
-    fs::path m_target;
-    workbook::TempFile m_file;
-    int m_fd = -1;
-};
 
 }  // namespace
 
@@ -488,25 +424,18 @@ std::string x84_text(const bill::Bill& model, const X84Options& options) {
 
 void write_x84(const bill::Bill& model, const fs::path& target, const X84Options& options, bool overwrite) {
     const std::string bytes = x84_text(model, options);
-    std::error_code ec;
-    if (!overwrite && (fs::exists(target, ec) || fs::is_symlink(target, ec)))
-        save_failed(target, reason_of_errno(EEXIST));
-    TempFile temp(target);
-    temp.write_all(bytes);
-    temp.commit(overwrite);
+    try {
+        workbook::OutputFile file(target, overwrite ? workbook::Existing::Replace : workbook::Existing::Keep);
+        file.write(bytes);
+        file.commit();
+    } catch (const workbook::OutputFileError& e) {
+        if (e.error() == ENOMEM) throw std::bad_alloc();
+        save_failed(target, reason_of_errno(e.error()));
+    }
 }
 
 fs::path default_bid_path(const fs::path& tender) {
-    fs::path wanted = tender;
-    wanted.replace_extension(".x84");
-    std::error_code ec;
-    if (!fs::exists(wanted, ec) && !fs::is_symlink(wanted, ec)) return wanted;
-    const fs::path folder = wanted.parent_path();
-    const std::string stem = wanted.stem().string();
-    for (int n = 2;; ++n) {
-        fs::path candidate = folder / fmt::format("{} ({}).x84", stem, n);
-        if (!fs::exists(candidate, ec) && !fs::is_symlink(candidate, ec)) return candidate;
-    }
+    return workbook::free_name(fs::path(tender).replace_extension(".x84"));
 }
 
 }  // namespace angebot

@@ -12,12 +12,12 @@
 #include "angebot/pricing.h"
 #include "angebot/tender.h"
 #include "angebot/x84_writer.h"
-#include "app/command_line.h"
 #include "app/controller.h"
 #include "app/memory.h"
 #include "app/output_file.h"
 #include "bill/collector.h"
 #include "workbook/finish.h"
+#include "workbook/output_file.h"
 
 namespace app {
 
@@ -315,10 +315,10 @@ BidOutcome make_bid(const BidOrder& order, workbook::Frontend& ui, const workboo
     }
 }
 
-fs::path bid_target(const fs::path& tender, const fs::path& workbook, const fs::path& fallback_folder) {
+fs::path bid_target(const fs::path& tender, const fs::path& priced, const fs::path& fallback_folder) {
     const fs::path name = fs::path(tender.filename()).replace_extension(".x84");
-    const fs::path folder = folder_writable(workbook) ? workbook.parent_path() : fallback_folder;
-    return free_name(folder / name);
+    const fs::path folder = workbook::folder_writable(priced) ? priced.parent_path() : fallback_folder;
+    return workbook::free_name(folder / name);
 }
 
 std::string german_money(int64_t cents) {

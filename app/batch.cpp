@@ -28,9 +28,11 @@
 #include <string_view>
 #include <vector>
 
+#include "app/options.h"
 #include "app/report.h"
 #include "app/temp_file.h"
 #include "workbook/errors.h"
+#include "workbook/output_file.h"
 #include "workbook/temp_files.h"
 
 extern char** environ;
@@ -246,19 +248,14 @@ void assign_outputs(std::vector<Job>& jobs, const std::optional<fs::path>& folde
         if (fs::is_directory(job.input, ec) || (!folder && read_once(job.input))) continue;
         fs::path wanted = folder ? *folder / job.input.filename() : fs::path(job.input);
         wanted.replace_extension(".xlsx");
-        const fs::path dir = wanted.parent_path();
-        const std::string stem = wanted.stem().string();
-        for (int n = 1;; ++n) {
-            const fs::path candidate = n == 1 ? wanted : dir / fmt::format("{} ({}).xlsx", stem, n);
-            struct stat st {};
-            const bool exists = ::lstat(candidate.c_str(), &st) == 0;
-            if (exists && !may_replace(candidate, st)) continue;
-            if (!taken.insert(key(candidate)).second) continue;
-            job.output = candidate;
-            job.replace = exists;
-            if (exists) job.replaced = {st.st_dev, st.st_ino};
-            break;
-        }
+        struct stat st {};
+        bool exists = false;
+        job.output = workbook::free_name(wanted, [&](const fs::path& candidate) {
+            exists = ::lstat(candidate.c_str(), &st) == 0;
+            return (!exists || may_replace(candidate, st)) && taken.insert(key(candidate)).second;
+        });
+        job.replace = exists;
+        if (exists) job.replaced = {st.st_dev, st.st_ino};
     }
 }
 
@@ -335,13 +332,7 @@ private:
 
 std::vector<std::string> child_arguments(const CommandLine& cl, const Job& job) {
     std::vector<std::string> args{"bremora-cli"};
-    const workbook::ConversionOptions& o = cl.options;
-    if (o.OnlyShortText) args.emplace_back("--nur-kurztexte");
-    if (o.ExportNotesText) args.emplace_back("--hinweistext");
-    if (!o.LogFaultyLines) args.emplace_back("--ohne-fehlerprotokoll");
-    if (!o.RoundPrices) args.emplace_back("--ohne-runden");
-    if (o.SubtotalsSheet) args.emplace_back("--teilsummen");
-    if (!o.CalcColumns) args.emplace_back("--ohne-kalkulationsspalten");
+    for (std::string& option : workbook_switches(cl.options)) args.push_back(std::move(option));
     if (cl.rules_answer) args.emplace_back(*cl.rules_answer ? "--regelungen=ja" : "--regelungen=nein");
     if (cl.quiet) args.emplace_back("--leise");
     args.insert(args.end(), {"--bericht", "-"});

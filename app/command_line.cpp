@@ -5,11 +5,23 @@
 
 #include <algorithm>
 
+#include "app/options.h"
+#include "workbook/output_file.h"
+
 namespace app {
 
 std::string usage_line() {
     return "Aufruf: bremora-cli [OPTIONEN] EINGABEDATEI [-o AUSGABE.xlsx]";
 }
+
+namespace {
+
+// A section of options in --help: its heading and its options' lines.
+std::string section(std::string_view title) {
+    return std::string(title) + ":\n" + option_lines(title);
+}
+
+}  // namespace
 
 std::string help_text() {
     return usage_line() +
@@ -36,82 +48,15 @@ std::string help_text() {
            "\n"
            "Mit --angebot entsteht aus dem Leistungsverzeichnis und der damit kalkulierten Arbeitsmappe\n"
            "das Angebot als GAEB DA XML 3.3 der Austauschphase 84 (.x84).\n"
-           "\n"
-           "Textoptionen:\n"
-           "  --nur-kurztexte             nur Kurztexte exportieren (keine Langtexte)\n"
-           "  --hinweistext               den Hinweistext in einer eigenen Tabelle \"Hinweistext\" "
-           "exportieren;\n"
-           "                              ohne die Option nennt bei GAEB 90 eine Meldung die Zahl seiner "
-           "Zeilen\n"
-           "  --ohne-fehlerprotokoll      fehlerhafte Zeilen (GAEB 90) nicht protokollieren: die "
-           "Konvertierung\n"
-           "                              bricht beim ersten fehlerhaften Satz ab\n"
-           "\n"
-           "Excel-Optionen:\n"
-           "  --ohne-runden               berechnete Preise nicht auf 2 Nachkommastellen runden\n"
-           "  --teilsummen                Tabellenblatt \"Teilsummen\" mit den Bereichsummen erstellen\n"
-           "  --ohne-kalkulationsspalten  keine Spalten \"Basispreis\" und \"Faktor\" anlegen\n"
-           "\n"
-           "Weitere Optionen:\n"
-           "  --regelungen=ja|nein        Antwort auf die Frage nach den vertraglichen Regelungen (GAEB "
-           "90);\n"
-           "                              ohne Angabe wird am Terminal gefragt, sonst gilt \"nein\"\n"
-           "  -o, --ausgabe DATEI         Name der Arbeitsmappe. Ohne Angabe: Eingabedatei mit der Endung\n"
-           "                              .xlsx; ist diese Datei schon vorhanden, wird der nächste freie "
-           "Name\n"
-           "                              \"Name (2).xlsx\" gewählt\n"
-           "  --ueberschreiben            eine mit -o genannte vorhandene Datei ersetzen, ebenso einen\n"
-           "                              vorhandenen Bericht (--bericht) und bei mehreren Eingaben die\n"
-           "                              Arbeitsmappen eines früheren Aufrufs; ohne diese Option wird "
-           "nichts\n"
-           "                              Vorhandenes angetastet. Die Eingabedateien, schreibgeschützte\n"
-           "                              Dateien, Verzeichnisse, Verknüpfungen, Pipes und Geräte werden "
-           "nie\n"
-           "                              ersetzt\n"
-           "  --bericht DATEI.json        einen Bericht im JSON-Format schreiben: je Eingabe Format,\n"
-           "                              Austauschphase, Zahl der Positionen, Gesamtsumme, angegebene\n"
-           "                              Gesamtsumme, fehlerhafte Zeilen, alle Meldungen, die geschriebene\n"
-           "                              Arbeitsmappe und der Rückgabewert. \"-\" schreibt ihn auf die\n"
-           "                              Standardausgabe. Für die Datei gilt dieselbe Regel wie für -o;\n"
-           "                              auch eine Arbeitsmappe desselben Aufrufs wird nie ersetzt\n"
-           "  --leise                     nur Fehlermeldungen ausgeben (alle Meldungen einer Konvertierung,\n"
-           "                              die nicht mit 0 endet)\n"
-           "  --help                      diese Hilfe anzeigen\n"
-           "  --version                   die Programmversion anzeigen\n"
-           "\n"
-           "Angebot (Austauschphase 84):\n"
-           "  --angebot                   aus dem Leistungsverzeichnis LV (GAEB 90, GAEB 2000 oder GAEB DA "
-           "XML,\n"
-           "                              Austauschphase 81 oder 83) und der daraus erstellten, "
-           "kalkulierten\n"
-           "                              ARBEITSMAPPE das Angebot schreiben: je Position der Einheitspreis\n"
-           "                              aus Spalte E-Preis (mit allen Nachkommastellen, bei Formeln ihr\n"
-           "                              gespeichertes Ergebnis) und der Gesamtbetrag. Ohne -o: LV mit der\n"
-           "                              Endung .x84 bzw. der nächste freie Name \"Name (2).x84\"\n"
-           "  --bieter-name NAME          Name des Bieters im Angebot\n"
-           "  --bieter-anschrift ZEILE    eine Zeile der Anschrift des Bieters; je Zeile einmal angeben "
-           "(oder\n"
-           "                              eine Angabe mit Zeilenumbrüchen), die letzte als \"PLZ Ort\", die\n"
-           "                              vorletzte als Straße\n"
-           "  --unvollstaendig            das Angebot auch schreiben, wenn Positionen ohne gültigen Preis "
-           "sind\n"
-           "                              oder in der Arbeitsmappe fehlen (Rückgabewert 3); sonst wird es\n"
-           "                              nicht geschrieben\n"
+           "\n" +
+           section(kTextOptions) + "\n" + section(kExcelOptions) + "\n" + section(kFurtherOptions) + "\n" +
+           section(kBidOptions) +
            "\n"
            "Alle Fehler der Arbeitsmappe werden auf einmal genannt, mit Zelle und OZ. Eine Arbeitsmappe\n"
            "ohne Tabellenblatt \"Positionsteil\" oder aus einem anderen Leistungsverzeichnis wird\n"
            "abgewiesen. --angebot geht nur mit -o, --ueberschreiben, --leise und den Angebotsoptionen.\n"
-           "\n"
-           "Mehrere Eingaben:\n"
-           "  --rekursiv                  Ordner samt Unterordnern nach GAEB-Dateien durchsuchen (Endungen\n"
-           "                              d81-d84, p81, p83, p84, x80-x84, x86 und off in beliebiger\n"
-           "                              Schreibweise)\n"
-           "  --ausgabeordner ORDNER      jede Arbeitsmappe in ORDNER unter dem Namen ihrer Eingabe "
-           "schreiben\n"
-           "                              statt neben die Eingabe; ist der Name vergeben, wird der nächste\n"
-           "                              freie gewählt. Ein fehlender Ordner wird angelegt\n"
-           "  -j, --parallel N            höchstens N Konvertierungen gleichzeitig (Vorgabe: die Zahl der\n"
-           "                              Prozessorkerne)\n"
+           "\n" +
+           section(kSeveralInputs) +
            "\n"
            "Mehrere Eingaben (oder --rekursiv) werden jede für sich in einem eigenen Prozess umgewandelt,\n"
            "genau wie ein Aufruf mit ihr allein; scheitert eine oder stürzt sie ab, laufen die anderen "
@@ -208,25 +153,14 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
                 cl.inputs.emplace_back(a);
             continue;
         }
-        if (conversion_option.empty() &&
-            (a == "--nur-kurztexte" || a == "--hinweistext" || a == "--ohne-fehlerprotokoll" ||
-             a == "--ohne-runden" || a == "--teilsummen" || a == "--ohne-kalkulationsspalten" ||
-             a.rfind("--regelungen", 0) == 0))
-            conversion_option = a.substr(0, a.find('='));
+        const OptionSpec* const spec = find_option(a);
+        if (spec && spec->scope == OptionScope::Workbook && conversion_option.empty())
+            conversion_option = spec->name;
+        if (spec && spec->scope == OptionScope::Bid) bid_only(std::string(spec->name));
         if (a == "--") {
             only_positional = true;
-        } else if (a == "--nur-kurztexte") {
-            cl.options.OnlyShortText = true;
-        } else if (a == "--hinweistext") {
-            cl.options.ExportNotesText = true;
-        } else if (a == "--ohne-fehlerprotokoll") {
-            cl.options.LogFaultyLines = false;
-        } else if (a == "--ohne-runden") {
-            cl.options.RoundPrices = false;
-        } else if (a == "--teilsummen") {
-            cl.options.SubtotalsSheet = true;
-        } else if (a == "--ohne-kalkulationsspalten") {
-            cl.options.CalcColumns = false;
+        } else if (spec && spec->field && a == spec->name) {
+            cl.options.*spec->field = spec->given;
         } else if (a.rfind("--regelungen", 0) == 0) {
             std::string value;
             if (a.size() > 12 && a[12] == '=')
@@ -278,14 +212,12 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
             cl.bid = true;
         } else if (a == "--unvollstaendig") {
             cl.incomplete = true;
-            bid_only(a);
         } else if (is_option(a, "--bieter-name")) {
             const auto value = value_of(i, "--bieter-name");
             if (!value || value->empty())
                 fail("--bieter-name erwartet den Namen des Bieters.");
             else
                 cl.bidder_name = *value;
-            bid_only("--bieter-name");
         } else if (is_option(a, "--bieter-anschrift")) {
             const auto value = value_of(i, "--bieter-anschrift");
             if (!value || value->empty()) {
@@ -302,7 +234,6 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
                     start = end + 1;
                 }
             }
-            bid_only("--bieter-anschrift");
         } else if (a == "--help" || a == "-h") {
             cl.help = true;
         } else if (a == "--version") {
@@ -354,28 +285,15 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
     return cl;
 }
 
-std::filesystem::path free_name(const std::filesystem::path& wanted) {
-    std::error_code ec;
-    if (!std::filesystem::exists(wanted, ec) && !std::filesystem::is_symlink(wanted, ec)) return wanted;
-    const std::filesystem::path folder = wanted.parent_path();
-    const std::string stem = wanted.stem().string();
-    const std::string ext = wanted.extension().string();
-    for (int n = 2;; ++n) {
-        std::filesystem::path candidate = folder / fmt::format("{} ({}){}", stem, n, ext);
-        if (!std::filesystem::exists(candidate, ec) && !std::filesystem::is_symlink(candidate, ec))
-            return candidate;
-    }
-}
-
 std::filesystem::path derived_output(const std::filesystem::path& input) {
     std::filesystem::path out = input;
     out.replace_extension(".xlsx");
-    return free_name(out);
+    return workbook::free_name(out);
 }
 
 std::filesystem::path derived_output(const std::filesystem::path& input,
                                      const std::filesystem::path& folder) {
-    return free_name(folder / input.filename().replace_extension(".xlsx"));
+    return workbook::free_name(folder / input.filename().replace_extension(".xlsx"));
 }
 
 }  // namespace app

@@ -54,10 +54,9 @@ std::string help_text();
 std::string usage_line();
 
 // The derived output: the input with its extension replaced by .xlsx; when that exists, the first
-// free "Name (2).xlsx", "Name (3).xlsx", ...
+// free "Name (2).xlsx", "Name (3).xlsx", ... (workbook::free_name).
 std::filesystem::path derived_output(const std::filesystem::path& input);
 // The same in `folder` (--ausgabeordner) in place of the input's own folder.
 std::filesystem::path derived_output(const std::filesystem::path& input, const std::filesystem::path& folder);
-std::filesystem::path free_name(const std::filesystem::path& wanted);
 
 }  // namespace app

@@ -80,7 +80,7 @@ int convert(const app::CommandLine& cl, const workbook::StartupValues& values, a
     if (cl.output)
         if (const auto refusal = app::refuse_output(output, {cl.input}, cl.overwrite))
             return usage_error(*refusal);
-    if (!app::folder_writable(output))
+    if (!workbook::folder_writable(output))
         return usage_error("In den Ordner der Ausgabedatei " + output.string() +
                            " kann nicht geschrieben werden.");
 
@@ -181,7 +181,7 @@ int make_bid(const app::CommandLine& cl, const workbook::StartupValues& values, 
         order.output = angebot::default_bid_path(tender);
         order.choose_output = [&tender] { return angebot::default_bid_path(tender); };
     }
-    if (!app::folder_writable(order.output))
+    if (!workbook::folder_writable(order.output))
         return usage_error("In den Ordner der Ausgabedatei " + order.output.string() +
                            " kann nicht geschrieben werden.");
     order.incomplete = cl.incomplete ? app::IncompleteBid::Write : app::IncompleteBid::Refuse;

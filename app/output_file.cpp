@@ -8,13 +8,6 @@
 
 namespace app {
 
-bool folder_writable(const std::filesystem::path& file) {
-    std::filesystem::path folder = file.parent_path();
-    if (folder.empty()) folder = ".";
-    std::error_code ec;
-    return std::filesystem::is_directory(folder, ec) && ::access(folder.c_str(), W_OK | X_OK) == 0;
-}
-
 std::optional<std::string> refuse_output(const std::filesystem::path& output,
                                          const std::vector<std::filesystem::path>& inputs, bool overwrite,
                                          std::string_view noun) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What the console program may write to: the rules for a file named with -o, shared by the
-// workbook of a conversion and the bid.
+// workbook of a conversion, the bid and the report. Free names, the writable folder and the
+// writing itself: workbook/output_file.h.
 #pragma once
 
 #include <filesystem>
@@ -10,9 +11,6 @@
 #include <vector>
 
 namespace app {
-
-// True when files can be created in the folder of `file`.
-bool folder_writable(const std::filesystem::path& file);
 
 // Why `output` must not be written, or nothing: it is one of the `inputs` ("-": standard input;
 // the same file under another name or through a link counts too), a folder, no regular file

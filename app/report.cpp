@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "app/report.h"
 
-#include <fcntl.h>
 #include <fmt/format.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -12,13 +10,12 @@
 #include <nlohmann/json.hpp>
 
 #include "app/output_file.h"
-#include "app/temp_file.h"
 #include "app/version.h"
 #include "workbook/errors.h"
 #include "workbook/finish.h"
 #include "workbook/formula.h"
+#include "workbook/output_file.h"
 #include "workbook/rows.h"
-#include "workbook/temp_files.h"
 
 namespace app {
 
@@ -99,19 +96,6 @@ std::optional<T> optional_field(const Json& object, const char* key) {
     const auto it = object.find(key);
     if (it == object.end() || it->is_null()) return std::nullopt;
     return it->template get<T>();
-}
-
-bool write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        text.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
 }
 
 }  // namespace
@@ -318,29 +302,10 @@ std::optional<std::string> refuse_report(const std::filesystem::path& path,
                    "angeben.";
     }
     if (const auto refusal = refuse_output(path, inputs, overwrite, "Die Berichtsdatei")) return refusal;
-    if (!folder_writable(path))
+    if (!workbook::folder_writable(path))
         return "In den Ordner der Berichtsdatei " + path.string() + " kann nicht geschrieben werden.";
     return std::nullopt;
 }
-
-namespace {
-
-// Renames the finished `temp` to `path` unless a file of that name has appeared meanwhile, where
-// the filesystem can tell. Returns 0 or the errno of the failure.
-int move_without_replacing(const std::filesystem::path& temp, const std::filesystem::path& path) {
-    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return errno;
-    if (::link(temp.c_str(), path.c_str()) == 0) {
-        ::unlink(temp.c_str());
-        return 0;
-    }
-    if (errno != EPERM && errno != EOPNOTSUPP) return errno;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) return EEXIST;
-    return ::rename(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
-}
-
-}  // namespace
 
 std::optional<std::string> write_report(const std::filesystem::path& path, std::string_view text,
                                         const std::vector<std::filesystem::path>& keep, bool overwrite) {
@@ -350,10 +315,6 @@ std::optional<std::string> write_report(const std::filesystem::path& path, std::
                                workbook::errno_text(errno));
         return std::nullopt;
     }
-    const auto failed = [&](int error) {
-        return fmt::format("Der Bericht {} kann nicht geschrieben werden: {}.", path.string(),
-                           workbook::errno_text(error));
-    };
     struct stat target {};
     if (::stat(path.c_str(), &target) == 0)
         for (const std::filesystem::path& file : keep) {
@@ -365,27 +326,13 @@ std::optional<std::string> write_report(const std::filesystem::path& path, std::
                     "Eingabe oder Arbeitsmappe dieses Aufrufs.",
                     path.string());
         }
-    std::filesystem::path folder = path.parent_path();
-    if (folder.empty()) folder = ".";
-    workbook::TempFile temp;
-    const int fd = temp.create(folder, ".bremora-bericht-", ".tmp");
-    if (fd < 0) return failed(errno);
-    // A new file gets the usual permissions, not the temporary file's 0600.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool ok = write_all(fd, text) && ::fchmod(fd, 0666 & ~mask) == 0 && ::fsync(fd) == 0;
-    int error = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
+    try {
+        workbook::OutputFile file(path, overwrite ? workbook::Existing::Replace : workbook::Existing::Keep);
+        file.write(text);
+        file.commit();
+    } catch (const workbook::OutputFileError& e) {
+        return fmt::format("Der Bericht {} kann nicht geschrieben werden: {}.", path.string(), e.what());
     }
-    if (ok) {
-        error = overwrite ? (::rename(temp.path().c_str(), path.c_str()) == 0 ? 0 : errno)
-                          : move_without_replacing(temp.path(), path);
-        ok = error == 0;
-    }
-    if (!ok) return failed(error);
-    temp.release();
     return std::nullopt;
 }
 

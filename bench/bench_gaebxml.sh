@@ -27,7 +27,7 @@ if [ ! -x "$model" ]; then
     g++ -std=c++20 -O2 -DNDEBUG -I. bench/bench_gaebxml_model.cpp "$build/app/libbremora_app.a" \
         "$build/gaeb90/libbremora_gaeb90.a" "$build/gaeb2000/libbremora_gaeb2000.a" \
         "$build/gaebxml/libbremora_gaebxml.a" "$build/workbook/libbremora_workbook.a" \
-        -lfmt -lxlsxwriter -lpugixml -o "$model"
+        -lfmt -lpugixml -o "$model"
 fi
 
 # Wall time, CPU time and peak memory of the last /usr/bin/time -v run.

@@ -17,7 +17,7 @@ source "$(dirname "$0")/common.sh"
 runs="${RUNS:-3}"
 formats=(${FORMATS:-90 2000 xml})
 floor="$(dirname "$cli")/bench/floor_xlsx"
-[ -x "$floor" ] || { echo "Kein floor_xlsx unter $floor" >&2; exit 2; }
+[ -x "$floor" ] || { echo "Kein floor_xlsx unter $floor (braucht libxlsxwriter: scripts/setup.sh --tests)" >&2; exit 2; }
 
 # Rows with cells, text cells, number cells and formula cells of every sheet of a workbook.
 count_cells() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/controller.h"
+#include "app/options.h"
 #include "bill/collector.h"
 #include "workbook/bill_layout.h"
 #include "workbook/excel_session.h"
@@ -21,13 +22,12 @@ Input split(const uint8_t* data, size_t size) {
     Input in;
     if (size == 0) return in;
     const uint8_t bits = data[0];
-    in.options.OnlyShortText = (bits & 0x01) != 0;
-    in.options.ExportNotesText = (bits & 0x02) != 0;
-    in.options.LogFaultyLines = (bits & 0x04) != 0;
-    in.options.RoundPrices = (bits & 0x08) != 0;
-    in.options.SubtotalsSheet = (bits & 0x10) != 0;
-    in.options.CalcColumns = (bits & 0x20) != 0;
-    in.answer = (bits & 0x40) != 0;
+    unsigned bit = 1;
+    for (const app::OptionSpec& o : app::workbook_options()) {
+        in.options.*o.field = (bits & bit) != 0;
+        bit <<= 1;
+    }
+    in.answer = (bits & bit) != 0;
     in.body = std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1);
     return in;
 }

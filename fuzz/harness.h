@@ -18,8 +18,9 @@ struct Input {
     bool answer = false;    // the answer to every yes/no question (GAEB 90 contractual rules)
     std::string_view body;  // the file's bytes
 };
-// Byte 0: bit 0 OnlyShortText, 1 ExportNotesText, 2 LogFaultyLines, 3 RoundPrices,
-// 4 SubtotalsSheet, 5 CalcColumns, 6 the answer. The file follows.
+// Byte 0: bit N the Nth workbook option of app/options.h (0 OnlyShortText, 1 ExportNotesText,
+// 2 LogFaultyLines, 3 RoundPrices, 4 SubtotalsSheet, 5 CalcColumns), then the answer (bit 6).
+// The file follows.
 Input split(const uint8_t* data, size_t size);
 
 // The process's own temporary folder, made once.

@@ -4,6 +4,7 @@
 # libraries, Qt 6 for the window, fonts for its manual (rendered to PDF while building), rsvg-convert
 # for its icons; and what the window uses when it runs: xdg-utils opens the saved workbook, Qt's
 # German translations label its dialogs. With --tests also what the test suite uses (GoogleTest,
+# libxlsxwriter as the reference of our .xlsx writer, also measured against by two benchmarks,
 # openpyxl as an independent .xlsx reader, LibreOffice Calc and its Python bridge for recalculation
 # and printing to PDF, poppler-utils to read the PDF back, the MIME database tools for the file types
 # of the window test, clang with libFuzzer for the fuzz targets); with --package what building and
@@ -11,12 +12,12 @@
 set -euo pipefail
 source "$(dirname "$0")/as_root.sh"
 
-packages=(g++ cmake make pkg-config libxlsxwriter-dev zlib1g-dev libdeflate-dev libisal-dev libpugixml-dev libzip-dev libfmt-dev nlohmann-json3-dev
+packages=(g++ cmake make pkg-config zlib1g-dev libdeflate-dev libisal-dev libpugixml-dev libzip-dev libfmt-dev nlohmann-json3-dev
           qt6-base-dev fonts-dejavu-core librsvg2-bin xdg-utils qt6-translations-l10n)
 for flag in "$@"; do
     case "$flag" in
         --tests)
-            packages+=(libgtest-dev python3 python3-openpyxl python3-uno libreoffice-calc-nogui poppler-utils
+            packages+=(libgtest-dev libxlsxwriter-dev python3 python3-openpyxl python3-uno libreoffice-calc-nogui poppler-utils
                        shared-mime-info clang-14 libclang-rt-14-dev clang-format man-db)
             ;;
         --package)

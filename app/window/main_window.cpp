@@ -23,9 +23,11 @@
 #include <algorithm>
 #include <climits>
 #include <new>
+#include <stdexcept>
 
 #include "app/angebot.h"
 #include "app/console_frontend.h"
+#include "app/options.h"
 #include "app/window/documents.h"
 #include "app/window/gauge.h"
 #include "app/window/info_box.h"
@@ -33,6 +35,7 @@
 #include "app/window/wait_window.h"
 #include "app/window/window_frontend.h"
 #include "workbook/layout.h"
+#include "workbook/output_file.h"
 #include "workbook/xlsx/xlsx_writer.h"
 
 namespace app::window {
@@ -95,20 +98,6 @@ QString dropped_file(const QMimeData* data) {
 std::unique_ptr<QSettings> user_settings() {
     return std::make_unique<QSettings>(QStringLiteral("bremora"), QStringLiteral("bremora"));
 }
-
-// Each option's key in the settings file.
-struct OptionSetting {
-    const char* key;
-    bool workbook::ConversionOptions::*field;
-};
-constexpr OptionSetting kOptionSettings[] = {
-    {"Optionen/nur_kurztexte", &workbook::ConversionOptions::OnlyShortText},
-    {"Optionen/hinweistext", &workbook::ConversionOptions::ExportNotesText},
-    {"Optionen/fehlerprotokoll", &workbook::ConversionOptions::LogFaultyLines},
-    {"Optionen/runden", &workbook::ConversionOptions::RoundPrices},
-    {"Optionen/teilsummen", &workbook::ConversionOptions::SubtotalsSheet},
-    {"Optionen/kalkulationsspalten", &workbook::ConversionOptions::CalcColumns},
-};
 
 // The platform's sans-serif face at the size that fills the reference layout as MS Sans Serif
 // 8 pt did.
@@ -310,14 +299,21 @@ void TForm1::Kommando(const QStringList& arguments) {
     if (arguments.size() > 1 && !arguments.at(1).isEmpty()) Edit1->setText(arguments.at(1));
 }
 
+TForm1::OptionControl TForm1::option_control(bool workbook::ConversionOptions::*field) const {
+    using O = workbook::ConversionOptions;
+    if (field == &O::OnlyShortText) return {OnlyShortText, nullptr};
+    if (field == &O::ExportNotesText) return {CheckBox1, nullptr};
+    if (field == &O::LogFaultyLines) return {CheckBox2, nullptr};
+    if (field == &O::RoundPrices) return {CheckBox3, nullptr};
+    if (field == &O::SubtotalsSheet) return {CheckBox4, nullptr};
+    if (field == &O::CalcColumns) return {ExcelVorlage1, ExcelVorlage2};
+    throw std::logic_error("Option ohne Schaltfläche im Fenster");
+}
+
 workbook::ConversionOptions TForm1::options() const {
     workbook::ConversionOptions o;
-    o.OnlyShortText = OnlyShortText->isChecked();
-    o.ExportNotesText = CheckBox1->isChecked();
-    o.LogFaultyLines = CheckBox2->isChecked();
-    o.RoundPrices = CheckBox3->isChecked();
-    o.SubtotalsSheet = CheckBox4->isChecked();
-    o.CalcColumns = ExcelVorlage1->isChecked();
+    for (const app::OptionSpec& option : app::workbook_options())
+        o.*option.field = option_control(option.field).on->isChecked();
     return o;
 }
 
@@ -351,30 +347,32 @@ void TForm1::dropEvent(QDropEvent* event) {
 void TForm1::load_settings() {
     const auto settings = user_settings();
     workbook::ConversionOptions o;
-    for (const OptionSetting& setting : kOptionSettings)
-        o.*setting.field = settings->value(QLatin1String(setting.key), o.*setting.field).toBool();
+    for (const app::OptionSpec& option : app::workbook_options())
+        o.*option.field = settings->value(qtext(option.settings_key), o.*option.field).toBool();
     show_options(o);
     m_folder = settings->value(QStringLiteral("Ordner/zuletzt")).toString();
-    for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{OnlyShortText, CheckBox1, CheckBox2,
-                                                                      CheckBox3, CheckBox4, ExcelVorlage1})
-        connect(b, &QAbstractButton::toggled, this, &TForm1::save_settings);
+    for (const app::OptionSpec& option : app::workbook_options())
+        connect(option_control(option.field).on, &QAbstractButton::toggled, this, &TForm1::save_settings);
 }
 
 void TForm1::save_settings() {
     const auto settings = user_settings();
     const workbook::ConversionOptions o = options();
-    for (const OptionSetting& setting : kOptionSettings)
-        settings->setValue(QLatin1String(setting.key), o.*setting.field);
+    for (const app::OptionSpec& option : app::workbook_options())
+        settings->setValue(qtext(option.settings_key), o.*option.field);
     if (!m_folder.isEmpty()) settings->setValue(QStringLiteral("Ordner/zuletzt"), m_folder);
 }
 
 void TForm1::show_options(const workbook::ConversionOptions& o) {
-    OnlyShortText->setChecked(o.OnlyShortText);
-    CheckBox1->setChecked(o.ExportNotesText);
-    CheckBox2->setChecked(o.LogFaultyLines);
-    CheckBox3->setChecked(o.RoundPrices);
-    CheckBox4->setChecked(o.SubtotalsSheet);
-    (o.CalcColumns ? ExcelVorlage1 : ExcelVorlage2)->setChecked(true);
+    for (const app::OptionSpec& option : app::workbook_options()) {
+        const OptionControl control = option_control(option.field);
+        const bool on = o.*option.field;
+        // A radio button is unchecked only by checking its other one.
+        if (control.off)
+            (on ? control.on : control.off)->setChecked(true);
+        else
+            control.on->setChecked(on);
+    }
 }
 
 void TForm1::remember_folder(const QString& file) {
@@ -434,7 +432,7 @@ void TForm1::back_to_idle() {
 
 std::optional<std::filesystem::path> TForm1::save_workbook(const std::filesystem::path& input) {
     const std::filesystem::path documents = to_path(m_desktop.documents_folder());
-    const bool writable = folder_writable(input);
+    const bool writable = workbook::folder_writable(input);
     std::filesystem::path target = workbook_target(input, writable, documents);
     std::string report;
     QApplication::setOverrideCursor(Qt::WaitCursor);

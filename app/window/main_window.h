@@ -18,6 +18,7 @@
 #include "app/window/desktop.h"
 #include "workbook/conversion.h"
 
+class QAbstractButton;
 class QAction;
 class QCheckBox;
 class QFrame;
@@ -91,6 +92,13 @@ private:
     void load_settings();
     void save_settings();
     void show_options(const workbook::ConversionOptions& o);
+    // The control of a workbook option (app/options.h), checked when the option is on, and the
+    // radio button checked when it is off, where there is one.
+    struct OptionControl {
+        QAbstractButton* on;
+        QAbstractButton* off;
+    };
+    OptionControl option_control(bool workbook::ConversionOptions::*field) const;
     void remember_folder(const QString& file);
     // After a refused input: a fresh start-up workbook and the idle window.
     void back_to_idle();

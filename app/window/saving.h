@@ -6,9 +6,6 @@
 
 namespace app::window {
 
-// True when files can be created in the folder of `file`.
-bool folder_writable(const std::filesystem::path& file);
-
 // The input's name with the extension .xlsx, next to the input when its folder is writable,
 // else in `documents`; never an existing file ("Name (2).xlsx", ... instead).
 std::filesystem::path workbook_target(const std::filesystem::path& input, bool input_folder_writable,

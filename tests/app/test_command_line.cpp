@@ -5,6 +5,7 @@
 #include "app/batch.h"
 #include "app/command_line.h"
 #include "app/console_frontend.h"
+#include "app/options.h"
 #include "app/version.h"
 #include "tests/support/test_support.h"
 
@@ -91,6 +92,58 @@ TEST(CommandLine, SeveralInputsMakeABatch) {
     EXPECT_EQ(parse_command_line({"a", "b", "-j", "2"}).jobs, 2);
     EXPECT_EQ(parse_command_line({"a", "b", "--parallel", "4"}).jobs, 4);
     EXPECT_EQ(parse_command_line({"a", "b", "--parallel=256"}).jobs, 256);
+}
+
+// Every option of the table is understood in the call it belongs to, under its name, its alias and
+// as "--name=value"; a workbook option is refused with --angebot and an option of the bid without
+// it, each message naming the option.
+TEST(OptionTable, EveryOptionIsUnderstoodWhereItBelongs) {
+    for (const app::OptionSpec& o : app::kOptionTable) {
+        SCOPED_TRACE(std::string(o.name));
+        const std::string value = o.name == "--regelungen" ? "ja" : o.name == "--parallel" ? "2" : "x";
+        const bool bid = o.scope == app::OptionScope::Bid || o.name == "--angebot";
+        const auto call = [&](std::vector<std::string> words) {
+            if (bid && o.name != "--angebot") words.insert(words.begin(), "--angebot");
+            if (o.name == "--bieter-anschrift") words.insert(words.begin(), {"--bieter-name", "N"});
+            words.insert(words.end(), {"lv.d83", "m.xlsx"});
+            if (!bid) words.pop_back();
+            return parse_command_line(words);
+        };
+        std::vector<std::vector<std::string>> spellings;
+        for (const std::string_view name : {o.name, o.alias}) {
+            if (name.empty()) continue;
+            if (o.value.empty())
+                spellings.push_back({std::string(name)});
+            else
+                spellings.push_back({std::string(name), value});
+        }
+        if (!o.value.empty()) spellings.push_back({std::string(o.name) + "=" + value});
+        for (const auto& words : spellings) EXPECT_EQ(call(words).error, "") << words.front();
+
+        std::vector<std::string> misplaced = spellings.front();
+        if (o.scope == app::OptionScope::Workbook)
+            misplaced.insert(misplaced.end(), {"--angebot", "lv.d83", "m.xlsx"});
+        else if (o.scope == app::OptionScope::Bid)
+            misplaced.push_back("lv.d83");
+        else
+            continue;
+        const std::string error = parse_command_line(misplaced).error;
+        EXPECT_EQ(error.rfind(std::string(o.name) + " gilt nur", 0), 0u) << error;
+    }
+}
+
+// What a batch hands on to its conversions gives each of them the batch's own options.
+TEST(OptionTable, WorkbookSwitchesGiveTheOptionsBack) {
+    const auto options = app::workbook_options();
+    for (unsigned bits = 0; bits < (1u << options.size()); ++bits) {
+        workbook::ConversionOptions wanted;
+        for (size_t i = 0; i < options.size(); ++i) wanted.*options[i].field = (bits >> i & 1) != 0;
+        std::vector<std::string> words = app::workbook_switches(wanted);
+        words.push_back("lv.d83");
+        const app::CommandLine cl = parse_command_line(words);
+        EXPECT_EQ(cl.error, "");
+        EXPECT_EQ(cl.options, wanted) << bits;
+    }
 }
 
 // A bid takes two files, which are no batch; the bidder's address lines come one per option or

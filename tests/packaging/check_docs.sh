@@ -27,11 +27,19 @@ for opt in "${options[@]}"; do
     grep -qE -- "(^|[ \"]|\\\\fB)${opt//-/\\\\-}([ =\"]|$)" <<<"$man_options" || fail "Option $opt fehlt in bremora-cli.1"
 done
 
-# The completion completes exactly the help's options.
+# The completion completes exactly the help's options, and passes over the value of those that
+# name one in the help ("--bericht DATEI.json", "--regelungen=ja|nein").
 completed=$(bash -c 'source "$1"; printf "%s\n" "${_bremora_cli_options[@]}"' _ "$completion" | sed 's/=$//')
 if [[ "$completed" != "$(printf '%s\n' "${options[@]}")" ]]; then
     fail "Die Optionen der Bash-Vervollständigung weichen von --help ab:"
     diff <(printf '%s\n' "${options[@]}") <(echo "$completed") || true
+fi
+mapfile -t value_options < <(grep -E '^  +-' <<<"$help" | sed -E 's/^ +//; s/  .*//' | grep -E '=| [A-Z]' |
+    grep -oE '(^|[ ,])--?[a-z][a-z-]*' | sed -E 's/^[ ,]+//' | sort)
+completed=$(bash -c 'source "$1"; printf "%s\n" "${_bremora_cli_value_options[@]}"' _ "$completion" | sort)
+if [[ "$completed" != "$(printf '%s\n' "${value_options[@]}")" ]]; then
+    fail "Die Optionen mit Wert der Bash-Vervollständigung weichen von --help ab:"
+    diff <(printf '%s\n' "${value_options[@]}") <(echo "$completed") || true
 fi
 
 # Exit statuses: the same numbers in the help's "Rückgabewerte" and the man page's RÜCKGABEWERT.

@@ -187,13 +187,12 @@ std::vector<Case> cases() {
         {"g90_cr_only", "d83",
          from_base("90",
                    [](const std::string& b) {
-                       std::string s = b;
-                       for (auto& c : s)
-                           if (c == '\n') c = '\r';
+                       // Classic Mac line ends: CR alone ends each record.
+                       std::string s;
+                       for (char c : b)
+                           if (c != '\n') s += c;
                        return s;
                    }),
-         // Each CR ends a line: the bill is read whole, its closing record 99 included (the empty
-         // line after each record is a faulty record).
          kComplete, kDone},
         {"g90_utf16", "d83", from_base("90", [](const std::string& b) { return utf16le(b.substr(0, 2000)); }),
          kRefused, kNoFormat},

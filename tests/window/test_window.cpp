@@ -342,6 +342,15 @@ private slots:
         const workbook::ConversionOptions changed = m_form->options();
         QCOMPARE(changed, (workbook::ConversionOptions{true, true, false, false, true, false}));
         QVERIFY(QFile::exists(path("einstellungen/bremora/bremora.conf")));
+        // The keys of the settings file stay as users' files have them.
+        const QSettings file(path("einstellungen/bremora/bremora.conf"), QSettings::IniFormat);
+        for (const auto& [key, value] : {std::pair{"nur_kurztexte", true},
+                                         {"hinweistext", true},
+                                         {"fehlerprotokoll", false},
+                                         {"runden", false},
+                                         {"teilsummen", true},
+                                         {"kalkulationsspalten", false}})
+            QVERIFY2(file.value(QStringLiteral("Optionen/") + QLatin1String(key)).toBool() == value, key);
 
         m_form.reset();
         start();

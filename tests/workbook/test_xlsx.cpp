@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/reference/zip_part.h"
 #include "tests/support/test_support.h"
 #include "workbook/xlsx/xlsx_writer.h"
-#include "workbook/xlsx/zip_part.h"
 
 namespace {
 
@@ -241,7 +241,7 @@ Positionsteil!col:H	width=10 fill=C0C0C0 align=right fmt=#,###,##0.00
 )";
     EXPECT_EQ(testsupport::xlsx_dump(file), want);
     // The program that made the file, where the library would name another one.
-    const auto app = workbook::xlsx::read_zip_part(file, "docProps/app.xml");
+    const auto app = testsupport::read_zip_part(file, "docProps/app.xml");
     ASSERT_TRUE(app);
     EXPECT_NE(app->find("<Application>Bremora 9.9 &lt;Test&gt; &amp; Co</Application>"), std::string::npos)
         << *app;

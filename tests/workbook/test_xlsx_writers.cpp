@@ -16,9 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/reference/reference_writer.h"
+#include "tests/support/reference/zip_part.h"
 #include "tests/support/test_support.h"
 #include "workbook/xlsx/xlsx_writer.h"
-#include "workbook/xlsx/zip_part.h"
 
 namespace {
 
@@ -29,7 +30,6 @@ using workbook::Range;
 using workbook::Sheet;
 using workbook::Workbook;
 using workbook::xlsx::Existing;
-using workbook::xlsx::Writer;
 
 // The names of the parts of an archive, from its directory.
 std::set<std::string> part_names(const fs::path& file) {
@@ -78,14 +78,14 @@ std::string difference(const pugi::xml_node& a, const pugi::xml_node& b, const s
 std::string compare_writers(const ExcelSession& excel, const Workbook& book) {
     const fs::path dir = testsupport::fresh_dir();
     const fs::path ours = dir / "eigen.xlsx", reference = dir / "bibliothek.xlsx";
-    workbook::xlsx::save(excel, book, ours, Existing::Keep, Writer::Own);
-    workbook::xlsx::save(excel, book, reference, Existing::Keep, Writer::Library);
+    workbook::xlsx::save(excel, book, ours, Existing::Keep);
+    testsupport::save_with_libxlsxwriter(excel, book, reference);
     const std::set<std::string> names = part_names(reference);
     if (part_names(ours) != names) return "andere Teile";
     std::string faults;
     for (const std::string& name : names) {
-        const auto a = workbook::xlsx::read_zip_part(ours, name);
-        const auto b = workbook::xlsx::read_zip_part(reference, name);
+        const auto a = testsupport::read_zip_part(ours, name);
+        const auto b = testsupport::read_zip_part(reference, name);
         if (!a || !b) return name + ": nicht lesbar";
         pugi::xml_document da, db;
         const unsigned options = pugi::parse_default | pugi::parse_ws_pcdata;

@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/reference/zip_part.h"
 #include "tests/support/test_support.h"
 #include "workbook/xlsx/zip_check.h"
-#include "workbook/xlsx/zip_part.h"
 
 namespace {
 
+using testsupport::read_zip_part;
+using testsupport::rewrite_zip_part;
 using workbook::xlsx::check_zip;
-using workbook::xlsx::read_zip_part;
-using workbook::xlsx::rewrite_zip_part;
 using workbook::xlsx::ZipExpectation;
 
 struct Part {

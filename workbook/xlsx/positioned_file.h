@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // A file read and written at given offsets (pread/pwrite), retried on EINTR; closed with the
-// object. Used by the save's read-back check and by the rewrite of a single package part.
+// object. Used by the save's read-back check and by the tests' rewrite of a single package part.
 #pragma once
 
 #include <fcntl.h>

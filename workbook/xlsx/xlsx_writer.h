@@ -7,23 +7,20 @@
 
 #include "workbook/excel_session.h"
 #include "workbook/function_ref.h"
+#include "workbook/output_file.h"
 
 namespace workbook::xlsx {
 
-// What becomes of a file that already has the target's name.
-enum class Existing {
-    Keep,     // the save fails ("Eine Datei dieses Namens ...")
-    Replace,  // a regular file is replaced; anything else is never replaced
-};
+// Keep: the save fails ("Eine Datei dieses Namens ..."); Replace: a regular file is replaced.
+using workbook::Existing;
 
-// Writes the active workbook of `excel` to `target`: first to a uniquely named temporary file in
-// the target's folder (libxlsxwriter's temporary data, when it writes, goes there too), then read
-// back (a zip whose every part is complete) and only then renamed into place, so that a failure
-// never leaves a half-written file and never touches an existing one. Every formula carries its
-// computed result; the document properties of `book` go into the file, with fixed dates. A file
-// that would pass 4 GiB is refused (the archive would need Zip64). Throws
-// WorkbookError with one German message naming the file and the reason ("Kein Speicherplatz mehr
-// auf dem Gerät"), or std::bad_alloc when memory runs out.
+// Writes the active workbook of `excel` to `target` as an OutputFile: first to a uniquely named
+// temporary file in the target's folder, then read back (a zip whose every part is complete) and
+// only then renamed into place, so that a failure never leaves a half-written file and never
+// touches an existing one. Every formula carries its computed result; the document properties of
+// `book` go into the file, with fixed dates. A file that would pass 4 GiB is refused (the archive
+// would need Zip64). Throws WorkbookError with one German message naming the file and the reason
+// ("Kein Speicherplatz mehr auf dem Gerät"), or std::bad_alloc when memory runs out.
 void save(const ExcelSession& excel, const Workbook& book, const std::filesystem::path& target,
           Existing existing = Existing::Keep);
 
@@ -34,11 +31,5 @@ using SaveProgress = FunctionRef<void(int64_t done, int64_t total)>;
 inline constexpr int64_t kSaveSteps = 1000;
 void save(const ExcelSession& excel, const Workbook& book, const std::filesystem::path& target,
           Existing existing, SaveProgress progress);
-
-// Who writes the file: our own writer of the package (what save() uses), or libxlsxwriter, kept
-// as the reference that our writer is compared with. Both make the same parts of the same model.
-enum class Writer { Own, Library };
-void save(const ExcelSession& excel, const Workbook& book, const std::filesystem::path& target,
-          Existing existing, Writer writer);
 
 }  // namespace workbook::xlsx

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "workbook/xlsx/zip_part.h"
+#include "tests/support/reference/zip_part.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,9 +14,11 @@
 
 #include "workbook/xlsx/positioned_file.h"
 
-namespace workbook::xlsx {
+namespace testsupport {
 
 namespace {
+
+using workbook::xlsx::PositionedFile;
 
 constexpr uint32_t kEndOfDirectory = 0x06054b50;
 constexpr uint32_t kDirectoryEntry = 0x02014b50;
@@ -193,7 +195,7 @@ std::optional<std::string> read_zip_part(const std::filesystem::path& path, std:
 }
 
 ZipEdit rewrite_zip_part(const std::filesystem::path& path, std::string_view name,
-                         FunctionRef<std::string(std::string_view)> change) {
+                         workbook::FunctionRef<std::string(std::string_view)> change) {
     ZipEdit result;
     const PositionedFile file(path, O_RDWR);
     if (!file.is_open()) {
@@ -262,4 +264,4 @@ ZipEdit rewrite_zip_part(const std::filesystem::path& path, std::string_view nam
     return result;
 }
 
-}  // namespace workbook::xlsx
+}  // namespace testsupport

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // One part of a finished zip archive read, or written anew in place: the parts before it keep
 // their bytes, those after it move, and the directory follows. For the few parts of a workbook
-// that its writer cannot word as we want them.
+// that libxlsxwriter cannot word as we want them (tests only: the reference writer).
 #pragma once
 
 #include <filesystem>
@@ -11,7 +11,7 @@
 
 #include "workbook/function_ref.h"
 
-namespace workbook::xlsx {
+namespace testsupport {
 
 struct ZipEdit {
     bool ok = false;
@@ -29,6 +29,6 @@ std::optional<std::string> read_zip_part(const std::filesystem::path& file, std:
 // last) move by the difference, then the directory is written anew and the file cut to its new
 // length. Needs an archive as our writer makes it: one disk, no zip64, no data descriptors.
 ZipEdit rewrite_zip_part(const std::filesystem::path& file, std::string_view name,
-                         FunctionRef<std::string(std::string_view)> change);
+                         workbook::FunctionRef<std::string(std::string_view)> change);
 
-}  // namespace workbook::xlsx
+}  // namespace testsupport
