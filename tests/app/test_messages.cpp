@@ -319,6 +319,7 @@ void PrintTo(const Hint& h, std::ostream* os) {
 testsupport::CliRun run_without_root(const std::vector<std::string>& args, const fs::path& dir) {
     testsupport::CliRun run;
     const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
+    std::string program = testsupport::cli_for_other_users();
     const pid_t pid = ::fork();
     if (pid == 0) {
         std::freopen(out.c_str(), "wb", stdout);
@@ -327,7 +328,6 @@ testsupport::CliRun run_without_root(const std::vector<std::string>& args, const
             (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
             std::_Exit(126);
         std::vector<std::string> copy = args;
-        std::string program = BREMORA_CLI;
         std::vector<char*> argv{program.data()};
         for (auto& a : copy) argv.push_back(a.data());
         argv.push_back(nullptr);

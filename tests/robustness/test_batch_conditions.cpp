@@ -70,7 +70,7 @@ Started start(const std::vector<std::string>& args, const Launch& launch) {
     fs::permissions(logs, fs::perms::all);
     Started s{-1, logs / "stdout.txt", logs / "stderr.txt"};
     const std::string out = launch.standard_output.empty() ? s.out.string() : launch.standard_output;
-    std::string program = BREMORA_CLI;
+    std::string program = launch.as_nobody ? testsupport::cli_for_other_users() : std::string(BREMORA_CLI);
     std::vector<std::string> copy = args;
     std::vector<char*> argv{program.data()};
     for (auto& a : copy) argv.push_back(a.data());

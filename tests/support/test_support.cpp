@@ -114,6 +114,21 @@ std::filesystem::path fresh_dir() {
     return dir;
 }
 
+std::string cli_for_other_users() {
+    static const std::string copy = [] {
+        namespace fs = std::filesystem;
+        const fs::path dir = fresh_dir();
+        const fs::path program = dir / "bremora-cli";
+        fs::copy_file(BREMORA_CLI, program, fs::copy_options::overwrite_existing);
+        const fs::perms open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec;
+        fs::permissions(dir, open);
+        fs::permissions(program, open);
+        return program.string();
+    }();
+    return copy;
+}
+
 void write_file(const std::filesystem::path& path, std::string_view bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -78,6 +78,9 @@ struct CliRun {
     std::string out, err;
 };
 CliRun run_cli(const std::vector<std::string>& args, std::string_view stdin_text = "");
+// The console program as another user (nobody) can run it: a copy in a folder anyone may enter,
+// made once. The build folder may lie below a folder only its owner may enter.
+std::string cli_for_other_users();
 
 // The saved .xlsx read back by an independent reader (openpyxl), in the format of
 // tests/support/xlsx_dump.py: one line per non-empty cell, "Sheet!A1<TAB>kind<TAB>value..."
